@@ -1,0 +1,16 @@
+#!/bin/sh
+# Builds everything (native, Windows x64 and x86, fuzz) and runs every test
+# tier with one ctest: unit, glue under Wine, end to end under Wine, fuzz.
+#
+#   scripts/test.sh [CTEST ARGS...]    e.g. scripts/test.sh -R e2e
+set -eu
+cd "$(dirname "$0")/.."
+case "${1:-}" in
+  --help|-h) sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
+
+scripts/setup.sh
+scripts/check-glue-split.sh
+cmake --preset all >/dev/null
+cmake --build --preset all
+ctest --preset all "$@"

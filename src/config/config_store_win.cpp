@@ -1,0 +1,97 @@
+#include "config/config_store_win.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "common/launcher_state.h"
+#include "config/config_block.h"
+#include "config/config_store.h"
+#include "config/log_win.h"
+#include "config/messages_win.h"
+#include "config/pe_image.h"
+#include "files/paths_win.h"
+
+namespace {
+
+// The first read of the block; grows when the block turns out larger.
+constexpr size_t kFirstBlockRead = 64 * 1024;
+// No configuration block is anywhere near this large; a count or length that
+// would need more is treated like one the file cannot hold.
+constexpr uint64_t kMaxBlockBytes = 256u * 1024 * 1024;
+
+// Reads up to `count` bytes at `offset`; returns what was read.
+std::vector<uint8_t> readAt(HANDLE file, uint64_t offset, size_t count) {
+  std::vector<uint8_t> buf(count);
+  LARGE_INTEGER pos;
+  pos.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file, pos, nullptr, FILE_BEGIN)) return {};
+  size_t done = 0;
+  while (done < count) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(file, buf.data() + done, chunk, &got, nullptr) || got == 0) break;
+    done += got;
+  }
+  buf.resize(done);
+  return buf;
+}
+
+[[noreturn]] void failBlock(BlockError error) {
+  // The integer reader reports the system's last error on standard output.
+  if (error == BlockError::readInt) {
+    std::printf("error %lu\n", static_cast<unsigned long>(GetLastError()));
+    std::fflush(stdout);
+  }
+  fatalError(blockErrorText(error));
+}
+
+}  // namespace
+
+UniqueHandle openMediaFile() {
+  const std::string& path = getExecutablePath();
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    logError("Could not open %s", path.c_str());
+    fatalError("Error opening media file. Please move this file to an ascii-only path like c:\\");
+  }
+  return file;
+}
+
+void loadConfig() {
+  UniqueHandle file = openMediaFile();
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file.get(), &size)) failBlock(BlockError::readInt);
+  uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
+
+  // The block starts right after the raw data of the last section header.
+  std::vector<uint8_t> head = readAt(file.get(), 0, std::min<uint64_t>(fileSize, kPeHeaderReadSize));
+  PeLayout pe = parsePeLayout(head.data(), head.size());
+  if (!pe.ok) failBlock(BlockError::readInt);
+  if (pe.imageEnd >= fileSize) {
+    SetLastError(ERROR_HANDLE_EOF);
+    failBlock(BlockError::readInt);
+  }
+
+  uint64_t available = std::min(fileSize - pe.imageEnd, kMaxBlockBytes);
+  size_t want = static_cast<size_t>(std::min<uint64_t>(available, kFirstBlockRead));
+  for (;;) {
+    std::vector<uint8_t> bytes = readAt(file.get(), pe.imageEnd, want);
+    // A short read means the file ended early: parse what is there.
+    uint64_t limit = bytes.size() < want ? bytes.size() : available;
+    BlockParse parsed = parseConfigBlock(bytes.data(), bytes.size(), limit, pe.imageEnd);
+    if (parsed.error == BlockError::none) {
+      launcher().config = std::move(parsed.tables);
+      break;
+    }
+    if (!parsed.needMore || want == available) failBlock(parsed.error);
+    want = static_cast<size_t>(std::min<uint64_t>(available, uint64_t(want) * 4));
+  }
+  file.reset();
+
+  int type = getConfigInt(ConfigKey::executableType);
+  if (type != kExecutableTypeGui && type != kExecutableTypeMessageBox) useConsoleMessages();
+}

@@ -1,0 +1,30 @@
+// Just enough of the PE format to find where a launcher image ends: the raw
+// data of its last section header. The configuration block starts there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+inline constexpr uint16_t kMachineI386 = 0x014c;
+inline constexpr uint16_t kMachineAmd64 = 0x8664;
+
+struct PeLayout {
+  bool ok = false;
+  std::string error;          // what is wrong, when !ok
+  uint16_t machine = 0;
+  uint16_t subsystem = 0;     // 3: console
+  uint32_t lastSectionRawSize = 0;
+  uint32_t lastSectionRawPointer = 0;
+  uint64_t imageEnd = 0;      // raw pointer + raw size of the last section header
+  size_t headerBytesNeeded = 0;  // how many leading bytes the parse needed
+};
+
+// How many leading bytes of a file to read so that parsePeLayout can work
+// (the section table of any sane image lies well inside this).
+inline constexpr size_t kPeHeaderReadSize = 64 * 1024;
+
+// Parses the DOS stub, PE header and section table at the start of a file.
+// `size` may be less than the file; an image whose headers do not fit is
+// reported as not a PE file.
+PeLayout parsePeLayout(const uint8_t* data, size_t size);

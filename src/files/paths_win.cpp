@@ -1,0 +1,370 @@
+// Path operations over the system. The decisions (relative or absolute,
+// backslash collapsing, drive roots, list splitting, listing patterns) are in
+// files/path_text.cpp; this file asks the system and converts text.
+//
+// Long inputs: nothing here has a fixed-size buffer. Every call that returns
+// text is sized by what the system says it needs and asked again with a larger
+// buffer (up to kMaxPathUnits). Where the system refuses a long path (Wine's
+// narrow file functions stop at MAX_PATH), the operation fails the way the
+// system failed: resolvePath gives an empty text, pathExists false,
+// listDirectory no names. Only the shell-based long-name emulation keeps the
+// system's MAX_PATH limit, and it checks it before anything is written.
+#include "files/paths_win.h"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <wchar.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "common/handles_win.h"
+#include "common/launcher_state.h"
+#include "files/path_text.h"
+
+namespace {
+// The system's own limit for a path is 32767 UTF-16 units; a narrow text in a
+// double-byte code page may take two bytes for each.
+constexpr DWORD kMaxPathUnits = 65536;
+// Most paths fit at once; a longer one costs one more call.
+constexpr DWORD kFirstBufferUnits = 128;
+// The shell's long-name route works in MAX_PATH buffers.
+constexpr DWORD kShellPathBytes = MAX_PATH;
+
+static_assert(sizeof(OSVERSIONINFOA) == 148, "GetVersionExA expects the 148-byte record");
+
+// Runs a text-returning system call with the usual convention: 0 on failure,
+// the length without terminator when the text fit into `capacity` units, else
+// the size it needs (GetModuleFileName returns the capacity itself when it
+// truncated, which reads the same way). Grows the buffer until the text fits.
+template <typename Char, typename Call>
+bool callForText(std::basic_string<Char>& out, Call call) {
+  DWORD capacity = kFirstBufferUnits;
+  for (;;) {
+    std::basic_string<Char> buffer(capacity, Char());
+    DWORD n = call(buffer.data(), capacity);
+    if (n == 0) return false;
+    if (n < capacity) {
+      buffer.resize(n);
+      out = std::move(buffer);
+      return true;
+    }
+    if (capacity >= kMaxPathUnits) return false;
+    capacity = std::min(kMaxPathUnits, std::max(n, capacity * 2));
+  }
+}
+
+// Whether the conversions of this call run in UTF-8, where the question-mark
+// default is not allowed: there, an unconvertible character (a lone
+// surrogate) is reported through WC_ERR_INVALID_CHARS instead.
+bool isUtf8CodePage(UINT codePage) {
+  if (codePage == CP_ACP) codePage = GetACP();
+  if (codePage == CP_OEMCP) codePage = GetOEMCP();
+  return codePage == CP_UTF8;
+}
+
+// False for a byte sequence that is no text in the file-API code page, so that
+// a path the system could not have produced is left as it is, not rewritten.
+bool toWide(std::string_view text, std::wstring& out) {
+  out.clear();
+  if (text.empty()) return true;
+  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
+  UINT codePage = fileApiCodePage();
+  int length = static_cast<int>(text.size());
+  int needed = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+  if (needed <= 0) return false;
+  out.resize(static_cast<size_t>(needed));
+  int written = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, out.data(),
+                                    needed);
+  if (written <= 0) return false;
+  out.resize(static_cast<size_t>(written));
+  return true;
+}
+
+// False when a character has no form in the file-API code page (the default
+// character would have been needed) or the conversion failed.
+bool toNarrowExact(std::wstring_view text, std::string& out) {
+  out.clear();
+  if (text.empty()) return true;
+  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
+  UINT codePage = fileApiCodePage();
+  bool utf8 = isUtf8CodePage(codePage);
+  DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : 0;
+  const char* defaultChar = utf8 ? nullptr : "?";
+  BOOL usedDefault = FALSE;
+  BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
+  int length = static_cast<int>(text.size());
+  int needed = WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, defaultChar,
+                                   usedDefaultOut);
+  if (needed <= 0 || usedDefault) return false;
+  std::string buffer(static_cast<size_t>(needed), '\0');
+  int written = WideCharToMultiByte(codePage, flags, text.data(), length, buffer.data(), needed,
+                                    defaultChar, usedDefaultOut);
+  if (written <= 0 || usedDefault) return false;
+  buffer.resize(static_cast<size_t>(written));
+  out = std::move(buffer);
+  return true;
+}
+
+// GetFullPathNameA, with the offset of the file-name part (npos when the
+// call reports none).
+bool fullPathName(const std::string& path, std::string& out, size_t* fileNameOffset) {
+  size_t offset = std::string::npos;
+  bool ok = callForText(out, [&](char* buffer, DWORD capacity) {
+    char* filePart = nullptr;
+    DWORD n = GetFullPathNameA(path.c_str(), capacity, buffer, &filePart);
+    offset = n != 0 && n < capacity && filePart != nullptr ? static_cast<size_t>(filePart - buffer)
+                                                           : std::string::npos;
+    return n;
+  });
+  if (fileNameOffset != nullptr) *fileNameOffset = offset;
+  return ok;
+}
+
+// The NT route: the module path in UTF-16, shortened, converted. False when
+// the conversion needed the default character or does not end in ".exe".
+bool wideExecutablePath(std::string& out) {
+  std::wstring modulePath;
+  std::wstring shortPath;
+  if (!callForText(modulePath, [](wchar_t* buffer, DWORD capacity) {
+        return GetModuleFileNameW(nullptr, buffer, capacity);
+      })) {
+    return false;
+  }
+  if (!callForText(shortPath, [&](wchar_t* buffer, DWORD capacity) {
+        return GetShortPathNameW(modulePath.c_str(), buffer, capacity);
+      })) {
+    return false;
+  }
+  std::string narrow;
+  if (!toNarrowExact(shortPath, narrow) || !hasExeSuffix(narrow)) return false;
+  out = std::move(narrow);
+  return true;
+}
+
+std::string narrowExecutablePath() {
+  std::string modulePath;
+  std::string shortPath;
+  if (!callForText(modulePath, [](char* buffer, DWORD capacity) {
+        return GetModuleFileNameA(nullptr, buffer, capacity);
+      })) {
+    return std::string();
+  }
+  if (callForText(shortPath, [&](char* buffer, DWORD capacity) {
+        return GetShortPathNameA(modulePath.c_str(), buffer, capacity);
+      })) {
+    return shortPath;
+  }
+  // Without a short form the long one still names the file.
+  return modulePath;
+}
+
+// The directory part of an absolute path, cut after its last backslash in
+// UTF-16 (a trail byte may look like a backslash in the narrow text).
+bool directoryByLastBackslash(const std::string& path, std::string& out) {
+  std::wstring wide;
+  if (!toWide(path, wide)) return false;
+  size_t slash = wide.rfind(L'\\');
+  if (slash == std::wstring::npos) return false;
+  return toNarrowExact(std::wstring_view(wide).substr(0, slash + 1), out);
+}
+
+using LongPathFunction = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+
+LongPathFunction systemLongPathFunction() {
+  HMODULE kernel = GetModuleHandleA("KERNEL32");
+  if (kernel == nullptr) return nullptr;
+  FARPROC proc = GetProcAddress(kernel, "GetLongPathNameA");
+  // Through void(*)() so that the compiler accepts the change of signature.
+  return reinterpret_cast<LongPathFunction>(reinterpret_cast<void (*)()>(proc));
+}
+
+// Releases a COM interface when the scope ends.
+template <typename T>
+struct ComRelease {
+  T* object = nullptr;
+  ~ComRelease() {
+    if (object != nullptr) object->Release();
+  }
+};
+}  // namespace
+
+UINT fileApiCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
+
+bool isWindowsNT() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof(info);
+  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+const std::string& getExecutablePath() {
+  PathCache& cache = launcher().paths;
+  if (cache.executablePathComputed) return cache.executablePath;
+  std::string path;
+  if (!isWindowsNT() || !wideExecutablePath(path)) path = narrowExecutablePath();
+  lowercasePath(path);
+  collapseBackslashes(path);
+  cache.executablePath = std::move(path);
+  cache.executablePathComputed = true;
+  return cache.executablePath;
+}
+
+const std::string& exeDirectory() {
+  PathCache& cache = launcher().paths;
+  if (cache.exeDirectoryComputed) return cache.exeDirectory;
+  const std::string& exePath = getExecutablePath();
+  std::string full;
+  size_t fileName = std::string::npos;
+  std::string directory;
+  if (fullPathName(exePath, full, &fileName)) {
+    directory = cutAtFileName(full, fileName);
+  } else if (!directoryByLastBackslash(exePath, directory)) {
+    // Stays empty and is tried again on the next call.
+    return cache.exeDirectory;
+  }
+  cache.exeDirectory = std::move(directory);
+  cache.exeDirectoryComputed = true;
+  return cache.exeDirectory;
+}
+
+void lowercasePath(std::string& path) {
+  std::wstring wide;
+  if (!toWide(path, wide)) return;
+  _wcslwr(wide.data());
+  std::string narrow;
+  if (toNarrowExact(wide, narrow)) path = std::move(narrow);
+}
+
+void collapseBackslashes(std::string& path) {
+  std::wstring wide;
+  if (!toWide(path, wide)) return;
+  std::u16string text(wide.begin(), wide.end());
+  collapseBackslashes(text);
+  std::wstring collapsed(text.begin(), text.end());
+  std::string narrow;
+  if (toNarrowExact(collapsed, narrow)) path = std::move(narrow);
+}
+
+std::string appendExeRelative(std::string_view path) {
+  std::string out = appendExeRelative(exeDirectory(), path);
+  collapseBackslashes(out);
+  return out;
+}
+
+std::string resolvePath(std::string_view path, bool keepCase) {
+  std::string relative = appendExeRelative(path);
+  std::string out;
+  if (!fullPathName(relative, out, nullptr)) return std::string();
+  if (!keepCase) lowercasePath(out);
+  collapseBackslashes(out);
+  return out;
+}
+
+std::string resolvePathList(std::string_view list) {
+  std::vector<std::string> items;
+  for (std::string_view item : splitPathList(list)) items.push_back(appendExeRelative(item));
+  return joinPathList(items);
+}
+
+bool pathExists(const std::string& path) {
+  if (isDriveRootShortcut(path)) return true;
+  return findPath(path, nullptr);
+}
+
+bool findPath(const std::string& path, FILETIME* lastWrite) {
+  WIN32_FIND_DATAA data;
+  UniqueFindHandle find(FindFirstFileA(path.c_str(), &data));
+  if (!find) return false;
+  if (lastWrite != nullptr) *lastWrite = data.ftLastWriteTime;
+  return true;
+}
+
+std::vector<std::string> listDirectory(const std::string& dir, const std::string& ext) {
+  std::vector<std::string> names;
+  std::string pattern = listDirectoryPattern(dir, ext);
+  WIN32_FIND_DATAA data;
+  UniqueFindHandle find(FindFirstFileA(pattern.c_str(), &data));
+  if (!find) return names;
+  do {
+    names.emplace_back(data.cFileName, strnlen(data.cFileName, sizeof(data.cFileName)));
+  } while (FindNextFileA(find.get(), &data));
+  return names;
+}
+
+DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
+  if (out == nullptr) size = 0;
+  if (GetFileAttributesA(shortPath) == INVALID_FILE_ATTRIBUTES) return 0;
+
+  char full[kShellPathBytes];
+  DWORD n = GetFullPathNameA(shortPath, kShellPathBytes, full, nullptr);
+  if (n == 0) return 0;
+  if (n > kShellPathBytes - 1) {
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return 0;
+  }
+
+  ComRelease<IShellFolder> desktop;
+  if (FAILED(SHGetDesktopFolder(&desktop.object))) return 0;
+
+  wchar_t wide[kShellPathBytes];
+  if (MultiByteToWideChar(fileApiCodePage(), 0, full, -1, wide, kShellPathBytes) == 0) {
+    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) SetLastError(ERROR_BUFFER_OVERFLOW);
+    return 0;
+  }
+
+  ULONG eaten = 0;
+  PIDLIST_RELATIVE items = nullptr;
+  HRESULT hr = desktop.object->ParseDisplayName(nullptr, nullptr, wide, &eaten, &items, nullptr);
+  if (FAILED(hr)) {
+    SetLastError(HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : ERROR_INVALID_DATA);
+    return 0;
+  }
+
+  DWORD result = 0;
+  if (!SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(items), full)) {
+    if (full[0] != '\0') SetLastError(ERROR_INVALID_DATA);
+  } else {
+    DWORD len = static_cast<DWORD>(lstrlenA(full));
+    if (len + 1 > size) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      result = len + 1;
+    } else {
+      lstrcpynA(out, full, static_cast<int>(size));
+      result = len;
+    }
+  }
+
+  ComRelease<IMalloc> shellMalloc;
+  if (SUCCEEDED(SHGetMalloc(&shellMalloc.object))) shellMalloc.object->Free(items);
+  return result;
+}
+
+DWORD getLongPathName(const char* shortPath, char* out, DWORD size) {
+  if (out == nullptr) size = 0;
+  PathCache& cache = launcher().paths;
+  if (cache.longPath == LongPathImpl::emulated) return emulateLongPathName(shortPath, out, size);
+  LongPathFunction system = systemLongPathFunction();
+  if (system != nullptr) {
+    DWORD result = system(shortPath, out, size);
+    if (cache.longPath == LongPathImpl::system) return result;
+    // First call: keep the system function unless it is a stub.
+    if (result != 0 || GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+      cache.longPath = LongPathImpl::system;
+      return result;
+    }
+  }
+  cache.longPath = LongPathImpl::emulated;
+  return emulateLongPathName(shortPath, out, size);
+}
+
+bool getLongPathName(const std::string& shortPath, std::string& out) {
+  std::string buffer;
+  if (!callForText(buffer, [&](char* data, DWORD capacity) {
+        return getLongPathName(shortPath.c_str(), data, capacity);
+      })) {
+    return false;
+  }
+  out = std::move(buffer);
+  return true;
+}

@@ -1,0 +1,42 @@
+// Process entry: prepares the process, then runs one command word or hands
+// the main thread to the service dispatcher.
+#include <windows.h>
+
+#include <string>
+
+#include "common/launcher_state.h"
+#include "config/config_store.h"
+#include "config/messages_win.h"
+#include "files/extraction_win.h"
+#include "service/service_main_win.h"
+#include "startup/command_line.h"
+#include "startup/startup_win.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTailText, int) {
+  initLauncher();
+  if (!extractIncludedFiles(launcher().extraction.extractionDirectory)) {
+    fatalErrorByKey(ConfigKey::MSG_INTERNAL_ERROR, kPlaceholderErrorCode, "16");
+  }
+  launcher().serviceName = getConfigString(ConfigKey::serviceName);
+
+  ParsedCommand command = parseCommandTail(commandTailText);
+  if (command.overridesServiceName) launcher().serviceName = command.serviceName;
+  if (command.word != CommandWord::none) return runCommand(command.word);
+
+  // Run from a console, the dispatcher call fails at once and we end with 0.
+  std::string name = launcher().serviceName;
+  SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
+  StartServiceCtrlDispatcherA(table);
+  return 0;
+}
+
+// A console program enters here; the tail is taken from the raw command line
+// with the C runtime's WinMain rules, so both entries behave the same.
+int main() {
+  std::string tail(commandTail(GetCommandLineA()));
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  GetStartupInfoA(&startup);
+  int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+  return WinMain(GetModuleHandleA(nullptr), nullptr, tail.data(), show);
+}

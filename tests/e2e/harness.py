@@ -1,0 +1,142 @@
+"""Helpers for the end-to-end tests: pack a service description with the
+packer, run the configured executable under Wine as a person would, and read
+back what it printed, showed or wrote."""
+
+import json
+import os
+import re
+import shlex
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+PACKER = os.environ.get("KERNO_PACKER", "")
+TEMPLATE = os.environ.get("KERNO_TEMPLATE", "")
+ARCH = os.environ.get("KERNO_ARCH", "x64")
+PREFIX = os.environ.get("KERNO_WINEPREFIX", "")
+# How to start a Windows program: the Wine wrapper with this run's prefix.
+WINE = shlex.split(os.environ.get("KERNO_WINE_CMD", "")) or [
+    os.environ.get("KERNO_WINE_RUN", "wine"), "--prefix", PREFIX]
+WORK_ROOT = Path(os.environ.get("KERNO_E2E_WORK", tempfile.gettempdir()))
+# Console output of the launcher is in the ANSI code page.
+ENCODING = "cp1252"
+
+MAGIC = 0xE8E413D5
+
+
+class Result:
+    def __init__(self, proc):
+        self.rc = proc.returncode
+        self.out = proc.stdout.decode(ENCODING, "replace").replace("\r\n", "\n")
+        self.err_raw = proc.stderr.decode(ENCODING, "replace").replace("\r\n", "\n")
+        # Wine's own diagnostics are no part of what the program printed.
+        self.err = "".join(l for l in self.err_raw.splitlines(True)
+                           if not re.match(r"^[0-9a-f]{4}:(Call|Ret|err|fixme|warn|trace|Starting )", l)
+                           and not l.startswith("wine: "))
+
+    def __repr__(self):
+        return f"rc={self.rc} out={self.out!r} err={self.err_raw[-2000:]!r}"
+
+
+class LauncherTest(unittest.TestCase):
+    """A test case with its own work directory, removed when it passes."""
+
+    def setUp(self):
+        if not (PACKER and TEMPLATE and PREFIX):
+            self.skipTest("KERNO_PACKER, KERNO_TEMPLATE and KERNO_WINEPREFIX must be set")
+        WORK_ROOT.mkdir(parents=True, exist_ok=True)
+        self.dir = Path(tempfile.mkdtemp(prefix=self.id().split(".")[-1][:40] + "-",
+                                         dir=WORK_ROOT))
+
+    def tearDown(self):
+        outcome = getattr(self, "_outcome", None)
+        ok = outcome is None or getattr(outcome, "success", True)
+        if ok:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    # -- packing ---------------------------------------------------------
+    def pack(self, description, name="svc.exe", subdir=""):
+        target = self.dir / subdir
+        target.mkdir(parents=True, exist_ok=True)
+        described = self.dir / (name + ".json")
+        described.write_text(json.dumps(description, indent=1), encoding="utf-8")
+        exe = target / name
+        proc = subprocess.run([PACKER, "build", str(described), "--launcher", TEMPLATE, "-o", str(exe)],
+                              capture_output=True, timeout=60)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+        return exe
+
+    # -- running ---------------------------------------------------------
+    def run_exe(self, exe, *args, env=None, relay=False, timeout=120, cwd=None):
+        environment = dict(os.environ)
+        for k in ("KERNO_LOG", "BRINDLE_LOG"):
+            environment.pop(k, None)
+        environment.update(env or {})
+        if relay:
+            environment["WINEDEBUG"] = "-all,+relay"
+        proc = subprocess.run(WINE + [str(exe), *args], capture_output=True, env=environment,
+                              timeout=timeout, cwd=cwd or self.dir, stdin=subprocess.DEVNULL)
+        return Result(proc)
+
+
+def message_boxes(result):
+    """(text, caption, style) of every MessageBoxA call in a relay trace."""
+    boxes = []
+    for line in result.err_raw.splitlines():
+        m = re.search(r'Call user32\.MessageBoxA\(([0-9a-f]+),[0-9a-f]+ (".*?"|L?""|),'
+                      r'[0-9a-f]+ (".*?"|),([0-9a-f]+)\)', line)
+        if m:
+            boxes.append((unescape(m.group(2)), unescape(m.group(3)), int(m.group(4), 16)))
+    return boxes
+
+
+def unescape(quoted):
+    """Undoes Wine's escaping of a traced string."""
+    if not quoted:
+        return ""
+    body = quoted[1:-1]
+    out, i = [], 0
+    while i < len(body):
+        c = body[i]
+        if c == "\\" and i + 1 < len(body):
+            n = body[i + 1]
+            if n in "nrt\\\"":
+                out.append({"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}[n])
+                i += 2
+                continue
+            if n == "x":
+                out.append(chr(int(body[i + 2:i + 4], 16)))
+                i += 4
+                continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def block_offset(data):
+    """File offset of the configuration block: the end of the last section."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    optional = struct.unpack_from("<H", data, pe + 20)[0]
+    last = pe + 24 + optional + (sections - 1) * 40
+    size, pointer = struct.unpack_from("<II", data, last + 16)
+    return size + pointer
+
+
+def windows_to_unix(path):
+    """Maps a path the launcher printed to the file under the Wine prefix."""
+    drive, rest = path[0].lower(), path[3:] if len(path) > 3 else ""
+    base = Path("/") if drive == "z" else Path(PREFIX) / ("drive_" + drive)
+    current = base
+    for part in [p for p in rest.split("\\") if p]:
+        match = None
+        if current.is_dir():
+            for entry in os.listdir(current):
+                if entry.lower() == part.lower():
+                    match = entry
+                    break
+        current = current / (match or part)
+    return current

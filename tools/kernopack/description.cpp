@@ -1,0 +1,431 @@
+#include "description.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <vector>
+
+#include "codepage.h"
+#include "config/config_keys.h"
+#include "config/config_store.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string field(std::string_view name) { return "field \"" + std::string(name) + "\""; }
+
+std::string kindOf(const Json& j) {
+  switch (j.type()) {
+    case Json::value_t::null: return "null";
+    case Json::value_t::boolean: return "a boolean";
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned: return "an integer";
+    case Json::value_t::number_float: return "a number with a fraction or exponent";
+    case Json::value_t::string: return "a string";
+    case Json::value_t::array: return "an array";
+    case Json::value_t::object: return "an object";
+    default: break;
+  }
+  return "an unusable value";
+}
+
+// "U+20AC" and, for printable characters, the character itself.
+std::string characterText(char32_t c) {
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", unsigned(c));
+  std::string out = code;
+  if (c >= 0x20 && !(c >= 0x7F && c <= 0x9F)) {
+    out += " '";
+    appendUtf8(out, c);
+    out += "'";
+  }
+  return out;
+}
+
+// Key numbers in "records" are written the way dump writes them: decimal,
+// no leading zeros, no plus sign, within the signed 32-bit range.
+bool parseKeyNumber(const std::string& text, int32_t& number) {
+  size_t i = text.size() > 0 && text[0] == '-' ? 1 : 0;
+  size_t digits = text.size() - i;
+  if (digits == 0 || digits > 10) return false;
+  if (text[i] == '0' && (digits > 1 || i == 1)) return false;
+  long long v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  if (text[0] == '-') v = -v;
+  if (v < INT32_MIN || v > INT32_MAX) return false;
+  number = int32_t(v);
+  return true;
+}
+
+// True for the text a JSON integer turns into, so that dump may show the
+// value as a number and build gives back the same bytes.
+bool isCanonicalInt(const std::string& text, int64_t& value) {
+  int32_t n = 0;
+  if (!parseKeyNumber(text, n)) return false;
+  value = n;
+  return true;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+std::string unknownFieldError(const std::string& name) {
+  std::string out = field(name) + ": unknown key name";
+  std::string_view suggestion;
+  for (std::string_view special : {kLauncherField, kRecordsField, kWideRecordsField}) {
+    if (equalsIgnoringCase(name, special)) suggestion = special;
+  }
+  for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
+    if (equalsIgnoringCase(name, k->name)) suggestion = k->name;
+  }
+  if (!suggestion.empty()) out += " (did you mean \"" + std::string(suggestion) + "\"?)";
+  return out;
+}
+
+// Watches the parse for what the JSON library lets pass: repeated names in
+// one object and nesting without bound.
+struct ParseWatch {
+  std::vector<std::set<std::string>> names;  // one set per open object level
+  std::vector<std::string> keys;              // the latest key on each level
+  std::string error;
+
+  bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
+    bool opens = event == Json::parse_event_t::object_start ||
+                 event == Json::parse_event_t::array_start;
+    if (opens && depth >= kMaxJsonDepth) {
+      if (error.empty()) error = "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+      return false;  // keep nothing below this level
+    }
+    if (event == Json::parse_event_t::object_start) {
+      // Objects on one level follow each other, so a new one starts afresh.
+      if (names.size() < size_t(depth) + 2) names.resize(size_t(depth) + 2);
+      names[size_t(depth) + 1].clear();
+    } else if (event == Json::parse_event_t::key && depth > 0 && size_t(depth) < names.size()) {
+      const std::string& name = parsed.get_ref<const std::string&>();
+      if (keys.size() < size_t(depth) + 1) keys.resize(size_t(depth) + 1);
+      keys[size_t(depth)] = name;
+      if (!names[size_t(depth)].insert(name).second && error.empty()) {
+        // Named with the enclosing keys: "records"."108".
+        std::string path;
+        for (int level = 1; level <= depth; ++level) path += (level > 1 ? ".\"" : "\"") + keys[size_t(level)] + "\"";
+        error = "field " + path + ": given twice";
+      }
+    }
+    return true;
+  }
+};
+
+// Builds the records of a description.
+struct Builder {
+  unsigned codePage;
+  std::map<int32_t, std::string> narrow;
+  std::map<int32_t, std::u16string> wide;
+  std::string error;
+
+  bool fail(const std::string& where, const std::string& what) {
+    if (error.empty()) error = where + ": " + what;
+    return false;
+  }
+
+  bool encode(const std::string& where, const std::string& utf8, std::string& out) {
+    Encoded e = encodeNarrow(utf8, codePage);
+    if (e.ok) {
+      out = std::move(e.bytes);
+      return true;
+    }
+    if (e.position == 0) return fail(where, e.error);
+    return fail(where, "character " + std::to_string(e.position) + " (" + characterText(e.character) +
+                           ") cannot be represented in code page " + std::to_string(codePage));
+  }
+
+  bool encodeWide(const std::string& where, const std::string& utf8, std::u16string& out) {
+    size_t bad = 0;
+    if (utf8ToUtf16(utf8, out, bad)) return true;
+    return fail(where, "malformed UTF-8 at byte " + std::to_string(bad + 1));
+  }
+
+  bool setInteger(const KeyInfo& k, const std::string& where, const Json& v) {
+    if (v.is_string()) return encode(where, v.get_ref<const std::string&>(), narrow[k.number]);
+    if (!v.is_number_integer())
+      return fail(where, "expected an integer, a string or null, got " + kindOf(v));
+    bool inRange = v.is_number_unsigned() ? v.get<uint64_t>() <= uint64_t(INT32_MAX)
+                                          : v.get<int64_t>() >= INT32_MIN && v.get<int64_t>() <= INT32_MAX;
+    if (!inRange)
+      return fail(where, v.dump() + " is outside -2147483648..2147483647; give it as a string "
+                                    "to store that text anyway");
+    narrow[k.number] = std::to_string(v.get<int64_t>());
+    return true;
+  }
+
+  bool setList(const KeyInfo& k, const std::string& where, const Json& v) {
+    if (v.is_string()) return encode(where, v.get_ref<const std::string&>(), narrow[k.number]);
+    if (!v.is_array())
+      return fail(where, "expected an array of strings, a string or null, got " + kindOf(v));
+    std::string joined;
+    for (size_t i = 0; i < v.size(); ++i) {
+      std::string itemWhere = where + "[" + std::to_string(i) + "]";
+      const Json& item = v[i];
+      if (!item.is_string()) return fail(itemWhere, "expected a string, got " + kindOf(item));
+      std::string bytes;
+      if (!encode(itemWhere, item.get_ref<const std::string&>(), bytes)) return false;
+      if (bytes.find(k.separator) != std::string::npos)
+        return fail(itemWhere, std::string("an item must not contain the separator '") + k.separator +
+                                   "'; give the whole list as one string instead");
+      if (i > 0) joined += k.separator;
+      joined += bytes;
+    }
+    narrow[k.number] = std::move(joined);
+    return true;
+  }
+
+  bool setNamed(const KeyInfo& k, const Json& v) {
+    std::string where = field(k.name);
+    if (v.is_null()) return true;  // mentioned as null: no record at all
+    switch (k.type) {
+      case ValueType::text:
+        if (!v.is_string()) return fail(where, "expected a string or null, got " + kindOf(v));
+        return encode(where, v.get_ref<const std::string&>(), narrow[k.number]);
+      case ValueType::integer:
+        return setInteger(k, where, v);
+      case ValueType::list:
+        return setList(k, where, v);
+      case ValueType::wideText:
+        if (!v.is_string()) return fail(where, "expected a string or null, got " + kindOf(v));
+        return encodeWide(where, v.get_ref<const std::string&>(), wide[k.number]);
+    }
+    return false;
+  }
+
+  bool setRecords(std::string_view name, const Json& v, bool isWide) {
+    std::string where = field(name);
+    if (!v.is_object())
+      return fail(where, "expected an object of key numbers and strings, got " + kindOf(v));
+    for (const auto& item : v.items()) {
+      const std::string& keyText = item.key();
+      std::string itemWhere = where + ".\"" + keyText + "\"";
+      int32_t number = 0;
+      if (!parseKeyNumber(keyText, number))
+        return fail(itemWhere, "not a key number (a decimal 32-bit integer such as \"108\")");
+      if (const KeyInfo* k = findKeyByNumber(number, isWide))
+        return fail(itemWhere, "key " + keyText + " has a name; set it as \"" + std::string(k->name) + "\"");
+      const Json& value = item.value();
+      if (value.is_null()) continue;
+      if (!value.is_string()) return fail(itemWhere, "expected a string or null, got " + kindOf(value));
+      bool ok = isWide ? encodeWide(itemWhere, value.get_ref<const std::string&>(), wide[number])
+                       : encode(itemWhere, value.get_ref<const std::string&>(), narrow[number]);
+      if (!ok) return false;
+    }
+    return true;
+  }
+};
+
+// Strips the library's "[json.exception.parse_error.101] " tag.
+std::string parseErrorText(const char* what) {
+  std::string text = what;
+  size_t tagEnd = text.find("] ");
+  if (text.rfind("[json.exception.", 0) == 0 && tagEnd != std::string::npos) text.erase(0, tagEnd + 2);
+  return text;
+}
+
+}  // namespace
+
+Description parseDescription(std::string_view json, unsigned codePage) {
+  Description d;
+  ParseWatch watch;
+  Json root;
+  try {
+    root = Json::parse(json.begin(), json.end(),
+                       [&watch](int depth, Json::parse_event_t event, Json& parsed) {
+                         return watch(depth, event, parsed);
+                       });
+  } catch (const Json::parse_error& e) {
+    d.error = parseErrorText(e.what());
+    return d;
+  }
+  if (!watch.error.empty()) {
+    d.error = watch.error;
+    return d;
+  }
+  if (!root.is_object()) {
+    d.error = "the description must be a JSON object, not " + kindOf(root);
+    return d;
+  }
+
+  Builder b{codePage, {}, {}, {}};
+  std::set<const KeyInfo*> mentioned;
+  const Json* serviceName = nullptr;
+  for (const auto& item : root.items()) {
+    const std::string& name = item.key();
+    const Json& value = item.value();
+    if (name == kLauncherField) {
+      if (!value.is_null() && !(value.is_string() &&
+                                parseLauncherArch(value.get_ref<const std::string&>(), d.launcher))) {
+        b.fail(field(name), "expected \"x86\", \"x64\" or null");
+        break;
+      }
+    } else if (name == kRecordsField || name == kWideRecordsField) {
+      if (!b.setRecords(name, value, name == kWideRecordsField)) break;
+    } else if (const KeyInfo* k = findKeyByName(name)) {
+      mentioned.insert(k);
+      if (k->number == int32_t(ConfigKey::serviceName) && value.is_string()) serviceName = &value;
+      if (!b.setNamed(*k, value)) break;
+    } else {
+      b.error = unknownFieldError(name);
+      break;
+    }
+  }
+  if (!b.error.empty()) {
+    d.error = b.error;
+    return d;
+  }
+
+  for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
+    if (!k->packDefault || mentioned.count(k)) continue;
+    std::string text = k->packDefault;
+    // The dialog heading names the service.
+    if (k->number == int32_t(ConfigKey::MSG_ERROR_DIALOG_TEXT)) {
+      if (serviceName) text += serviceName->get_ref<const std::string&>();
+      text += ":";
+    }
+    bool ok = k->type == ValueType::wideText ? b.encodeWide(field(k->name), text, b.wide[k->number])
+                                             : b.encode(field(k->name), text, b.narrow[k->number]);
+    if (!ok) {
+      d.error = b.error + " (in the default value)";
+      return d;
+    }
+  }
+
+  // The packer writes no included-file section yet: a count other than 0
+  // would make the launcher read file data that is not there.
+  auto count = b.narrow.find(int32_t(ConfigKey::includedFileCount));
+  if (count != b.narrow.end() && parseConfigInt(count->second) != 0) {
+    d.error = field("includedFileCount") + ": must read as 0; this packer does not include files yet";
+    return d;
+  }
+
+  d.records.narrow.assign(b.narrow.begin(), b.narrow.end());
+  d.records.wide.assign(b.wide.begin(), b.wide.end());
+  d.ok = true;
+  return d;
+}
+
+namespace {
+
+std::string keyLabel(int32_t number, const KeyInfo* k, bool isWide) {
+  std::string out = std::string(isWide ? "wide key " : "key ") + std::to_string(number);
+  if (k) out += " (\"" + std::string(k->name) + "\")";
+  return out;
+}
+
+}  // namespace
+
+DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch launcher,
+                                      unsigned codePage) {
+  DescriptionText r;
+  Json out = Json::object();
+  if (launcher != LauncherArch::unspecified) out[std::string(kLauncherField)] = launcherArchName(launcher);
+
+  auto decode = [&](int32_t number, const KeyInfo* k, const std::string& bytes, std::string& utf8) {
+    Decoded d = decodeNarrow(bytes, codePage);
+    if (d.ok) {
+      utf8 = std::move(d.utf8);
+      return true;
+    }
+    r.error = keyLabel(number, k, false) + ": " + d.error;
+    return false;
+  };
+  auto decodeWide = [&](int32_t number, const KeyInfo* k, const std::u16string& units, std::string& utf8) {
+    size_t bad = 0;
+    if (utf16ToUtf8(units, utf8, bad)) return true;
+    r.error = keyLabel(number, k, true) + ": unpaired surrogate at code unit " + std::to_string(bad + 1) +
+              "; the text cannot be written as JSON";
+    return false;
+  };
+
+  for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
+    std::string name(k->name);
+    if (k->type == ValueType::wideText) {
+      auto it = tables.wide.find(k->number);
+      if (it == tables.wide.end()) {
+        if (k->packDefault) out[name] = nullptr;
+        continue;
+      }
+      std::string utf8;
+      if (!decodeWide(k->number, k, it->second, utf8)) return r;
+      out[name] = utf8;
+      continue;
+    }
+    auto it = tables.narrow.find(k->number);
+    if (it == tables.narrow.end()) {
+      if (k->packDefault) out[name] = nullptr;
+      continue;
+    }
+    std::string utf8;
+    if (!decode(k->number, k, it->second, utf8)) return r;
+    int64_t n = 0;
+    if (k->type == ValueType::integer && isCanonicalInt(it->second, n)) {
+      out[name] = n;
+    } else if (k->type == ValueType::list) {
+      // An array only when splitting and joining give the same text.
+      Json items = Json::array();
+      size_t start = 0;
+      bool hasEmpty = false;
+      while (!utf8.empty()) {
+        size_t sep = utf8.find(k->separator, start);
+        std::string item = utf8.substr(start, sep == std::string::npos ? std::string::npos : sep - start);
+        hasEmpty = hasEmpty || item.empty();
+        items.push_back(item);
+        if (sep == std::string::npos) break;
+        start = sep + 1;
+      }
+      if (hasEmpty) {
+        out[name] = utf8;
+      } else {
+        out[name] = std::move(items);
+      }
+    } else {
+      out[name] = utf8;
+    }
+  }
+
+  Json records = Json::object();
+  for (const auto& [number, bytes] : tables.narrow) {
+    const KeyInfo* k = findKeyByNumber(number, false);
+    if (k) continue;
+    std::string utf8;
+    if (!decode(number, nullptr, bytes, utf8)) return r;
+    records[std::to_string(number)] = utf8;
+  }
+  if (!records.empty()) out[std::string(kRecordsField)] = std::move(records);
+
+  Json wideRecords = Json::object();
+  for (const auto& [number, units] : tables.wide) {
+    if (findKeyByNumber(number, true)) continue;
+    std::string utf8;
+    if (!decodeWide(number, nullptr, units, utf8)) return r;
+    wideRecords[std::to_string(number)] = utf8;
+  }
+  if (!wideRecords.empty()) out[std::string(kWideRecordsField)] = std::move(wideRecords);
+
+  try {
+    r.json = out.dump(2, ' ', false, Json::error_handler_t::strict) + "\n";
+  } catch (const Json::exception& e) {
+    r.error = std::string("cannot write the description: ") + e.what();
+    return r;
+  }
+  r.ok = true;
+  return r;
+}

@@ -1,0 +1,51 @@
+// The service description: a JSON object that names configuration keys and
+// their values. parseDescription turns it into the records of a
+// configuration block; describeConfiguration turns a block's tables back
+// into a description that builds the same block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "config/config_block.h"
+#include "launcher_choice.h"
+
+// Largest description file the packer reads.
+inline constexpr uint64_t kMaxDescriptionBytes = 16ull * 1024 * 1024;
+// Objects and arrays nested deeper than this are refused; a description
+// needs three levels.
+inline constexpr int kMaxJsonDepth = 16;
+
+// Top-level fields that are not key names.
+inline constexpr std::string_view kLauncherField = "launcher";
+inline constexpr std::string_view kRecordsField = "records";
+inline constexpr std::string_view kWideRecordsField = "wideRecords";
+
+struct Description {
+  bool ok = false;
+  // What is wrong and where: the field, or the line and column of a JSON
+  // syntax error. The caller puts the file name in front.
+  std::string error;
+  // In canonical order: each section by ascending key.
+  BlockRecords records;
+  LauncherArch launcher = LauncherArch::unspecified;
+};
+
+// Parses a description (UTF-8 JSON) and converts its texts: narrow records
+// into `codePage`, wide records into UTF-16. Keys with a default that the
+// description leaves out get that default; a key given as null gets no
+// record.
+Description parseDescription(std::string_view json, unsigned codePage);
+
+struct DescriptionText {
+  bool ok = false;
+  std::string error;  // names the key whose value cannot be shown
+  std::string json;   // pretty-printed, ending in a line break
+};
+
+// The description of a block: `launcher` (if known), every named key that
+// the block holds, null for each key with a default that it lacks, and the
+// other records under "records" and "wideRecords".
+DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch launcher,
+                                      unsigned codePage);

@@ -1,0 +1,107 @@
+#include "image.h"
+
+#include "config/pe_image.h"
+
+namespace {
+
+// PE header and section table positions (the parser checked them already).
+constexpr size_t kPeOffsetField = 0x3c;
+constexpr size_t kFileHeaderSize = 24;  // signature + file header
+constexpr size_t kSectionHeaderSize = 40;
+
+std::string offsetText(uint64_t v) { return std::to_string(v); }
+
+}  // namespace
+
+ImageEnd locateImageEnd(const std::vector<uint8_t>& file) {
+  ImageEnd r;
+  PeLayout pe = parsePeLayout(file.data(), file.size());
+  if (!pe.ok) {
+    r.error = "not a PE file (" + pe.error + ")";
+    return r;
+  }
+  const uint8_t* nt = file.data() + readLe32(file.data() + kPeOffsetField);
+  uint16_t sections = readLe16(nt + 6);
+  const uint8_t* table = nt + kFileHeaderSize + readLe16(nt + 20);
+  if (pe.imageEnd < pe.headerBytesNeeded) {
+    r.error = "the last section's raw data ends at offset " + offsetText(pe.imageEnd) +
+              ", inside the headers";
+    return r;
+  }
+  // The launcher takes the last section header's raw data as the end of the
+  // image; a block written there must not overwrite another section.
+  for (uint16_t i = 0; i + 1 < sections; ++i) {
+    const uint8_t* s = table + size_t(i) * kSectionHeaderSize;
+    uint32_t rawSize = readLe32(s + 16);
+    uint64_t end = uint64_t(readLe32(s + 20)) + rawSize;
+    if (rawSize != 0 && end > pe.imageEnd) {
+      r.error = "section " + std::to_string(i + 1) + " ends at offset " + offsetText(end) +
+                ", after the last section's raw data (offset " + offsetText(pe.imageEnd) + ")";
+      return r;
+    }
+  }
+  if (pe.imageEnd > file.size()) {
+    r.error = "truncated: the last section's raw data ends at offset " + offsetText(pe.imageEnd) +
+              " but the file has " + offsetText(file.size()) + " bytes";
+    return r;
+  }
+  r.ok = true;
+  r.machine = pe.machine;
+  r.imageEnd = pe.imageEnd;
+  return r;
+}
+
+ImageEnd checkTemplate(const std::vector<uint8_t>& file) {
+  ImageEnd r = locateImageEnd(file);
+  if (!r.ok || r.imageEnd == file.size()) return r;
+  r.ok = false;
+  uint64_t extra = file.size() - r.imageEnd;
+  bool block = extra >= 4 && readLe32(file.data() + r.imageEnd) == kConfigMagic;
+  r.error = block ? "already carries a configuration block (at offset " + offsetText(r.imageEnd) +
+                        "); use a launcher template"
+                  : offsetText(extra) + " bytes follow the last section's raw data (offset " +
+                        offsetText(r.imageEnd) + "); a launcher template must end there";
+  return r;
+}
+
+std::vector<uint8_t> assembleExecutable(const std::vector<uint8_t>& templ, uint64_t imageEnd,
+                                        const BlockRecords& records) {
+  std::vector<uint8_t> block = serializeConfigBlock(records);
+  std::vector<uint8_t> out(templ.begin(), templ.begin() + ptrdiff_t(imageEnd));
+  out.insert(out.end(), block.begin(), block.end());
+  size_t rest = out.size() % kFileAlignment;
+  if (rest != 0) out.resize(out.size() + kFileAlignment - rest, 0);
+  return out;
+}
+
+ConfiguredImage readConfiguredExecutable(const std::vector<uint8_t>& file) {
+  ConfiguredImage r;
+  ImageEnd end = locateImageEnd(file);
+  if (!end.ok) {
+    r.error = end.error;
+    return r;
+  }
+  r.machine = end.machine;
+  r.blockOffset = end.imageEnd;
+  if (end.imageEnd == file.size()) {
+    r.error = "carries no configuration block: the file ends with the last section's raw data";
+    return r;
+  }
+  size_t size = file.size() - size_t(end.imageEnd);
+  BlockParse parse = parseConfigBlock(file.data() + end.imageEnd, size, size, end.imageEnd);
+  switch (parse.error) {
+    case BlockError::none:
+      break;
+    case BlockError::magic:
+      r.error = "carries no configuration block: no magic number at offset " +
+                offsetText(end.imageEnd) + ", after the last section's raw data";
+      return r;
+    default:
+      r.error = std::string("the configuration block at offset ") + offsetText(end.imageEnd) +
+                " is damaged: the file ends inside it (" + blockErrorText(parse.error) + ")";
+      return r;
+  }
+  r.tables = std::move(parse.tables);
+  r.ok = true;
+  return r;
+}

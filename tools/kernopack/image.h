@@ -1,0 +1,51 @@
+// Launcher images on the packer's side: checking a template, appending a
+// configuration block to it, and reading the block of a configured
+// executable back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/config_block.h"
+
+// The configured executable is padded with zero bytes to a multiple of this.
+inline constexpr size_t kFileAlignment = 512;
+// Largest template or configured executable the packer reads.
+inline constexpr uint64_t kMaxExecutableBytes = 512ull * 1024 * 1024;
+
+struct ImageEnd {
+  bool ok = false;
+  std::string error;
+  uint16_t machine = 0;
+  // Where the configuration block starts: the end of the raw data of the
+  // last section header, as the launcher computes it.
+  uint64_t imageEnd = 0;
+};
+
+// Finds the end of the image and checks that the launcher's way of finding
+// it is sound for this file: the last section header's raw data must end
+// after the headers and after every other section's raw data, inside the
+// file. Says nothing yet about what follows.
+ImageEnd locateImageEnd(const std::vector<uint8_t>& file);
+
+// A template must end exactly where its image ends: anything after that
+// (a configuration block, a signature, other appended data) is refused.
+ImageEnd checkTemplate(const std::vector<uint8_t>& file);
+
+// The image of the template, the configuration block and zero padding up
+// to a multiple of kFileAlignment bytes.
+std::vector<uint8_t> assembleExecutable(const std::vector<uint8_t>& templ, uint64_t imageEnd,
+                                        const BlockRecords& records);
+
+struct ConfiguredImage {
+  bool ok = false;
+  std::string error;
+  uint16_t machine = 0;
+  uint64_t blockOffset = 0;
+  ConfigTables tables;
+};
+
+// Reads the configuration block of a configured executable.
+ConfiguredImage readConfiguredExecutable(const std::vector<uint8_t>& file);

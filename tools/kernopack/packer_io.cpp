@@ -1,0 +1,42 @@
+#include "packer_io.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+FileRead readFileBounded(const std::string& path, uint64_t maxBytes) {
+  FileRead r;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    r.status = errno == ENOENT ? ReadStatus::notFound : ReadStatus::failed;
+    r.error = std::strerror(errno);
+    return r;
+  }
+  // Read in pieces up to one byte past the bound, so that a file that grows
+  // or lies about its size cannot make us read without limit.
+  char buf[65536];
+  while (true) {
+    size_t n = std::fread(buf, 1, sizeof buf, f);
+    if (n > 0) {
+      if (r.bytes.size() + n > maxBytes) {
+        std::fclose(f);
+        r.bytes.clear();
+        r.status = ReadStatus::tooLarge;
+        r.error = "larger than " + std::to_string(maxBytes) + " bytes";
+        return r;
+      }
+      r.bytes.insert(r.bytes.end(), buf, buf + n);
+    }
+    if (n < sizeof buf) break;
+  }
+  bool failed = std::ferror(f) != 0;
+  int err = errno;
+  std::fclose(f);
+  if (failed) {
+    r.bytes.clear();
+    r.error = std::strerror(err);
+    return r;
+  }
+  r.status = ReadStatus::ok;
+  return r;
+}
