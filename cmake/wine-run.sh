@@ -45,12 +45,18 @@ setup() {
 case $action in
   setup)
     # A server left over from an earlier run would hold the old prefix.
-    if [ -d "$prefix" ]; then "$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w 2>/dev/null || true; fi
+    if [ -d "$prefix" ]; then "$WINESERVER" -k 2>/dev/null || true; fi
     rm -rf "$prefix" "$prefix.ready"
     setup
     exit 0 ;;
   teardown)
-    if [ -d "$prefix" ]; then "$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w 2>/dev/null || true; fi
+    if [ -d "$prefix" ]; then "$WINESERVER" -k 2>/dev/null || true; fi
+    # Debian's Wine keeps the server socket in a temporary directory named in
+    # the prefix; it outlives the server.
+    if [ -f "$prefix/wineserver" ]; then
+      socket_dir=$(cat "$prefix/wineserver" 2>/dev/null || true)
+      case "$socket_dir" in wine-*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac
+    fi
     rm -rf "$prefix" "$prefix.ready" "$prefix.boot.log" "$prefix.lock"
     exit 0 ;;
 esac

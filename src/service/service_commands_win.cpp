@@ -1,8 +1,194 @@
 #include "service/service_commands_win.h"
 
-// The service commands arrive with the service-control work; until then each
-// word fails quietly with exit code 1.
-int cmdInstall(DWORD) { return 1; }
-int cmdUninstall(bool) { return 1; }
-int cmdStop(bool) { return 1; }
-int cmdStart() { return 1; }
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/handles_win.h"
+#include "common/launcher_state.h"
+#include "config/config_store.h"
+#include "files/paths_win.h"
+#include "service/dependency_list.h"
+
+namespace {
+
+// Pause between two status queries while the service stops.
+constexpr DWORD kStopPollMilliseconds = 500;
+
+// Every result line goes out at once: the process may end right after it,
+// and a caller reading the pipe sees the lines in order.
+__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
+}
+
+const char* serviceName() { return launcher().serviceName.c_str(); }
+
+UniqueServiceHandle openManager(DWORD access) {
+  return UniqueServiceHandle(OpenSCManagerA(nullptr, nullptr, access));
+}
+
+UniqueServiceHandle openService(const UniqueServiceHandle& manager, DWORD access) {
+  return UniqueServiceHandle(OpenServiceA(manager.get(), serviceName(), access));
+}
+
+// ANSI text to UTF-16 the way the system's A functions convert it (CP_ACP,
+// no failure on odd bytes); NUL bytes inside the text are kept.
+std::wstring widen(std::string_view text) {
+  if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return std::wstring();
+  int length = static_cast<int>(text.size());
+  int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  if (needed <= 0) return std::wstring();
+  std::wstring out(static_cast<size_t>(needed), L'\0');
+  int written = MultiByteToWideChar(CP_ACP, 0, text.data(), length, out.data(), needed);
+  out.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  return out;
+}
+
+// The dependency list in UTF-16, converted name by name so that no NUL can
+// be swallowed by a broken double-byte character before it.
+std::wstring widenList(const std::string& list) {
+  std::wstring out;
+  for (size_t start = 0; start < list.size() && list[start] != '\0';) {
+    size_t end = list.find('\0', start);
+    out += widen(std::string_view(list).substr(start, end - start));
+    out.push_back(L'\0');
+    start = end + 1;
+  }
+  out.push_back(L'\0');
+  return out;
+}
+
+using ChangeServiceConfig2WFunction = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+
+// Looked up at run time: a system without it installs without description.
+ChangeServiceConfig2WFunction changeServiceConfig2W() {
+  HMODULE advapi = GetModuleHandleA("advapi32.dll");
+  if (advapi == nullptr) return nullptr;
+  FARPROC proc = GetProcAddress(advapi, "ChangeServiceConfig2W");
+  // Through void(*)() so that the compiler accepts the change of signature.
+  return reinterpret_cast<ChangeServiceConfig2WFunction>(reinterpret_cast<void (*)()>(proc));
+}
+
+// Key 20017, when it is not empty; the result of the call is not examined.
+void setDescription(SC_HANDLE service) {
+  std::u16string text = getConfigWString(WideKey::serviceDescription);
+  if (text.empty()) return;
+  ChangeServiceConfig2WFunction change = changeServiceConfig2W();
+  if (change == nullptr) return;
+  std::wstring description(text.begin(), text.end());
+  SERVICE_DESCRIPTIONW record{};
+  record.lpDescription = description.data();
+  change(service, SERVICE_CONFIG_DESCRIPTION, &record);
+}
+
+}  // namespace
+
+bool waitForServiceStopped(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  if (!QueryServiceStatus(service, &status)) return false;
+  DWORD start = GetTickCount();
+  DWORD checkpoint = status.dwCheckPoint;
+  while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+    Sleep(kStopPollMilliseconds);
+    if (!QueryServiceStatus(service, &status)) return false;
+    if (status.dwCheckPoint > checkpoint) {
+      // The service made progress: its wait hint counts from here.
+      start = GetTickCount();
+      checkpoint = status.dwCheckPoint;
+      continue;
+    }
+    // Unsigned difference: right across the tick counter's wrap as well.
+    if (GetTickCount() - start > status.dwWaitHint) break;
+  }
+  return status.dwCurrentState == SERVICE_STOPPED;
+}
+
+int cmdStart() {
+  UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  if (!manager) {
+    say("Could not open SCManager.\n");
+    return 1;
+  }
+  UniqueServiceHandle service = openService(manager, SERVICE_START);
+  if (!service || !StartServiceA(service.get(), 0, nullptr)) {
+    say("Could not start service.\n");
+    return 1;
+  }
+  say("Starting service '%s'.\n", serviceName());
+  return 0;
+}
+
+int cmdStop(bool verbose) {
+  UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  if (!manager) {
+    if (verbose) say("Could not open SCManager.\n");
+    return 1;
+  }
+  UniqueServiceHandle service = openService(manager, SERVICE_STOP | SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  if (!service || !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    if (verbose) say("Could not stop service.\n");
+    return 1;
+  }
+  say("Stopping service '%s'.\n", serviceName());
+  if (waitForServiceStopped(service.get())) {
+    say("Service stopped\n");
+    return 0;
+  }
+  // A service still running is a failed stop, whoever asked for it.
+  say("Error while stopping service\n");
+  return 1;
+}
+
+int cmdUninstall(bool verbose) {
+  (void)cmdStop(false);  // a service that does not run is removed all the same
+  UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
+  if (!manager) {
+    if (verbose) say("Could not open SCManager.\n");
+    return 1;
+  }
+  UniqueServiceHandle service = openService(manager, DELETE);
+  if (!service || !DeleteService(service.get())) {
+    if (verbose) say("Could not delete service.\n");
+    return 1;
+  }
+  if (verbose) say("Uninstalled service '%s'.\n", serviceName());
+  return 0;
+}
+
+int cmdInstall(DWORD startType) {
+  (void)cmdUninstall(false);  // installing again replaces the registration
+  UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
+  if (!manager) {
+    say("Could not open SCManager.\n");
+    return 1;
+  }
+  std::string binaryPath = serviceBinaryPath(getExecutablePath());
+  std::optional<std::string> dependencies =
+      buildDependencyList(getConfigString(ConfigKey::serviceDependencies));
+  // The UTF-16 call with the texts converted as CreateServiceA would convert
+  // them: Wine's CreateServiceA keeps only the first name of a dependency
+  // list, the UTF-16 call takes all of them.
+  std::wstring name = widen(launcher().serviceName);
+  std::wstring path = widen(binaryPath);
+  std::wstring dependencyList = dependencies ? widenList(*dependencies) : std::wstring();
+  UniqueServiceHandle service(
+      CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                     SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, startType,
+                     SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
+                     dependencies ? dependencyList.c_str() : nullptr, nullptr, nullptr));
+  if (!service) {
+    say("Could not create service.\n");
+    return 1;
+  }
+  setDescription(service.get());
+  say("Installed service '%s'.\n", serviceName());
+  return 0;
+}

@@ -1,10 +1,29 @@
-// The command words' operations on the launcher's own service.
+// The command words' operations on the launcher's own service, named by the
+// process-wide service name (key 101 or the name after the command word).
+// Each prints its short result lines on standard output and returns the
+// process exit code: 0 success, 1 failure. See docs/service-commands.md.
 #pragma once
 
 #include <windows.h>
 
-// Each returns the process exit code: 0 success, 1 failure.
+// Installs the service for `startType` (SERVICE_AUTO_START or
+// SERVICE_DEMAND_START), replacing a service of the same name: that one is
+// stopped and removed first.
 int cmdInstall(DWORD startType);
+
+// Stops the service if it runs, then removes it. Quiet (verbose false) leaves
+// out the failure lines and "Uninstalled service ..."; the stop lines stay.
 int cmdUninstall(bool verbose);
+
+// Asks the service to stop and waits for it. 1 when the stop control fails
+// or the service does not reach the stopped state in time. Quiet leaves out
+// only the failure lines.
 int cmdStop(bool verbose);
+
+// Asks the service control manager to start the service; does not wait.
 int cmdStart();
+
+// Waits while the service reports stop pending, for as long as the wait hint
+// it reports, counted from its last checkpoint change. True iff the service
+// then reports stopped; false also when its status cannot be queried.
+[[nodiscard]] bool waitForServiceStopped(SC_HANDLE service);

@@ -20,15 +20,6 @@ class CommandWords(LauncherTest):
                 r = self.run_exe(exe, *args)
                 self.assertEqual((r.rc, r.out, r.err), (0, "", ""), r)
 
-    def test_every_word_form_reaches_its_command(self):
-        # The service commands are not built yet: each word fails quietly.
-        exe = self.pack(BASE)
-        for word in ("/install", "-install-auto", "--install-demand", "/-uninstall", "/start",
-                     "/stop"):
-            with self.subTest(word=word):
-                r = self.run_exe(exe, word, "OtherName")
-                self.assertEqual((r.rc, r.out, r.err), (1, "", ""), r)
-
 
 class Messages(LauncherTest):
     def failing(self, **extra):

@@ -1,0 +1,72 @@
+// A stand-in Windows service for the end-to-end tests of the service
+// commands. The launcher's own service cannot stay running without a Java
+// runtime, so the tests register this program instead where they need a
+// service that runs and then stops in a chosen way. The way is the first
+// word after the program name in the registered binary path:
+//
+//   (none)    stops at once when asked: stop pending, then stopped
+//   slow      stays stop pending past its short wait hint (1 s) and stops
+//             for real only after 8 s, so a caller gives up waiting first
+//   progress  stays stop pending for about 3 s with a wait hint of 1.5 s,
+//             but advances its checkpoint every 250 ms
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+enum class Mode { prompt, slow, progress };
+
+Mode gMode = Mode::prompt;
+SERVICE_STATUS_HANDLE gHandle = nullptr;
+SERVICE_STATUS gStatus{};
+HANDLE gStopEvent = nullptr;
+
+void report(DWORD state, DWORD checkpoint, DWORD waitHint) {
+  gStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  gStatus.dwCurrentState = state;
+  gStatus.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+  gStatus.dwWin32ExitCode = NO_ERROR;
+  gStatus.dwCheckPoint = checkpoint;
+  gStatus.dwWaitHint = waitHint;
+  SetServiceStatus(gHandle, &gStatus);
+}
+
+DWORD WINAPI controlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
+  if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+    report(SERVICE_STOP_PENDING, 1, gMode == Mode::slow ? 1000 : 1500);
+    SetEvent(gStopEvent);
+    return NO_ERROR;
+  }
+  SetServiceStatus(gHandle, &gStatus);
+  return NO_ERROR;
+}
+
+void WINAPI standinMain(DWORD, LPSTR* argv) {
+  gHandle = RegisterServiceCtrlHandlerExA(argv[0], controlHandler, nullptr);
+  if (!gHandle) return;
+  gStopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  report(SERVICE_RUNNING, 0, 0);
+  WaitForSingleObject(gStopEvent, INFINITE);
+  switch (gMode) {
+    case Mode::prompt: break;
+    case Mode::slow: Sleep(8000); break;
+    case Mode::progress:
+      for (DWORD checkpoint = 2; checkpoint <= 13; ++checkpoint) {
+        Sleep(250);
+        report(SERVICE_STOP_PENDING, checkpoint, 1500);
+      }
+      break;
+  }
+  report(SERVICE_STOPPED, 0, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "slow") == 0) gMode = Mode::slow;
+  if (argc > 1 && std::strcmp(argv[1], "progress") == 0) gMode = Mode::progress;
+  char name[] = "";  // an own-process service may leave its table name empty
+  SERVICE_TABLE_ENTRYA table[] = {{name, standinMain}, {nullptr, nullptr}};
+  return StartServiceCtrlDispatcherA(table) ? 0 : 1;
+}

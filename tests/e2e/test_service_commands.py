@@ -1,0 +1,369 @@
+"""The service commands as a person uses them: install, uninstall, start and
+stop through Wine's service control manager, with the printed lines and exit
+codes compared exactly and the registration read back with Wine's own `reg`.
+
+Every test registers services under names of its own, since other e2e files
+share the wineserver and may run at the same time. The launcher's own service
+cannot stay running yet, so where a test needs a running service it
+registers the stand-in service built from tests/e2e/standins (a small Windows
+program whose way of stopping is chosen on its command line)."""
+
+import os
+import re
+import time
+import unittest
+import uuid
+from pathlib import Path
+
+from harness import TEMPLATE, WORK_ROOT, LauncherTest
+
+SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
+STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
+# The Win32 exit code of a service that was never started.
+ERROR_SERVICE_NEVER_STARTED = 1077
+# How long a test waits for the service control manager to reach a state it
+# asked for; a test that waits this long has failed anyway.
+STATE_DEADLINE_SECONDS = 60
+
+
+def standin_path():
+    """The stand-in service program built in the tree of the template under test."""
+    given = os.environ.get("KERNO_SERVICE_STANDIN")
+    if given:
+        return Path(given)
+    return Path(TEMPLATE).parent / "tests" / "e2e" / "standins" / "service-standin.exe"
+
+
+def windows_path(path):
+    """A Linux path as Wine's Z: drive shows it."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+class ServiceTest(LauncherTest):
+    """Helpers around one test's own services."""
+
+    def unique_name(self, tag):
+        return f"KrnSvc{tag}{uuid.uuid4().hex[:8]}"
+
+    def pack_service(self, name, subdir="", **keys):
+        description = {"serviceName": name, "executableType": 3}
+        description.update(keys)
+        return self.pack(description, subdir=subdir)
+
+    def forget(self, name):
+        """Removes the service when the test ends, however it ends (after
+        tearDown, when the test's own directory may be gone)."""
+        self.addCleanup(self.run_exe, "sc", "delete", name, cwd=WORK_ROOT)
+        self.addCleanup(self.run_exe, "sc", "stop", name, cwd=WORK_ROOT)
+
+    def expect(self, result, rc, out):
+        """The launcher's exit code and printed lines; nothing on stderr."""
+        self.assertEqual((result.rc, result.out, result.err), (rc, out, ""), result)
+
+    # -- the service control manager, through Wine's tools -----------------
+    def status(self, name):
+        """(state, Win32 exit code) as `sc query` shows them; None when the
+        service does not exist."""
+        r = self.run_exe("sc", "query", name)
+        state = re.search(r"STATE\s*:\s*(\d+)", r.out)
+        code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", r.out)
+        if r.rc != 0 or not state:
+            return None
+        return int(state.group(1)), int(code.group(1)) if code else None
+
+    def wait_for(self, name, wanted):
+        """Polls until the service's (state, exit code) satisfies `wanted`."""
+        deadline = time.monotonic() + STATE_DEADLINE_SECONDS
+        seen = self.status(name)
+        while not wanted(seen):
+            if time.monotonic() > deadline:
+                self.fail(f"service {name} stayed at {seen}")
+            time.sleep(0.2)
+            seen = self.status(name)
+        return seen
+
+    def registration(self, name):
+        """The values of the service's registry key as `reg query` shows them:
+        {value name: (type, data)}; None when there is no such key."""
+        r = self.run_exe("reg", "query", SERVICES_KEY + name)
+        if r.rc != 0:
+            return None
+        values = {}
+        for line in r.out.splitlines():
+            m = re.match(r"^ {4}(.+?) {4}(REG_[A-Z_]+)(?: {4}(.*))?$", line)
+            if m:
+                values[m.group(1)] = (m.group(2), m.group(3) or "")
+        return values
+
+    def exported(self, name):
+        """The service's key as `reg export` writes it (UTF-16, exact)."""
+        target = self.dir / (name + ".reg")
+        r = self.run_exe("reg", "export", SERVICES_KEY + name, windows_path(target), "/y")
+        self.assertEqual(r.rc, 0, r)
+        return target.read_bytes().decode("utf-16")
+
+    def start_type(self, name):
+        return self.registration(name)["Start"]
+
+    # -- the stand-in service ------------------------------------------------
+    def standin(self, name, mode="", running=True):
+        """Registers the stand-in under `name` and, unless told otherwise,
+        starts it and waits until it runs."""
+        exe = standin_path()
+        if not exe.is_file():
+            self.fail(f"stand-in service {exe} is not built: the Windows trees build it from "
+                      "tests/e2e/standins (add_subdirectory(e2e/standins) in tests/CMakeLists.txt)")
+        binary = f'"{windows_path(exe)}"' + (" " + mode if mode else "")
+        r = self.run_exe("sc", "create", name, "binPath=", binary)
+        self.assertEqual(r.rc, 0, r)
+        self.forget(name)
+        if running:
+            r = self.run_exe("sc", "start", name)
+            self.assertEqual(r.rc, 0, r)
+            self.wait_for(name, lambda s: s and s[0] == RUNNING)
+
+
+class Install(ServiceTest):
+    def test_bare_word_follows_key_107_and_the_explicit_words_choose_for_themselves(self):
+        # (executableType, word, expected Start value): 2 automatic, 3 on demand
+        cases = [(4, "/install", 2), (3, "/install", 3), (1, "/install", 3),
+                 (3, "/install-auto", 2), (4, "/install-demand", 3)]
+        for kind, word, start in cases:
+            with self.subTest(executableType=kind, word=word):
+                name = self.unique_name("Type")
+                self.forget(name)
+                exe = self.pack_service(name, executableType=kind)
+                self.expect(self.run_exe(exe, word), 0, f"Installed service '{name}'.\n")
+                self.assertEqual(self.start_type(name), ("REG_DWORD", f"0x{start}"))
+
+    def test_registration_names_the_short_unquoted_path_and_own_interactive_process(self):
+        name = self.unique_name("Reg")
+        self.forget(name)
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        values = self.registration(name)
+        self.assertEqual(values["Type"], ("REG_DWORD", "0x110"))
+        self.assertEqual(values["Start"], ("REG_DWORD", "0x3"))
+        self.assertEqual(values["ErrorControl"], ("REG_DWORD", "0x1"))
+        self.assertEqual(values["DisplayName"], ("REG_SZ", name))
+        self.assertEqual(values["ObjectName"], ("REG_SZ", "LocalSystem"))
+        kind, image = values["ImagePath"]
+        self.assertEqual(kind, "REG_SZ")
+        # The launcher's own path in its short, lower-case form, alone.
+        self.assertEqual(image, image.lower())
+        self.assertTrue(image.startswith("z:\\") and image.endswith("\\svc.exe"), image)
+        self.assertNotIn('"', image)
+        self.assertNotIn(" ", image)
+        # No dependencies and no description were configured.
+        self.assertNotIn("DependOnService", values)
+        self.assertNotIn("Description", values)
+
+    def test_installing_again_replaces_the_registration(self):
+        name = self.unique_name("Again")
+        self.forget(name)
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/install-auto"), 0, f"Installed service '{name}'.\n")
+        self.assertEqual(self.start_type(name), ("REG_DWORD", "0x2"))
+        # A service that exists but does not run: nothing about the stop.
+        self.expect(self.run_exe(exe, "/install-demand"), 0, f"Installed service '{name}'.\n")
+        self.assertEqual(self.start_type(name), ("REG_DWORD", "0x3"))
+
+    def test_installing_over_a_running_service_stops_and_replaces_it(self):
+        name = self.unique_name("Over")
+        self.standin(name)
+        self.assertIn(standin_path().name, self.registration(name)["ImagePath"][1])
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/install"), 0,
+                    f"Stopping service '{name}'.\nService stopped\nInstalled service '{name}'.\n")
+        values = self.registration(name)
+        self.assertTrue(values["ImagePath"][1].endswith("\\svc.exe"), values)
+        self.assertEqual(values["Type"], ("REG_DWORD", "0x110"))
+        self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
+
+    def test_a_service_that_does_not_stop_in_time_is_not_replaced(self):
+        # The old service is only marked for deletion while it still stops,
+        # so its name cannot be taken yet.
+        name = self.unique_name("Stuck")
+        self.standin(name, "slow")
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/install"), 1,
+                    f"Stopping service '{name}'.\nError while stopping service\n"
+                    "Could not create service.\n")
+        self.assertIn(standin_path().name, self.registration(name)["ImagePath"][1])
+
+    def test_name_after_the_word_replaces_the_configured_name(self):
+        configured = self.unique_name("Conf")
+        other = self.unique_name("Other") + " Name"
+        self.forget(other)
+        exe = self.pack_service(configured)
+        # The rest of the line, spaces included, is the name.
+        self.expect(self.run_exe(exe, "/install", *other.split(" ")), 0,
+                    f"Installed service '{other}'.\n")
+        self.assertEqual(self.registration(other)["DisplayName"], ("REG_SZ", other))
+        self.assertIsNone(self.registration(configured))
+
+    def test_dependencies_are_registered_without_empty_names(self):
+        name = self.unique_name("Deps")
+        self.forget(name)
+        exe = self.pack_service(name, serviceDependencies="a,,b")
+        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        self.assertEqual(self.registration(name)["DependOnService"], ("REG_MULTI_SZ", "a\\0b"))
+        self.assertIn('"DependOnService"=hex(7):61,00,00,00,62,00,00,00,00,00', self.exported(name))
+
+    def test_description_is_registered_as_configured(self):
+        name = self.unique_name("Desc")
+        self.forget(name)
+        exe = self.pack_service(name, serviceDescription="Runs the nightly jobs")
+        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        self.assertEqual(self.registration(name)["Description"],
+                         ("REG_SZ", "Runs the nightly jobs"))
+        # The wide text arrives whole, beyond the ANSI code page too.
+        exe = self.pack_service(name, serviceDescription="Nächtliche Jobs \u2013 \u65e5\u672c")
+        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        self.assertIn('"Description"="Nächtliche Jobs \u2013 \u65e5\u672c"', self.exported(name))
+
+    def test_empty_description_registers_none(self):
+        name = self.unique_name("NoDesc")
+        self.forget(name)
+        exe = self.pack_service(name, serviceDescription="")
+        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        self.assertNotIn("Description", self.registration(name))
+
+    def test_executable_in_a_directory_with_a_space_registers_a_runnable_path(self):
+        # Wine gives every long name an 8.3 form, so the short path has no
+        # space here and stays unquoted; the quoting of a path that keeps a
+        # space is covered by the unit tests (ServiceBinaryPath).
+        name = self.unique_name("Space")
+        self.forget(name)
+        exe = self.pack_service(name, subdir="Program Files/My App")
+        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        image = self.registration(name)["ImagePath"][1]
+        self.assertNotIn(" ", image)
+        self.assertNotIn('"', image)
+        self.assertTrue(image.endswith("\\svc.exe"), image)
+        # The registered path starts the launcher: its service reports itself
+        # stopped with exit code 1, as it does without a Java runtime.
+        self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
+        self.run_exe("sc", "start", name)
+        self.wait_for(name, lambda s: s == (STOPPED, 1))
+
+
+class Uninstall(ServiceTest):
+    def test_a_missing_service_cannot_be_deleted(self):
+        exe = self.pack_service(self.unique_name("Missing"))
+        self.expect(self.run_exe(exe, "/uninstall"), 1, "Could not delete service.\n")
+
+    def test_an_installed_service_is_removed(self):
+        name = self.unique_name("Remove")
+        self.forget(name)
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        self.expect(self.run_exe(exe, "/uninstall"), 0, f"Uninstalled service '{name}'.\n")
+        self.assertIsNone(self.registration(name))
+        self.expect(self.run_exe(exe, "/uninstall"), 1, "Could not delete service.\n")
+
+    def test_a_running_service_is_stopped_first(self):
+        name = self.unique_name("RunDel")
+        self.standin(name)
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/uninstall"), 0,
+                    f"Stopping service '{name}'.\nService stopped\nUninstalled service '{name}'.\n")
+        self.wait_for(name, lambda s: s is None)
+
+    def test_a_service_that_does_not_stop_in_time_is_still_marked_for_deletion(self):
+        name = self.unique_name("SlowDel")
+        self.standin(name, "slow")
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/uninstall"), 0,
+                    f"Stopping service '{name}'.\nError while stopping service\n"
+                    f"Uninstalled service '{name}'.\n")
+        # Gone once it has stopped after all.
+        self.wait_for(name, lambda s: s is None)
+
+
+class Stop(ServiceTest):
+    def test_a_service_that_does_not_run_cannot_be_stopped(self):
+        name = self.unique_name("Idle")
+        self.forget(name)
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        self.expect(self.run_exe(exe, "/stop"), 1, "Could not stop service.\n")
+
+    def test_a_missing_service_cannot_be_stopped(self):
+        exe = self.pack_service(self.unique_name("NoStop"))
+        self.expect(self.run_exe(exe, "/stop"), 1, "Could not stop service.\n")
+
+    def test_a_running_service_is_stopped(self):
+        name = self.unique_name("Stop")
+        self.standin(name)
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/stop"), 0, f"Stopping service '{name}'.\nService stopped\n")
+        self.assertEqual(self.status(name), (STOPPED, 0))
+
+    def test_a_service_still_stopping_after_its_wait_hint_is_a_failed_stop(self):
+        # The stand-in reports a wait hint of one second and needs eight.
+        name = self.unique_name("Late")
+        self.standin(name, "slow")
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/stop"), 1,
+                    f"Stopping service '{name}'.\nError while stopping service\n")
+        self.assertEqual(self.status(name)[0], STOP_PENDING)
+
+    def test_a_service_making_progress_is_waited_for_beyond_its_wait_hint(self):
+        # Three seconds of stopping with a wait hint of 1.5 s, the checkpoint
+        # advancing all the while.
+        name = self.unique_name("Steps")
+        self.standin(name, "progress")
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/stop"), 0, f"Stopping service '{name}'.\nService stopped\n")
+        self.assertEqual(self.status(name), (STOPPED, 0))
+
+
+class Start(ServiceTest):
+    def test_a_stopped_service_is_started(self):
+        name = self.unique_name("Start")
+        self.standin(name, running=False)
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/start"), 0, f"Starting service '{name}'.\n")
+        self.wait_for(name, lambda s: s and s[0] == RUNNING)
+
+    def test_a_running_service_cannot_be_started_again(self):
+        name = self.unique_name("Twice")
+        self.standin(name)
+        exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/start"), 1, "Could not start service.\n")
+
+    def test_a_missing_service_cannot_be_started(self):
+        exe = self.pack_service(self.unique_name("NoStart"))
+        self.expect(self.run_exe(exe, "/start"), 1, "Could not start service.\n")
+
+
+class WordForms(ServiceTest):
+    def test_every_word_form_reaches_its_command(self):
+        # One service named after the word: started, stopped, removed and
+        # installed again by each spelling of the words.
+        name = self.unique_name("Words")
+        self.standin(name, running=False)
+        exe = self.pack_service(self.unique_name("Unused"))
+        steps = [
+            ("/start", 0, f"Starting service '{name}'.\n"),
+            ("/stop", 0, f"Stopping service '{name}'.\nService stopped\n"),
+            ("/-uninstall", 0, f"Uninstalled service '{name}'.\n"),
+            ("/install", 0, f"Installed service '{name}'.\n"),
+            ("-install-auto", 0, f"Installed service '{name}'.\n"),
+            ("--install-demand", 0, f"Installed service '{name}'.\n"),
+            ("-uninstall", 0, f"Uninstalled service '{name}'.\n"),
+        ]
+        for word, rc, out in steps:
+            with self.subTest(word=word):
+                if word == "/stop":
+                    self.wait_for(name, lambda s: s and s[0] == RUNNING)
+                self.expect(self.run_exe(exe, word, name), rc, out)
+                if word == "-install-auto":
+                    self.assertEqual(self.start_type(name), ("REG_DWORD", "0x2"))
+                if word == "--install-demand":
+                    self.assertEqual(self.start_type(name), ("REG_DWORD", "0x3"))
+
+
+if __name__ == "__main__":
+    unittest.main()
