@@ -1,20 +1,156 @@
 #include "files/extraction_win.h"
 
-#include "common/launcher_state.h"
-#include "config/config_store.h"
-#include "config/log_win.h"
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
 
-// Extraction itself comes with the included-file section of the packer; until
-// then a configuration that names included files is refused rather than
-// silently started without them.
+#include "common/handles_win.h"
+#include "common/launcher_state.h"
+#include "config/config_block.h"
+#include "config/config_store.h"
+#include "config/config_store_win.h"
+#include "config/log_win.h"
+#include "config/messages_win.h"
+#include "files/deferred_deletion_win.h"
+#include "files/included_files.h"
+#include "files/temp_files.h"
+#include "files/temp_files_win.h"
+
+namespace {
+
+// Internal error codes of this file.
+constexpr const char* kErrorNoDirectory = "7";
+constexpr const char* kErrorNoFile = "11";
+constexpr const char* kErrorWriteFailed = "13";
+
+[[noreturn]] void failInternal(const char* code) {
+  fatalErrorByKey(ConfigKey::MSG_INTERNAL_ERROR, kPlaceholderErrorCode, code);
+}
+
+// The size field of an entry; the configuration store's integer reader
+// fails the same way.
+int32_t readSizeField(HANDLE media) {
+  uint8_t bytes[4];
+  DWORD got = 0;
+  if (!ReadFile(media, bytes, sizeof bytes, &got, nullptr) || got != sizeof bytes) {
+    if (got != sizeof bytes && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_HANDLE_EOF);
+    std::printf("error %lu\n", static_cast<unsigned long>(GetLastError()));
+    std::fflush(stdout);
+    fatalError(blockErrorText(BlockError::readInt));
+  }
+  return static_cast<int32_t>(readLe32(bytes));
+}
+
+// Normal ends of the process (a command's exit code returned from WinMain,
+// the dispatcher returning) run no message and no exitLauncher, so the files
+// are handed over from here as well.
+void cleanupAtExit() { cleanupExtractedFiles(); }
+
+}  // namespace
+
 bool extractIncludedFiles(std::string& out) {
   logInfo("extracting files");
   int count = getConfigInt(ConfigKey::includedFileCount);
   logInfo("Included files: %d", count);
   out.clear();
-  return count == 0;
+  // A negative count names no file either; no directory is made for it.
+  if (count <= 0) return true;
+
+  UniqueHandle media = openMediaFile();
+  LARGE_INTEGER offset;
+  offset.QuadPart = static_cast<LONGLONG>(launcher().config.includedFilesOffset);
+  if (!SetFilePointerEx(media.get(), offset, nullptr, FILE_BEGIN)) {
+    logError("ReadFile failed");
+    return false;
+  }
+
+  std::string tempFile;
+  if (!createTempFileName(tempFile)) failInternal(kErrorNoDirectory);
+  DeleteFileA(tempFile.c_str());
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  out = extractionDirectoryName(tempFile, std::rand());
+  logInfo("Temp dir: %s", out.c_str());
+  if (!CreateDirectoryA(out.c_str(), nullptr)) failInternal(kErrorNoDirectory);
+  // Registered at once, so that a failed extraction does not leave the
+  // directory behind for good.
+  registerExtractedDir(out);
+  static bool atExitRegistered = false;
+  if (!atExitRegistered) atExitRegistered = std::atexit(cleanupAtExit) == 0;
+
+  std::string names = getConfigString(ConfigKey::includedFileNames);
+  int extracted = 0;
+  for (std::string_view name : splitIncludedFileNames(names)) {
+    if (extracted >= count) break;
+    std::string path = out + "\\" + std::string(name);
+    FileNameProblem problem = checkIncludedFileName(name);
+    if (problem != FileNameProblem::none) {
+      // Never written, so never registered: the path may lie anywhere.
+      logError("included file name \"%.*s\" %s", static_cast<int>(name.size()), name.data(),
+               fileNameProblemText(problem));
+      logError("Failed to extract %s", path.c_str());
+      return false;
+    }
+    // Before the attempt, so that a half-written file is cleaned up too.
+    registerExtractedFile(path);
+    if (!extractIncludedFile(media.get(), path)) {
+      logError("Failed to extract %s", path.c_str());
+      return false;
+    }
+    ++extracted;
+  }
+  media.reset();
+  logInfo("extracting files done");
+  return true;
+}
+
+bool extractIncludedFile(HANDLE media, const std::string& path) {
+  int32_t size = readSizeField(media);
+  logInfo("extracting %s (size: %d)", path.c_str(), size);
+  // An empty entry still creates its (empty) file: an application that
+  // carries an empty file expects to find it.
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) failInternal(kErrorNoFile);
+  if (size <= 0) return true;
+  return copyIncludedData(media, file.get(), static_cast<uint64_t>(size), true);
+}
+
+bool copyIncludedData(HANDLE src, HANDLE dst, uint64_t size, bool descramble) {
+  std::vector<uint8_t> buffer(static_cast<size_t>(size < kExtractionCopyChunk ? size : kExtractionCopyChunk));
+  uint64_t done = 0;
+  while (done < size) {
+    DWORD want = static_cast<DWORD>(size - done < buffer.size() ? size - done : buffer.size());
+    DWORD got = 0;
+    if (!ReadFile(src, buffer.data(), want, &got, nullptr) || got == 0) {
+      logError("ReadFile failed");
+      return false;
+    }
+    if (got > want) got = want;  // never trust a count beyond the buffer
+    if (descramble) scrambleIncludedBytes(buffer.data(), got);
+    DWORD written = 0;
+    for (DWORD at = 0; at < got; at += written) {
+      if (!WriteFile(dst, buffer.data() + at, got - at, &written, nullptr) || written == 0) {
+        logError("WriteFile failed");
+        failInternal(kErrorWriteFailed);
+      }
+      if (written > got - at) written = got - at;
+    }
+    done += got;
+  }
+  return true;
+}
+
+void registerExtractedFile(const std::string& path) {
+  launcher().extraction.extractedFiles.push_back(path);
+}
+
+void registerExtractedDir(const std::string& path) {
+  launcher().extraction.extractedDirs.push_back(path);
 }
 
 void cleanupExtractedFiles() {
-  // Nothing is extracted yet, so there is nothing to hand over.
+  const ExtractionState& state = launcher().extraction;
+  for (const std::string& path : state.extractedFiles) scheduleFileDeletion(path);
+  for (const std::string& path : state.extractedDirs) scheduleDirDeletion(path);
 }

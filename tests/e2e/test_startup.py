@@ -23,14 +23,17 @@ class CommandWords(LauncherTest):
 
 class Messages(LauncherTest):
     def failing(self, **extra):
-        # A block that promises included files without carrying them makes
-        # start-up fail with internal error 16. The packer refuses to write
-        # such a block, so the count is patched in afterwards.
+        # An included-file name with a path separator makes start-up fail
+        # with internal error 16: the launcher writes nothing outside its
+        # extraction directory. The packer refuses such a name, so the count
+        # and the name are patched in afterwards.
         exe = self.pack(dict(BASE, includedFileNames="a.jar;b.jar", **extra))
         data = exe.read_bytes()
         record = struct.pack("<ii", 2002, 1)
         at = data.index(record + b"0", block_offset(data))
-        exe.write_bytes(data[:at + 8] + b"2" + data[at + 9:])
+        data = data[:at + 8] + b"2" + data[at + 9:]
+        at = data.index(b"a.jar;b.jar", block_offset(data))
+        exe.write_bytes(data[:at] + b"a/jar;b.jar" + data[at + 11:])
         return exe
 
     def test_console_message_on_stderr_with_exit_code_1(self):

@@ -165,7 +165,7 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       {R"({"mainClass": "ab\u4e2d"})", "field \"mainClass\": character 3 (U+4E2D '\xE4\xB8\xAD') cannot be represented in code page 1252"},
       {R"({"classPath": ["A1a.jar", "A1\u0100.jar"]})", "field \"classPath\"[1]: character 3 (U+0100"},
       {R"({"records": {"108": "\u0080"}})", "character 1 (U+0080) cannot"},
-      // No included files yet.
+      // A count without the files.
       {R"({"includedFileCount": 2})", "field \"includedFileCount\": must read as 0"},
       {R"({"includedFileCount": " 1x"})", "must read as 0"},
   };

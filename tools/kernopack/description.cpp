@@ -11,6 +11,7 @@
 #include "codepage.h"
 #include "config/config_keys.h"
 #include "config/config_store.h"
+#include "files/included_files.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 std::string unknownFieldError(const std::string& name) {
   std::string out = field(name) + ": unknown key name";
   std::string_view suggestion;
-  for (std::string_view special : {kLauncherField, kRecordsField, kWideRecordsField}) {
+  for (std::string_view special : {kLauncherField, kRecordsField, kWideRecordsField, kIncludedFilesField}) {
     if (equalsIgnoringCase(name, special)) suggestion = special;
   }
   for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
@@ -209,6 +210,32 @@ struct Builder {
     return false;
   }
 
+  bool setIncludedFiles(const Json& v, std::vector<IncludedFile>& files) {
+    std::string where = field(kIncludedFilesField);
+    if (v.is_null()) return true;
+    if (!v.is_array()) return fail(where, "expected an array of file paths or null, got " + kindOf(v));
+    for (size_t i = 0; i < v.size(); ++i) {
+      std::string itemWhere = where + "[" + std::to_string(i) + "]";
+      const Json& item = v[i];
+      if (!item.is_string()) return fail(itemWhere, "expected a file path, got " + kindOf(item));
+      const std::string& path = item.get_ref<const std::string&>();
+      std::string_view nameUtf8 = includedPathFileName(path);
+      if (nameUtf8.empty()) return fail(itemWhere, "names no file (empty, or ends with a separator)");
+      IncludedFile file{path, {}};
+      if (!encode(itemWhere, std::string(nameUtf8), file.name)) return false;
+      FileNameProblem problem = checkIncludedFileName(file.name);
+      if (problem != FileNameProblem::none)
+        return fail(itemWhere, "the file name \"" + std::string(nameUtf8) + "\" " + fileNameProblemText(problem));
+      for (size_t j = 0; j < files.size(); ++j) {
+        if (sameIncludedFileName(files[j].name, file.name))
+          return fail(itemWhere, "the file name \"" + std::string(nameUtf8) + "\" is also that of item " +
+                                     std::to_string(j) + "; the launcher extracts all files into one directory");
+      }
+      files.push_back(std::move(file));
+    }
+    return true;
+  }
+
   bool setRecords(std::string_view name, const Json& v, bool isWide) {
     std::string where = field(name);
     if (!v.is_object())
@@ -238,6 +265,48 @@ std::string parseErrorText(const char* what) {
   size_t tagEnd = text.find("] ");
   if (text.rfind("[json.exception.", 0) == 0 && tagEnd != std::string::npos) text.erase(0, tagEnd + 2);
   return text;
+}
+
+// Keys 2002 and 2003 follow "includedFiles"; without it the count must read
+// as 0, since a count without the files would stop the launcher at start-up.
+bool applyIncludedFiles(Builder& b, const std::set<const KeyInfo*>& mentioned,
+                        const std::vector<IncludedFile>& files, std::string& error) {
+  const int32_t countKey = int32_t(ConfigKey::includedFileCount);
+  const int32_t namesKey = int32_t(ConfigKey::includedFileNames);
+  if (!files.empty()) {
+    for (const KeyInfo* k : mentioned) {
+      if (k->number == countKey || k->number == namesKey) {
+        error = field(k->name) + ": set from " + field(kIncludedFilesField) + "; leave it out";
+        return false;
+      }
+    }
+    std::string names;
+    for (const IncludedFile& f : files) {
+      if (!names.empty()) names += kIncludedFileNameSeparator;
+      names += f.name;
+    }
+    b.narrow[countKey] = std::to_string(files.size());
+    b.narrow[namesKey] = std::move(names);
+    return true;
+  }
+  auto count = b.narrow.find(countKey);
+  if (count != b.narrow.end() && parseConfigInt(count->second) != 0) {
+    error = field("includedFileCount") + ": must read as 0 without " + field(kIncludedFilesField) +
+            "; list the files to include there";
+    return false;
+  }
+  auto names = b.narrow.find(namesKey);
+  if (names != b.narrow.end()) {
+    for (std::string_view name : splitIncludedFileNames(names->second)) {
+      FileNameProblem problem = checkIncludedFileName(name);
+      if (problem != FileNameProblem::none) {
+        error = field("includedFileNames") + ": the name \"" + std::string(name) + "\" " +
+                fileNameProblemText(problem);
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -276,6 +345,8 @@ Description parseDescription(std::string_view json, unsigned codePage) {
         b.fail(field(name), "expected \"x86\", \"x64\" or null");
         break;
       }
+    } else if (name == kIncludedFilesField) {
+      if (!b.setIncludedFiles(value, d.includedFiles)) break;
     } else if (name == kRecordsField || name == kWideRecordsField) {
       if (!b.setRecords(name, value, name == kWideRecordsField)) break;
     } else if (const KeyInfo* k = findKeyByName(name)) {
@@ -308,13 +379,7 @@ Description parseDescription(std::string_view json, unsigned codePage) {
     }
   }
 
-  // The packer writes no included-file section yet: a count other than 0
-  // would make the launcher read file data that is not there.
-  auto count = b.narrow.find(int32_t(ConfigKey::includedFileCount));
-  if (count != b.narrow.end() && parseConfigInt(count->second) != 0) {
-    d.error = field("includedFileCount") + ": must read as 0; this packer does not include files yet";
-    return d;
-  }
+  if (!applyIncludedFiles(b, mentioned, d.includedFiles, d.error)) return d;
 
   d.records.narrow.assign(b.narrow.begin(), b.narrow.end());
   d.records.wide.assign(b.wide.begin(), b.wide.end());
@@ -333,7 +398,7 @@ std::string keyLabel(int32_t number, const KeyInfo* k, bool isWide) {
 }  // namespace
 
 DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch launcher,
-                                      unsigned codePage) {
+                                      unsigned codePage, bool includedFiles) {
   DescriptionText r;
   Json out = Json::object();
   if (launcher != LauncherArch::unspecified) out[std::string(kLauncherField)] = launcherArchName(launcher);
@@ -357,6 +422,26 @@ DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch l
 
   for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
     std::string name(k->name);
+    if (includedFiles && k->number == int32_t(ConfigKey::includedFileNames)) continue;
+    if (includedFiles && k->number == int32_t(ConfigKey::includedFileCount)) {
+      // The names, split as the packer joined them (includedLayout checked
+      // that they are exactly the count's worth, none empty).
+      auto it = tables.narrow.find(int32_t(ConfigKey::includedFileNames));
+      std::string utf8;
+      if (it != tables.narrow.end() && !decode(int32_t(ConfigKey::includedFileNames),
+                                               findKeyByName("includedFileNames"), it->second, utf8))
+        return r;
+      Json files = Json::array();
+      size_t start = 0;
+      while (!utf8.empty()) {
+        size_t sep = utf8.find(kIncludedFileNameSeparator, start);
+        files.push_back(utf8.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
+        if (sep == std::string::npos) break;
+        start = sep + 1;
+      }
+      out[std::string(kIncludedFilesField)] = std::move(files);
+      continue;
+    }
     if (k->type == ValueType::wideText) {
       auto it = tables.wide.find(k->number);
       if (it == tables.wide.end()) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "config/config_block.h"
+#include "included.h"
 #include "launcher_choice.h"
 
 // Largest description file the packer reads.
@@ -21,6 +22,8 @@ inline constexpr int kMaxJsonDepth = 16;
 inline constexpr std::string_view kLauncherField = "launcher";
 inline constexpr std::string_view kRecordsField = "records";
 inline constexpr std::string_view kWideRecordsField = "wideRecords";
+// The files to carry inside the executable; sets keys 2002 and 2003.
+inline constexpr std::string_view kIncludedFilesField = "includedFiles";
 
 struct Description {
   bool ok = false;
@@ -30,12 +33,15 @@ struct Description {
   // In canonical order: each section by ascending key.
   BlockRecords records;
   LauncherArch launcher = LauncherArch::unspecified;
+  // In the order of the description; their names are in the records too.
+  std::vector<IncludedFile> includedFiles;
 };
 
 // Parses a description (UTF-8 JSON) and converts its texts: narrow records
 // into `codePage`, wide records into UTF-16. Keys with a default that the
 // description leaves out get that default; a key given as null gets no
-// record.
+// record. "includedFiles" gives keys 2002 and 2003 their values, which the
+// description may then not set itself.
 Description parseDescription(std::string_view json, unsigned codePage);
 
 struct DescriptionText {
@@ -46,6 +52,9 @@ struct DescriptionText {
 
 // The description of a block: `launcher` (if known), every named key that
 // the block holds, null for each key with a default that it lacks, and the
-// other records under "records" and "wideRecords".
+// other records under "records" and "wideRecords". With `includedFiles`
+// (the block carries a section that includedLayout accepts), keys 2002 and
+// 2003 are shown as "includedFiles": the names, which are also the paths of
+// the extracted files relative to the directory they were extracted to.
 DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch launcher,
-                                      unsigned codePage);
+                                      unsigned codePage, bool includedFiles = false);

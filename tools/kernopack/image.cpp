@@ -14,13 +14,17 @@ std::string offsetText(uint64_t v) { return std::to_string(v); }
 }  // namespace
 
 ImageEnd locateImageEnd(const std::vector<uint8_t>& file) {
+  return locateImageEnd(file.data(), file.size(), file.size());
+}
+
+ImageEnd locateImageEnd(const uint8_t* head, size_t headSize, uint64_t fileSize) {
   ImageEnd r;
-  PeLayout pe = parsePeLayout(file.data(), file.size());
+  PeLayout pe = parsePeLayout(head, headSize);
   if (!pe.ok) {
     r.error = "not a PE file (" + pe.error + ")";
     return r;
   }
-  const uint8_t* nt = file.data() + readLe32(file.data() + kPeOffsetField);
+  const uint8_t* nt = head + readLe32(head + kPeOffsetField);
   uint16_t sections = readLe16(nt + 6);
   const uint8_t* table = nt + kFileHeaderSize + readLe16(nt + 20);
   if (pe.imageEnd < pe.headerBytesNeeded) {
@@ -40,9 +44,9 @@ ImageEnd locateImageEnd(const std::vector<uint8_t>& file) {
       return r;
     }
   }
-  if (pe.imageEnd > file.size()) {
+  if (pe.imageEnd > fileSize) {
     r.error = "truncated: the last section's raw data ends at offset " + offsetText(pe.imageEnd) +
-              " but the file has " + offsetText(file.size()) + " bytes";
+              " but the file has " + offsetText(fileSize) + " bytes";
     return r;
   }
   r.ok = true;
@@ -75,20 +79,32 @@ std::vector<uint8_t> assembleExecutable(const std::vector<uint8_t>& templ, uint6
 }
 
 ConfiguredImage readConfiguredExecutable(const std::vector<uint8_t>& file) {
+  return readConfiguredHead(file, file.size());
+}
+
+ConfiguredImage readConfiguredHead(const std::vector<uint8_t>& head, uint64_t fileSize) {
   ConfiguredImage r;
-  ImageEnd end = locateImageEnd(file);
+  ImageEnd end = locateImageEnd(head.data(), head.size(), fileSize);
   if (!end.ok) {
     r.error = end.error;
     return r;
   }
   r.machine = end.machine;
   r.blockOffset = end.imageEnd;
-  if (end.imageEnd == file.size()) {
+  if (end.imageEnd == fileSize) {
     r.error = "carries no configuration block: the file ends with the last section's raw data";
     return r;
   }
-  size_t size = file.size() - size_t(end.imageEnd);
-  BlockParse parse = parseConfigBlock(file.data() + end.imageEnd, size, size, end.imageEnd);
+  if (end.imageEnd > head.size()) {
+    r.needMore = true;
+    return r;
+  }
+  size_t size = head.size() - size_t(end.imageEnd);
+  BlockParse parse = parseConfigBlock(head.data() + end.imageEnd, size, fileSize - end.imageEnd, end.imageEnd);
+  if (parse.needMore) {
+    r.needMore = true;
+    return r;
+  }
   switch (parse.error) {
     case BlockError::none:
       break;

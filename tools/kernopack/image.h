@@ -29,6 +29,9 @@ struct ImageEnd {
 // after the headers and after every other section's raw data, inside the
 // file. Says nothing yet about what follows.
 ImageEnd locateImageEnd(const std::vector<uint8_t>& file);
+// The same over the first `headSize` bytes of a file of `fileSize` bytes;
+// the head must hold the headers.
+ImageEnd locateImageEnd(const uint8_t* head, size_t headSize, uint64_t fileSize);
 
 // A template must end exactly where its image ends: anything after that
 // (a configuration block, a signature, other appended data) is refused.
@@ -41,6 +44,9 @@ std::vector<uint8_t> assembleExecutable(const std::vector<uint8_t>& templ, uint6
 
 struct ConfiguredImage {
   bool ok = false;
+  // The head given to readConfiguredHead ended inside the block: read more
+  // of the file (at least up to needBytes when that is larger) and try again.
+  bool needMore = false;
   std::string error;
   uint16_t machine = 0;
   uint64_t blockOffset = 0;
@@ -49,3 +55,6 @@ struct ConfiguredImage {
 
 // Reads the configuration block of a configured executable.
 ConfiguredImage readConfiguredExecutable(const std::vector<uint8_t>& file);
+// The same from the first bytes of a file of `fileSize` bytes, so that the
+// included files after the block need not be read.
+ConfiguredImage readConfiguredHead(const std::vector<uint8_t>& head, uint64_t fileSize);

@@ -8,6 +8,7 @@
 #include "codepage.h"
 #include "description.h"
 #include "image.h"
+#include "included.h"
 #include "launcher_choice.h"
 #include "packer_io.h"
 
@@ -26,6 +27,16 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;   // the system failed us: reading, writing
 constexpr int kExitBadInput = 2;  // the input or the command line is wrong
+
+#ifdef _WIN32
+constexpr bool kWindowsPaths = true;
+#else
+constexpr bool kWindowsPaths = false;
+#endif
+
+// The first read of a configured executable: headers, and usually the image
+// and the whole block.
+constexpr size_t kFirstHeadRead = 1u << 20;
 
 __attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
   std::fputs("kernopack: ", stderr);
@@ -112,34 +123,123 @@ int runBuild(const BuildArgs& a) {
     return kExitBadInput;
   }
 
-  std::vector<uint8_t> out = assembleExecutable(templ.bytes, image.imageEnd, d.records);
-  FileWrite written = writeFileReplacing(a.output, out);
-  if (!written.ok) {
-    report("%s: %s", a.output.c_str(), written.error.c_str());
-    return kExitFailure;
+  // Included paths are taken from the description's directory.
+  std::vector<std::string> includedPaths;
+  std::string descriptionPath = commandLinePath(a.description);
+  for (const IncludedFile& f : d.includedFiles)
+    includedPaths.push_back(resolveIncludedPath(descriptionPath, f.path, kWindowsPaths));
+
+  PackResult packed = writeConfiguredExecutable(commandLinePath(a.output), templ.bytes, image.imageEnd,
+                                                d.records, includedPaths);
+  switch (packed.failure) {
+    case PackFailure::none: return kExitOk;
+    case PackFailure::input:
+      report("%s: field \"%s\"[%s]: %s: %s", a.description.c_str(), std::string(kIncludedFilesField).c_str(),
+             std::to_string(packed.inputIndex).c_str(), includedPaths[packed.inputIndex].c_str(),
+             packed.error.c_str());
+      return kExitBadInput;
+    case PackFailure::output: break;
   }
-  return kExitOk;
+  report("%s: %s", a.output.c_str(), packed.error.c_str());
+  return kExitFailure;
 }
 
 struct DumpArgs {
   std::string executable;
   unsigned codePage = kDefaultCodePage;
+  std::string extract;
 };
+
+// Reads the image and the configuration block, and no more of the file
+// than they need.
+bool readHead(const DumpArgs& a, InputFile& exe, ConfiguredImage& image, int& exitCode) {
+  std::vector<uint8_t> head;
+  size_t want = size_t(exe.size < kFirstHeadRead ? exe.size : kFirstHeadRead);
+  for (;;) {
+    std::string error;
+    head.resize(want);
+    size_t total = 0;
+    bool ok = seekInputFile(exe, 0, error);
+    while (ok && total < want) {
+      size_t got = 0;
+      ok = readInputFile(exe, head.data() + total, want - total, got, error);
+      if (ok && got == 0) break;
+      total += got;
+    }
+    if (!ok) {
+      report("%s: cannot read: %s", a.executable.c_str(), error.c_str());
+      exitCode = kExitFailure;
+      return false;
+    }
+    head.resize(total);
+    image = readConfiguredHead(head, total < want ? total : exe.size);
+    if (!image.needMore || total < want || want == exe.size) break;
+    if (want >= kMaxExecutableBytes) {
+      report("%s: the image and configuration block take more than %llu bytes", a.executable.c_str(),
+             static_cast<unsigned long long>(kMaxExecutableBytes));
+      exitCode = kExitBadInput;
+      return false;
+    }
+    uint64_t next = uint64_t(want) * 4;
+    if (next < image.blockOffset + kFirstHeadRead) next = image.blockOffset + kFirstHeadRead;
+    if (next > exe.size) next = exe.size;
+    want = size_t(next);
+  }
+  if (!image.ok) {
+    report("%s: %s", a.executable.c_str(),
+           image.needMore ? "the file ends inside the configuration block" : image.error.c_str());
+    exitCode = kExitBadInput;
+    return false;
+  }
+  return true;
+}
 
 int runDump(const DumpArgs& a) {
   if (!checkCodePage(a.codePage)) return kExitBadInput;
   int rc = kExitOk;
-  FileRead exe;
-  if (!readInput(a.executable, kMaxExecutableBytes, exe, rc)) return rc;
-  ConfiguredImage image = readConfiguredExecutable(exe.bytes);
-  if (!image.ok) {
-    report("%s: %s", a.executable.c_str(), image.error.c_str());
+  InputFile exe;
+  std::string error;
+  ReadStatus opened = openInputFile(commandLinePath(a.executable), exe, error);
+  if (opened != ReadStatus::ok) {
+    report("%s: cannot read: %s", a.executable.c_str(), error.c_str());
+    return opened == ReadStatus::notFound ? kExitBadInput : kExitFailure;
+  }
+  ConfiguredImage image;
+  if (!readHead(a, exe, image, rc)) return rc;
+
+  IncludedLayout layout = includedLayout(image.tables);
+  if (!layout.ok) {
+    report("%s: %s", a.executable.c_str(), layout.error.c_str());
     return kExitBadInput;
   }
-  DescriptionText text = describeConfiguration(image.tables, archForMachine(image.machine), a.codePage);
+  DescriptionText text = describeConfiguration(image.tables, archForMachine(image.machine), a.codePage,
+                                               !layout.names.empty());
   if (!text.ok) {
     report("%s: %s", a.executable.c_str(), text.error.c_str());
     return kExitBadInput;
+  }
+  std::vector<std::string> fileNames;
+  for (const std::string& name : layout.names) {
+    Decoded decoded = decodeNarrow(name, a.codePage);
+    if (!decoded.ok) {
+      report("%s: key 2003 (\"includedFileNames\"): %s", a.executable.c_str(), decoded.error.c_str());
+      return kExitBadInput;
+    }
+    fileNames.push_back(std::move(decoded.utf8));
+  }
+  std::string extractDir;
+  if (!a.extract.empty()) {
+    extractDir = commandLinePath(a.extract);
+    FileWrite made = makeDirectory(extractDir);
+    if (!made.ok) {
+      report("%s: %s", a.extract.c_str(), made.error.c_str());
+      return kExitFailure;
+    }
+  }
+  SectionResult section = walkIncludedSection(exe, image.tables.includedFilesOffset, fileNames, extractDir);
+  if (!section.ok) {
+    report("%s: %s", section.outputFailed ? a.extract.c_str() : a.executable.c_str(), section.error.c_str());
+    return section.outputFailed ? kExitFailure : kExitBadInput;
   }
   setBinaryStdout();
   bool written = std::fwrite(text.json.data(), 1, text.json.size(), stdout) == text.json.size();
@@ -163,7 +263,7 @@ int main(int argc, char** argv) {
   BuildArgs build;
   CLI::App* buildCmd = app.add_subcommand(
       "build", "Write a configured executable: the launcher template followed by the configuration "
-               "block made from SERVICE.json.");
+               "block made from SERVICE.json and the files it includes.");
   buildCmd->add_option("SERVICE.json", build.description, "The service description (UTF-8 JSON).")
       ->required();
   buildCmd->add_option("--launcher", build.launcher,
@@ -182,6 +282,10 @@ int main(int argc, char** argv) {
   dumpCmd->add_option("--codepage", dump.codePage,
                       "ANSI code page of the narrow texts (default 1252, Windows-1252).")
       ->check(CLI::Range(1u, 65535u));
+  dumpCmd->add_option("--extract", dump.extract,
+                      "Also write the included files into DIR (created if missing). The printed "
+                      "description names them relative to DIR: save it there to build again.")
+      ->option_text("DIR");
 
   try {
     app.parse(argc, argv);

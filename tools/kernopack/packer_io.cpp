@@ -40,3 +40,16 @@ FileRead readFileBounded(const std::string& path, uint64_t maxBytes) {
   r.status = ReadStatus::ok;
   return r;
 }
+
+FileWrite writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
+  OutputFile out;
+  FileWrite r = beginOutputFile(path, out);
+  if (!r.ok) return r;
+  r = writeOutputFile(out, bytes.data(), bytes.size());
+  if (!r.ok) return r;
+  return commitOutputFile(out);
+}
+
+InputFile::~InputFile() { closeInputFile(*this); }
+
+OutputFile::~OutputFile() { abandonOutputFile(*this); }

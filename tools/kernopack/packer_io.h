@@ -1,8 +1,9 @@
-// The packer's file access: reading inputs with a size bound, writing the
-// output so that it is either complete or not there at all, and finding the
-// packer's own directory.
+// The packer's file access: reading inputs with a size bound, streaming
+// large files in pieces, writing outputs so that they are either complete or
+// not there at all, and finding the packer's own directory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,7 +16,8 @@ struct FileRead {
   std::string error;  // why, when status != ok
 };
 
-// Reads a whole file of at most `maxBytes` bytes.
+// Reads a whole file of at most `maxBytes` bytes. The path is taken as the
+// command line gave it.
 FileRead readFileBounded(const std::string& path, uint64_t maxBytes);
 
 struct FileWrite {
@@ -23,9 +25,57 @@ struct FileWrite {
   std::string error;
 };
 
-// Writes `bytes` to a new temporary file beside `path`, then renames it over
-// `path`. On failure the temporary file is removed and `path` is untouched.
+// Paths of the streaming functions below are UTF-8, as a description holds
+// them; commandLinePath converts a path from the command line.
+std::string commandLinePath(const std::string& arg);
+
+// A regular file open for reading, read in pieces. Closed when destroyed.
+struct InputFile {
+  intptr_t handle = -1;  // a file descriptor, or a Windows handle; -1: none
+  uint64_t size = 0;     // the size when it was opened
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+};
+
+// Opens a regular file (not a directory or a device) and takes its size.
+// notFound when it does not exist, failed for every other reason.
+ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& error);
+// Reads up to `want` bytes; `got` is 0 at the end of the file.
+[[nodiscard]] bool readInputFile(InputFile& file, uint8_t* data, size_t want, size_t& got,
+                                 std::string& error);
+[[nodiscard]] bool seekInputFile(InputFile& file, uint64_t offset, std::string& error);
+void closeInputFile(InputFile& file);
+
+// An output written to a new temporary file beside `path` and renamed over
+// `path` by commitOutputFile. Until then `path` is untouched; a file that is
+// destroyed uncommitted removes its temporary file.
+struct OutputFile {
+  intptr_t handle = -1;
+  std::string path;
+  std::string temp;
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+};
+
+// An executable output gets the execute permission where files have one.
+[[nodiscard]] FileWrite beginOutputFile(const std::string& path, OutputFile& file, bool executable = true);
+[[nodiscard]] FileWrite writeOutputFile(OutputFile& file, const uint8_t* data, size_t size);
+// Flushes, closes and renames; on failure the temporary file is removed.
+[[nodiscard]] FileWrite commitOutputFile(OutputFile& file);
+// Closes and removes the temporary file; `path` stays as it was.
+void abandonOutputFile(OutputFile& file);
+
+// Writes `bytes` to a new temporary file beside `path` (UTF-8), then renames
+// it over `path`. On failure the temporary file is removed and `path` is
+// untouched.
 [[nodiscard]] FileWrite writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Creates a directory (its parent must exist); an existing directory is fine.
+[[nodiscard]] FileWrite makeDirectory(const std::string& path);
 
 // The directory of the running packer executable; empty when the system
 // does not say.

@@ -19,14 +19,73 @@ std::string errorText(const char* what, int err) { return std::string(what) + ":
 
 }  // namespace
 
-FileWrite writeFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
+std::string commandLinePath(const std::string& arg) { return arg; }
+
+ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& error) {
+  closeInputFile(file);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    error = std::strerror(err);
+    return err == ENOENT ? ReadStatus::notFound : ReadStatus::failed;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    error = std::strerror(errno);
+    close(fd);
+    return ReadStatus::failed;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+    close(fd);
+    return ReadStatus::failed;
+  }
+  file.handle = fd;
+  file.size = uint64_t(st.st_size);
+  return ReadStatus::ok;
+}
+
+bool readInputFile(InputFile& file, uint8_t* data, size_t want, size_t& got, std::string& error) {
+  got = 0;
+  if (want > size_t(SSIZE_MAX)) want = size_t(SSIZE_MAX);
+  for (;;) {
+    ssize_t n = read(int(file.handle), data, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    got = size_t(n);
+    return true;
+  }
+}
+
+bool seekInputFile(InputFile& file, uint64_t offset, std::string& error) {
+  if (offset > uint64_t(LLONG_MAX)) {
+    error = std::strerror(EINVAL);
+    return false;
+  }
+  if (lseek(int(file.handle), off_t(offset), SEEK_SET) < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void closeInputFile(InputFile& file) {
+  if (file.handle >= 0) close(int(file.handle));
+  file.handle = -1;
+}
+
+FileWrite beginOutputFile(const std::string& path, OutputFile& file, bool executable) {
   FileWrite r;
-  std::string temp;
+  abandonOutputFile(file);
   int fd = -1;
+  std::string temp;
   for (int i = 0; i < kTempNameAttempts && fd < 0; ++i) {
     temp = path + ".kernopack-" + std::to_string(getpid()) + "-" + std::to_string(i) + ".tmp";
-    // An executable: 0777 less the umask, as a linker would create it.
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
+    // Less the umask, as a linker or an archiver would create it.
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, executable ? 0777 : 0666);
     if (fd < 0 && errno != EEXIST) {
       r.error = errorText("cannot create a temporary file beside it", errno);
       return r;
@@ -36,26 +95,67 @@ FileWrite writeFileReplacing(const std::string& path, const std::vector<uint8_t>
     r.error = "cannot create a temporary file beside it: every name is taken";
     return r;
   }
+  file.handle = fd;
+  file.path = path;
+  file.temp = temp;
+  r.ok = true;
+  return r;
+}
+
+FileWrite writeOutputFile(OutputFile& file, const uint8_t* data, size_t size) {
+  FileWrite r;
+  size_t done = 0;
+  while (done < size) {
+    size_t chunk = size - done;
+    if (chunk > size_t(SSIZE_MAX)) chunk = size_t(SSIZE_MAX);
+    ssize_t n = write(int(file.handle), data + done, chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int err = n < 0 ? errno : EIO;
+      abandonOutputFile(file);
+      r.error = errorText("write failed", err);
+      return r;
+    }
+    done += size_t(n);
+  }
+  r.ok = true;
+  return r;
+}
+
+FileWrite commitOutputFile(OutputFile& file) {
+  FileWrite r;
   auto fail = [&](const char* what, int err) {
-    if (fd >= 0) close(fd);
-    unlink(temp.c_str());
+    abandonOutputFile(file);
     r.error = errorText(what, err);
     return r;
   };
-  size_t done = 0;
-  while (done < bytes.size()) {
-    size_t chunk = bytes.size() - done;
-    if (chunk > size_t(SSIZE_MAX)) chunk = size_t(SSIZE_MAX);
-    ssize_t n = write(fd, bytes.data() + done, chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return fail("write failed", n < 0 ? errno : EIO);
-    done += size_t(n);
-  }
-  if (fsync(fd) != 0) return fail("write failed", errno);
-  int closed = close(fd);
-  fd = -1;
+  if (fsync(int(file.handle)) != 0) return fail("write failed", errno);
+  int closed = close(int(file.handle));
+  file.handle = -1;
   if (closed != 0) return fail("write failed", errno);
-  if (rename(temp.c_str(), path.c_str()) != 0) return fail("cannot replace it", errno);
+  if (rename(file.temp.c_str(), file.path.c_str()) != 0) return fail("cannot replace it", errno);
+  file.temp.clear();
+  r.ok = true;
+  return r;
+}
+
+void abandonOutputFile(OutputFile& file) {
+  if (file.handle >= 0) close(int(file.handle));
+  file.handle = -1;
+  if (!file.temp.empty()) unlink(file.temp.c_str());
+  file.temp.clear();
+}
+
+FileWrite makeDirectory(const std::string& path) {
+  FileWrite r;
+  if (mkdir(path.c_str(), 0777) != 0) {
+    int err = errno;
+    struct stat st;
+    if (!(err == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+      r.error = errorText("cannot create the directory", err);
+      return r;
+    }
+  }
   r.ok = true;
   return r;
 }

@@ -1,0 +1,450 @@
+"""Included files end to end: configured executables carrying files, run under
+Wine as a person would. The files come out byte for byte into a fresh
+directory of the temporary area at every start; names and counts that do not
+fit are handled as the launcher promises; everything extracted is listed for
+deletion in the registry when the process ends; and the next service start
+deletes what nobody holds, leaving a held file and its directory listed.
+
+Every service start sweeps the deletion lists of the whole prefix, so a
+service test running beside this module in the shared prefix could delete
+files here before they are compared. This module therefore runs in a Wine
+prefix of its own (on the 32-bit route, which names its own loader, in that
+route's prefix)."""
+
+import json
+import os
+import random
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import time
+import unittest
+import uuid
+from pathlib import Path
+
+import harness
+from harness import LauncherTest, block_offset, windows_to_unix
+
+ARCH = os.environ.get("KERNO_ARCH", "x64")
+OWN_PREFIX = harness.WORK_ROOT / f"files-{ARCH}" / "wineprefix"
+WINE_RUN = os.environ.get("KERNO_WINE_RUN", "")
+USE_OWN_PREFIX = bool(WINE_RUN) and not os.environ.get("KERNO_WINE_CMD")
+
+BASE = {"serviceName": "KernoFiles", "executableType": 3}
+INTERNAL_16 = "An internal error occurred (error code: 16)"
+LIST_KEY = "HKCU\\SOFTWARE\\quarrow\\kerno\\temp"
+STOPPED = 1
+ERROR_SERVICE_NEVER_STARTED = 1077
+# Bounds on waiting for something the test itself set going; reaching one
+# means the test has failed anyway.
+DEADLINE_SECONDS = 60
+# Runs a command and appends its peak resident size (KiB) to its standard output.
+PEAK_RSS_SCRIPT = ("import resource, subprocess, sys; p = subprocess.run(sys.argv[1:]); "
+                   "sys.stdout.write('\\n%d\\n' % resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss); "
+                   "sys.exit(p.returncode)")
+TEMP_DIR_SHAPE = re.compile(r"^(?P<temp>[A-Za-z]:\\.*\\)(?P<file>krn[0-9A-Fa-f]{1,4}\.tmp)_dir\d+$")
+
+
+def setUpModule():
+    if not (harness.PACKER and harness.TEMPLATE and harness.PREFIX):
+        return  # the tests skip themselves
+    if USE_OWN_PREFIX:
+        subprocess.run([WINE_RUN, "--prefix", str(OWN_PREFIX), "--setup"], check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=600)
+        harness.WINE = [WINE_RUN, "--prefix", str(OWN_PREFIX)]
+        harness.PREFIX = str(OWN_PREFIX)
+    warm_up_service_control()
+
+
+def warm_up_service_control():
+    """Starts one service in the new prefix. Until a service has been
+    started there, the dispatcher call of a launcher run from the console
+    (which is no service) waits ten seconds before it fails, instead of
+    failing at once."""
+    work = OWN_PREFIX.parent
+    work.mkdir(parents=True, exist_ok=True)
+    description = work / "warm-up.json"
+    description.write_text('{"serviceName": "KrnFilesWarmUp"}', encoding="utf-8")
+    exe = work / "warm-up.exe"
+    subprocess.run([harness.PACKER, "build", str(description), "--launcher", harness.TEMPLATE, "-o", str(exe)],
+                   check=True, capture_output=True, timeout=60)
+
+    def sc(*args):
+        return subprocess.run(harness.WINE + ["sc", *args], capture_output=True, stdin=subprocess.DEVNULL,
+                              timeout=120).stdout.decode("cp1252", "replace")
+    sc("create", "KrnFilesWarmUp", "binPath=", windows_path(exe))
+    sc("start", "KrnFilesWarmUp")
+    deadline = time.monotonic() + DEADLINE_SECONDS
+    while "STOPPED" not in sc("query", "KrnFilesWarmUp") and time.monotonic() < deadline:
+        time.sleep(0.2)
+    sc("delete", "KrnFilesWarmUp")
+
+
+def tearDownModule():
+    if USE_OWN_PREFIX and harness.PREFIX == str(OWN_PREFIX):
+        subprocess.run([WINE_RUN, "--prefix", str(OWN_PREFIX), "--teardown"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=600)
+    shutil.rmtree(OWN_PREFIX.parent, ignore_errors=True)
+
+
+def windows_path(path):
+    """A Linux path as Wine's Z: drive shows it."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def content(size, seed):
+    return random.Random(seed).randbytes(size)
+
+
+class FilesTest(LauncherTest):
+    temp_windows = None
+
+    # -- packing -----------------------------------------------------------
+    def pack_files(self, files, name="svc.exe", **keys):
+        """Packs the given {file name: bytes} as included files, in order."""
+        source = self.dir / "in"
+        source.mkdir(exist_ok=True)
+        for file_name, data in files.items():
+            (source / file_name).write_bytes(data)
+        description = dict(BASE, includedFiles=[f"in/{n}" for n in files], **keys)
+        return self.pack(description, name=name)
+
+    def patch(self, exe, old, new):
+        """Replaces bytes of the configuration block (same length)."""
+        self.assertEqual(len(old), len(new))
+        data = exe.read_bytes()
+        at = data.index(old, block_offset(data))
+        exe.write_bytes(data[:at] + new + data[at + len(old):])
+
+    def patch_count(self, exe, old, new):
+        self.patch(exe, struct.pack("<ii", 2002, len(str(old))) + str(old).encode(),
+                   struct.pack("<ii", 2002, len(str(new))) + str(new).encode())
+
+    # -- running -----------------------------------------------------------
+    def temp(self):
+        """The user's temporary directory (where the log goes too), as Wine shows it."""
+        if FilesTest.temp_windows is None:
+            r = self.run_exe("cmd", "/c", "echo %TEMP%")
+            FilesTest.temp_windows = r.out.strip()
+        return FilesTest.temp_windows
+
+    def logged_run(self, exe, *args):
+        """Runs with the log on; returns the result and the logged lines."""
+        logs = windows_to_unix(self.temp())
+        before = set(logs.glob("brd_nlog_*"))
+        # A message box traced in full, should the run fail before it logs.
+        r = self.run_exe(exe, *args, env={"KERNO_LOG": "yes"}, relay=True)
+        mine = []
+        for log in set(logs.glob("brd_nlog_*")) - before:
+            lines = log.read_bytes().decode("cp1252").split("\r\n")
+            if self.dir.name in lines[0]:
+                mine.append((log, lines))
+        self.assertEqual(len(mine), 1, f"no log of this run in {logs}: {r}")
+        log, lines = mine[0]
+        self.addCleanup(log.unlink, missing_ok=True)
+        return r, [line for line in lines[2:] if line]
+
+    def extraction_dir(self, lines):
+        dirs = [line[len("Temp dir: "):] for line in lines if line.startswith("Temp dir: ")]
+        self.assertEqual(len(dirs), 1, lines)
+        m = TEMP_DIR_SHAPE.match(dirs[0])
+        self.assertTrue(m, dirs[0])
+        self.assertEqual(m.group("temp").lower(), self.temp().lower().rstrip("\\") + "\\")
+        return dirs[0]
+
+    def lists(self):
+        """{value name: [paths]} of the deletion lists, read back with `reg export`
+        (REG_SZ values show as quoted strings)."""
+        target = self.dir / f"lists-{uuid.uuid4().hex[:6]}.reg"
+        r = self.run_exe("reg", "export", LIST_KEY, windows_path(target), "/y")
+        if r.rc != 0:
+            return {}
+        text = target.read_bytes().decode("utf-16")
+        target.unlink()
+        values = {}
+        for name, value in re.findall(r'^"(delete_file|delete_dir)"="(.*)"\r?$', text, re.M):
+            value = value.replace("\\\\", "\\")
+            self.assertTrue(value == "" or value.endswith(";"), value)
+            values[name] = [p for p in value.split(";") if p]
+        return values
+
+
+class Packer(FilesTest):
+    """The packer's side, through its command line."""
+
+    def packer(self, *args, memory=False):
+        """Runs the packer; with `memory`, through a Python process of its own
+        whose only child it is, so that the peak resident size is its own."""
+        command = [harness.PACKER, *map(str, args)]
+        if memory:
+            command = [sys.executable, "-c", PEAK_RSS_SCRIPT, *command]
+        proc = subprocess.run(command, capture_output=True, timeout=300, cwd=self.dir)
+        return proc.returncode, proc.stdout, proc.stderr.decode(errors="replace")
+
+    def test_dump_extract_then_build_gives_the_same_bytes(self):
+        files = {"app.jar": content(8193, 11), "empty.txt": b"", "caf\u00e9.zip": content(3 * 2**20 + 1, 12)}
+        first = self.pack_files(files)
+        out = self.dir / "out"
+        rc, json_text, err = self.packer("dump", "--extract", out, first)
+        self.assertEqual(rc, 0, err)
+        (out / "svc.json").write_bytes(json_text)
+        for file_name, data in files.items():
+            self.assertEqual((out / file_name).read_bytes(), data, file_name)
+        self.assertIn(b'"includedFiles": [', json_text)
+        self.assertNotIn(b"includedFileCount", json_text)
+        rc, _, err = self.packer("build", out / "svc.json", "--launcher", harness.TEMPLATE, "-o", self.dir / "again.exe")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual((self.dir / "again.exe").read_bytes(), first.read_bytes())
+        # Without --extract the description is the same and nothing is written.
+        rc, plain, err = self.packer("dump", first)
+        self.assertEqual((rc, plain), (0, json_text), err)
+
+    def test_an_input_that_cannot_be_included_is_exit_2_and_writes_nothing(self):
+        (self.dir / "in").mkdir()
+        (self.dir / "in" / "a.jar").write_bytes(b"a")
+        cases = [
+            (["in/a.jar", "in/missing.jar"], 'field "includedFiles"[1]: '),
+            (["in"], 'field "includedFiles"[0]: '),
+            (["lib/CON.jar"], 'field "includedFiles"[0]: the file name "CON.jar" is a reserved device name'),
+            (["x/.."], 'the file name ".." is'),
+            (["in/a.jar", "other/A.JAR"], "is also that of item 0"),
+        ]
+        for paths, message in cases:
+            with self.subTest(paths=paths):
+                description = self.dir / "svc.json"
+                description.write_text(json.dumps(dict(BASE, includedFiles=paths)), encoding="utf-8")
+                rc, _, err = self.packer("build", description, "--launcher", harness.TEMPLATE, "-o", self.dir / "out.exe")
+                self.assertEqual(rc, 2, err)
+                self.assertIn(message, err)
+                self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["in", "svc.json"])
+
+    def test_large_files_are_streamed_not_held(self):
+        size = 96 * 2**20
+        exe = self.pack_files({"big.bin": content(size, 13)})
+        rc, peak_build, err = self.packer("build", self.dir / "svc.exe.json", "--launcher", harness.TEMPLATE,
+                                          "-o", self.dir / "again.exe", memory=True)
+        self.assertEqual(rc, 0, err)
+        rc, peak_dump, err = self.packer("dump", "--extract", self.dir / "out", exe, memory=True)
+        self.assertEqual(rc, 0, err)
+        self.assertEqual((self.dir / "out" / "big.bin").stat().st_size, size)
+        for peak in (peak_build, peak_dump):
+            self.assertLess(int(peak.split()[-1]), 64 * 1024, "peak resident size in KiB")
+
+
+class Extraction(FilesTest):
+    def test_files_come_out_byte_for_byte_into_a_fresh_directory(self):
+        files = {"empty.txt": b"", "page.bin": content(8192, 1), "page1.bin": content(8193, 2),
+                 "big.jar": content(5 * 1024 * 1024 + 7, 3)}
+        exe = self.pack_files(files)
+        r, lines = self.logged_run(exe)
+        self.assertEqual((r.rc, r.err), (0, ""), r)
+        directory = self.extraction_dir(lines)
+        self.assertEqual(lines[:2], ["extracting files", "Included files: 4"])
+        expected = [f"extracting {directory}\\{n} (size: {len(d)})" for n, d in files.items()]
+        start = lines.index(expected[0])
+        self.assertEqual(lines[start:start + 5], expected + ["extracting files done"])
+
+        unix = windows_to_unix(directory)
+        for file_name, data in files.items():
+            # An empty entry comes out as an empty file.
+            self.assertEqual((unix / file_name).read_bytes(), data, file_name)
+        # The temporary file that lent the directory its name is gone.
+        self.assertFalse((unix.parent / TEMP_DIR_SHAPE.match(directory).group("file")).exists())
+
+        # Every start extracts again, into a directory of its own.
+        r, again = self.logged_run(exe)
+        self.assertEqual(r.rc, 0, r)
+        self.assertNotEqual(self.extraction_dir(again), directory)
+        self.assertTrue(unix.is_dir())
+
+    def test_without_included_files_no_directory_is_made(self):
+        r, lines = self.logged_run(self.pack(BASE))
+        self.assertEqual(r.rc, 0, r)
+        self.assertEqual(lines[:2], ["extracting files", "Included files: 0"])
+        self.assertFalse(any(line.startswith("Temp dir: ") for line in lines), lines)
+        self.assertNotIn("extracting files done", lines)
+
+    def test_the_count_decides_how_many_names_are_used(self):
+        files = {"a.txt": b"first", "b.txt": b"second", "c.txt": b"third"}
+        cases = [
+            # Fewer counted than named: the rest is ignored.
+            (2, ["a.txt", "b.txt"]),
+            # More counted than named: the walk ends after the last name.
+            (4, ["a.txt", "b.txt", "c.txt"]),
+        ]
+        for count, extracted in cases:
+            with self.subTest(count=count):
+                exe = self.pack_files(files, name=f"svc{count}.exe")
+                self.patch_count(exe, 3, count)
+                r, lines = self.logged_run(exe)
+                self.assertEqual((r.rc, r.err), (0, ""), r)
+                self.assertIn("extracting files done", lines)
+                unix = windows_to_unix(self.extraction_dir(lines))
+                self.assertEqual(sorted(p.name for p in unix.iterdir()), extracted)
+                for file_name in extracted:
+                    self.assertEqual((unix / file_name).read_bytes(), files[file_name])
+
+    def test_a_name_that_would_leave_the_directory_is_internal_error_16(self):
+        # The packer refuses these names, so they are patched in.
+        temp = windows_to_unix(self.temp())
+        for bad in ("..\\defg.jar", "a/cdefg.jar", "C:cdefg.jar", "NUL.txt.jar", "com1.fg.jar"):
+            with self.subTest(name=bad):
+                exe = self.pack_files({"abcdefg.jar": b"must not land anywhere"}, name="bad.exe")
+                self.patch(exe, b"abcdefg.jar", bad.encode())
+                r, lines = self.logged_run(exe)
+                self.assertEqual(r.rc, 1, r)
+                self.assertEqual(r.err.split("\n\nLog: ")[0], INTERNAL_16, r)
+                directory = self.extraction_dir(lines)
+                self.assertIn(f"ERROR: Failed to extract {directory}\\{bad}", lines)
+                self.assertNotIn("extracting files done", lines)
+                for place in (temp / "defg.jar", temp.parent / "defg.jar", temp / "cdefg.jar",
+                              windows_to_unix(directory) / "cdefg.jar"):
+                    self.assertFalse(place.exists(), place)
+                self.assertEqual(list(windows_to_unix(directory).iterdir()), [])
+                # The message hands the directory over; the name never was.
+                lists = self.lists()
+                self.assertIn(directory, lists.get("delete_dir", []))
+                self.assertFalse(any(p.startswith(directory + "\\") for p in lists.get("delete_file", [])))
+
+    def test_an_executable_cut_short_is_internal_error_16_with_the_half_file_listed(self):
+        data = content(100000, 4)
+        exe = self.pack_files({"whole.txt": b"intact", "big.bin": data})
+        raw = exe.read_bytes()
+        # Cut inside the second file's content.
+        at = raw.index(struct.pack("<i", len(data)), block_offset(raw)) + 4 + 50000
+        exe.write_bytes(raw[:at])
+        r, lines = self.logged_run(exe)
+        self.assertEqual(r.rc, 1, r)
+        self.assertEqual(r.err.split("\n\nLog: ")[0], INTERNAL_16, r)
+        directory = self.extraction_dir(lines)
+        failed = lines.index("ERROR: ReadFile failed")
+        self.assertEqual(lines[failed + 1], f"ERROR: Failed to extract {directory}\\big.bin")
+        unix = windows_to_unix(directory)
+        self.assertEqual((unix / "whole.txt").read_bytes(), b"intact")
+        self.assertEqual((unix / "big.bin").read_bytes(), data[:50000])
+        lists = self.lists()
+        for file_name in ("whole.txt", "big.bin"):
+            self.assertIn(f"{directory}\\{file_name}", lists["delete_file"])
+        self.assertIn(directory, lists["delete_dir"])
+
+
+    def test_an_executable_that_ends_before_a_size_field_fails_as_the_block_reader_does(self):
+        exe = self.pack_files({"a.txt": b"first", "b.txt": b"second"})
+        raw = exe.read_bytes()
+        entry = struct.pack("<i", 5) + bytes(c ^ 0xA7 for c in b"first")
+        exe.write_bytes(raw[:raw.index(entry, block_offset(raw)) + len(entry)])
+        r = self.run_exe(exe)
+        self.assertEqual(r.rc, 1, r)
+        self.assertRegex(r.out, r"^error \d+\n$")
+        self.assertEqual(r.err, "Internal Error: readInt\n")
+
+
+class DeletionLists(FilesTest):
+    def test_each_extracted_path_is_listed_once_when_the_process_ends(self):
+        files = {"a.jar": content(10, 5), "empty.txt": b"", "b.zip": content(20, 6)}
+        r, lines = self.logged_run(self.pack_files(files))
+        self.assertEqual(r.rc, 0, r)
+        directory = self.extraction_dir(lines)
+        lists = self.lists()
+        # Every name is listed, the empty entry's too.
+        for file_name in files:
+            self.assertEqual(lists["delete_file"].count(f"{directory}\\{file_name}"), 1, lists)
+        self.assertEqual(lists["delete_dir"].count(directory), 1, lists)
+        for file_name in files:
+            self.assertIn(f"schedule for deletion in delete_file: {directory}\\{file_name}", lines)
+        self.assertEqual(lines[-1], f"schedule for deletion in delete_dir: {directory}")
+        # Nothing is deleted by the run itself.
+        self.assertTrue((windows_to_unix(directory) / "a.jar").exists())
+
+    def test_the_values_are_strings(self):
+        r, lines = self.logged_run(self.pack_files({"a.jar": b"x"}))
+        self.assertEqual(r.rc, 0, r)
+        query = self.run_exe("reg", "query", LIST_KEY)
+        self.assertRegex(query.out, r"(?m)^\s+delete_file\s+REG_SZ\s")
+        self.assertRegex(query.out, r"(?m)^\s+delete_dir\s+REG_SZ\s")
+
+
+class Sweep(FilesTest):
+    def sweep(self):
+        """Registers a launcher without included files as a new service and
+        runs it once: its service main routine sweeps the lists before it
+        looks for Java, and the service stops (there is no Java runtime
+        here)."""
+        name = f"KrnFiles{uuid.uuid4().hex[:8]}"
+        exe = self.pack(dict(BASE, serviceName=name), name=f"{name}.exe")
+        r = self.run_exe("sc", "create", name, "binPath=", windows_path(exe))
+        self.assertEqual(r.rc, 0, r)
+        self.addCleanup(self.run_exe, "sc", "delete", name, cwd=harness.WORK_ROOT)
+        self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
+        self.run_exe("sc", "start", name)
+        deadline = time.monotonic() + DEADLINE_SECONDS
+        # Stopped again, whatever its exit code: the sweep came before that.
+        seen = self.status(name)
+        while not (seen and seen[0] == STOPPED and seen[1] != ERROR_SERVICE_NEVER_STARTED):
+            if time.monotonic() > deadline:
+                self.fail(f"service {name} did not run: {seen}")
+            time.sleep(0.2)
+            seen = self.status(name)
+
+    def status(self, name):
+        out = self.run_exe("sc", "query", name).out
+        state = re.search(r"STATE\s*:\s*(\d+)", out)
+        code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", out)
+        return (int(state.group(1)), int(code.group(1))) if state and code else None
+
+    def hold(self, batch):
+        """Runs an extracted batch file; the command interpreter keeps it open
+        until the test lets go. Returns the function that lets go."""
+        environment = dict(os.environ)
+        environment.pop("KERNO_LOG", None)
+        holder = subprocess.Popen(harness.WINE + ["cmd", "/c", batch], stdin=subprocess.PIPE,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  env=environment, cwd=self.dir)
+        ready = self.dir / "ready.txt"
+        deadline = time.monotonic() + DEADLINE_SECONDS
+        while not ready.exists():
+            if holder.poll() is not None or time.monotonic() > deadline:
+                holder.kill()
+                self.fail(f"the holder did not start: rc={holder.poll()}")
+            time.sleep(0.05)
+
+        def let_go():
+            if holder.poll() is None:
+                holder.stdin.close()
+                holder.wait(timeout=DEADLINE_SECONDS)
+        self.addCleanup(let_go)
+        return let_go
+
+    def test_the_next_service_start_deletes_what_nobody_holds(self):
+        ready = windows_path(self.dir) + "\\ready.txt"
+        # The batch file says it runs, then waits on its input; meanwhile
+        # the command interpreter holds it open.
+        batch = f'@echo ready> "{ready}"\r\n@find "never"\r\n'.encode()
+        files = {"hold.bat": batch, "a.jar": content(3000, 7), "b.zip": content(9000, 8)}
+        r, lines = self.logged_run(self.pack_files(files))
+        self.assertEqual(r.rc, 0, r)
+        directory = self.extraction_dir(lines)
+        unix = windows_to_unix(directory)
+        let_go = self.hold(f"{directory}\\hold.bat")
+
+        self.sweep()
+        self.assertEqual(sorted(p.name for p in unix.iterdir()), ["hold.bat"])
+        lists = self.lists()
+        self.assertIn(f"{directory}\\hold.bat", lists["delete_file"])
+        self.assertIn(directory, lists["delete_dir"])
+        for file_name in ("a.jar", "b.zip"):
+            self.assertNotIn(f"{directory}\\{file_name}", lists["delete_file"])
+
+        # Once nobody holds it, the next start removes the rest.
+        let_go()
+        self.sweep()
+        self.assertFalse(unix.exists())
+        lists = self.lists()
+        self.assertFalse(any(p.startswith(directory) for p in lists["delete_file"]), lists)
+        self.assertNotIn(directory, lists["delete_dir"])
+
+
+if __name__ == "__main__":
+    unittest.main()

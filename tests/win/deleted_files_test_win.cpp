@@ -1,0 +1,184 @@
+// Deferred deletion under Wine: scheduling into the registry lists and the
+// sweep of a later run, against a private HKEY_CURRENT_USER.
+#include "files/deferred_deletion_win.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "files_test_support_win.h"
+
+using namespace files_test;
+
+namespace {
+
+class DeferredDeletion : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(registry_.ok()) << "HKEY_CURRENT_USER could not be redirected";
+    dir_ = makeScratchDir("sweep");
+  }
+  void TearDown() override { removeTree(dir_); }
+
+  std::string file(const std::string& name, const std::string& content = "x") {
+    std::string path = dir_ + "\\" + name;
+    EXPECT_TRUE(writeFile(path, content));
+    return path;
+  }
+
+  static std::string list(const char* name) { return readListValue(name).text(); }
+
+  static size_t countOf(const std::vector<std::string>& lines, const std::string& line) {
+    return size_t(std::count(lines.begin(), lines.end(), line));
+  }
+
+  PrivateCurrentUser registry_;
+  std::string dir_;
+};
+
+}  // namespace
+
+TEST_F(DeferredDeletion, SchedulingAppendsEachPathWithItsSeparator) {
+  CapturedLog log;
+  scheduleFileDeletion("c:\\t\\krn1.tmp_dir5\\a.jar");
+  scheduleFileDeletion("c:\\t\\krn1.tmp_dir5\\a.jar");
+  scheduleDirDeletion("c:\\t\\krn1.tmp_dir5");
+  ListValue files = readListValue("delete_file");
+  ASSERT_TRUE(files.present);
+  EXPECT_EQ(files.type, DWORD(REG_SZ));
+  EXPECT_EQ(files.text(), "c:\\t\\krn1.tmp_dir5\\a.jar;c:\\t\\krn1.tmp_dir5\\a.jar;");
+  EXPECT_EQ(list("delete_dir"), "c:\\t\\krn1.tmp_dir5;");
+  std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(countOf(lines, "schedule for deletion in delete_file: c:\\t\\krn1.tmp_dir5\\a.jar"), 2u);
+  EXPECT_EQ(countOf(lines, "schedule for deletion in delete_dir: c:\\t\\krn1.tmp_dir5"), 1u);
+}
+
+TEST_F(DeferredDeletion, SchedulingKeepsListsLongerThan8192Bytes) {
+  std::string earlier;
+  for (int i = 0; earlier.size() < 20000; ++i) earlier += "c:\\temp\\krn" + std::to_string(i) + ".tmp_dir1\\lib.jar;";
+  writeListValue("delete_file", earlier);
+  scheduleFileDeletion("c:\\new.jar");
+  EXPECT_EQ(list("delete_file"), earlier + "c:\\new.jar;");
+}
+
+TEST_F(DeferredDeletion, APathHoldingTheSeparatorIsNotScheduled) {
+  scheduleDirDeletion("c:\\users\\a;b\\krn1.tmp_dir2");
+  EXPECT_FALSE(readListValue("delete_dir").present);
+}
+
+TEST_F(DeferredDeletion, SweepWithoutTheKeyChangesAndCreatesNothing) {
+  ASSERT_FALSE(listKeyExists());
+  sweepScheduledDeletions();
+  EXPECT_FALSE(listKeyExists());
+}
+
+TEST_F(DeferredDeletion, SweepWritesAnEmptyFileListWhenOnlyDirectoriesAreListed) {
+  std::string sub = dir_ + "\\empty";
+  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  writeListValue("delete_dir", sub + ";");
+  sweepScheduledDeletions();
+  ListValue files = readListValue("delete_file");
+  EXPECT_TRUE(files.present);
+  EXPECT_EQ(files.bytes, "");  // the empty text, not even a terminator
+  EXPECT_EQ(list("delete_dir"), "");
+  EXPECT_FALSE(exists(sub));
+}
+
+TEST_F(DeferredDeletion, SweepDeletesFilesThenTheirDirectory) {
+  std::string sub = dir_ + "\\krn1.tmp_dir7";
+  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  std::string jar = sub + "\\a.jar";
+  ASSERT_TRUE(writeFile(jar, "PK"));
+  scheduleFileDeletion(jar);
+  scheduleFileDeletion(jar);  // twice: deleted once, both copies dropped
+  scheduleDirDeletion(sub);
+  CapturedLog log;
+  sweepScheduledDeletions();
+  EXPECT_FALSE(exists(jar));
+  EXPECT_FALSE(exists(sub));
+  EXPECT_EQ(list("delete_file"), "");
+  EXPECT_EQ(list("delete_dir"), "");
+  std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(lines, (std::vector<std::string>{"delete file " + jar, "delete dir " + sub})) << lines.size();
+}
+
+TEST_F(DeferredDeletion, AFileHeldOpenStaysListedAndSoDoesItsDirectory) {
+  std::string sub = dir_ + "\\krn2.tmp_dir8";
+  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  std::string held = sub + "\\held.jar";
+  std::string free = sub + "\\free.jar";
+  ASSERT_TRUE(writeFile(held, "1"));
+  ASSERT_TRUE(writeFile(free, "2"));
+  scheduleFileDeletion(held);
+  scheduleFileDeletion(free);
+  scheduleDirDeletion(sub);
+  // Open as another program would hold it: sharing everything, even deletion.
+  HANDLE h = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(canOpenExclusively(held));
+  EXPECT_TRUE(canOpenExclusively(free));
+  {
+    CapturedLog log;
+    sweepScheduledDeletions();
+    std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(lines, (std::vector<std::string>{"didn't delete " + held, "delete file " + free, "delete dir " + sub,
+                                               "didn't delete " + sub}));
+  }
+  EXPECT_TRUE(exists(held));
+  EXPECT_FALSE(exists(free));
+  EXPECT_EQ(list("delete_file"), held + ";");
+  EXPECT_EQ(list("delete_dir"), sub + ";");
+
+  // Once let go, the next sweep finishes the job.
+  CloseHandle(h);
+  sweepScheduledDeletions();
+  EXPECT_FALSE(exists(held));
+  EXPECT_FALSE(exists(sub));
+  EXPECT_EQ(list("delete_file"), "");
+  EXPECT_EQ(list("delete_dir"), "");
+}
+
+TEST_F(DeferredDeletion, AVanishedFileIsDroppedSilently) {
+  writeListValue("delete_file", dir_ + "\\gone.jar;");
+  CapturedLog log;
+  sweepScheduledDeletions();
+  EXPECT_EQ(list("delete_file"), "");
+  EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(DeferredDeletion, ARelativeEntryIsNeverActedOn) {
+  char cwd[MAX_PATH + 1];
+  GetCurrentDirectoryA(sizeof cwd, cwd);
+  ASSERT_TRUE(SetCurrentDirectoryA(dir_.c_str()));
+  std::string victim = file("victim.txt");
+  writeListValue("delete_file", "victim.txt;");
+  sweepScheduledDeletions();
+  SetCurrentDirectoryA(cwd);
+  EXPECT_TRUE(exists(victim));
+  EXPECT_EQ(list("delete_file"), "victim.txt;");
+}
+
+TEST_F(DeferredDeletion, SweepsListsOfAnyLength) {
+  // More than 8192 bytes of entries: none may be lost or left behind.
+  std::string value;
+  std::vector<std::string> paths;
+  for (int i = 0; value.size() < 3 * 8192; ++i) {
+    paths.push_back(file("a-rather-long-name-for-an-extracted-library-number-" + std::to_string(i) + ".jar"));
+    value += paths.back() + ";";
+  }
+  writeListValue("delete_file", value);
+  sweepScheduledDeletions();
+  for (const std::string& p : paths) ASSERT_FALSE(exists(p)) << p;
+  EXPECT_EQ(list("delete_file"), "");
+}
+
+TEST_F(DeferredDeletion, AValueWrittenWithATerminatorIsReadToIt) {
+  std::string jar = file("t.jar");
+  writeListValue("delete_file", jar + ";" + std::string(1, '\0'));
+  sweepScheduledDeletions();
+  EXPECT_FALSE(exists(jar));
+  EXPECT_EQ(list("delete_file"), "");
+}

@@ -1,0 +1,191 @@
+// Helpers for the glue tests of the temporary area, the extraction and the
+// deferred deletion: a scratch directory, a private registry for the
+// deletion lists, and the diagnostic log switched on for one test.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/launcher_state.h"
+#include "files/temp_files_win.h"
+
+namespace files_test {
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline bool writeFile(const std::string& path, const std::string& bytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = bytes.empty() || (WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+                              written == bytes.size());
+  CloseHandle(h);
+  return ok;
+}
+
+inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+inline void removeTree(const std::string& dir) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = dir + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeTree(full);
+      } else {
+        DeleteFileA(full.c_str());
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+// A fresh directory under the temporary directory, named here (Wine
+// shortens the C runtime's temporary names).
+inline std::string makeScratchDir(const char* tag) {
+  static int counter = 0;
+  std::string dir = getTempPath() + "krn_glue_" + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
+                    std::to_string(++counter);
+  removeTree(dir);
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+// HKEY_CURRENT_USER of this process redirected to a private key, so that the
+// tests neither see nor disturb the lists of launchers running beside them.
+class PrivateCurrentUser {
+ public:
+  PrivateCurrentUser() {
+    name_ = "Software\\kerno-glue-tests\\" + std::to_string(GetCurrentProcessId());
+    RegDeleteTreeA(HKEY_CURRENT_USER, name_.c_str());
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, name_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                        nullptr) == ERROR_SUCCESS) {
+      ok_ = RegOverridePredefKey(HKEY_CURRENT_USER, key_) == ERROR_SUCCESS;
+    }
+  }
+  ~PrivateCurrentUser() {
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    if (key_) RegCloseKey(key_);
+    RegDeleteTreeA(HKEY_CURRENT_USER, name_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\kerno-glue-tests");  // only when no other run uses it
+  }
+  PrivateCurrentUser(const PrivateCurrentUser&) = delete;
+  PrivateCurrentUser& operator=(const PrivateCurrentUser&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  std::string name_;
+  HKEY key_ = nullptr;
+  bool ok_ = false;
+};
+
+inline const char* kListKey = "SOFTWARE\\quarrow\\kerno\\temp\\";
+
+// A list value exactly as stored (the registry keeps text as UTF-16; the
+// narrow functions may add a terminator on the way out), as ASCII text with
+// any NUL kept, so that a stored terminator shows.
+struct ListValue {
+  bool present = false;
+  DWORD type = 0;
+  std::string bytes;
+  // The list's text. The system itself stores a terminator after text that
+  // is followed by a NUL in memory (as a std::string's is), so one may be
+  // there; more than one, or anything after it, is kept and shows.
+  std::string text() const {
+    return !bytes.empty() && bytes.back() == '\0' ? bytes.substr(0, bytes.size() - 1) : bytes;
+  }
+};
+
+inline ListValue readListValue(const char* name) {
+  ListValue v;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kListKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return v;
+  std::wstring wideName(name, name + std::char_traits<char>::length(name));
+  DWORD size = 0;
+  if (RegQueryValueExW(key, wideName.c_str(), nullptr, &v.type, nullptr, &size) == ERROR_SUCCESS) {
+    std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, wideName.c_str(), nullptr, &v.type, reinterpret_cast<BYTE*>(data.data()), &size) ==
+        ERROR_SUCCESS) {
+      data.resize(size / sizeof(wchar_t));
+      for (wchar_t c : data) v.bytes += c < 0x80 ? char(c) : '#';
+      v.present = true;
+    }
+  }
+  RegCloseKey(key);
+  return v;
+}
+
+inline void writeListValue(const char* name, const std::string& bytes) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()));
+  RegCloseKey(key);
+}
+
+inline bool listKeyExists() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kListKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// The diagnostic log switched on for one test; lines() gives what was logged.
+class CapturedLog {
+ public:
+  CapturedLog() {
+    reset();
+    SetEnvironmentVariableA("KERNO_LOG", "yes");
+  }
+  ~CapturedLog() {
+    std::string name = launcher().log.fileName;
+    reset();
+    SetEnvironmentVariableA("KERNO_LOG", nullptr);
+    if (!name.empty()) DeleteFileA(name.c_str());
+  }
+  CapturedLog(const CapturedLog&) = delete;
+  CapturedLog& operator=(const CapturedLog&) = delete;
+
+  // The logged lines after the header and its empty line.
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    if (launcher().log.fileName.empty()) return out;
+    std::istringstream in(readFile(launcher().log.fileName));
+    std::string line;
+    int skip = 2;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (skip > 0) {
+        --skip;
+        continue;
+      }
+      out.push_back(line);
+    }
+    return out;
+  }
+
+ private:
+  static void reset() {
+    LogState& log = launcher().log;
+    if (log.stream) std::fclose(log.stream);
+    log = LogState{};
+  }
+};
+
+}  // namespace files_test

@@ -1,0 +1,262 @@
+#include "included.h"
+
+#include "config/config_keys.h"
+#include "config/config_store.h"
+#include "files/included_files.h"
+#include "image.h"
+
+namespace {
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Streams `size` bytes from `in` to `out`, scrambling them (which also
+// descrambles). False with `error` when `in` fails or ends early.
+bool copyScrambled(InputFile& in, uint64_t size, OutputFile& out, std::vector<uint8_t>& buffer,
+                   std::string& error, bool& outputFailed) {
+  uint64_t done = 0;
+  outputFailed = false;
+  while (done < size) {
+    size_t want = size - done < buffer.size() ? size_t(size - done) : buffer.size();
+    size_t got = 0;
+    if (!readInputFile(in, buffer.data(), want, got, error)) return false;
+    if (got == 0) {
+      error = "ended after " + std::to_string(done) + " of " + std::to_string(size) + " bytes";
+      return false;
+    }
+    scrambleIncludedBytes(buffer.data(), got);
+    FileWrite w = writeOutputFile(out, buffer.data(), got);
+    if (!w.ok) {
+      error = w.error;
+      outputFailed = true;
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string_view includedPathFileName(std::string_view path) {
+  size_t sep = path.find_last_of("/\\");
+  return sep == std::string_view::npos ? path : path.substr(sep + 1);
+}
+
+std::string resolveIncludedPath(std::string_view descriptionPath, std::string_view path, bool windowsRules) {
+  std::string p(path);
+  if (!windowsRules) {
+    for (char& c : p) {
+      if (c == '\\') c = '/';
+    }
+  }
+  bool absolute = !p.empty() && (windowsRules ? isSeparator(p[0]) : p[0] == '/');
+  if (windowsRules && p.size() >= 2 && p[1] == ':' &&
+      ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'))) {
+    absolute = true;
+  }
+  if (absolute) return p;
+  size_t sep = windowsRules ? descriptionPath.find_last_of("/\\") : descriptionPath.rfind('/');
+  std::string dir(sep == std::string_view::npos ? std::string_view() : descriptionPath.substr(0, sep + 1));
+  return dir + p;
+}
+
+PackResult writeConfiguredExecutable(const std::string& outputPath, const std::vector<uint8_t>& templ,
+                                     uint64_t imageEnd, const BlockRecords& records,
+                                     const std::vector<std::string>& includedPaths) {
+  PackResult r;
+  auto inputFailure = [&](size_t index, std::string error) {
+    r.failure = PackFailure::input;
+    r.inputIndex = index;
+    r.error = std::move(error);
+    return r;
+  };
+  auto outputFailure = [&](std::string error) {
+    r.failure = PackFailure::output;
+    r.error = std::move(error);
+    return r;
+  };
+
+  // Every input must be there and fit before anything is written.
+  std::vector<uint64_t> sizes;
+  for (size_t i = 0; i < includedPaths.size(); ++i) {
+    InputFile in;
+    std::string error;
+    if (openInputFile(includedPaths[i], in, error) != ReadStatus::ok)
+      return inputFailure(i, "cannot read: " + error);
+    if (in.size > kMaxIncludedFileBytes)
+      return inputFailure(i, "larger than " + std::to_string(kMaxIncludedFileBytes) +
+                                 " bytes, the most an included file can hold");
+    sizes.push_back(in.size);
+  }
+
+  OutputFile out;
+  FileWrite w = beginOutputFile(outputPath, out);
+  if (!w.ok) return outputFailure(w.error);
+  w = writeOutputFile(out, templ.data(), size_t(imageEnd));
+  if (!w.ok) return outputFailure(w.error);
+  std::vector<uint8_t> block = serializeConfigBlock(records);
+  w = writeOutputFile(out, block.data(), block.size());
+  if (!w.ok) return outputFailure(w.error);
+  uint64_t written = imageEnd + block.size();
+
+  std::vector<uint8_t> buffer;
+  for (size_t i = 0; i < includedPaths.size(); ++i) {
+    InputFile in;
+    std::string error;
+    if (openInputFile(includedPaths[i], in, error) != ReadStatus::ok)
+      return inputFailure(i, "cannot read: " + error);
+    if (in.size != sizes[i]) return inputFailure(i, "changed while being read");
+    std::vector<uint8_t> field;
+    appendLe32(field, uint32_t(sizes[i]));
+    w = writeOutputFile(out, field.data(), field.size());
+    if (!w.ok) return outputFailure(w.error);
+    if (buffer.empty() && sizes[i] > 0) buffer.resize(kIncludedCopyChunk);
+    bool outputFailed = false;
+    if (!copyScrambled(in, sizes[i], out, buffer, error, outputFailed))
+      return outputFailed ? outputFailure(error) : inputFailure(i, "cannot read: " + error);
+    // A file that grew while it was read would be cut short without notice.
+    uint8_t probe = 0;
+    size_t extra = 0;
+    if (!readInputFile(in, &probe, 1, extra, error)) return inputFailure(i, "cannot read: " + error);
+    if (extra != 0) return inputFailure(i, "changed while being read");
+    written += 4 + sizes[i];
+  }
+
+  size_t rest = size_t(written % kFileAlignment);
+  if (rest != 0) {
+    std::vector<uint8_t> padding(kFileAlignment - rest, 0);
+    w = writeOutputFile(out, padding.data(), padding.size());
+    if (!w.ok) return outputFailure(w.error);
+  }
+  w = commitOutputFile(out);
+  if (!w.ok) return outputFailure(w.error);
+  return r;
+}
+
+IncludedLayout includedLayout(const ConfigTables& tables) {
+  IncludedLayout r;
+  auto countIt = tables.narrow.find(int32_t(ConfigKey::includedFileCount));
+  if (countIt == tables.narrow.end()) {
+    r.ok = true;
+    return r;
+  }
+  // What the launcher reads: atoi of the text up to its first NUL. A count
+  // of 0 or less carries no section, and the keys are plain records.
+  const std::string& countText = countIt->second;
+  int count = parseConfigInt(std::string_view(countText.c_str()));
+  if (count <= 0) {
+    r.ok = true;
+    return r;
+  }
+  if (countText != std::to_string(count)) {
+    r.error = "key 2002 (\"includedFileCount\"): the text \"" + countText +
+              "\" counts included files but is not written as a plain decimal number";
+    return r;
+  }
+
+  auto namesIt = tables.narrow.find(int32_t(ConfigKey::includedFileNames));
+  std::string list = namesIt == tables.narrow.end() ? std::string() : namesIt->second;
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (!list.empty()) {
+    size_t sep = list.find(kIncludedFileNameSeparator, start);
+    names.push_back(list.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
+    if (sep == std::string::npos) break;
+    start = sep + 1;
+  }
+  if (names.size() != size_t(count)) {
+    r.error = "key 2003 (\"includedFileNames\") names " + std::to_string(names.size()) +
+              " files but key 2002 (\"includedFileCount\") counts " + std::to_string(count);
+    return r;
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    FileNameProblem problem = checkIncludedFileName(names[i]);
+    if (problem != FileNameProblem::none) {
+      r.error = "key 2003 (\"includedFileNames\"): name " + std::to_string(i + 1) + " " +
+                fileNameProblemText(problem);
+      return r;
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (sameIncludedFileName(names[i], names[j])) {
+        r.error = "key 2003 (\"includedFileNames\"): names " + std::to_string(j + 1) + " and " +
+                  std::to_string(i + 1) + " are the same file";
+        return r;
+      }
+    }
+  }
+  r.names = std::move(names);
+  r.ok = true;
+  return r;
+}
+
+SectionResult walkIncludedSection(InputFile& exe, uint64_t offset, const std::vector<std::string>& fileNames,
+                                  const std::string& extractDirectory) {
+  SectionResult r;
+  std::string error;
+  if (!seekInputFile(exe, offset, error)) {
+    r.error = "cannot read the included files: " + error;
+    return r;
+  }
+  std::vector<uint8_t> buffer;
+  uint64_t at = offset;
+  for (size_t i = 0; i < fileNames.size(); ++i) {
+    std::string entry = "included file " + std::to_string(i + 1) + " (" + fileNames[i] + ")";
+    uint8_t field[4];
+    size_t got = 0;
+    size_t total = 0;
+    while (total < 4) {
+      if (!readInputFile(exe, field + total, 4 - total, got, error)) {
+        r.error = entry + ": cannot read its size: " + error;
+        return r;
+      }
+      if (got == 0) break;
+      total += got;
+    }
+    if (total < 4) {
+      r.error = entry + ": the file ends before its size (offset " + std::to_string(at) + ")";
+      return r;
+    }
+    int32_t size = int32_t(readLe32(field));
+    at += 4;
+    if (size < 0) {
+      r.error = entry + ": negative size " + std::to_string(size) + " at offset " + std::to_string(at - 4);
+      return r;
+    }
+    if (uint64_t(size) > exe.size - at) {
+      r.error = entry + ": " + std::to_string(size) + " bytes at offset " + std::to_string(at) +
+                " run past the end of the file";
+      return r;
+    }
+    if (extractDirectory.empty()) {
+      if (!seekInputFile(exe, at + uint64_t(size), error)) {
+        r.error = entry + ": " + error;
+        return r;
+      }
+    } else {
+      std::string target = extractDirectory + "/" + fileNames[i];
+      OutputFile out;
+      FileWrite w = beginOutputFile(target, out, false);
+      if (!w.ok) {
+        r.outputFailed = true;
+        r.error = target + ": " + w.error;
+        return r;
+      }
+      if (buffer.empty() && size > 0) buffer.resize(kIncludedCopyChunk);
+      bool outputFailed = false;
+      if (!copyScrambled(exe, uint64_t(size), out, buffer, error, outputFailed)) {
+        r.outputFailed = outputFailed;
+        r.error = (outputFailed ? target : entry) + ": " + error;
+        return r;
+      }
+      w = commitOutputFile(out);
+      if (!w.ok) {
+        r.outputFailed = true;
+        r.error = target + ": " + w.error;
+        return r;
+      }
+    }
+    at += uint64_t(size);
+  }
+  r.ok = true;
+  return r;
+}

@@ -1,0 +1,77 @@
+// The included-file section on the packer's side: where the files named by a
+// description are found, writing a configured executable with their contents
+// streamed in, and walking (and extracting) the section of a configured
+// executable. File contents are moved in pieces and never held whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/config_block.h"
+#include "packer_io.h"
+
+// Bytes moved per read and write.
+inline constexpr size_t kIncludedCopyChunk = 1u << 20;
+// The size field of an entry is a signed 32-bit number.
+inline constexpr uint64_t kMaxIncludedFileBytes = 0x7FFFFFFF;
+
+// One file named by "includedFiles": the path as the description gives it
+// (UTF-8) and its file name as key 2003 stores it (bytes in the code page).
+struct IncludedFile {
+  std::string path;
+  std::string name;
+};
+
+// The file name part of a path: what follows its last '/' or '\'.
+std::string_view includedPathFileName(std::string_view path);
+
+// Where an included path is opened: absolute paths as they are, relative
+// ones from the directory of the description file. With windowsRules, '\'
+// and '/' both separate and X: or a leading separator make a path absolute;
+// otherwise '\' is turned into '/' and only a leading '/' is absolute.
+std::string resolveIncludedPath(std::string_view descriptionPath, std::string_view path,
+                                bool windowsRules);
+
+enum class PackFailure { none, input, output };
+
+struct PackResult {
+  PackFailure failure = PackFailure::none;
+  size_t inputIndex = 0;  // which included file, when failure == input
+  std::string error;      // what went wrong, without the file's name
+};
+
+// Writes the configured executable: the template's image, the block, one
+// entry (size, scrambled content) per included file in order, and zero
+// padding up to a multiple of kFileAlignment. Every input is checked before
+// the output is begun; after any failure there is no output file.
+PackResult writeConfiguredExecutable(const std::string& outputPath, const std::vector<uint8_t>& templ,
+                                     uint64_t imageEnd, const BlockRecords& records,
+                                     const std::vector<std::string>& includedPaths);
+
+// The included files a block promises, in the form the packer writes them:
+// key 2002 the canonical decimal count, key 2003 exactly that many names
+// joined by ';', each a valid file name and no two the same. A count that
+// reads as 0 or less means no section (names empty, ok). Anything else
+// cannot be described as "includedFiles", and `error` says why.
+struct IncludedLayout {
+  bool ok = false;
+  std::string error;
+  std::vector<std::string> names;  // bytes in the code page
+};
+IncludedLayout includedLayout(const ConfigTables& tables);
+
+struct SectionResult {
+  bool ok = false;
+  bool outputFailed = false;  // writing an extracted file failed (else: the input is bad)
+  std::string error;
+};
+
+// Walks the section at `offset` of `exe`, one entry per name: each size must
+// be 0 or more and the content must lie inside the file. With a non-empty
+// `extractDirectory` (UTF-8), writes each file there, descrambled, under its
+// name from `fileNames` (UTF-8); an existing file of that name is replaced.
+SectionResult walkIncludedSection(InputFile& exe, uint64_t offset, const std::vector<std::string>& fileNames,
+                                  const std::string& extractDirectory);
