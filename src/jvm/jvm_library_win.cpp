@@ -1,0 +1,34 @@
+#include "jvm/jvm_library_win.h"
+
+#include "common/launcher_state.h"
+#include "config/config_store.h"
+#include "config/log_win.h"
+#include "files/paths_win.h"
+#include "jvm/runtime_layout.h"
+
+HMODULE loadJvmLibrary(const std::string& exe) {
+  if (HMODULE module = loadJvmLibraryBeside(exe)) return module;
+  return loadJvmLibraryBeside(developmentKitJreExe(exe));
+}
+
+HMODULE loadJvmLibraryBeside(const std::string& exe) {
+  for (const std::string& type : vmTypeOrder(getConfigString(ConfigKey::preferredVmType))) {
+    if (HMODULE module = tryJvmLibrary(exe, type)) return module;
+  }
+  return nullptr;
+}
+
+HMODULE tryJvmLibrary(const std::string& exe, const std::string& vmType) {
+  std::string path = jvmLibraryPath(javaExeDirectory(exe), vmType);
+  logInfo("Trying %s (exists %d)", path.c_str(), pathExists(path) ? 1 : 0);
+  return LoadLibraryA(path.c_str());
+}
+
+bool resolveCreateJavaVM(HMODULE module) {
+  if (module == nullptr) return false;
+  FARPROC entry = GetProcAddress(module, "JNI_CreateJavaVM");
+  if (entry == nullptr) return false;
+  // Through void(*)() so that the compiler accepts the change of signature.
+  launcher().jvm.createJavaVM = reinterpret_cast<void (*)()>(entry);
+  return true;
+}

@@ -1,0 +1,306 @@
+// The runtime probe, the registry reads, the JVM library loading and the
+// packed-runtime preparation against the stand-ins of tests/standins (built
+// beside this program's directory). The configuration store is empty here,
+// so every key reads as absent.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/launcher_state.h"
+#include "jvm/java_probe_win.h"
+#include "jvm/jvm_library_win.h"
+#include "jvm/packed_runtime_win.h"
+#include "jvm/runtime_layout.h"
+
+namespace {
+
+std::string standinDir() {
+  char path[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string self(path, n);
+  std::string dir = self.substr(0, self.rfind('\\'));     // ...\tests\win
+  return dir.substr(0, dir.rfind('\\')) + "\\standins\\";  // ...\tests\standins\ .
+}
+
+std::string readFile(const std::string& path) {
+  std::string content;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
+    std::fclose(f);
+  }
+  return content;
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
+}
+
+int countLines(const std::string& path) {
+  std::string content = readFile(path);
+  int lines = 0;
+  for (char c : content) lines += c == '\n';
+  return lines;
+}
+
+bool exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void removeTree(const std::string& dir) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = dir + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeTree(full);
+      } else {
+        DeleteFileA(full.c_str());
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+// A fresh directory in the temporary area for each test.
+class RuntimeDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    root_ = std::string(temp) + "kerno jvm " + info->name();  // a blank on purpose
+    removeTree(root_);
+    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
+  }
+  void TearDown() override { removeTree(root_); }
+
+  std::string dir(const std::string& relative) {
+    std::string path = root_;
+    size_t pos = 0;
+    while (pos <= relative.size()) {
+      size_t end = relative.find('\\', pos);
+      if (end == std::string::npos) end = relative.size();
+      path += "\\" + relative.substr(pos, end - pos);
+      CreateDirectoryA(path.c_str(), nullptr);
+      pos = end + 1;
+    }
+    return path;
+  }
+
+  // bin\java.exe of a home, answering with the given settings.
+  std::string javaIn(const std::string& binDir, const std::string& config) {
+    std::string exe = dir(binDir) + "\\java.exe";
+    EXPECT_TRUE(CopyFileA((standinDir() + "java.exe").c_str(), exe.c_str(), FALSE));
+    writeFile(dir(binDir) + "\\java-standin.cfg", config);
+    return exe;
+  }
+
+  std::string root_;
+};
+
+using RunJavaVersion = RuntimeDir;
+
+TEST_F(RunJavaVersion, ReadsTheBannerOfTheFirstLine) {
+  struct Case {
+    const char* config;
+    bool found;
+    const char* version;
+  };
+  const Case cases[] = {
+      {"banner=java version \"1.4.2_05\"\nbanner=Java(TM) 2 Runtime Environment\n", true,
+       "1.4.2_05"},
+      {"banner=openjdk version \"17.0.2\" 2022-01-18\n", true, "17.0.2"},
+      {"banner=java version \"21.0.1\" 2023-10-17 LTS\n", true, "21.0.1"},
+      {"banner=java version \"1.8.0\"\nexit=1\n", false, ""},
+      {"banner=Picked up _JAVA_OPTIONS: -Xmx1g\nbanner=java version \"1.8.0\"\n", false, ""},
+      {"banner=java version 1.8.0\n", false, ""},
+      {"exit=0\n", false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string exe = javaIn("jre\\bin", c.config);
+    std::string version = "untouched";
+    EXPECT_EQ(runJavaVersion(exe, version), c.found) << c.config;
+    if (c.found) {
+      EXPECT_EQ(version, c.version) << c.config;
+    }
+  }
+  EXPECT_EQ(countLines(dir("jre\\bin") + "\\java-standin.runs"), 7);
+}
+
+TEST_F(RunJavaVersion, GivesUpOnAProbeThatDoesNotEnd) {
+  std::string exe = javaIn("bin", "banner=java version \"1.8.0\"\nhang=1\n");
+  std::string version;
+  EXPECT_FALSE(runJavaVersion(exe, version));
+  // The stand-in was ended: its output file could be deleted.
+  EXPECT_EQ(countLines(dir("bin") + "\\java-standin.runs"), 1);
+}
+
+TEST_F(RunJavaVersion, CachesByLastWriteTime) {
+  std::string exe = javaIn("bin", "banner=java version \"1.6.0_45\"\n");
+  std::string runs = dir("bin") + "\\java-standin.runs";
+  std::string probed = exe;
+  std::string version;
+  ASSERT_TRUE(checkJavaExe(probed, version, {"1.6", "1.6"}, false));
+  EXPECT_EQ(version, "1.6.0_45");
+  EXPECT_EQ(countLines(runs), 1);
+
+  // Unchanged: answered from the cache, the runtime is not run again.
+  probed = exe;
+  ASSERT_TRUE(checkJavaExe(probed, version, {"1.6", "1.6"}, false));
+  EXPECT_EQ(countLines(runs), 1);
+  // Rejected by the bounds, still without a run.
+  probed = exe;
+  EXPECT_FALSE(checkJavaExe(probed, version, {"1.7", ""}, false));
+  EXPECT_EQ(countLines(runs), 1);
+
+  // A new last-write time makes the entry stale.
+  FILETIME lastWrite{};
+  HANDLE h = CreateFileA(exe.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  GetFileTime(h, nullptr, nullptr, &lastWrite);
+  lastWrite.dwHighDateTime += 1;
+  SetFileTime(h, nullptr, nullptr, &lastWrite);
+  CloseHandle(h);
+  probed = exe;
+  ASSERT_TRUE(checkJavaExe(probed, version, {"1.6", "1.6"}, false));
+  EXPECT_EQ(countLines(runs), 2);
+
+  RegDeleteTreeA(HKEY_CURRENT_USER, versionCacheKeyName(probed).c_str());
+}
+
+TEST(VersionCache, EntryValidOnlyForTheSameTime) {
+  const std::string exe = "c:\\kerno-glue\\cache\\bin\\java.exe";
+  FILETIME time{0x12345678u, 0x01d00000u};
+  writeVersionCache(exe, time, "1.5.0_22");
+  std::string version;
+  EXPECT_TRUE(readVersionCache(exe, time, version));
+  EXPECT_EQ(version, "1.5.0_22");
+  FILETIME other = time;
+  other.dwLowDateTime += 1;
+  EXPECT_FALSE(readVersionCache(exe, other, version));
+  EXPECT_FALSE(readVersionCache("c:\\kerno-glue\\none\\java.exe", time, version));
+  RegDeleteTreeA(HKEY_CURRENT_USER, versionCacheKeyName(exe).c_str());
+}
+
+TEST(ReadRegistryString, LongerValuesCountAsMissing) {
+  const char* key = "SOFTWARE\\quarrow\\kerno\\glue-test";
+  HKEY raw = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw,
+                            nullptr),
+            ERROR_SUCCESS);
+  std::string fits(kCurrentVersionBytes - 1, '1');
+  std::string tooLong(kCurrentVersionBytes, '1');
+  RegSetValueExA(raw, "fits", 0, REG_SZ, reinterpret_cast<const BYTE*>(fits.c_str()),
+                 static_cast<DWORD>(fits.size() + 1));
+  RegSetValueExA(raw, "long", 0, REG_SZ, reinterpret_cast<const BYTE*>(tooLong.c_str()),
+                 static_cast<DWORD>(tooLong.size() + 1));
+  // Stored without its terminator.
+  RegSetValueExA(raw, "bare", 0, REG_SZ, reinterpret_cast<const BYTE*>("1.4"), 3);
+  RegCloseKey(raw);
+
+  std::string out;
+  EXPECT_TRUE(readRegistryString(HKEY_CURRENT_USER, key, "fits", kCurrentVersionBytes, out));
+  EXPECT_EQ(out, fits);
+  EXPECT_FALSE(readRegistryString(HKEY_CURRENT_USER, key, "long", kCurrentVersionBytes, out));
+  EXPECT_TRUE(readRegistryString(HKEY_CURRENT_USER, key, "long", kRegistryTextBytes, out));
+  EXPECT_TRUE(readRegistryString(HKEY_CURRENT_USER, key, "bare", kCurrentVersionBytes, out));
+  EXPECT_EQ(out, "1.4");
+  EXPECT_FALSE(readRegistryString(HKEY_CURRENT_USER, key, "absent", kCurrentVersionBytes, out));
+  EXPECT_FALSE(readRegistryString(HKEY_CURRENT_USER, "SOFTWARE\\quarrow\\kerno\\no-such-key",
+                                  "fits", kCurrentVersionBytes, out));
+  RegDeleteTreeA(HKEY_CURRENT_USER, key);
+}
+
+using JvmLibrary = RuntimeDir;
+
+TEST_F(JvmLibrary, TheKitsJreServesWhenItsBinHasNoLibrary) {
+  std::string exe = javaIn("jdk\\bin", "");
+  std::string client = dir("jdk\\jre\\bin\\client");
+  ASSERT_TRUE(CopyFileA((standinDir() + "jvm.dll").c_str(), (client + "\\jvm.dll").c_str(), FALSE));
+  HMODULE module = loadJvmLibrary(exe);
+  ASSERT_NE(module, nullptr);
+  EXPECT_NE(readFile(client + "\\jvm-standin.loads").find("loaded "), std::string::npos);
+  launcher().jvm.createJavaVM = nullptr;
+  EXPECT_TRUE(resolveCreateJavaVM(module));
+  EXPECT_NE(launcher().jvm.createJavaVM, nullptr);
+}
+
+TEST_F(JvmLibrary, ALibraryWithoutTheEntryPointStaysLoaded) {
+  std::string exe = javaIn("jre\\bin", "");
+  std::string server = dir("jre\\bin\\server");
+  ASSERT_TRUE(CopyFileA((standinDir() + "jvm_noentry.dll").c_str(),
+                        (server + "\\jvm.dll").c_str(), FALSE));
+  HMODULE module = loadJvmLibrary(exe);
+  ASSERT_NE(module, nullptr);
+  EXPECT_FALSE(resolveCreateJavaVM(module));
+  EXPECT_FALSE(resolveCreateJavaVM(nullptr));
+  EXPECT_EQ(loadJvmLibraryBeside(javaIn("empty\\bin", "")), nullptr);
+}
+
+using PackedRuntime = RuntimeDir;
+
+TEST_F(PackedRuntime, UnpackedOnceWithANoticeOnStandardOutput) {
+  // The home's path holds blanks: the unpacker's command line quotes it.
+  std::string home = dir("packed jre");
+  std::string bin = dir("packed jre\\bin");
+  dir("packed jre\\lib\\ext");
+  ASSERT_TRUE(CopyFileA((standinDir() + "unpack200.exe").c_str(),
+                        (bin + "\\unpack200.exe").c_str(), FALSE));
+  for (const std::string& jar : packedJars()) {
+    if (jar == "lib\\plugin.jar") continue;  // missing: passed over
+    writeFile(home + "\\" + jar + ".pack", "jar " + jar);
+  }
+
+  std::string captured = root_ + "\\stdout.txt";
+  std::fflush(stdout);
+  int saved = _dup(_fileno(stdout));
+  int fd = _open(captured.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC, _S_IREAD | _S_IWRITE);
+  ASSERT_GE(fd, 0);
+  _dup2(fd, _fileno(stdout));
+  preparePackedJre(home);
+  preparePackedJre(home);  // prepared: nothing to do
+  std::fflush(stdout);
+  _dup2(saved, _fileno(stdout));
+  _close(saved);
+  _close(fd);
+
+  EXPECT_EQ(readFile(captured), "Preparing JRE ...\r\n");
+  EXPECT_EQ(countLines(bin + "\\unpack200-standin.runs"), 5);
+  for (const std::string& jar : packedJars()) {
+    if (jar == "lib\\plugin.jar") {
+      EXPECT_FALSE(exists(home + "\\" + jar));
+      continue;
+    }
+    EXPECT_EQ(readFile(home + "\\" + jar), "jar " + jar);
+    EXPECT_FALSE(exists(home + "\\" + jar + ".pack")) << jar;
+  }
+}
+
+TEST_F(PackedRuntime, OtherHomesAreLeftAlone) {
+  std::string home = dir("plain");
+  std::string bin = dir("plain\\bin");
+  dir("plain\\lib");
+  ASSERT_TRUE(CopyFileA((standinDir() + "unpack200.exe").c_str(),
+                        (bin + "\\unpack200.exe").c_str(), FALSE));
+  preparePackedJre(home);  // no rt.jar.pack
+  writeFile(home + "\\lib\\rt.jar.pack", "x");
+  writeFile(home + "\\lib\\jsse.jar", "x");
+  preparePackedJre(home);  // already prepared
+  EXPECT_FALSE(exists(bin + "\\unpack200-standin.runs"));
+}
+
+}  // namespace
