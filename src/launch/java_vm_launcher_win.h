@@ -1,0 +1,17 @@
+// The VM launch of the service process, over the process-wide state: called
+// by the service main routine on its own thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Creates the VM with the configured options and calls the Java-side
+// launcher class with the launch arguments (the service name first, then the
+// start parameters). False: the application could not be started (the log
+// says why); the service is then reported stopped with exit code 1.
+[[nodiscard]] bool launchProgram(const std::vector<std::u16string>& launchArguments);
+
+// Asks the VM to end the process through System.exit(0); must run on the
+// thread that called launchProgram. Returns only when the Java side refused
+// (the VM is destroyed then) or no VM was created.
+void requestVmExit();

@@ -1,0 +1,183 @@
+#include "launch/vm_options_win.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "common/launcher_state.h"
+#include "config/config_store.h"
+#include "config/messages_win.h"
+#include "files/paths_win.h"
+#include "files/temp_files_win.h"
+#include "launch/variables_win.h"
+#include "launch/vm_options.h"
+
+namespace {
+
+[[noreturn]] void endWith(const LaunchProblem& problem) {
+  if (!problem.fixedText.empty()) fatalError(problem.fixedText);
+  fatalErrorByKey(problem.message, problem.placeholder, problem.value);
+}
+
+// An environment variable at any length (Windows keeps values below 32767
+// characters). An existing variable with an empty value is defined.
+EnvironmentValue readEnvironmentVariable(const std::string& name) {
+  EnvironmentValue out;
+  std::string buffer(256, '\0');
+  // The value may change between the calls that size and read it.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    SetLastError(ERROR_SUCCESS);
+    DWORD length =
+        GetEnvironmentVariableA(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) {
+      out.defined = GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+      return out;
+    }
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      out.defined = true;
+      out.value = std::move(buffer);
+      return out;
+    }
+    buffer.assign(length, '\0');  // the size needed, terminator included
+  }
+  return out;
+}
+
+// Key 123 or 124: read, expanded, in UTF-16 through the ANSI code page.
+std::u16string expandedParameterText(ConfigKey key) {
+  std::string text = getConfigString(key);
+  expandVariables(text);
+  return toUtf16(text, CP_ACP);
+}
+
+std::u16string redirectFile(ConfigKey flag, ConfigKey file) {
+  if (getConfigInt(flag) == 0) return std::u16string();
+  std::string name = getConfigString(file);
+  // No name, nothing to redirect to (resolved, it would be the directory).
+  if (name.empty()) return std::u16string();
+  return toUtf16(resolvePath(name, true), fileApiCodePage());
+}
+
+}  // namespace
+
+std::u16string toUtf16(std::string_view text, UINT codePage) {
+  if (text.empty() || text.size() > INT_MAX) return std::u16string();
+  int size = static_cast<int>(text.size());
+  int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return std::u16string();
+  std::u16string out(static_cast<size_t>(length), u'\0');
+  length = MultiByteToWideChar(codePage, 0, text.data(), size,
+                               reinterpret_cast<wchar_t*>(out.data()), length);
+  out.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  return out;
+}
+
+std::string fromUtf16(std::u16string_view text, UINT codePage) {
+  if (text.empty() || text.size() > INT_MAX) return std::string();
+  const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
+  int size = static_cast<int>(text.size());
+  const char* defaultChar = "?";
+  int length = WideCharToMultiByte(codePage, 0, wide, size, nullptr, 0, defaultChar, nullptr);
+  if (length <= 0 && GetLastError() == ERROR_INVALID_PARAMETER) {
+    // UTF-8 code pages take no default character: they can show everything.
+    defaultChar = nullptr;
+    length = WideCharToMultiByte(codePage, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  }
+  if (length <= 0) return std::string();
+  std::string out(static_cast<size_t>(length), '\0');
+  length = WideCharToMultiByte(codePage, 0, wide, size, out.data(), length, defaultChar, nullptr);
+  out.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  return out;
+}
+
+std::vector<std::string> buildSystemProperties() {
+  const LauncherState& state = launcher();
+  SystemPropertyInputs in;
+  in.flavour = state.flavour;
+  in.executablePath = getExecutablePath();
+  in.useProcessCommFile = getConfigInt(ConfigKey::useProcessCommFile) != 0;
+  if (in.useProcessCommFile) processCommFileName(in.processCommFile, GetCurrentProcessId());
+  in.extractionDirectory = state.extraction.extractionDirectory;
+  return systemPropertyOptions(in);
+}
+
+std::vector<std::string> readVmOptionsFile() {
+  std::vector<std::string> lines;
+  std::string longPath;
+  // Without a long form, the names come from the short path.
+  if (!getLongPathName(getExecutablePath(), longPath)) longPath = getExecutablePath();
+  for (const std::string& name : vmOptionsFileNames(longPath)) {
+    std::FILE* file = std::fopen(name.c_str(), "rt");
+    if (file == nullptr) continue;
+    char piece[kVmOptionsFilePiece + 1];
+    while (std::fgets(piece, sizeof(piece), file) != nullptr) lines.emplace_back(piece);
+    std::fclose(file);
+    break;
+  }
+  return lines;
+}
+
+std::vector<std::string> buildVmOptions(const std::vector<std::string>& properties,
+                                        const std::vector<std::u16string>& launchArguments) {
+  const LauncherState& state = launcher();
+  VmOptionSources sources;
+  sources.systemProperties = properties;
+  sources.optionsFileLines = readVmOptionsFile();
+
+  ClassPathSystem sys;
+  sys.flavour = state.flavour;
+  sys.extractionDirectory = state.extraction.extractionDirectory;
+  if (sys.flavour == 'i') {
+    sys.installationDirectory =
+        resolvePath(getConfigString(ConfigKey::installationDirectory), false);
+  }
+  sys.expandVariables = [](std::string& text) { expandVariables(text); };
+  sys.appendExeRelative = [](std::string_view path) { return appendExeRelative(path); };
+  sys.pathExists = [](const std::string& path) { return pathExists(path); };
+  sys.listDirectory = [](const std::string& dir, const std::string& ext) {
+    return listDirectory(dir, ext);
+  };
+  sys.environmentVariable = readEnvironmentVariable;
+  LaunchProblem problem;
+  if (!buildClassPathOption(getConfigString(ConfigKey::classPath), sys, sources.classPathOption,
+                            problem)) {
+    endWith(problem);
+  }
+
+  sources.vmParameters = expandedParameterText(ConfigKey::vmParameters);
+  sources.commandLineVmOptions = getConfigInt(ConfigKey::commandLineVmOptions) != 0;
+  sources.launchArguments = launchArguments;
+  // Back through the code page the texts came from, so that what reaches the
+  // VM is what was configured or passed.
+  NarrowConversion narrow = [](std::u16string_view text) { return fromUtf16(text, CP_ACP); };
+  std::vector<std::string> options;
+  if (!assembleVmOptions(sources, narrow, options, problem)) endWith(problem);
+  return options;
+}
+
+std::vector<std::u16string> buildMainParameterList(
+    const std::vector<std::u16string>& launchArguments) {
+  MainParameterInputs in;
+  in.executableType = getConfigInt(ConfigKey::executableType);
+  in.mainClass = getConfigString(ConfigKey::mainClass);
+  in.stdoutRedirect = getConfigInt(ConfigKey::stdoutRedirect);
+  in.stdoutFile = redirectFile(ConfigKey::stdoutRedirect, ConfigKey::stdoutFile);
+  in.stderrRedirect = getConfigInt(ConfigKey::stderrRedirect);
+  in.stderrFile = redirectFile(ConfigKey::stderrRedirect, ConfigKey::stderrFile);
+  in.extraLauncherFlag = getConfigInt(ConfigKey::extraLauncherFlag);
+  in.arguments = expandedParameterText(ConfigKey::arguments);
+  in.commandLineVmOptions = getConfigInt(ConfigKey::commandLineVmOptions);
+  std::vector<std::u16string> parameters;
+  LaunchProblem problem;
+  if (!buildMainParameters(in, launchArguments, parameters, problem)) endWith(problem);
+  return parameters;
+}
+
+bool firstRunMarkerExists() {
+  std::string marker = resolvePath(getConfigString(ConfigKey::installationDirectory), false);
+  if (marker.empty() || marker.back() != '\\') marker += '\\';
+  marker += ".brindle\\firstrun";
+  return pathExists(marker);
+}
+
+std::string textForLog(const std::u16string& text) { return fromUtf16(text, fileApiCodePage()); }

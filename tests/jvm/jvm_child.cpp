@@ -1,0 +1,204 @@
+// One launch against a real HotSpot, in a process of its own (a VM can be
+// created once per process): the launch code of launch/java_vm_launcher.cpp
+// with the option and parameter rules of launch/vm_options.cpp, fed from the
+// command line instead of a configuration block. jvm_launch_test.cpp runs it
+// and reads what it leaves behind.
+//
+//   kerno_jvm_child --libjvm PATH --class-path CP [--flavour e|i]
+//       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
+//       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
+//       [--exit-marker FILE] [--await 0|1] -- LAUNCH-ARGUMENTS...
+//
+// Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
+// as "MESSAGE: <key> <value>" and "FATAL: <key> <value>". Exit codes: the
+// VM's (0 after requestVmExit), 1 after a fatal message, 3 for a failed
+// launch, 4 when requestVmExit returned.
+#include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/launcher_state.h"
+#include "launch/java_vm_launcher.h"
+#include "launch/vm_options.h"
+
+namespace {
+
+constexpr int kExitFatal = 1;
+constexpr int kExitLaunchFailed = 3;
+constexpr int kExitVmExitReturned = 4;
+// HotSpot wants room on the thread that creates it, as the service main
+// thread of the dispatcher gives it.
+constexpr size_t kLaunchThreadStack = 16u << 20;
+
+std::map<std::string, std::string> gOptions;
+std::vector<std::u16string> gLaunchArguments;
+LaunchState gState;
+
+std::string option(const std::string& name, const std::string& fallback = "") {
+  auto it = gOptions.find(name);
+  return it == gOptions.end() ? fallback : it->second;
+}
+
+void say(const char* kind, const std::string& text) {
+  std::printf("%s: %s\n", kind, text.c_str());
+  std::fflush(stdout);
+}
+
+[[noreturn]] void leave(int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(code);
+}
+
+std::u16string fromUtf8(const std::string& text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    char32_t code = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + static_cast<size_t>(k) < text.size(); ++k) {
+      code = (code << 6) | (static_cast<unsigned char>(text[i + static_cast<size_t>(k)]) & 0x3F);
+    }
+    i += static_cast<size_t>(extra) + 1;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
+  }
+  return out;
+}
+
+// ASCII as it is, everything else '?': the log's view of a parameter.
+std::string asciiOrQuestionMark(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+void exitHandler() {
+  std::string marker = option("--exit-marker");
+  if (marker.empty()) return;
+  if (std::FILE* file = std::fopen(marker.c_str(), "w")) {
+    std::fputs("exit handler ran\n", file);
+    std::fclose(file);
+  }
+}
+
+VmLaunchHooks makeHooks() {
+  VmLaunchHooks hooks;
+  void* library = dlopen(option("--libjvm").c_str(), RTLD_NOW);
+  if (library == nullptr) {
+    say("ERROR", std::string("dlopen: ") + dlerror());
+    leave(kExitLaunchFailed);
+  }
+  hooks.createJavaVm = reinterpret_cast<CreateJavaVmFunction>(dlsym(library, "JNI_CreateJavaVM"));
+  hooks.brindleFlavour = option("--flavour", "e") == "i";
+  hooks.logInfo = [](const std::string& line) { say("INFO", line); };
+  hooks.logError = [](const std::string& line) { say("ERROR", line); };
+  hooks.showMessage = [](ConfigKey key, std::string_view, std::string_view value) {
+    say("MESSAGE", std::to_string(static_cast<int>(key)) + " " + std::string(value));
+  };
+  hooks.fatal = [](ConfigKey key, std::string_view, std::string_view value) {
+    say("FATAL", std::to_string(static_cast<int>(key)) + " " + std::string(value));
+    leave(kExitFatal);
+  };
+  hooks.systemProperties = [] {
+    SystemPropertyInputs in;
+    in.flavour = option("--flavour", "e")[0];
+    in.executablePath = "/opt/kerno/kernotest.exe";
+    return systemPropertyOptions(in);
+  };
+  hooks.vmOptions =
+      [](const std::vector<std::string>& properties) -> std::optional<std::vector<std::string>> {
+    VmOptionSources sources;
+    sources.systemProperties = properties;
+    sources.classPathOption = std::string(kClassPathOptionPrefix) + option("--class-path");
+    sources.vmParameters = fromUtf8(option("--vm-parameters"));
+    sources.commandLineVmOptions = option("--j-options", "0") == "1";
+    sources.launchArguments = gLaunchArguments;
+    std::vector<std::string> options;
+    LaunchProblem problem;
+    if (!assembleVmOptions(sources, asciiOrQuestionMark, options, problem)) {
+      say("FATAL", std::to_string(static_cast<int>(problem.message)));
+      leave(kExitFatal);
+    }
+    return options;
+  };
+  hooks.firstRunMarkerExists = [] { return option("--marker", "0") == "1"; };
+  hooks.mainParameters = []() -> std::optional<std::vector<std::u16string>> {
+    MainParameterInputs in;
+    in.mainClass = option("--main-class", "com.kerno.testapp.EchoApp");
+    in.stdoutFile = fromUtf8(option("--stdout"));
+    in.stdoutRedirect = in.stdoutFile.empty() ? 0 : 1;
+    in.stderrFile = fromUtf8(option("--stderr"));
+    in.stderrRedirect = in.stderrFile.empty() ? 0 : 1;
+    in.arguments = fromUtf8(option("--arguments"));
+    in.commandLineVmOptions = option("--j-options", "0") == "1" ? 1 : 0;
+    std::vector<std::u16string> parameters;
+    LaunchProblem problem;
+    if (!buildMainParameters(in, gLaunchArguments, parameters, problem)) {
+      say("FATAL", std::to_string(static_cast<int>(problem.message)));
+      leave(kExitFatal);
+    }
+    return parameters;
+  };
+  hooks.textForLog = [](const std::u16string& text) { return asciiOrQuestionMark(text); };
+  return hooks;
+}
+
+// Waits through JNI until the test application's main has done its work, so
+// that the exit request does not race it.
+void awaitApplication() {
+  JNIEnv* env = gState.env;
+  jclass probe = env->FindClass("com/kerno/testapp/Probe");
+  jmethodID await = probe ? env->GetStaticMethodID(probe, "awaitDone", "()Z") : nullptr;
+  if (await == nullptr || env->CallStaticBooleanMethodA(probe, await, nullptr) == JNI_FALSE) {
+    say("ERROR", "the application did not finish");
+  }
+}
+
+void* launchThread(void*) {
+  VmLaunchHooks hooks = makeHooks();
+  if (!launchProgram(hooks, gState)) {
+    say("INFO", "launch failed");
+    leave(kExitLaunchFailed);
+  }
+  if (option("--await", "0") == "1") awaitApplication();
+  say("INFO", "requesting VM exit");
+  requestVmExit(gState);
+  say("INFO", "requestVmExit returned");
+  leave(kExitVmExitReturned);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int i = 1;
+  for (; i < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "option %s needs a value\n", argv[i]);
+      return 2;
+    }
+    gOptions[argv[i]] = argv[i + 1];
+  }
+  for (++i; i < argc; ++i) gLaunchArguments.push_back(fromUtf8(argv[i]));
+  std::atexit(exitHandler);
+
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, kLaunchThreadStack);
+  pthread_t thread;
+  if (pthread_create(&thread, &attr, launchThread, nullptr) != 0) return 2;
+  pthread_join(thread, nullptr);  // the launch thread ends the process itself
+  return 2;
+}

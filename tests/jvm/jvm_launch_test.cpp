@@ -1,0 +1,313 @@
+// The launch against a real HotSpot: every case starts kerno_jvm_child (one
+// VM per process) and checks its exit code, its log lines, the VM's own
+// output and the files the runtime jar and the test application wrote.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exitCode = -1;
+  std::vector<std::string> log;  // the child's standard output, by line
+  std::string vmOutput;          // its standard error: what the VM printed
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+bool contains(const std::vector<std::string>& log, const std::string& line) {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A fresh directory for the running test.
+fs::path workDir() {
+  fs::path dir = fs::path(KERNO_JVM_WORK_DIR) /
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+std::string bothJars() { return std::string(KERNO_RUNTIME_JAR) + ":" + KERNO_TESTAPP_JAR; }
+
+// VM parameters every case uses: a small heap, no shared performance file,
+// and where the test application writes its report.
+std::string baseParameters(const fs::path& dir) {
+  return "-Xmx64m -XX:-UsePerfData \"-Dkerno.test.report=" + (dir / "report").string() + "\"";
+}
+
+// Runs the child with `options` (name, value pairs) and launch arguments.
+Outcome runChild(const fs::path& dir, std::vector<std::string> options,
+                 const std::vector<std::string>& launchArguments) {
+  std::vector<std::string> args = {KERNO_JVM_CHILD, "--libjvm", KERNO_LIBJVM, "--exit-marker",
+                                   (dir / "exit-marker").string()};
+  args.insert(args.end(), options.begin(), options.end());
+  args.push_back("--");
+  args.insert(args.end(), launchArguments.begin(), launchArguments.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  // HotSpot handles SIGSEGV itself and keeps memory to the end; the
+  // sanitizers of the child must leave both alone.
+  std::vector<std::string> env = {
+      "ASAN_OPTIONS=detect_leaks=0:handle_segv=0:allow_user_segv_handler=1"};
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (!startsWith(*e, "ASAN_OPTIONS=")) env.emplace_back(*e);
+  }
+  std::vector<char*> envp;
+  for (std::string& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  fs::path out = dir / "child.out";
+  fs::path err = dir / "child.err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  Outcome outcome;
+  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+    return outcome;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  outcome.log = lines(readFile(out));
+  outcome.vmOutput = readFile(err);
+  return outcome;
+}
+
+std::string describe(const Outcome& outcome) {
+  std::string text = "exit code " + std::to_string(outcome.exitCode) + "\n--- log\n";
+  for (const std::string& line : outcome.log) text += line + "\n";
+  return text + "--- VM output\n" + outcome.vmOutput;
+}
+
+// The log lines of one kind ("INFO: ", "ERROR: ") in order, without prefix.
+std::vector<std::string> logOf(const Outcome& outcome) {
+  std::vector<std::string> out;
+  for (const std::string& line : outcome.log) {
+    if (startsWith(line, "INFO: ") || startsWith(line, "ERROR: ")) out.push_back(line);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(JvmLaunch, MainGetsTheParameterLayoutOnItsOwnThread) {
+  fs::path dir = workDir();
+  Outcome outcome =
+      runChild(dir,
+               {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir), "--arguments",
+                "one \"two three\"", "--j-options", "1", "--await", "1"},
+               {"KernoTest", "-J-Dkerno.test.j=from-J", "x y", "\xC3\xA9\xE2\x82\xAC"});
+  ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+
+  // The service name and the -J argument are not the application's.
+  EXPECT_EQ(readFile(dir / "report"),
+            "thread=main\ndaemon=false\nargc=4\narg=one\narg=two three\narg=x y\n"
+            "arg=\xC3\xA9\xE2\x82\xAC\nproperty=from-J\nshutdown hook ran\n");
+
+  std::vector<std::string> expected = {
+      "INFO: launching program",
+      "INFO: vmoption count 7",
+      "INFO: vmoption 0: -Dkerno.moduleName=/opt/kerno/kernotest.exe",
+      "INFO: vmoption 1: -Dkerno.tempDir=",
+      "INFO: vmoption 2: -Djava.class.path=" + bothJars(),
+      "INFO: vmoption 3: -Xmx64m",
+      "INFO: vmoption 4: -XX:-UsePerfData",
+      "INFO: vmoption 5: -Dkerno.test.report=" + (dir / "report").string(),
+      "INFO: vmoption 6: -Dkerno.test.j=from-J",
+      "INFO: Creating JVM",
+      "INFO: JVM created",
+      "INFO: main class: com/kerno/runtime/WinLauncher",
+      "INFO: param count: 10",
+      "INFO: param 0: false",
+      "INFO: param 1: com.kerno.testapp.EchoApp",
+      "INFO: param 2: ",
+      "INFO: param 3: ",
+      "INFO: param 4: false",
+      "INFO: param 5: KernoTest",
+      "INFO: param 6: one",
+      "INFO: param 7: two three",
+      "INFO: param 8: x y",
+      "INFO: param 9: ??",
+      "INFO: calling main",
+      "INFO: main returned",
+      "INFO: launch done",
+      "INFO: requesting VM exit",
+  };
+  EXPECT_EQ(logOf(outcome), expected) << describe(outcome);
+}
+
+TEST(JvmLaunch, OutputGoesToTheRedirectFilesAppending) {
+  fs::path dir = workDir();
+  // The error file exists already; the output file's directories do not.
+  { std::ofstream(dir / "err.log") << "earlier\n"; }
+  Outcome outcome = runChild(dir,
+                             {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir),
+                              "--stdout", (dir / "logs" / "deeper" / "out.log").string(),
+                              "--stderr", (dir / "err.log").string(), "--await", "1"},
+                             {"KernoTest"});
+  ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+  EXPECT_EQ(readFile(dir / "logs" / "deeper" / "out.log"), "out line 1\nout line 2\n");
+  EXPECT_EQ(readFile(dir / "err.log"), "earlier\nerr line 1\n");
+}
+
+TEST(JvmLaunch, OneStreamWhenOutputAndErrorShareAFile) {
+  fs::path dir = workDir();
+  // Two spellings of one file.
+  Outcome outcome = runChild(
+      dir,
+      {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir), "--stdout",
+       (dir / "both.log").string(), "--stderr", (dir / "." / "both.log").string(), "--await", "1"},
+      {"KernoTest"});
+  ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+  EXPECT_EQ(readFile(dir / "both.log"), "out line 1\nerr line 1\nout line 2\n");
+}
+
+TEST(JvmLaunch, ThrowingLauncherMainFailsTheLaunchWithTheDescription) {
+  struct Case {
+    const char* mainClass;
+    const char* exception;
+  };
+  const Case cases[] = {
+      {"com.kerno.testapp.Missing", "java.lang.ClassNotFoundException: com.kerno.testapp.Missing"},
+      {"com.kerno.testapp.NoMain",
+       "java.lang.NoSuchMethodException: com.kerno.testapp.NoMain.main"},
+  };
+  fs::path dir = workDir();
+  for (const Case& c : cases) {
+    Outcome outcome = runChild(dir,
+                               {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir),
+                                "--main-class", c.mainClass},
+                               {"KernoTest"});
+    EXPECT_EQ(outcome.exitCode, 3) << describe(outcome);
+    std::vector<std::string> log = logOf(outcome);
+    auto returned = std::find(log.begin(), log.end(), "INFO: main returned");
+    ASSERT_NE(returned, log.end()) << describe(outcome);
+    std::vector<std::string> tail(returned, log.end());
+    std::vector<std::string> expectedTail = {"INFO: main returned", "ERROR: an exception occured",
+                                             "ERROR: could not call main", "INFO: launch failed"};
+    EXPECT_EQ(tail, expectedTail) << describe(outcome);
+    EXPECT_NE(outcome.vmOutput.find(c.exception), std::string::npos) << describe(outcome);
+    EXPECT_FALSE(fs::exists(dir / "report"));
+  }
+}
+
+TEST(JvmLaunch, FirstRunHookDecidesWhetherMainIsCalled) {
+  struct Case {
+    const char* extraParameters;
+    bool mainCalled;
+  };
+  const Case cases[] = {
+      {"", true},
+      {" -Dkerno.firstRun=false", false},
+      {" -Dkerno.firstRun=FALSE", false},
+      {" -Dkerno.firstRun=true", true},
+  };
+  for (const Case& c : cases) {
+    fs::path dir = workDir();
+    Outcome outcome =
+        runChild(dir,
+                 {"--class-path", bothJars(), "--flavour", "i", "--marker", "1", "--vm-parameters",
+                  baseParameters(dir) + c.extraParameters, "--await", c.mainCalled ? "1" : "0"},
+                 {"KernoTest"});
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    EXPECT_TRUE(contains(outcome.log, "INFO: vmoption 0: -Dkerno.isBrindle=true"));
+    EXPECT_EQ(contains(outcome.log, "INFO: checkFirstRun stopped further execution"), !c.mainCalled)
+        << describe(outcome);
+    EXPECT_EQ(contains(outcome.log, "INFO: calling main"), c.mainCalled) << describe(outcome);
+    EXPECT_TRUE(contains(outcome.log, "INFO: launch done")) << describe(outcome);
+    EXPECT_EQ(fs::exists(dir / "report"), c.mainCalled) << c.extraParameters;
+  }
+}
+
+TEST(JvmLaunch, MissingJavaSideClassesAreFatal) {
+  struct Case {
+    const char* flavour;
+    const char* marker;
+    const char* fatal;
+    const char* errorLine;  // nullptr: none
+  };
+  const Case cases[] = {
+      // Without the runtime jar on the class path.
+      {"e", "0", "FATAL: 1010 ", "ERROR: could not find main class"},
+      {"i", "1", "FATAL: 1009 14", nullptr},
+  };
+  for (const Case& c : cases) {
+    fs::path dir = workDir();
+    Outcome outcome = runChild(dir,
+                               {"--class-path", KERNO_TESTAPP_JAR, "--flavour", c.flavour,
+                                "--marker", c.marker, "--vm-parameters", baseParameters(dir)},
+                               {"KernoTest"});
+    EXPECT_EQ(outcome.exitCode, 1) << describe(outcome);
+    EXPECT_TRUE(contains(outcome.log, c.fatal)) << describe(outcome);
+    if (c.errorLine != nullptr) {
+      EXPECT_TRUE(contains(outcome.log, c.errorLine)) << describe(outcome);
+    }
+    EXPECT_FALSE(contains(outcome.log, "INFO: calling main")) << describe(outcome);
+  }
+}
+
+TEST(JvmLaunch, VmThatCannotBeCreatedFailsTheLaunch) {
+  fs::path dir = workDir();
+  Outcome outcome = runChild(
+      dir,
+      {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir) + " -XX:MaxHeapSize=abc"},
+      {"KernoTest"});
+  EXPECT_EQ(outcome.exitCode, 3) << describe(outcome);
+  std::vector<std::string> log = logOf(outcome);
+  ASSERT_GE(log.size(), 3u) << describe(outcome);
+  std::vector<std::string> tail(log.end() - 3, log.end());
+  std::vector<std::string> expected = {"INFO: Creating JVM", "ERROR: could not initialize JVM",
+                                       "INFO: launch failed"};
+  EXPECT_EQ(tail, expected) << describe(outcome);
+  EXPECT_NE(outcome.vmOutput.find("Invalid maximum heap size"), std::string::npos);
+}
+
+TEST(JvmLaunch, ExitRequestEndsTheProcessThroughTheNormalExitPath) {
+  fs::path dir = workDir();
+  Outcome outcome = runChild(
+      dir, {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir), "--await", "1"},
+      {"KernoTest"});
+  EXPECT_EQ(outcome.exitCode, 0) << describe(outcome);
+  // The process's exit handlers and the application's shutdown hooks ran;
+  // the request did not come back.
+  EXPECT_EQ(readFile(dir / "exit-marker"), "exit handler ran\n");
+  EXPECT_NE(readFile(dir / "report").find("shutdown hook ran\n"), std::string::npos);
+  EXPECT_FALSE(contains(outcome.log, "INFO: requestVmExit returned")) << describe(outcome);
+}
