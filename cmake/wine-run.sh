@@ -3,6 +3,8 @@
 #
 #   wine-run.sh --prefix DIR PROGRAM [ARGS...]   run PROGRAM (the prefix is made on first use)
 #   wine-run.sh --prefix DIR --setup             make the prefix, start its wineserver
+#   wine-run.sh --prefix DIR --restart           restart the wineserver (a service reads
+#                                                the machine environment at server start)
 #   wine-run.sh --prefix DIR --teardown          stop the wineserver, remove the prefix
 #
 # One prefix and one wineserver serve a whole test run: ctest runs --setup as
@@ -18,7 +20,8 @@ while [ $# -gt 0 ]; do
     --prefix) prefix=$2; shift 2 ;;
     --setup) action=setup; shift ;;
     --teardown) action=teardown; shift ;;
-    --help|-h) sed -n '2,9p' "$0"; exit 0 ;;
+    --restart) action=restart; shift ;;
+    --help|-h) sed -n '2,11p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
@@ -30,12 +33,16 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 unset DISPLAY || true
 
+start_server() {
+  "$WINESERVER" -p >>"$prefix.boot.log" 2>&1 </dev/null
+  "$WINE" cmd /c exit >>"$prefix.boot.log" 2>&1 </dev/null
+}
+
 setup() {
   mkdir -p "$prefix"
   # Helper processes (services.exe and others) inherit the first program's
   # standard handles and keep them open: give them a file, never a pipe.
-  "$WINESERVER" -p >>"$prefix.boot.log" 2>&1 </dev/null
-  "$WINE" cmd /c exit >"$prefix.boot.log" 2>&1 </dev/null
+  start_server
   # Relay traces, where a test asks for them, only show the message box call.
   "$WINE" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBoxA' /f \
     >>"$prefix.boot.log" 2>&1 </dev/null
@@ -48,6 +55,10 @@ case $action in
     if [ -d "$prefix" ]; then "$WINESERVER" -k 2>/dev/null || true; fi
     rm -rf "$prefix" "$prefix.ready"
     setup
+    exit 0 ;;
+  restart)
+    "$WINESERVER" -k 2>/dev/null || true
+    start_server
     exit 0 ;;
   teardown)
     if [ -d "$prefix" ]; then "$WINESERVER" -k 2>/dev/null || true; fi

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config/config_block.h"
+#include "service/service_status.h"
 
 enum class MessageMode { messageBox, console };
 
@@ -42,12 +44,48 @@ struct ExtractionState {
   std::vector<std::string> extractedDirs;
 };
 
+// What the Java runtime search chose, for the VM launch. Written once by the
+// search on the service main thread, read by the launch on the same thread.
+struct JvmState {
+  std::string javaExe;  // the accepted java executable (java.exe or javaw.exe)
+  std::string jvmHome;  // %KERNO_JVM_HOME%: the executable's directory plus ".."
+  // JNI_CreateJavaVM as exported by the loaded library, kept untyped here;
+  // the launch casts it to the JNI invocation signature (JNICALL).
+  void (*createJavaVM)() = nullptr;
+};
+
+// The VM that the launch created, for the exit request at stop. Used only on
+// the service main thread, which created it. (jni.h's C++ names, declared
+// here so that this header does not need jni.h.)
+struct JavaVM_;
+struct JNIEnv_;
+struct LaunchState {
+  JavaVM_* vm = nullptr;   // none until JNI_CreateJavaVM succeeded
+  JNIEnv_* env = nullptr;  // the creating thread's environment
+  // The initialisation record and its option strings, which the VM was given
+  // pointers into: kept for the life of the process (its type is private to
+  // launch/java_vm_launcher.cpp).
+  std::shared_ptr<void> vmInitRecord;
+};
+
+// The service runtime's status record and the hand-over from the control
+// handler to the service main routine. Written by ServiceMain, the control
+// handler and the exit handler, each reporting the whole record at once.
+struct ServiceState {
+  ServiceStatusRecord record;
+  void* statusHandle = nullptr;  // SERVICE_STATUS_HANDLE; none outside a service run
+  void* stopEvent = nullptr;     // auto-reset event signalled by stop and shutdown
+};
+
 struct LauncherState {
   ConfigTables config;
   MessageState messages;
   LogState log;
   PathCache paths;
   ExtractionState extraction;
+  JvmState jvm;
+  LaunchState launch;
+  ServiceState service;
   std::string serviceName;
   char flavour = 0;  // 'e': kerno flavour, 'i': brindle flavour, 0: neither
 };

@@ -11,6 +11,7 @@
 #include "config/window_activation_win.h"
 #include "files/extraction_win.h"
 #include "files/paths_win.h"
+#include "service/service_main_win.h"
 
 void useConsoleMessages() { launcher().messages.mode = MessageMode::console; }
 
@@ -40,19 +41,26 @@ void showMessageByKey(ConfigKey key, std::string_view placeholder, std::string_v
   showMessage(fillPlaceholder(getConfigString(key), placeholder, value));
 }
 
-void fatalError(const std::string& text) {
-  showMessage(text);
+namespace {
+[[noreturn]] void endAfterFatalError() {
+  reportServiceFailedOnFatalExit();
   std::fflush(nullptr);
   ExitProcess(1);
+}
+}  // namespace
+
+void fatalError(const std::string& text) {
+  showMessage(text);
+  endAfterFatalError();
 }
 
 void fatalErrorByKey(ConfigKey key, std::string_view placeholder, std::string_view value) {
   showMessageByKey(key, placeholder, value);
-  std::fflush(nullptr);
-  ExitProcess(1);
+  endAfterFatalError();
 }
 
 void exitLauncher(int exitCode) {
+  if (exitCode != 0) reportServiceFailedOnFatalExit();
   cleanupExtractedFiles();
   std::fflush(nullptr);
   ExitProcess(static_cast<UINT>(exitCode));

@@ -1,24 +1,86 @@
 #include "service/service_main_win.h"
 
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "common/launcher_state.h"
 #include "config/log_win.h"
+#include "files/deferred_deletion_win.h"
+#include "files/extraction_win.h"
+#include "jvm/win_loader_win.h"
+#include "launch/java_vm_launcher_win.h"
+#include "launch/vm_options_win.h"
+#include "service/service_status.h"
 
 namespace {
-SERVICE_STATUS_HANDLE gStatusHandle = nullptr;
 
-DWORD WINAPI controlHandler(DWORD, DWORD, LPVOID, LPVOID) { return NO_ERROR; }
+// The one writer of the service status: applies an event to the record and
+// does what the transition asks for, in the order the controls need it
+// (files handed over, the whole record reported, then the stop signalled).
+void applyEvent(ServiceEvent event, DWORD control = 0) {
+  ServiceState& service = launcher().service;
+  ServiceTransition t = applyServiceEvent(service.record, event, control);
+  if (t.cleanupFiles) cleanupExtractedFiles();
+  service.record = t.record;
+  if (t.report && service.statusHandle) {
+    SERVICE_STATUS status{};
+    status.dwServiceType = t.record.serviceType;
+    status.dwCurrentState = t.record.currentState;
+    status.dwControlsAccepted = t.record.controlsAccepted;
+    status.dwWin32ExitCode = t.record.win32ExitCode;
+    status.dwServiceSpecificExitCode = t.record.serviceSpecificExitCode;
+    status.dwCheckPoint = t.record.checkPoint;
+    status.dwWaitHint = t.record.waitHint;
+    SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(service.statusHandle), &status);
+  }
+  if (t.signalStop && service.stopEvent) SetEvent(service.stopEvent);
+}
+
+void WINAPI serviceControlHandler(DWORD control) { applyEvent(ServiceEvent::control, control); }
+
+// Registered after the VM exists, so it sees console events (a user logging
+// off) before the VM's own handlers and keeps them from ending the service.
+BOOL WINAPI consoleControlHandler(DWORD) {
+  logInfo("ConsoleCtrlHandler event");
+  return TRUE;
+}
+
+void reportServiceStopped() { applyEvent(ServiceEvent::processExit); }
+
 }  // namespace
 
-// Until the Java search and the VM launch exist, the service reports itself
-// stopped at once with exit code 1: there is nothing to run yet.
-void WINAPI ServiceMain(DWORD, LPSTR*) {
-  gStatusHandle = RegisterServiceCtrlHandlerExA(launcher().serviceName.c_str(), controlHandler,
-                                                nullptr);
-  if (!gStatusHandle) return;
-  logInfo("no Java runtime search yet; reporting the service stopped");
-  SERVICE_STATUS status{};
-  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  status.dwCurrentState = SERVICE_STOPPED;
-  status.dwWin32ExitCode = ERROR_INVALID_FUNCTION;
-  SetServiceStatus(gStatusHandle, &status);
+void reportServiceFailedOnFatalExit() { applyEvent(ServiceEvent::fatalExit); }
+
+void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
+  ServiceState& service = launcher().service;
+  service.record = ServiceStatusRecord{};
+  service.statusHandle =
+      RegisterServiceCtrlHandlerA(launcher().serviceName.c_str(), serviceControlHandler);
+  if (!service.statusHandle) return;
+  applyEvent(ServiceEvent::started);
+  std::atexit(reportServiceStopped);
+
+  sweepScheduledDeletions();
+
+  std::vector<std::u16string> arguments;
+  for (DWORD i = 0; i < argc; ++i) arguments.push_back(toUtf16(argv[i] ? argv[i] : "", CP_ACP));
+
+  service.stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+
+  if (!LoadDLL() || !launchProgram(arguments)) {
+    applyEvent(ServiceEvent::launchFailed);
+    return;
+  }
+  applyEvent(ServiceEvent::launchSucceeded);
+
+  logInfo("registering ConsoleCtrlHandler");
+  SetConsoleCtrlHandler(consoleControlHandler, TRUE);
+
+  WaitForSingleObject(service.stopEvent, INFINITE);
+  // The VM normally ends the process inside this call, through the standard
+  // exit path and so reportServiceStopped.
+  requestVmExit();
+  applyEvent(ServiceEvent::vmExitReturned);
+  std::_Exit(0);
 }

@@ -3,8 +3,8 @@ stop through Wine's service control manager, with the printed lines and exit
 codes compared exactly and the registration read back with Wine's own `reg`.
 
 Every test registers services under names of its own, since other e2e files
-share the wineserver and may run at the same time. The launcher's own service
-cannot stay running yet, so where a test needs a running service it
+share the wineserver and may run at the same time. Where a test needs a
+service that is slow to stop, or one that runs without a Java runtime, it
 registers the stand-in service built from tests/e2e/standins (a small Windows
 program whose way of stopping is chosen on its command line)."""
 

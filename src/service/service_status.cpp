@@ -1,0 +1,59 @@
+#include "service/service_status.h"
+
+ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceEvent event,
+                                    uint32_t controlCode) {
+  ServiceTransition t;
+  t.record = current;
+  ServiceStatusRecord& r = t.record;
+  switch (event) {
+    case ServiceEvent::started:
+      r = ServiceStatusRecord{};
+      t.report = true;
+      break;
+    case ServiceEvent::launchFailed:
+      r.currentState = svc::kStopped;
+      r.win32ExitCode = svc::kExitIncorrectFunction;
+      t.report = true;
+      break;
+    case ServiceEvent::launchSucceeded:
+      // A stop that arrived while main ran is pending already: reporting
+      // running again would tell the service manager, and a /stop waiting
+      // for the service, that the stop was dropped. The stop event is set.
+      if (r.currentState == svc::kStopPending) break;
+      r.currentState = svc::kRunning;
+      t.report = true;
+      break;
+    case ServiceEvent::control:
+      // Every control re-reports the record; stop and shutdown also start
+      // the stop, and only shutdown counts a checkpoint.
+      t.report = true;
+      if (controlCode == svc::kControlStop || controlCode == svc::kControlShutdown) {
+        r.currentState = svc::kStopPending;
+        if (controlCode == svc::kControlShutdown) ++r.checkPoint;
+        t.signalStop = true;
+        t.cleanupFiles = true;
+      }
+      break;
+    case ServiceEvent::processExit:
+      if (r.currentState != svc::kStopped) {
+        r.currentState = svc::kStopped;
+        r.win32ExitCode = 0;
+        t.report = true;
+      }
+      break;
+    case ServiceEvent::fatalExit:
+      // Not a stop the service asked for: the process ends because of a
+      // failure, which must not look like success to the service manager.
+      if (r.currentState != svc::kStopped) {
+        r.currentState = svc::kStopped;
+        r.win32ExitCode = svc::kExitIncorrectFunction;
+        t.report = true;
+      }
+      break;
+    case ServiceEvent::vmExitReturned:
+      r.currentState = svc::kStopped;
+      t.report = true;
+      break;
+  }
+  return t;
+}

@@ -1,0 +1,51 @@
+// The service status record and its changes, as a small pure table: what
+// each event of the service runtime does to the record, and whether the
+// record is then reported and the stop event signalled.
+#pragma once
+
+#include <cstdint>
+
+// The service control manager's values, repeated here so that the rules need
+// no system headers.
+namespace svc {
+inline constexpr uint32_t kWin32 = 0x30;  // own-process and share-process bits
+inline constexpr uint32_t kStopped = 1;
+inline constexpr uint32_t kStopPending = 3;
+inline constexpr uint32_t kRunning = 4;
+inline constexpr uint32_t kAcceptStopAndShutdown = 5;
+inline constexpr uint32_t kControlStop = 1;
+inline constexpr uint32_t kControlShutdown = 5;
+inline constexpr uint32_t kWaitHintMs = 50000;
+inline constexpr uint32_t kExitIncorrectFunction = 1;
+}  // namespace svc
+
+struct ServiceStatusRecord {
+  uint32_t serviceType = svc::kWin32;
+  uint32_t currentState = svc::kRunning;
+  uint32_t controlsAccepted = svc::kAcceptStopAndShutdown;
+  uint32_t win32ExitCode = 0;
+  uint32_t serviceSpecificExitCode = 0;
+  uint32_t checkPoint = 0;
+  uint32_t waitHint = svc::kWaitHintMs;
+};
+
+enum class ServiceEvent {
+  started,          // ServiceMain begins: reported running at once
+  launchFailed,     // no usable Java runtime, or the VM launch failed
+  launchSucceeded,  // the Java side's main returned: reported running again
+  control,          // a control code from the service control manager
+  processExit,      // the standard exit path (exit handler)
+  vmExitReturned,   // the Java exit method came back: stopped, then _exit
+  fatalExit,        // the fatal-error path ends the process: stopped, code 1
+};
+
+struct ServiceTransition {
+  ServiceStatusRecord record;
+  bool report = false;       // SetServiceStatus with the whole record
+  bool signalStop = false;   // wake ServiceMain to ask the VM to exit
+  bool cleanupFiles = false; // hand the extracted files to deferred deletion
+};
+
+// Applies one event (with its control code, for ServiceEvent::control).
+ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceEvent event,
+                                    uint32_t controlCode = 0);

@@ -1,0 +1,197 @@
+"""Helpers for end-to-end tests that start the launcher as a real service.
+
+A service gets its environment from the machine environment in the registry
+as it stood when the wineserver started, and its standard handles go
+nowhere. A module that needs the launcher's log in a service run therefore
+boots a Wine prefix of its own (`PrivateSession`): the machine environment is
+set, the wineserver restarted, and Wine's helpers (services.exe and the
+services it starts) write a relay trace of the calls named in
+`relay_include` to a file, where the tests read the message boxes.
+
+Also here: reading the diagnostic log of a service run, and the record the
+stand-in jvm.dll writes (`read_calls`; the format is in docs/testing.md)."""
+
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import harness
+
+ARCH = os.environ.get("KERNO_ARCH", "x64")
+TEMPLATE = os.environ.get("KERNO_TEMPLATE", "")
+STANDINS = Path(os.environ.get("KERNO_STANDINS") or
+                (Path(TEMPLATE).parent / "tests" / "standins" if TEMPLATE else ""))
+# The 32-bit route (tests/e2e/run-x86.sh) names its loader; wine64 boots the
+# prefix either way and hands 32-bit programs over.
+WINE_LOADER = shlex.split(os.environ.get("KERNO_WINE_CMD", "")) or [
+    os.environ.get("KERNO_WINE", "/usr/lib/wine/wine64")]
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = os.environ.get("KERNO_WINESERVER", "/usr/lib/wine/wineserver")
+MACHINE_ENV = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
+
+STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
+
+
+def winpath(path):
+    """A Linux path as the launcher sees it through Wine's Z: drive."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+class PrivateSession:
+    """A Wine prefix and wineserver of one test module."""
+
+    def __init__(self, name, machine_env, relay_include="user32.MessageBoxA"):
+        self.own = harness.WORK_ROOT / f"{name}-{ARCH}"
+        self.prefix = self.own / "wineprefix"
+        self.trace = self.own / "services-trace.log"
+        self.machine_env = dict(machine_env)
+        self.relay_include = relay_include
+        self._saved = {}
+
+    def env(self, **extra):
+        env = dict(os.environ, WINEPREFIX=str(self.prefix))
+        env.setdefault("WINEDEBUG", "-all")
+        env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+        env.pop("DISPLAY", None)
+        env.update(extra)
+        return env
+
+    def wine(self, *args, check=True, timeout=120):
+        """Runs a Windows program of the prefix (sc, reg, ...): (rc, stdout)."""
+        proc = subprocess.run(WINE_LOADER + [str(a) for a in args], capture_output=True,
+                              env=self.env(), stdin=subprocess.DEVNULL, timeout=timeout)
+        out = proc.stdout.decode(harness.ENCODING, "replace").replace("\r\n", "\n")
+        if check and proc.returncode != 0:
+            raise AssertionError(f"wine {args}: rc={proc.returncode} {out} "
+                                 f"{proc.stderr.decode(errors='replace')[-500:]}")
+        return proc.returncode, out
+
+    def reg(self, *args, check=True):
+        return self.wine("reg", *args, check=check)
+
+    def _start(self, debug):
+        subprocess.run([WINESERVER, "-p"], env=self.env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        # Helpers started now inherit this program's output and debug
+        # channels: the relay trace of every service lands in the trace file.
+        with open(self.trace, "ab") as trace:
+            subprocess.run([WINE64, "cmd", "/c", "exit"], env=self.env(WINEDEBUG=debug),
+                           stdin=subprocess.DEVNULL, stdout=trace, stderr=trace, timeout=300)
+
+    def _stop(self):
+        for flag in ("-k", "-w"):
+            subprocess.run([WINESERVER, flag], env=self.env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def open(self):
+        """Boots the prefix with the machine environment and points the
+        harness's own runs (run_exe) at it."""
+        self._saved["WINEPREFIX"] = os.environ.get("WINEPREFIX")
+        self._saved["harness"] = (harness.WINE, harness.PREFIX)
+        os.environ["WINEPREFIX"] = str(self.prefix)
+        harness.WINE = list(WINE_LOADER)
+        harness.PREFIX = str(self.prefix)
+
+        self._stop()
+        shutil.rmtree(self.own, ignore_errors=True)
+        self.prefix.mkdir(parents=True)
+        self._start("-all")
+        self.reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
+                 self.relay_include, "/f")
+        for name, value in self.machine_env.items():
+            self.reg("add", MACHINE_ENV, "/v", name, "/d", value, "/f")
+        self._stop()
+        self._start("-all,+relay")
+
+    def close(self):
+        self._stop()
+        if os.environ.get("KERNO_E2E_KEEP") != "1":
+            shutil.rmtree(self.own, ignore_errors=True)
+        value = self._saved.get("WINEPREFIX")
+        if value is None:
+            os.environ.pop("WINEPREFIX", None)
+        else:
+            os.environ["WINEPREFIX"] = value
+        if "harness" in self._saved:
+            harness.WINE, harness.PREFIX = self._saved["harness"]
+
+    # -- what the services left -----------------------------------------------
+    def trace_size(self):
+        return self.trace.stat().st_size if self.trace.exists() else 0
+
+    def trace_since(self, offset):
+        with open(self.trace, "rb") as f:
+            f.seek(offset)
+            return f.read().decode(harness.ENCODING, "replace")
+
+    def log_dirs(self):
+        drive = self.prefix / "drive_c"
+        return [drive] + list((drive / "users").glob("*/Temp"))
+
+    def clear_logs(self):
+        for d in self.log_dirs():
+            for old in d.glob("brd_nlog_*"):
+                old.unlink()
+
+    def log_files(self):
+        return [p for d in self.log_dirs() for p in d.glob("brd_nlog_*")]
+
+    # -- the service control manager -------------------------------------------
+    def status(self, name):
+        """(state, Win32 exit code) as `sc query` shows them; None when the
+        service does not exist."""
+        rc, out = self.wine("sc", "query", name, check=False)
+        state = re.search(r"STATE\s*:\s*(\d+)", out)
+        code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", out)
+        if rc != 0 or not state:
+            return None
+        return int(state.group(1)), int(code.group(1)) if code else None
+
+
+def read_log(path):
+    """The lines of a diagnostic log (ANSI code page)."""
+    return Path(path).read_bytes().decode(harness.ENCODING, "replace").replace(
+        "\r\n", "\n").split("\n")
+
+
+def shown_messages(trace):
+    """The texts of the message boxes in a relay trace, without the log
+    file's path that the launcher appends while its log is on; and whether
+    every one named the log."""
+    shown = [text for text, _, _ in harness.message_boxes(type("T", (), {"err_raw": trace}))]
+    return [text.split("\n\nLog: ")[0] for text in shown], all("\n\nLog: " in t for t in shown)
+
+
+_TOKEN = re.compile(r'"(?:[^"\\]|\\.)*"|\S+')
+
+
+def parse_call(line):
+    """One line of jvm-standin.calls as a list of tokens: quoted texts
+    decoded (JSON escapes), everything else as written."""
+    return [json.loads(t) if t.startswith('"') else t for t in _TOKEN.findall(line)]
+
+
+def read_calls(directory):
+    """Every line the stand-in jvm.dll in `directory` recorded, parsed."""
+    f = Path(directory) / "jvm-standin.calls"
+    if not f.exists():
+        return []
+    return [parse_call(l) for l in f.read_text(encoding="utf-8").splitlines() if l]
+
+
+def wait_until(predicate, what, timeout=60, interval=0.2):
+    """Polls `predicate` until it gives something true; fails with `what`."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(interval)

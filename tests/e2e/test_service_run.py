@@ -1,0 +1,496 @@
+"""A whole service run, end to end, as a person does it: the configured
+launcher installed with /install, started by Wine's service control manager
+(with start parameters), queried with `sc query`, stopped with /stop and
+removed with /uninstall; with the launcher's diagnostic log on.
+
+No Windows Java runtime can be installed here: the runtime found is a fake
+home made of the stand-ins of tests/standins, and its jvm.dll is the
+recording JNI double. The tests tell it what the Java side does (which
+classes exist, what WinLauncher.main, FirstRun.firstRun and System.exit do)
+in jvm-standin.cfg and read back every JNI call the launcher made, with its
+arguments, from jvm-standin.calls (docs/testing.md).
+
+Like test_java_search.py this module boots a Wine prefix of its own, with
+KERNO_LOG=yes in the machine environment and a relay trace of MessageBoxA."""
+
+import itertools
+import re
+import shutil
+import struct
+import subprocess
+import unittest
+from pathlib import Path
+
+import harness
+from harness import LauncherTest
+from service_support import (ARCH, RUNNING, SERVICES_KEY, STANDINS, STOP_PENDING, STOPPED,
+                             PrivateSession, read_calls, read_log, shown_messages, wait_until)
+
+SESSION = PrivateSession("service-run", {"KERNO_LOG": "yes"})
+# How long a test waits for a state it asked for; waiting this long is a failure.
+STATE_TIMEOUT = 90
+LAUNCHER_CLASS = "com/kerno/runtime/WinLauncher"
+MAIN_SIGNATURE = "([Ljava/lang/String;)V"
+
+BASE = {
+    "executableType": 5,  # message boxes: each one shows in the relay trace
+    "jreSearchSequence": "B.\\jre",
+    "mainClass": "com.example.App",
+    "MSG_ERROR_CAPTION": "Kerno",
+    "MSG_MAIN_CLASS_NOT_LOADED": "no launcher class",
+    "MSG_MAIN_METHOD_NOT_FOUND": "no launcher main",
+    "MSG_INTERNAL_ERROR": "internal error %ERROR_CODE%",
+}
+
+_numbers = itertools.count(1)
+
+
+def exported_names(dll):
+    """The names in a PE file's export table."""
+    data = Path(dll).read_bytes()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    export_rva = struct.unpack_from("<I", data, directories)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            virtual_size, address, raw_size, raw = struct.unpack_from("<IIII", data,
+                                                                      table + i * 40 + 8)
+            if address <= rva < address + max(virtual_size, raw_size):
+                return raw + rva - address
+        raise ValueError(f"RVA {rva:#x} outside every section")
+
+    if export_rva == 0:
+        return []
+    directory = offset(export_rva)
+    count, names = struct.unpack_from("<I", data, directory + 24)[0], struct.unpack_from(
+        "<I", data, directory + 32)[0]
+    result = []
+    for i in range(count):
+        start = offset(struct.unpack_from("<I", data, offset(names) + 4 * i)[0])
+        result.append(data[start:data.index(b"\0", start)].decode("ascii"))
+    return result
+
+
+def setUpModule():
+    if not (harness.PACKER and harness.TEMPLATE and harness.PREFIX and
+            (STANDINS / "jvm.dll").exists()):
+        raise unittest.SkipTest("needs the packer, the template, a Wine prefix and the stand-ins")
+    SESSION.open()
+
+
+def tearDownModule():
+    SESSION.close()
+
+
+class ServiceRunTest(LauncherTest):
+    """One test's service: its runtime, its settings of the JNI double, its
+    registration, and what a run left behind."""
+
+    def setUp(self):
+        super().setUp()
+        self.name = f"KernoRun{next(_numbers)}"
+        self.trace_offset = SESSION.trace_size()
+        self.service_log = None
+
+    # -- the runtime and the Java side ---------------------------------------------
+    def runtime(self, *settings, javaw=False):
+        """The fake runtime home .\\jre beside the executable; `settings`
+        are the lines of the JNI double's jvm-standin.cfg."""
+        bindir = self.dir / "jre" / "bin"
+        (bindir / "server").mkdir(parents=True)
+        shutil.copy(STANDINS / "java.exe", bindir / "java.exe")
+        if javaw:
+            shutil.copy(STANDINS / "java.exe", bindir / "javaw.exe")
+        (bindir / "java-standin.cfg").write_text('banner=java version "1.8.0_392"\n')
+        shutil.copy(STANDINS / "jvm.dll", bindir / "server" / "jvm.dll")
+        self.vm_dir = bindir / "server"
+        (self.vm_dir / "jvm-standin.cfg").write_text("".join(s + "\n" for s in settings))
+        return self.vm_dir
+
+    def release(self, name):
+        """Lets a "wait NAME" step of the double go on."""
+        (self.vm_dir / name).write_text("")
+
+    def calls(self):
+        return read_calls(self.vm_dir)
+
+    def service(self, **keys):
+        return self.pack(dict(BASE, serviceName=self.name, **keys))
+
+    # -- the service control manager ----------------------------------------------
+    def install(self, exe):
+        self.addCleanup(SESSION.wine, "sc", "delete", self.name, check=False)
+        r = self.run_exe(exe, "/install")
+        self.assertEqual((r.rc, r.out), (0, f"Installed service '{self.name}'.\n"), r)
+
+    def start(self, *parameters):
+        # Every launcher of this prefix logs (KERNO_LOG is in the machine
+        # environment): the first log after the start is the service's.
+        SESSION.clear_logs()
+        self.service_log = None
+        SESSION.wine("sc", "start", self.name, *parameters)
+        self.service_log = wait_until(lambda: SESSION.log_files(), "the service's log")[0]
+
+    def status(self):
+        return SESSION.status(self.name)
+
+    def wait_state(self, wanted):
+        """(state, exit code) once `wanted` (a test of the state) holds."""
+        def reached():
+            status = self.status()
+            return status if status and wanted(status[0]) else None
+        return wait_until(reached, f"the state of {self.name}", STATE_TIMEOUT)
+
+    def wait_stopped(self):
+        return self.wait_state(lambda state: state == STOPPED)
+
+    def command(self, exe, word):
+        """Runs a command word of the launcher; (exit code, printed lines)."""
+        r = self.run_exe(exe, word)
+        self.assertEqual(r.err, "", r)
+        return r.rc, r.out
+
+    def wait_launched(self):
+        """Waits until the service runs its application and waits for a stop."""
+        wait_until(lambda: "registering ConsoleCtrlHandler" in self.log(),
+                   f"{self.name} to finish its launch", STATE_TIMEOUT)
+
+    # -- what the run left ---------------------------------------------------------------
+    def log(self):
+        """The service's diagnostic log."""
+        return read_log(self.service_log)
+
+    def messages(self):
+        texts, name_the_log = shown_messages(SESSION.trace_since(self.trace_offset))
+        if texts:
+            self.assertTrue(name_the_log, texts)
+        return texts
+
+    def assertInOrder(self, lines, *patterns):
+        """The lines matching `patterns` (regular expressions) appear in this order."""
+        position = 0
+        for pattern in patterns:
+            for i in range(position, len(lines)):
+                if re.fullmatch(pattern, lines[i]):
+                    position = i + 1
+                    break
+            else:
+                self.fail(f"{pattern!r} not found after line {position}:\n" + "\n".join(lines))
+
+    def assertNoMisuse(self, calls):
+        """The double saw no call it counts as a misuse of JNI."""
+        errors = [c for c in calls if c[0] == "ERROR"]
+        self.assertEqual(errors, [], calls)
+
+    @staticmethod
+    def options(calls):
+        return [c[1] for c in calls if c[0] == "option"]
+
+    @staticmethod
+    def main_parameters(calls):
+        for c in calls:
+            if c[:4] == ["CallStaticVoidMethodA", LAUNCHER_CLASS, "main", MAIN_SIGNATURE]:
+                return c[4:]
+        return None
+
+    def image_path(self):
+        _, out = SESSION.reg("query", SERVICES_KEY + self.name, "/v", "ImagePath")
+        return re.search(r"ImagePath\s+REG_SZ\s+(.*)", out).group(1).strip()
+
+
+class WholeRun(ServiceRunTest):
+    def test_install_start_with_parameters_stop_and_uninstall(self):
+        # The shipped configuration's shape: brindle flavour, a required jar
+        # beside the executable, an optional directory of archives, " -Xrs",
+        # -J start parameters taken as VM options (key 125 at 1).
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        (self.dir / "lib").mkdir()
+        (self.dir / "lib" / "one.zip").write_bytes(b"")
+        (self.dir / "lib" / "two.jar").write_bytes(b"")
+        exe = self.service(launcherFlavour="i", classPath=["A1.\\app.jar", "S0.\\lib"],
+                           arguments="x 'y z'", stdoutFile="Logs\\Out.log")
+        self.install(exe)
+        image = self.image_path()  # the launcher's short, lower-case path
+        home = image.rsplit("\\", 1)[0]
+
+        self.start("-J-Xmx64m", "a", "b c")
+        self.wait_launched()
+        self.assertEqual(self.status(), (RUNNING, 0))
+        self.assertEqual(self.messages(), [])
+
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertEqual(calls[0], ["JNI_CreateJavaVM", "version=0x00010002", "nOptions=6",
+                                    "ignoreUnrecognized=1"])
+        self.assertEqual(self.options(calls), [
+            "-Dkerno.isBrindle=true",
+            "-Dkerno.moduleName=" + image,
+            "-Dkerno.tempDir=",
+            # The runtime jar first, archives of a scanned directory jar before zip.
+            f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\.\\app.jar;"
+            f"{home}\\.\\lib\\two.jar;{home}\\.\\lib\\one.zip;",
+            "-Xrs",
+            "-Xmx64m",
+        ])
+        parameters = ["false", "com.example.App", f"{home}\\Logs\\Out.log",
+                      f"{home}\\logs\\service-output.log", "false", self.name,
+                      "x", "y z", "a", "b c"]
+        self.assertEqual(self.main_parameters(calls), parameters)
+        # The whole conversation: no first-run hook without its marker, one
+        # local reference per parameter, released once the array holds it.
+        per_parameter = []
+        for i, text in enumerate(parameters):
+            per_parameter += [["NewString", text, "->", "string"],
+                              ["SetObjectArrayElement", str(i), text],
+                              ["DeleteLocalRef", text]]
+        self.assertEqual(calls[7:], [
+            ["JNI_CreateJavaVM", "->", "0"],
+            ["FindClass", LAUNCHER_CLASS, "->", "class"],
+            ["GetStaticMethodID", "class", LAUNCHER_CLASS, "main", MAIN_SIGNATURE, "->",
+             "method"],
+            ["FindClass", "java/lang/String", "->", "class"],
+            ["NewObjectArray", "10", "class", "java/lang/String", "null", "->", "array"],
+            *per_parameter,
+            ["CallStaticVoidMethodA", LAUNCHER_CLASS, "main", MAIN_SIGNATURE, *parameters],
+            ["step", "return"],
+            ["ExceptionOccurred", "->", "null"],
+        ])
+
+        self.assertEqual(self.command(exe, "/stop"),
+                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
+        self.assertEqual(self.status(), (STOPPED, 0))
+        # System.exit(0) on the thread that created the VM, which ended the
+        # process through the C runtime's exit (the stopped report above
+        # comes from the launcher's exit handler).
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertEqual(calls[-4:], [
+            ["FindClass", "java/lang/System", "->", "class"],
+            ["GetStaticMethodID", "class", "java/lang/System", "exit", "(I)V", "->", "method"],
+            ["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"],
+            ["exit", "0"],
+        ])
+
+        self.assertEqual(self.command(exe, "/uninstall"),
+                         (0, f"Uninstalled service '{self.name}'.\n"))
+        self.assertIsNone(self.status())
+        rc, _ = SESSION.reg("query", SERVICES_KEY + self.name, check=False)
+        self.assertNotEqual(rc, 0)
+
+
+class KernoFlavour(ServiceRunTest):
+    def test_options_file_parameters_and_start_parameters_for_the_application(self):
+        self.runtime("main=return", javaw=True)
+        for jar in ("kerno-runtime.jar", "app.jar"):
+            (self.dir / jar).write_bytes(b"")
+        # The first-run marker means nothing to this flavour.
+        (self.dir / ".brindle").mkdir()
+        (self.dir / ".brindle" / "firstrun").write_text("")
+        (self.dir / "svc.vmoptions").write_text(
+            "   -Xmx512m   \n# a comment\n\n-Dfrom.file=${KERNO_EXEDIR}\n")
+        exe = self.service(launcherFlavour="e", classPath=["A1kerno-runtime.jar", "A1app.jar"],
+                           vmParameters='-Xms8m "-Dspaced=a b"', commandLineVmOptions=0,
+                           executableType=1, stdoutRedirect=0, stdoutFile="ignored.log",
+                           stderrFile="logs\\err.log", extraLauncherFlag=2)
+        self.install(exe)
+        image = self.image_path()
+        home = image.rsplit("\\", 1)[0]
+
+        self.start("-J-Xmx64m", "run")
+        self.wait_launched()
+        self.assertEqual(self.status(), (RUNNING, 0))
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertEqual(self.options(calls), [
+            "-Dkerno.moduleName=" + image,
+            "-Dkerno.tempDir=",
+            "-Xmx512m",
+            "-Dfrom.file=${KERNO_EXEDIR}",  # lines of the file are not expanded
+            f"-Djava.class.path={home}\\kerno-runtime.jar;{home}\\app.jar;",
+            "-Xms8m",
+            "-Dspaced=a b",
+        ])
+        # Key 125 at 0: a -J start parameter is the application's.
+        self.assertEqual(self.main_parameters(calls),
+                         ["true", "com.example.App", "", f"{home}\\logs\\err.log", "true",
+                          self.name, "-J-Xmx64m", "run"])
+        self.assertNotIn("com/brindle/runtime/FirstRun", [c[1] for c in calls if len(c) > 1])
+        self.assertInOrder(self.log(), "launching program", "vmoption count 7",
+                           r"vmoption 0: -Dkerno\.moduleName=.*", "vmoption 6: -Dspaced=a b",
+                           "Creating JVM", "JVM created",
+                           "main class: com/kerno/runtime/WinLauncher", "param count: 8",
+                           "param 0: true", "param 7: run", "calling main", "main returned",
+                           "launch done", "registering ConsoleCtrlHandler")
+
+        SESSION.wine("sc", "stop", self.name)
+        self.assertEqual(self.wait_stopped(), (STOPPED, 0))
+        self.assertEqual(self.calls()[-1], ["exit", "0"])
+
+
+class FailedLaunch(ServiceRunTest):
+    def test_main_that_throws_stops_the_service_with_exit_code_1(self):
+        self.runtime("main=throw java/lang/IllegalStateException")
+        exe = self.service()
+        self.install(exe)
+        self.start()
+        self.assertEqual(self.wait_stopped(), (STOPPED, 1))
+        # The exception is in the log and the VM's description; no message.
+        self.assertEqual(self.messages(), [])
+        self.assertInOrder(self.log(), "calling main", "main returned",
+                           "ERROR: an exception occured", "ERROR: could not call main")
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        thrown = ["throwable", "java/lang/IllegalStateException"]
+        self.assertEqual(calls[-4:], [
+            ["step", "throw", "java/lang/IllegalStateException"],
+            ["ExceptionOccurred", "->", *thrown],
+            ["ExceptionDescribe", *thrown, "thrown by the stand-in"],
+            ["DeleteLocalRef", *thrown],
+        ])
+        self.assertNotIn("java/lang/System", [c[1] for c in calls if len(c) > 1])
+
+    def test_vm_that_cannot_be_created_stops_the_service_with_exit_code_1(self):
+        self.runtime("create=-1")
+        exe = self.service()
+        self.install(exe)
+        self.start()
+        self.assertEqual(self.wait_stopped(), (STOPPED, 1))
+        self.assertEqual(self.messages(), [])
+        self.assertInOrder(self.log(), "Creating JVM", "ERROR: could not initialize JVM")
+        self.assertEqual(self.calls()[-1], ["JNI_CreateJavaVM", "->", "-1"])
+
+    def test_missing_launcher_class_or_main_is_fatal(self):
+        cases = [("com/kerno/runtime/WinLauncher", "no launcher class",
+                  "ERROR: could not find main class"),
+                 ("com/kerno/runtime/WinLauncher.main", "no launcher main",
+                  "ERROR: could not find main method")]
+        for missing, message, line in cases:
+            with self.subTest(missing=missing):
+                self.name = f"KernoRun{next(_numbers)}"
+                self.trace_offset = SESSION.trace_size()
+                shutil.rmtree(self.dir / "jre", ignore_errors=True)
+                self.runtime("missing=" + missing)
+                exe = self.service()
+                self.install(exe)
+                self.start()
+                # The fatal path reports the service stopped, with exit code
+                # 1, before the process ends.
+                self.assertEqual(self.wait_stopped(), (STOPPED, 1))
+                self.assertEqual(self.messages(), [message])
+                self.assertInOrder(self.log(), "main class: com/kerno/runtime/WinLauncher", line)
+                calls = self.calls()
+                self.assertNoMisuse(calls)
+                self.assertNotIn("NewObjectArray", [c[0] for c in calls])
+
+
+class FirstRunHook(ServiceRunTest):
+    def marker(self):
+        (self.dir / ".brindle").mkdir()
+        (self.dir / ".brindle" / "firstrun").write_text("")
+
+    def test_false_skips_main_and_the_service_runs(self):
+        self.runtime("main=return", "firstRun=return false")
+        self.marker()
+        exe = self.service(launcherFlavour="i")
+        self.install(exe)
+        self.start()
+        self.wait_launched()
+        self.assertEqual(self.status(), (RUNNING, 0))
+        self.assertInOrder(self.log(), "JVM created", "checkFirstRun stopped further execution",
+                           "launch done")
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        hook = "com/brindle/runtime/FirstRun"
+        self.assertEqual(calls[-6:], [
+            ["JNI_CreateJavaVM", "->", "0"],
+            ["FindClass", hook, "->", "class"],
+            ["GetStaticMethodID", "class", hook, "firstRun", "()Z", "->", "method"],
+            ["CallStaticBooleanMethodA", hook, "firstRun", "()Z"],
+            ["step", "return", "false"],
+            ["ExceptionOccurred", "->", "null"],
+        ])
+        self.assertEqual(self.command(exe, "/stop"),
+                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
+        self.assertEqual(self.status(), (STOPPED, 0))
+
+    def test_marker_without_the_hook_class_is_internal_error_14(self):
+        self.runtime("main=return", "missing=com/brindle/runtime/FirstRun")
+        self.marker()
+        exe = self.service(launcherFlavour="i")
+        self.install(exe)
+        self.start()
+        self.assertEqual(self.wait_stopped(), (STOPPED, 1))
+        self.assertEqual(self.messages(), ["internal error 14"])
+        self.assertNotIn(LAUNCHER_CLASS, [c[1] for c in self.calls() if len(c) > 1])
+
+
+class Stop(ServiceRunTest):
+    def test_stop_while_main_runs_is_acted_on_after_main_returns(self):
+        # main runs until the test lets it go; the application's shutdown
+        # then takes a while, during which the stop is still pending.
+        self.runtime("main=wait main.release", "exit=sleep 2000; exit")
+        exe = self.service()
+        self.install(exe)
+        self.start()
+        wait_until(lambda: ["step", "wait", "main.release"] in self.calls(), "main to run")
+
+        stop = subprocess.Popen(harness.WINE + [str(exe), "/stop"], cwd=self.dir,
+                                env=SESSION.env(), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            # Stop pending at once, while main still runs.
+            self.assertEqual(self.wait_state(lambda state: state != RUNNING), (STOP_PENDING, 0))
+            self.assertEqual(self.calls()[-1], ["step", "wait", "main.release"])
+            self.release("main.release")
+            out, _ = stop.communicate(timeout=STATE_TIMEOUT)
+        finally:
+            if stop.poll() is None:
+                stop.kill()
+        self.assertEqual((stop.returncode, out.decode(harness.ENCODING).replace("\r\n", "\n")),
+                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
+        self.assertEqual(self.status(), (STOPPED, 0))
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertEqual([c for c in calls if c[0] in ("step", "exit")], [
+            ["step", "wait", "main.release"], ["step", "return"],
+            ["step", "sleep", "2000"], ["exit", "0"]])
+        self.assertInOrder(self.log(), "main returned", "launch done",
+                           "registering ConsoleCtrlHandler")
+
+    def test_exit_that_returns_destroys_the_vm_and_ends_the_service(self):
+        self.runtime("main=return", "exit=return")
+        exe = self.service()
+        self.install(exe)
+        self.start()
+        self.wait_launched()
+        self.assertEqual(self.command(exe, "/stop"),
+                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
+        self.assertEqual(self.status(), (STOPPED, 0))
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertEqual(calls[-4:], [
+            ["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"],
+            ["step", "return"],
+            ["ExceptionOccurred", "->", "null"],
+            ["DestroyJavaVM", "->", "0"],
+        ])
+
+
+class Exports(unittest.TestCase):
+    def test_the_entry_point_is_exported_as_a_runtime_exports_it(self):
+        # x86: JNI_CreateJavaVM is __stdcall and a 32-bit runtime exports it
+        # under its plain and its decorated name; the damaged variant has none.
+        expected = ["JNI_CreateJavaVM"] + (["_JNI_CreateJavaVM@12"] if ARCH == "x86" else [])
+        self.assertEqual(sorted(exported_names(STANDINS / "jvm.dll")), expected)
+        self.assertEqual(exported_names(STANDINS / "jvm_noentry.dll"), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
