@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/sized_call_win.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "files/paths_win.h"
@@ -65,19 +66,9 @@ std::vector<std::string> subkeyNames(HKEY key) {
 
 // The short (8.3) form of an existing path, at any length.
 bool shortPathName(const std::string& path, std::string& out) {
-  DWORD capacity = MAX_PATH;
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    std::string buffer(capacity, '\0');
-    DWORD n = GetShortPathNameA(path.c_str(), buffer.data(), capacity);
-    if (n == 0) return false;
-    if (n < capacity) {
-      buffer.resize(n);
-      out = std::move(buffer);
-      return true;
-    }
-    capacity = n;  // the size needed, terminator included
-  }
-  return false;
+  return callWithGrowingBuffer(out, [&](char* buffer, DWORD capacity) {
+    return GetShortPathNameA(path.c_str(), buffer, capacity);
+  });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/launcher_state.h"
+#include "common/sized_call_win.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
@@ -36,19 +37,9 @@ bool readEnvironmentValue(const std::string& name, std::string& value) {
 // SearchPathA for java.exe in the system's standard search order, at any
 // length.
 bool searchPathForJava(std::string& out) {
-  DWORD capacity = MAX_PATH;
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    std::string buffer(capacity, '\0');
-    DWORD n = SearchPathA(nullptr, "java.exe", nullptr, capacity, buffer.data(), nullptr);
-    if (n == 0) return false;
-    if (n < capacity) {
-      buffer.resize(n);
-      out = std::move(buffer);
-      return true;
-    }
-    capacity = n;  // the size needed, terminator included
-  }
-  return false;
+  return callWithGrowingBuffer(out, [](char* buffer, DWORD capacity) {
+    return SearchPathA(nullptr, "java.exe", nullptr, capacity, buffer, nullptr);
+  });
 }
 
 }  // namespace

@@ -16,8 +16,13 @@
 #include "jvm/jvm_library_win.h"
 #include "jvm/packed_runtime_win.h"
 #include "jvm/runtime_layout.h"
+#include "files_test_support_win.h"
 
 namespace {
+
+using files_test::exists;
+using files_test::readFile;
+using files_test::removeTree;
 
 std::string standinDir() {
   char path[MAX_PATH * 4];
@@ -27,22 +32,8 @@ std::string standinDir() {
   return dir.substr(0, dir.rfind('\\')) + "\\standins\\";  // ...\tests\standins\ .
 }
 
-std::string readFile(const std::string& path) {
-  std::string content;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
-    std::fclose(f);
-  }
-  return content;
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  std::fwrite(content.data(), 1, content.size(), f);
-  std::fclose(f);
+void putFile(const std::string& path, const std::string& content) {
+  ASSERT_TRUE(files_test::writeFile(path, content)) << path;
 }
 
 int countLines(const std::string& path) {
@@ -50,29 +41,6 @@ int countLines(const std::string& path) {
   int lines = 0;
   for (char c : content) lines += c == '\n';
   return lines;
-}
-
-bool exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void removeTree(const std::string& dir) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string full = dir + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTree(full);
-      } else {
-        DeleteFileA(full.c_str());
-      }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryA(dir.c_str());
 }
 
 // A fresh directory in the temporary area for each test.
@@ -105,7 +73,7 @@ class RuntimeDir : public ::testing::Test {
   std::string javaIn(const std::string& binDir, const std::string& config) {
     std::string exe = dir(binDir) + "\\java.exe";
     EXPECT_TRUE(CopyFileA((standinDir() + "java.exe").c_str(), exe.c_str(), FALSE));
-    writeFile(dir(binDir) + "\\java-standin.cfg", config);
+    putFile(dir(binDir) + "\\java-standin.cfg", config);
     return exe;
   }
 
@@ -262,7 +230,7 @@ TEST_F(PackedRuntime, UnpackedOnceWithANoticeOnStandardOutput) {
                         (bin + "\\unpack200.exe").c_str(), FALSE));
   for (const std::string& jar : packedJars()) {
     if (jar == "lib\\plugin.jar") continue;  // missing: passed over
-    writeFile(home + "\\" + jar + ".pack", "jar " + jar);
+    putFile(home + "\\" + jar + ".pack", "jar " + jar);
   }
 
   std::string captured = root_ + "\\stdout.txt";
@@ -297,8 +265,8 @@ TEST_F(PackedRuntime, OtherHomesAreLeftAlone) {
   ASSERT_TRUE(CopyFileA((standinDir() + "unpack200.exe").c_str(),
                         (bin + "\\unpack200.exe").c_str(), FALSE));
   preparePackedJre(home);  // no rt.jar.pack
-  writeFile(home + "\\lib\\rt.jar.pack", "x");
-  writeFile(home + "\\lib\\jsse.jar", "x");
+  putFile(home + "\\lib\\rt.jar.pack", "x");
+  putFile(home + "\\lib\\jsse.jar", "x");
   preparePackedJre(home);  // already prepared
   EXPECT_FALSE(exists(bin + "\\unpack200-standin.runs"));
 }
