@@ -1,20 +1,30 @@
 // Calling a system function that fills a caller's buffer and, when the buffer
-// is too small, answers with the size it needs (terminator included).
+// is too small, answers with the size it needs.
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
-// `call(buffer, capacity)` returns the system function's count: 0 for
-// failure, less than capacity for the length written, else the size needed.
-// True with the text in `out`; false on failure or when the size keeps
-// growing (a value that changes under us).
-template <typename Call>
-bool callWithGrowingBuffer(std::string& out, Call call, DWORD capacity = MAX_PATH) {
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    std::string buffer(capacity, '\0');
+// The largest text, in characters, these calls accept: the system's own limit
+// for a path is 32767 UTF-16 units, and a narrow text in a double-byte code
+// page may take two bytes for each.
+inline constexpr DWORD kMaxTextUnits = 65536;
+// Most texts fit at once; a longer one costs one more call.
+inline constexpr DWORD kFirstTextUnits = 128;
+
+// Runs a text-returning system call with the usual convention: 0 on failure,
+// the length without terminator when the text fit into `capacity` units, else
+// the size it needs (GetModuleFileName returns the capacity itself when it
+// truncated, which reads the same way). Grows the buffer until the text fits,
+// up to kMaxTextUnits; false on failure or beyond that.
+template <typename Char, typename Call>
+bool callForText(std::basic_string<Char>& out, Call call) {
+  DWORD capacity = kFirstTextUnits;
+  for (;;) {
+    std::basic_string<Char> buffer(capacity, Char());
     DWORD n = call(buffer.data(), capacity);
     if (n == 0) return false;
     if (n < capacity) {
@@ -22,7 +32,7 @@ bool callWithGrowingBuffer(std::string& out, Call call, DWORD capacity = MAX_PAT
       out = std::move(buffer);
       return true;
     }
-    capacity = n;
+    if (capacity >= kMaxTextUnits) return false;
+    capacity = std::min(kMaxTextUnits, std::max(n, capacity * 2));
   }
-  return false;
 }

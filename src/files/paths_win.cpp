@@ -4,7 +4,7 @@
 //
 // Long inputs: nothing here has a fixed-size buffer. Every call that returns
 // text is sized by what the system says it needs and asked again with a larger
-// buffer (up to kMaxPathUnits). Where the system refuses a long path (Wine's
+// buffer (up to kMaxTextUnits). Where the system refuses a long path (Wine's
 // narrow file functions stop at MAX_PATH), the operation fails the way the
 // system failed: resolvePath gives an empty text, pathExists false,
 // listDirectory no names. Only the shell-based long-name emulation keeps the
@@ -20,40 +20,15 @@
 #include <cstring>
 
 #include "common/handles_win.h"
+#include "common/sized_call_win.h"
 #include "common/launcher_state.h"
 #include "files/path_text.h"
 
 namespace {
-// The system's own limit for a path is 32767 UTF-16 units; a narrow text in a
-// double-byte code page may take two bytes for each.
-constexpr DWORD kMaxPathUnits = 65536;
-// Most paths fit at once; a longer one costs one more call.
-constexpr DWORD kFirstBufferUnits = 128;
 // The shell's long-name route works in MAX_PATH buffers.
 constexpr DWORD kShellPathBytes = MAX_PATH;
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "GetVersionExA expects the 148-byte record");
-
-// Runs a text-returning system call with the usual convention: 0 on failure,
-// the length without terminator when the text fit into `capacity` units, else
-// the size it needs (GetModuleFileName returns the capacity itself when it
-// truncated, which reads the same way). Grows the buffer until the text fits.
-template <typename Char, typename Call>
-bool callForText(std::basic_string<Char>& out, Call call) {
-  DWORD capacity = kFirstBufferUnits;
-  for (;;) {
-    std::basic_string<Char> buffer(capacity, Char());
-    DWORD n = call(buffer.data(), capacity);
-    if (n == 0) return false;
-    if (n < capacity) {
-      buffer.resize(n);
-      out = std::move(buffer);
-      return true;
-    }
-    if (capacity >= kMaxPathUnits) return false;
-    capacity = std::min(kMaxPathUnits, std::max(n, capacity * 2));
-  }
-}
 
 // Whether the conversions of this call run in UTF-8, where the question-mark
 // default is not allowed: there, an unconvertible character (a lone

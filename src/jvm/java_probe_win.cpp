@@ -66,7 +66,7 @@ std::vector<std::string> subkeyNames(HKEY key) {
 
 // The short (8.3) form of an existing path, at any length.
 bool shortPathName(const std::string& path, std::string& out) {
-  return callWithGrowingBuffer(out, [&](char* buffer, DWORD capacity) {
+  return callForText(out, [&](char* buffer, DWORD capacity) {
     return GetShortPathNameA(path.c_str(), buffer, capacity);
   });
 }

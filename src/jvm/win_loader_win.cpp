@@ -37,7 +37,7 @@ bool readEnvironmentValue(const std::string& name, std::string& value) {
 // SearchPathA for java.exe in the system's standard search order, at any
 // length.
 bool searchPathForJava(std::string& out) {
-  return callWithGrowingBuffer(out, [](char* buffer, DWORD capacity) {
+  return callForText(out, [](char* buffer, DWORD capacity) {
     return SearchPathA(nullptr, "java.exe", nullptr, capacity, buffer, nullptr);
   });
 }
