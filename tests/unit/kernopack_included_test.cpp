@@ -118,6 +118,17 @@ TEST(KernopackIncludedDescription, SetsTheCountAndTheNamesFromThePaths) {
   EXPECT_EQ(d.includedFiles[1].name, "b.zip");
 }
 
+TEST(KernopackIncludedDescription, TheRuntimeItemIsTheRuntimeJarAndClashesLikeOne) {
+  Description d = parseDescription(R"({"includedFiles": ["<runtime>", "app.jar"]})", 1252);
+  ASSERT_TRUE(d.ok) << d.error;
+  EXPECT_EQ(narrow(d, ConfigKey::includedFileNames), "kerno-runtime.jar;app.jar");
+  EXPECT_EQ(d.includedFiles[0].path, "<runtime>");  // found by the packer, not a path
+  d = parseDescription(R"({"includedFiles": ["<runtime>", "lib/KERNO-runtime.jar"]})", 1252);
+  EXPECT_FALSE(d.ok);
+  d = parseDescription(R"({"includedFiles": ["<other>"]})", 1252);
+  EXPECT_FALSE(d.ok);
+}
+
 TEST(KernopackIncludedDescription, NamesAreStoredInTheCodePage) {
   Description d = parseDescription(R"({"includedFiles": ["d\u00e9j\u00e0/caf\u00e9.jar"]})", 1252);
   ASSERT_TRUE(d.ok) << d.error;

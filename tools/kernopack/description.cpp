@@ -219,7 +219,7 @@ struct Builder {
       const Json& item = v[i];
       if (!item.is_string()) return fail(itemWhere, "expected a file path, got " + kindOf(item));
       const std::string& path = item.get_ref<const std::string&>();
-      std::string_view nameUtf8 = includedPathFileName(path);
+      std::string_view nameUtf8 = path == kRuntimeJarItem ? kRuntimeJarName : includedPathFileName(path);
       if (nameUtf8.empty()) return fail(itemWhere, "names no file (empty, or ends with a separator)");
       IncludedFile file{path, {}};
       if (!encode(itemWhere, std::string(nameUtf8), file.name)) return false;

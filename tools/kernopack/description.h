@@ -24,6 +24,11 @@ inline constexpr std::string_view kRecordsField = "records";
 inline constexpr std::string_view kWideRecordsField = "wideRecords";
 // The files to carry inside the executable; sets keys 2002 and 2003.
 inline constexpr std::string_view kIncludedFilesField = "includedFiles";
+// An "includedFiles" item that stands for the Java-side runtime jar the
+// packer finds itself (beside it, or in the build tree); '<' cannot start a
+// real Windows file name, so the item is never a path.
+inline constexpr std::string_view kRuntimeJarItem = "<runtime>";
+inline constexpr std::string_view kRuntimeJarName = "kerno-runtime.jar";
 
 struct Description {
   bool ok = false;

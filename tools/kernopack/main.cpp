@@ -18,6 +18,9 @@
 #ifndef KERNOPACK_WIN64_DIR
 #define KERNOPACK_WIN64_DIR ""
 #endif
+#ifndef KERNOPACK_RUNTIME_DIR
+#define KERNOPACK_RUNTIME_DIR ""
+#endif
 #ifndef KERNOPACK_WIN32_DIR
 #define KERNOPACK_WIN32_DIR ""
 #endif
@@ -123,11 +126,35 @@ int runBuild(const BuildArgs& a) {
     return kExitBadInput;
   }
 
-  // Included paths are taken from the description's directory.
+  // Included paths are taken from the description's directory; the runtime
+  // jar item from beside the packer, else from the tree that built it.
   std::vector<std::string> includedPaths;
   std::string descriptionPath = commandLinePath(a.description);
-  for (const IncludedFile& f : d.includedFiles)
-    includedPaths.push_back(resolveIncludedPath(descriptionPath, f.path, kWindowsPaths));
+  for (const IncludedFile& f : d.includedFiles) {
+    if (f.path != kRuntimeJarItem) {
+      includedPaths.push_back(resolveIncludedPath(descriptionPath, f.path, kWindowsPaths));
+      continue;
+    }
+    std::string found;
+    std::string looked;
+    for (std::string dir : {executableDirectory(), std::string(KERNOPACK_RUNTIME_DIR)}) {
+      if (dir.empty()) continue;
+      if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+      std::string candidate = dir + std::string(kRuntimeJarName);
+      if (readFileBounded(candidate, 0).status != ReadStatus::notFound) {
+        found = candidate;
+        break;
+      }
+      looked += (looked.empty() ? "" : ", ") + candidate;
+    }
+    if (found.empty()) {
+      report("%s: field \"%s\": no %s found (looked for %s); build the runtime jar or list its path",
+             a.description.c_str(), std::string(kIncludedFilesField).c_str(),
+             std::string(kRuntimeJarName).c_str(), looked.c_str());
+      return kExitFailure;
+    }
+    includedPaths.push_back(found);
+  }
 
   PackResult packed = writeConfiguredExecutable(commandLinePath(a.output), templ.bytes, image.imageEnd,
                                                 d.records, includedPaths);

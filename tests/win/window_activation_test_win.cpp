@@ -1,0 +1,36 @@
+#include "config/window_activation_win.h"
+
+#include <gtest/gtest.h>
+
+#include "common/launcher_state.h"
+
+namespace {
+
+// A process without visible windows (the usual service case): the first
+// message changes nothing; a later one, with no window of this process in
+// the foreground, enumerates this process's windows and finds none to raise.
+TEST(WindowActivation, FirstMessageNeverActivatesLaterOnesLookForOwnWindows) {
+  MessageState& state = launcher().messages;
+  state = MessageState{};
+  state.targetProcessId = 0xFFFFFFFFu;
+
+  prepareMessageDisplay();
+  EXPECT_TRUE(state.firstDisplayDone);
+  EXPECT_EQ(state.targetProcessId, 0xFFFFFFFFu) << "the first message must not enumerate";
+
+  prepareMessageDisplay();
+  EXPECT_EQ(state.targetProcessId, GetCurrentProcessId());
+}
+
+TEST(WindowActivation, WindowsBelongToTheTargetProcessOnly) {
+  launcher().messages.targetProcessId = GetCurrentProcessId();
+  HWND desktop = GetDesktopWindow();
+  DWORD desktopPid = 0;
+  GetWindowThreadProcessId(desktop, &desktopPid);
+  EXPECT_EQ(windowBelongsToProcess(desktop), desktopPid == GetCurrentProcessId());
+  launcher().messages.targetProcessId = desktopPid + 1;
+  EXPECT_FALSE(windowBelongsToProcess(desktop));
+  launcher().messages = MessageState{};
+}
+
+}  // namespace
