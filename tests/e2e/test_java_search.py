@@ -16,7 +16,6 @@ same time. See docs/java-search.md."""
 import itertools
 import os
 import re
-import shlex
 import shutil
 import subprocess
 import time
@@ -26,21 +25,12 @@ from pathlib import Path
 import harness
 from harness import LauncherTest, message_boxes
 
-ARCH = os.environ.get("KERNO_ARCH", "x64")
-TEMPLATE = os.environ.get("KERNO_TEMPLATE", "")
-STANDINS = Path(os.environ.get("KERNO_STANDINS") or
-                (Path(TEMPLATE).parent / "tests" / "standins" if TEMPLATE else ""))
-# The 32-bit route (tests/e2e/run-x86.sh) names its loader; wine64 boots the
-# prefix either way and hands 32-bit programs over.
-WINE_LOADER = shlex.split(os.environ.get("KERNO_WINE_CMD", "")) or [
-    os.environ.get("KERNO_WINE", "/usr/lib/wine/wine64")]
-WINE64 = "/usr/lib/wine/wine64"
-WINESERVER = os.environ.get("KERNO_WINESERVER", "/usr/lib/wine/wineserver")
+from service_support import ARCH, MACHINE_ENV, STANDINS, TEMPLATE, WINE64, WINE_LOADER, WINESERVER
+
 OWN = harness.WORK_ROOT / f"java-search-{ARCH}"
 PREFIX = OWN / "wineprefix"
 TRACE = OWN / "services-trace.log"
 ENV_HOMES = OWN / "env"
-MACHINE_ENV = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 SERVICE_TIMEOUT = 90
 
 BASE = {
