@@ -25,6 +25,10 @@ WORK_ROOT = Path(os.environ.get("KERNO_E2E_WORK", tempfile.gettempdir()))
 ENCODING = "cp1252"
 
 MAGIC = 0xE8E413D5
+# Bound on waiting for a state a test set going (a service's state, a
+# process's end). Generous: on a busy machine one Wine command takes seconds
+# and a service start tens of them. Reaching it means the test has failed.
+WAIT_SECONDS = 300
 
 
 class Result:

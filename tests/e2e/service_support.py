@@ -8,6 +8,11 @@ set, the wineserver restarted, and Wine's helpers (services.exe and the
 services it starts) write a relay trace of the calls named in
 `relay_include` to a file, where the tests read the message boxes.
 
+Every prefix booted here gets Wine's service manager ready for a busy
+machine (`SERVICE_MANAGER_SETTINGS`, read when the server starts) and an
+idle keeper process for as long as its server runs (`start_wineserver`,
+`stop_wineserver`); docs/testing.md (Wine) says why.
+
 Also here: reading the diagnostic log of a service run, and the record the
 stand-in jvm.dll writes (`read_calls`; the format is in docs/testing.md)."""
 
@@ -37,10 +42,60 @@ SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
 
 STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
 
+# How long Wine's service manager waits for a starting service to connect
+# and report, in milliseconds. Wine's default, 10 s, is too short on a busy
+# machine: a launcher that has not connected by then is killed before it has
+# done anything (its start fails with 1053 and it leaves no log). Also the
+# value cmake/wine-run.sh gives the shared prefix.
+SERVICE_START_TIMEOUT_MS = 90000
+# Registry values (key, name, type, data) a prefix needs before its server
+# starts; services.exe reads them at its start.
+SERVICE_MANAGER_SETTINGS = [
+    (r"HKLM\System\CurrentControlSet\Control", "ServicesPipeTimeout", "REG_SZ",
+     str(SERVICE_START_TIMEOUT_MS)),
+]
+# Bound on waiting for the processes of a stopped wineserver to go.
+STOP_SECONDS = 120
+
 
 def winpath(path):
     """A Linux path as the launcher sees it through Wine's Z: drive."""
     return "Z:" + str(path).replace("/", "\\")
+
+
+def start_wineserver(env, debug="-all", trace=None):
+    """Starts the persistent wineserver of the prefix in `env`, a first
+    program whose helpers (services.exe and the services it starts) inherit
+    `debug` and write their traces to the file `trace`, and the keeper: an
+    idle Wine process that keeps the prefix from running out of ordinary
+    processes (Wine ends its service manager when the last one ends, unless
+    the server is persistent). Returns the keeper, for stop_wineserver."""
+    subprocess.run([WINESERVER, "-p"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    with open(trace or os.devnull, "ab") as out:
+        subprocess.run([WINE64, "cmd", "/c", "exit"], env=dict(env, WINEDEBUG=debug),
+                       stdin=subprocess.DEVNULL, stdout=out, stderr=out, timeout=300)
+    # It waits for a line on standard input, which nobody writes; the end
+    # of the wineserver ends it.
+    return subprocess.Popen([WINE64, "cmd", "/c", "set /p keep="], env=dict(env, WINEDEBUG="-all"),
+                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+
+
+def stop_wineserver(env, keeper=None):
+    """Ends every Wine process of the prefix in `env` and its server, and
+    waits (bounded) until the keeper is gone as well."""
+    for flag in ("-k", "-w"):
+        subprocess.run([WINESERVER, flag], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=STOP_SECONDS)
+    if keeper is not None:
+        keeper.stdin.close()
+        try:
+            keeper.wait(timeout=STOP_SECONDS)
+        except subprocess.TimeoutExpired:
+            keeper.kill()
+            keeper.wait()
+            raise AssertionError(f"the keeper of {env.get('WINEPREFIX')} outlived its wineserver")
 
 
 class PrivateSession:
@@ -53,6 +108,7 @@ class PrivateSession:
         self.machine_env = dict(machine_env)
         self.relay_include = relay_include
         self._saved = {}
+        self._keeper = None
 
     def env(self, **extra):
         env = dict(os.environ, WINEPREFIX=str(self.prefix))
@@ -76,18 +132,13 @@ class PrivateSession:
         return self.wine("reg", *args, check=check)
 
     def _start(self, debug):
-        subprocess.run([WINESERVER, "-p"], env=self.env(), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        # Helpers started now inherit this program's output and debug
+        # Helpers started now inherit the first program's output and debug
         # channels: the relay trace of every service lands in the trace file.
-        with open(self.trace, "ab") as trace:
-            subprocess.run([WINE64, "cmd", "/c", "exit"], env=self.env(WINEDEBUG=debug),
-                           stdin=subprocess.DEVNULL, stdout=trace, stderr=trace, timeout=300)
+        self._keeper = start_wineserver(self.env(), debug, self.trace)
 
     def _stop(self):
-        for flag in ("-k", "-w"):
-            subprocess.run([WINESERVER, flag], env=self.env(), stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        keeper, self._keeper = self._keeper, None
+        stop_wineserver(self.env(), keeper)
 
     def open(self):
         """Boots the prefix with the machine environment and points the
@@ -104,6 +155,8 @@ class PrivateSession:
         self._start("-all")
         self.reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
                  self.relay_include, "/f")
+        for key, name, kind, data in SERVICE_MANAGER_SETTINGS:
+            self.reg("add", key, "/v", name, "/t", kind, "/d", data, "/f")
         for name, value in self.machine_env.items():
             self.reg("add", MACHINE_ENV, "/v", name, "/d", value, "/f")
         self._stop()
@@ -185,7 +238,7 @@ def read_calls(directory):
     return [parse_call(l) for l in f.read_text(encoding="utf-8").splitlines() if l]
 
 
-def wait_until(predicate, what, timeout=60, interval=0.2):
+def wait_until(predicate, what, timeout=harness.WAIT_SECONDS, interval=0.2):
     """Polls `predicate` until it gives something true; fails with `what`."""
     deadline = time.monotonic() + timeout
     while True:

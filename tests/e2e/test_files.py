@@ -39,7 +39,7 @@ STOPPED = 1
 ERROR_SERVICE_NEVER_STARTED = 1077
 # Bounds on waiting for something the test itself set going; reaching one
 # means the test has failed anyway.
-DEADLINE_SECONDS = 60
+DEADLINE_SECONDS = harness.WAIT_SECONDS
 # Runs a command and appends its peak resident size (KiB) to its standard output.
 PEAK_RSS_SCRIPT = ("import resource, subprocess, sys; p = subprocess.run(sys.argv[1:]); "
                    "sys.stdout.write('\\n%d\\n' % resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss); "

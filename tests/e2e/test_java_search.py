@@ -25,13 +25,14 @@ from pathlib import Path
 import harness
 from harness import LauncherTest, message_boxes
 
-from service_support import ARCH, MACHINE_ENV, STANDINS, TEMPLATE, WINE64, WINE_LOADER, WINESERVER
+from service_support import (ARCH, MACHINE_ENV, SERVICE_MANAGER_SETTINGS, STANDINS, TEMPLATE,
+                             WINE_LOADER, start_wineserver, stop_wineserver)
 
 OWN = harness.WORK_ROOT / f"java-search-{ARCH}"
 PREFIX = OWN / "wineprefix"
 TRACE = OWN / "services-trace.log"
 ENV_HOMES = OWN / "env"
-SERVICE_TIMEOUT = 90
+SERVICE_TIMEOUT = harness.WAIT_SECONDS
 
 BASE = {
     "executableType": 5,  # message boxes: each one shows in the relay trace
@@ -77,21 +78,21 @@ def reg(*args, check=True):
     return wine("reg", *args, check=check)
 
 
+_keeper = None
+
+
 def start_session(debug):
     """Starts this prefix's wineserver and a first program whose helpers
     (services.exe and the services it starts) inherit `debug` and write
-    their traces to TRACE."""
-    subprocess.run([WINESERVER, "-p"], env=wine_env(), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    with open(TRACE, "ab") as trace:
-        subprocess.run([WINE64, "cmd", "/c", "exit"], env=wine_env(WINEDEBUG=debug),
-                       stdin=subprocess.DEVNULL, stdout=trace, stderr=trace, timeout=300)
+    their traces to TRACE, and the prefix's keeper."""
+    global _keeper
+    _keeper = start_wineserver(wine_env(), debug, TRACE)
 
 
 def stop_session():
-    for flag in ("-k", "-w"):
-        subprocess.run([WINESERVER, flag], env=wine_env(), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    global _keeper
+    keeper, _keeper = _keeper, None
+    stop_wineserver(wine_env(), keeper)
 
 
 def setUpModule():
@@ -110,6 +111,8 @@ def setUpModule():
     start_session("-all")
     reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
         "user32.MessageBoxA;msvcrt.fputs", "/f")
+    for key, name, kind, data in SERVICE_MANAGER_SETTINGS:
+        reg("add", key, "/v", name, "/t", kind, "/d", data, "/f")
     machine = {
         "KERNO_LOG": "yes",
         "KERNO_E2E_JAVA": winpath(ENV_HOMES / "ejava"),

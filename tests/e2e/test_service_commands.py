@@ -15,7 +15,7 @@ import unittest
 import uuid
 from pathlib import Path
 
-from harness import TEMPLATE, WORK_ROOT, LauncherTest
+from harness import TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest
 
 SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
 STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
@@ -23,7 +23,7 @@ STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
 ERROR_SERVICE_NEVER_STARTED = 1077
 # How long a test waits for the service control manager to reach a state it
 # asked for; a test that waits this long has failed anyway.
-STATE_DEADLINE_SECONDS = 60
+STATE_DEADLINE_SECONDS = WAIT_SECONDS
 
 
 def standin_path():

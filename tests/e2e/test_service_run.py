@@ -28,7 +28,7 @@ from service_support import (ARCH, RUNNING, SERVICES_KEY, STANDINS, STOP_PENDING
 
 SESSION = PrivateSession("service-run", {"KERNO_LOG": "yes"})
 # How long a test waits for a state it asked for; waiting this long is a failure.
-STATE_TIMEOUT = 90
+STATE_TIMEOUT = harness.WAIT_SECONDS
 LAUNCHER_CLASS = "com/kerno/runtime/WinLauncher"
 MAIN_SIGNATURE = "([Ljava/lang/String;)V"
 
