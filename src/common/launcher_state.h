@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/config_block.h"
+#include "config/exit_duties.h"
 #include "service/service_status.h"
 
 enum class MessageMode { messageBox, console };
@@ -19,6 +20,7 @@ struct MessageState {
   MessageMode mode = MessageMode::messageBox;
   bool firstDisplayDone = false;  // window activation skips the first message
   uint32_t targetProcessId = 0;   // process whose windows are being activated
+  ExitDutyTable exitDuties;       // registered by their owners at start
 };
 
 struct LogState {

@@ -50,6 +50,7 @@ void cleanupAtExit() { cleanupExtractedFiles(); }
 }  // namespace
 
 bool extractIncludedFiles(std::string& out) {
+  registerExitDuty(ExitDuty::handOverExtractedFiles, cleanupExtractedFiles);
   logInfo("extracting files");
   int count = getConfigInt(ConfigKey::includedFileCount);
   logInfo("Included files: %d", count);
