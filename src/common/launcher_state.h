@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/config_block.h"
+#include "config/config_keys.h"
 #include "config/exit_duties.h"
 #include "service/service_status.h"
 
@@ -89,7 +90,7 @@ struct LauncherState {
   LaunchState launch;
   ServiceState service;
   std::string serviceName;
-  char flavour = 0;  // 'e': kerno flavour, 'i': brindle flavour, 0: neither
+  LauncherFlavour flavour = LauncherFlavour::none;  // key 2001
 };
 
 LauncherState& launcher();

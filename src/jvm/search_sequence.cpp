@@ -27,12 +27,13 @@ bool takesPartInFallback(const SearchEntry& entry) {
   }
 }
 
-std::string_view productHomeVariable(char flavour) {
+std::string_view productHomeVariable(LauncherFlavour flavour) {
   switch (flavour) {
-    case 'e': return "KERNO_JAVA_HOME";
-    case 'i': return "BRINDLE_JAVA_HOME";
-    default: return {};
+    case LauncherFlavour::kerno: return "KERNO_JAVA_HOME";
+    case LauncherFlavour::brindle: return "BRINDLE_JAVA_HOME";
+    case LauncherFlavour::none: break;
   }
+  return {};
 }
 
 LoadFailureMessage loadFailureMessage(JvmLocationKind kind) {

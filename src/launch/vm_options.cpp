@@ -126,7 +126,7 @@ std::vector<std::string> systemPropertyOptions(const SystemPropertyInputs& in) {
     return std::string("-D") + name + "=" + value;
   };
   std::vector<std::string> options;
-  if (in.flavour == 'i') options.push_back(property(kPropertyIsBrindle, "true"));
+  if (in.flavour == LauncherFlavour::brindle) options.push_back(property(kPropertyIsBrindle, "true"));
   options.push_back(property(kPropertyModuleName, in.executablePath));
   if (in.useProcessCommFile)
     options.push_back(property(kPropertyProcessCommFile, in.processCommFile));
@@ -167,7 +167,7 @@ bool buildClassPathOption(std::string_view classPathKey, const ClassPathSystem& 
   appendArchives(cp, sys, sys.extractionDirectory, "zip", ok);
   if (!ok) return false;
 
-  if (sys.flavour == 'i') {
+  if (sys.flavour == LauncherFlavour::brindle) {
     std::string jar = sys.installationDirectory;
     if (jar.empty() || jar.back() != '\\') jar += '\\';
     jar.append(kBrindleRuntimeJar);

@@ -127,7 +127,7 @@ std::vector<std::string> buildVmOptions(const std::vector<std::string>& properti
   ClassPathSystem sys;
   sys.flavour = state.flavour;
   sys.extractionDirectory = state.extraction.extractionDirectory;
-  if (sys.flavour == 'i') {
+  if (sys.flavour == LauncherFlavour::brindle) {
     sys.installationDirectory =
         resolvePath(getConfigString(ConfigKey::installationDirectory), false);
   }

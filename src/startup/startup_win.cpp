@@ -38,8 +38,7 @@ void enterWorkingDirectory() {
 
 void initLauncher() {
   loadConfig();
-  std::string flavour = getConfigString(ConfigKey::launcherFlavour);
-  launcher().flavour = flavour.empty() ? '\0' : flavour[0];
+  launcher().flavour = parseLauncherFlavour(getConfigString(ConfigKey::launcherFlavour));
   prefixSearchPath();
   enterWorkingDirectory();
 }
