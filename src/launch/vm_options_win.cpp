@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "common/environment_win.h"
 #include "common/launcher_state.h"
 #include "config/config_store.h"
 #include "config/messages_win.h"
@@ -18,28 +19,10 @@ namespace {
   fatalErrorByKey(problem.message, problem.placeholder, problem.value);
 }
 
-// An environment variable at any length (Windows keeps values below 32767
-// characters). An existing variable with an empty value is defined.
-EnvironmentValue readEnvironmentVariable(const std::string& name) {
+// An existing variable with an empty value is defined.
+EnvironmentValue environmentVariable(const std::string& name) {
   EnvironmentValue out;
-  std::string buffer(256, '\0');
-  // The value may change between the calls that size and read it.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    SetLastError(ERROR_SUCCESS);
-    DWORD length =
-        GetEnvironmentVariableA(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) {
-      out.defined = GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-      return out;
-    }
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      out.defined = true;
-      out.value = std::move(buffer);
-      return out;
-    }
-    buffer.assign(length, '\0');  // the size needed, terminator included
-  }
+  out.defined = readEnvironmentVariable(name, out.value);
   return out;
 }
 
@@ -137,7 +120,7 @@ std::vector<std::string> buildVmOptions(const std::vector<std::string>& properti
   sys.listDirectory = [](const std::string& dir, const std::string& ext) {
     return listDirectory(dir, ext);
   };
-  sys.environmentVariable = readEnvironmentVariable;
+  sys.environmentVariable = environmentVariable;
   LaunchProblem problem;
   if (!buildClassPathOption(getConfigString(ConfigKey::classPath), sys, sources.classPathOption,
                             problem)) {
