@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "common/code_page_win.h"
 #include "common/environment_win.h"
 #include "common/launcher_state.h"
 #include "config/config_store.h"
@@ -42,36 +43,6 @@ std::u16string redirectFile(ConfigKey flag, ConfigKey file) {
 }
 
 }  // namespace
-
-std::u16string toUtf16(std::string_view text, UINT codePage) {
-  if (text.empty() || text.size() > INT_MAX) return std::u16string();
-  int size = static_cast<int>(text.size());
-  int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
-  if (length <= 0) return std::u16string();
-  std::u16string out(static_cast<size_t>(length), u'\0');
-  length = MultiByteToWideChar(codePage, 0, text.data(), size,
-                               reinterpret_cast<wchar_t*>(out.data()), length);
-  out.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return out;
-}
-
-std::string fromUtf16(std::u16string_view text, UINT codePage) {
-  if (text.empty() || text.size() > INT_MAX) return std::string();
-  const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
-  int size = static_cast<int>(text.size());
-  const char* defaultChar = "?";
-  int length = WideCharToMultiByte(codePage, 0, wide, size, nullptr, 0, defaultChar, nullptr);
-  if (length <= 0 && GetLastError() == ERROR_INVALID_PARAMETER) {
-    // UTF-8 code pages take no default character: they can show everything.
-    defaultChar = nullptr;
-    length = WideCharToMultiByte(codePage, 0, wide, size, nullptr, 0, nullptr, nullptr);
-  }
-  if (length <= 0) return std::string();
-  std::string out(static_cast<size_t>(length), '\0');
-  length = WideCharToMultiByte(codePage, 0, wide, size, out.data(), length, defaultChar, nullptr);
-  out.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return out;
-}
 
 std::vector<std::string> buildSystemProperties() {
   const LauncherState& state = launcher();

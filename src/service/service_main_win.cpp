@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page_win.h"
 #include "common/launcher_state.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
@@ -11,7 +12,6 @@
 #include "files/extraction_win.h"
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
-#include "launch/vm_options_win.h"
 #include "service/service_status.h"
 
 namespace {
