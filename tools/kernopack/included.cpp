@@ -2,6 +2,7 @@
 
 #include "config/config_keys.h"
 #include "config/config_store.h"
+#include "config/value_list.h"
 #include "files/included_files.h"
 #include "image.h"
 
@@ -157,13 +158,8 @@ IncludedLayout includedLayout(const ConfigTables& tables) {
   auto namesIt = tables.narrow.find(int32_t(ConfigKey::includedFileNames));
   std::string list = namesIt == tables.narrow.end() ? std::string() : namesIt->second;
   std::vector<std::string> names;
-  size_t start = 0;
-  while (!list.empty()) {
-    size_t sep = list.find(kIncludedFileNameSeparator, start);
-    names.push_back(list.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
-    if (sep == std::string::npos) break;
-    start = sep + 1;
-  }
+  for (std::string_view name : splitList(list, kIncludedFileNameSeparator, EmptyItems::keep))
+    names.emplace_back(name);
   if (names.size() != size_t(count)) {
     r.error = "key 2003 (\"includedFileNames\") names " + std::to_string(names.size()) +
               " files but key 2002 (\"includedFileCount\") counts " + std::to_string(count);
