@@ -81,8 +81,8 @@ inline constexpr std::string_view kClassPathOptionPrefix = "-Djava.class.path=";
 
 // The longest class-path option (prefix included) handed to the VM. An
 // element that would make it longer is refused with a message naming it,
-// never cut. 64 KiB: room for
-// hundreds of archives, while a runaway scan or environment value is stopped.
+// never cut. 64 KiB: room for hundreds of archives, while a runaway scan or
+// environment value is stopped.
 inline constexpr std::size_t kMaxClassPathOption = 65535;
 
 // The runtime jar of the brindle flavour, below the installation directory.
