@@ -11,6 +11,7 @@ esac
 
 scripts/setup.sh
 scripts/check-glue-split.sh
+scripts/check-include-cycles.py
 cmake --preset all >/dev/null
 cmake --build --preset all
 ctest --preset all "$@"

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "config/config_block.h"
+#include "config/config_keys.h"
+#include "config/exit_duties.h"
 #include "service/service_status.h"
 
 enum class MessageMode { messageBox, console };
@@ -19,6 +21,7 @@ struct MessageState {
   MessageMode mode = MessageMode::messageBox;
   bool firstDisplayDone = false;  // window activation skips the first message
   uint32_t targetProcessId = 0;   // process whose windows are being activated
+  ExitDutyTable exitDuties;       // registered by their owners at start
 };
 
 struct LogState {
@@ -87,7 +90,7 @@ struct LauncherState {
   LaunchState launch;
   ServiceState service;
   std::string serviceName;
-  char flavour = 0;  // 'e': kerno flavour, 'i': brindle flavour, 0: neither
+  LauncherFlavour flavour = LauncherFlavour::none;  // key 2001
 };
 
 LauncherState& launcher();

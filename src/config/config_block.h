@@ -30,6 +30,8 @@ struct ConfigTables {
 
 struct BlockParse {
   BlockError error = BlockError::none;
+  // On an error: the records read before it (the record that came short is
+  // not among them).
   // True when the bytes ran out before the block ended but `available`
   // promised more: the caller should read more of the file and parse again.
   bool needMore = false;

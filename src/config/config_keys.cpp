@@ -85,3 +85,12 @@ const KeyInfo* findKeyByNumber(int32_t number, bool wide) {
   }
   return nullptr;
 }
+
+LauncherFlavour parseLauncherFlavour(std::string_view value) {
+  if (value.empty()) return LauncherFlavour::none;
+  switch (value[0]) {
+    case 'e': return LauncherFlavour::kerno;
+    case 'i': return LauncherFlavour::brindle;
+    default: return LauncherFlavour::none;
+  }
+}

@@ -87,3 +87,12 @@ inline constexpr std::string_view kPlaceholderFileName = "%FILE_NAME%";
 inline constexpr int kExecutableTypeGui = 1;       // message boxes, javaw.exe probes
 inline constexpr int kExecutableTypeAutoStart = 4; // bare "install" is automatic start
 inline constexpr int kExecutableTypeMessageBox = 5;
+
+// The launcher flavour, chosen by key 2001 (launcherFlavour). It picks the
+// product-home variable, the brindle system property, runtime jar and
+// first-run hook.
+enum class LauncherFlavour { none, kerno, brindle };
+
+// The flavour of a key 2001 value: its first character, 'e' for kerno and
+// 'i' for brindle; anything else (an empty value too) is neither.
+LauncherFlavour parseLauncherFlavour(std::string_view value);

@@ -87,7 +87,12 @@ void loadConfig() {
       launcher().config = std::move(parsed.tables);
       break;
     }
-    if (!parsed.needMore || want == available) failBlock(parsed.error);
+    if (!parsed.needMore || want == available) {
+      // The records read before the damage count as read: the message box
+      // shows the caption (key 1000) when it came before the damage.
+      launcher().config = std::move(parsed.tables);
+      failBlock(parsed.error);
+    }
     want = static_cast<size_t>(std::min<uint64_t>(available, uint64_t(want) * 4));
   }
   file.reset();

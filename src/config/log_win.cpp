@@ -6,33 +6,28 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/environment_win.h"
 #include "common/handles_win.h"
 #include "common/launcher_state.h"
 #include "config/log_format.h"
 
 namespace {
 
-// Environment values are read into this many bytes; a longer value cannot be
-// "yes" anyway.
-constexpr DWORD kEnvValueCapacity = 8192;
+// A TMP value this long or longer is not taken as the log directory.
+constexpr size_t kEnvValueCapacity = 8192;
 // Unique log names tried before falling back to the fixed name.
 constexpr unsigned kLogNameAttempts = 100;
 
 bool envIsYes(const char* name) {
-  std::string value(kEnvValueCapacity, '\0');
-  DWORD n = GetEnvironmentVariableA(name, value.data(), kEnvValueCapacity);
-  if (n == 0 || n >= kEnvValueCapacity) return false;
-  value.resize(n);
-  return isLogSwitchOn(value);
+  std::string value;
+  return readEnvironmentVariable(name, value) && isLogSwitchOn(value);
 }
 
 // The directory for log files: TMP when it names an existing directory, as
 // the C runtime's _tempnam would take it, else c:\.
 std::string logDirectory() {
-  std::string tmp(kEnvValueCapacity, '\0');
-  DWORD n = GetEnvironmentVariableA("TMP", tmp.data(), kEnvValueCapacity);
-  if (n > 0 && n < kEnvValueCapacity) {
-    tmp.resize(n);
+  std::string tmp;
+  if (readEnvironmentVariable("TMP", tmp) && !tmp.empty() && tmp.size() < kEnvValueCapacity) {
     DWORD attrs = GetFileAttributesA(tmp.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) return tmp;
   }

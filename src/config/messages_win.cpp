@@ -6,17 +6,20 @@
 
 #include "common/launcher_state.h"
 #include "config/config_store.h"
+#include "config/exit_duties.h"
 #include "config/log_win.h"
 #include "config/messages.h"
 #include "config/window_activation_win.h"
-#include "files/extraction_win.h"
 #include "files/paths_win.h"
-#include "service/service_main_win.h"
 
 void useConsoleMessages() { launcher().messages.mode = MessageMode::console; }
 
+void registerExitDuty(ExitDuty duty, ExitDutyFunction function) {
+  setExitDuty(launcher().messages.exitDuties, duty, function);
+}
+
 void showMessage(const std::string& text) {
-  cleanupExtractedFiles();
+  runExitDuties(launcher().messages.exitDuties, ExitMoment::message);
   prepareMessageDisplay();
 
   std::string output;
@@ -43,7 +46,7 @@ void showMessageByKey(ConfigKey key, std::string_view placeholder, std::string_v
 
 namespace {
 [[noreturn]] void endAfterFatalError() {
-  reportServiceFailedOnFatalExit();
+  runExitDuties(launcher().messages.exitDuties, ExitMoment::fatalEnd);
   std::fflush(nullptr);
   ExitProcess(1);
 }
@@ -60,8 +63,8 @@ void fatalErrorByKey(ConfigKey key, std::string_view placeholder, std::string_vi
 }
 
 void exitLauncher(int exitCode) {
-  if (exitCode != 0) reportServiceFailedOnFatalExit();
-  cleanupExtractedFiles();
+  runExitDuties(launcher().messages.exitDuties,
+                exitCode == 0 ? ExitMoment::exitSuccess : ExitMoment::exitFailure);
   std::fflush(nullptr);
   ExitProcess(static_cast<UINT>(exitCode));
 }

@@ -26,9 +26,13 @@ PeLayout parsePeLayout(const uint8_t* data, size_t size) {
   uint64_t table = uint64_t(peOffset) + 24 + optionalSize;
   uint64_t tableEnd = table + uint64_t(sections) * 40;
   if (tableEnd > size) return fail("section table truncated");
-  const uint8_t* last = data + table + uint64_t(sections - 1) * 40;
-  pe.lastSectionRawSize = readLe32(last + 16);
-  pe.lastSectionRawPointer = readLe32(last + 20);
+  pe.sections.reserve(sections);
+  for (uint16_t i = 0; i < sections; ++i) {
+    const uint8_t* header = data + table + uint64_t(i) * 40;
+    pe.sections.push_back({readLe32(header + 16), readLe32(header + 20)});
+  }
+  pe.lastSectionRawSize = pe.sections.back().rawSize;
+  pe.lastSectionRawPointer = pe.sections.back().rawPointer;
   pe.imageEnd = uint64_t(pe.lastSectionRawSize) + pe.lastSectionRawPointer;
   pe.headerBytesNeeded = size_t(tableEnd);
   pe.ok = true;

@@ -1,13 +1,20 @@
 // Just enough of the PE format to find where a launcher image ends: the raw
 // data of its last section header. The configuration block starts there.
+// The one reader of PE headers, for the launcher and the packer alike.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 inline constexpr uint16_t kMachineI386 = 0x014c;
 inline constexpr uint16_t kMachineAmd64 = 0x8664;
+
+struct PeSection {
+  uint32_t rawSize = 0;
+  uint32_t rawPointer = 0;
+};
 
 struct PeLayout {
   bool ok = false;
@@ -18,6 +25,7 @@ struct PeLayout {
   uint32_t lastSectionRawPointer = 0;
   uint64_t imageEnd = 0;      // raw pointer + raw size of the last section header
   size_t headerBytesNeeded = 0;  // how many leading bytes the parse needed
+  std::vector<PeSection> sections;  // every section header, in table order
 };
 
 // How many leading bytes of a file to read so that parsePeLayout can work

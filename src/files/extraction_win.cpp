@@ -50,6 +50,7 @@ void cleanupAtExit() { cleanupExtractedFiles(); }
 }  // namespace
 
 bool extractIncludedFiles(std::string& out) {
+  registerExitDuty(ExitDuty::handOverExtractedFiles, cleanupExtractedFiles);
   logInfo("extracting files");
   int count = getConfigInt(ConfigKey::includedFileCount);
   logInfo("Included files: %d", count);
@@ -117,28 +118,31 @@ bool extractIncludedFile(HANDLE media, const std::string& path) {
 }
 
 bool copyIncludedData(HANDLE src, HANDLE dst, uint64_t size, bool descramble) {
-  std::vector<uint8_t> buffer(static_cast<size_t>(size < kExtractionCopyChunk ? size : kExtractionCopyChunk));
-  uint64_t done = 0;
-  while (done < size) {
-    DWORD want = static_cast<DWORD>(size - done < buffer.size() ? size - done : buffer.size());
-    DWORD got = 0;
-    if (!ReadFile(src, buffer.data(), want, &got, nullptr) || got == 0) {
-      logError("ReadFile failed");
-      return false;
-    }
-    if (got > want) got = want;  // never trust a count beyond the buffer
-    if (descramble) scrambleIncludedBytes(buffer.data(), got);
+  std::vector<uint8_t> buffer;
+  auto read = [src](uint8_t* data, size_t want, size_t& got) {
+    DWORD n = 0;
+    bool ok = ReadFile(src, data, static_cast<DWORD>(want), &n, nullptr) != 0;
+    got = n;
+    return ok;
+  };
+  auto write = [dst](const uint8_t* data, size_t count) {
     DWORD written = 0;
-    for (DWORD at = 0; at < got; at += written) {
-      if (!WriteFile(dst, buffer.data() + at, got - at, &written, nullptr) || written == 0) {
-        logError("WriteFile failed");
-        failInternal(kErrorWriteFailed);
-      }
-      if (written > got - at) written = got - at;
+    for (size_t at = 0; at < count; at += written) {
+      if (!WriteFile(dst, data + at, static_cast<DWORD>(count - at), &written, nullptr) ||
+          written == 0)
+        return false;
+      if (written > count - at) written = static_cast<DWORD>(count - at);
     }
-    done += got;
+    return true;
+  };
+  switch (copyIncludedBytes(size, buffer, descramble, read, write).end) {
+    case CopyEnd::done: return true;
+    case CopyEnd::readFailed:
+    case CopyEnd::inputEnded: logError("ReadFile failed"); return false;
+    case CopyEnd::writeFailed: break;
   }
-  return true;
+  logError("WriteFile failed");
+  failInternal(kErrorWriteFailed);
 }
 
 void registerExtractedFile(const std::string& path) {

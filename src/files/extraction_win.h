@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <string>
 
-// Bytes moved per read and write while extracting: large pieces keep the
-// copy as fast as a plain file copy.
-inline constexpr DWORD kExtractionCopyChunk = 1u << 20;
+#include "files/included_files.h"
+
+// Bytes moved per read and write while extracting.
+inline constexpr DWORD kExtractionCopyChunk = static_cast<DWORD>(kIncludedCopyPiece);
 
 // Extracts the included files (key 2002 counts them, key 2003 names them)
 // from the section after the configuration block into a new directory of

@@ -50,6 +50,54 @@ bool sameIncludedFileName(std::string_view a, std::string_view b);
 // operation is its own inverse: it scrambles and descrambles.
 void scrambleIncludedBytes(uint8_t* data, std::size_t size);
 
+// Bytes moved per read and write while copying included data: large pieces
+// keep the copy as fast as a plain file copy.
+inline constexpr std::size_t kIncludedCopyPiece = 1u << 20;
+
+enum class CopyEnd { done, readFailed, inputEnded, writeFailed };
+
+struct CopyOutcome {
+  CopyEnd end = CopyEnd::done;
+  uint64_t copied = 0;  // bytes written before the end
+};
+
+// The one copy loop of included data, for the launcher's extraction and the
+// packer alike: streams `size` bytes from `read` to `write` in pieces of at
+// most kIncludedCopyPiece bytes (`buffer` is sized on first use and may be
+// reused), scrambling each piece on the way when asked.
+//   read(uint8_t* data, size_t want, size_t& got) -> bool: false on failure,
+//     got 0 at the end of the input; a count beyond `want` is not trusted.
+//   write(const uint8_t* data, size_t size) -> bool: all of it, or false.
+template <typename Read, typename Write>
+CopyOutcome copyIncludedBytes(uint64_t size, std::vector<uint8_t>& buffer, bool scramble,
+                              Read&& read, Write&& write) {
+  CopyOutcome r;
+  if (buffer.empty() && size > 0) {
+    buffer.resize(size < kIncludedCopyPiece ? static_cast<std::size_t>(size) : kIncludedCopyPiece);
+  }
+  while (r.copied < size) {
+    std::size_t want = size - r.copied < buffer.size() ? static_cast<std::size_t>(size - r.copied)
+                                                       : buffer.size();
+    std::size_t got = 0;
+    if (!read(buffer.data(), want, got)) {
+      r.end = CopyEnd::readFailed;
+      return r;
+    }
+    if (got == 0) {
+      r.end = CopyEnd::inputEnded;
+      return r;
+    }
+    if (got > want) got = want;
+    if (scramble) scrambleIncludedBytes(buffer.data(), got);
+    if (!write(static_cast<const uint8_t*>(buffer.data()), got)) {
+      r.end = CopyEnd::writeFailed;
+      return r;
+    }
+    r.copied += got;
+  }
+  return r;
+}
+
 // The names of key 2003 with the C runtime's strtok rules: split at ';',
 // empty names vanish.
 std::vector<std::string_view> splitIncludedFileNames(std::string_view list);

@@ -1,5 +1,7 @@
 #include "files/path_text.h"
 
+#include "config/value_list.h"
+
 namespace {
 bool isColonBackslash(std::string_view path, std::size_t at) {
   return path.size() > at + 1 && path[at] == ':' && path[at + 1] == '\\';
@@ -49,15 +51,7 @@ std::string appendExeRelative(std::string_view exeDirectory, std::string_view pa
 }
 
 std::vector<std::string_view> splitPathList(std::string_view list) {
-  std::vector<std::string_view> items;
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    std::size_t end = list.find(';', start);
-    if (end == std::string_view::npos) end = list.size();
-    if (end > start) items.push_back(list.substr(start, end - start));
-    start = end + 1;
-  }
-  return items;
+  return splitList(list, kListSeparator, EmptyItems::drop);
 }
 
 std::string joinPathList(const std::vector<std::string>& items) {

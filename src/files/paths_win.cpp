@@ -19,6 +19,7 @@
 #include <climits>
 #include <cstring>
 
+#include "common/code_page_win.h"
 #include "common/handles_win.h"
 #include "common/sized_call_win.h"
 #include "common/launcher_state.h"
@@ -30,56 +31,14 @@ constexpr DWORD kShellPathBytes = MAX_PATH;
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "GetVersionExA expects the 148-byte record");
 
-// Whether the conversions of this call run in UTF-8, where the question-mark
-// default is not allowed: there, an unconvertible character (a lone
-// surrogate) is reported through WC_ERR_INVALID_CHARS instead.
-bool isUtf8CodePage(UINT codePage) {
-  if (codePage == CP_ACP) codePage = GetACP();
-  if (codePage == CP_OEMCP) codePage = GetOEMCP();
-  return codePage == CP_UTF8;
-}
-
-// False for a byte sequence that is no text in the file-API code page, so that
-// a path the system could not have produced is left as it is, not rewritten.
+// Conversions in the file-API code page that refuse what the system could
+// not have produced, so that such a path is left as it is, not rewritten.
 bool toWide(std::string_view text, std::wstring& out) {
-  out.clear();
-  if (text.empty()) return true;
-  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
-  UINT codePage = fileApiCodePage();
-  int length = static_cast<int>(text.size());
-  int needed = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
-  if (needed <= 0) return false;
-  out.resize(static_cast<size_t>(needed));
-  int written = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, out.data(),
-                                    needed);
-  if (written <= 0) return false;
-  out.resize(static_cast<size_t>(written));
-  return true;
+  return widenTextExact(text, fileApiCodePage(), out);
 }
 
-// False when a character has no form in the file-API code page (the default
-// character would have been needed) or the conversion failed.
 bool toNarrowExact(std::wstring_view text, std::string& out) {
-  out.clear();
-  if (text.empty()) return true;
-  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
-  UINT codePage = fileApiCodePage();
-  bool utf8 = isUtf8CodePage(codePage);
-  DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : 0;
-  const char* defaultChar = utf8 ? nullptr : "?";
-  BOOL usedDefault = FALSE;
-  BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
-  int length = static_cast<int>(text.size());
-  int needed = WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, defaultChar,
-                                   usedDefaultOut);
-  if (needed <= 0 || usedDefault) return false;
-  std::string buffer(static_cast<size_t>(needed), '\0');
-  int written = WideCharToMultiByte(codePage, flags, text.data(), length, buffer.data(), needed,
-                                    defaultChar, usedDefaultOut);
-  if (written <= 0 || usedDefault) return false;
-  buffer.resize(static_cast<size_t>(written));
-  out = std::move(buffer);
-  return true;
+  return narrowTextExact(text, fileApiCodePage(), out);
 }
 
 // GetFullPathNameA, with the offset of the file-name part (npos when the
@@ -282,15 +241,16 @@ DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
   ComRelease<IShellFolder> desktop;
   if (FAILED(SHGetDesktopFolder(&desktop.object))) return 0;
 
-  wchar_t wide[kShellPathBytes];
-  if (MultiByteToWideChar(fileApiCodePage(), 0, full, -1, wide, kShellPathBytes) == 0) {
-    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) SetLastError(ERROR_BUFFER_OVERFLOW);
+  std::wstring wide = widenText(full, fileApiCodePage());
+  if (wide.empty()) return 0;
+  if (wide.size() > kShellPathBytes - 1) {
+    SetLastError(ERROR_BUFFER_OVERFLOW);
     return 0;
   }
 
   ULONG eaten = 0;
   PIDLIST_RELATIVE items = nullptr;
-  HRESULT hr = desktop.object->ParseDisplayName(nullptr, nullptr, wide, &eaten, &items, nullptr);
+  HRESULT hr = desktop.object->ParseDisplayName(nullptr, nullptr, wide.data(), &eaten, &items, nullptr);
   if (FAILED(hr)) {
     SetLastError(HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : ERROR_INVALID_DATA);
     return 0;

@@ -1,14 +1,11 @@
 #include "jvm/search_sequence.h"
 
+#include "config/value_list.h"
+
 std::vector<SearchEntry> splitSearchSequence(std::string_view sequence) {
   std::vector<SearchEntry> entries;
-  std::size_t pos = 0;
-  while (pos <= sequence.size()) {
-    std::size_t end = sequence.find(';', pos);
-    if (end == std::string_view::npos) end = sequence.size();
-    std::string_view item = sequence.substr(pos, end - pos);
-    if (!item.empty()) entries.push_back({item[0], std::string(item.substr(1))});
-    pos = end + 1;
+  for (std::string_view item : splitList(sequence, kListSeparator, EmptyItems::drop)) {
+    entries.push_back({item[0], std::string(item.substr(1))});
   }
   return entries;
 }
@@ -27,12 +24,13 @@ bool takesPartInFallback(const SearchEntry& entry) {
   }
 }
 
-std::string_view productHomeVariable(char flavour) {
+std::string_view productHomeVariable(LauncherFlavour flavour) {
   switch (flavour) {
-    case 'e': return "KERNO_JAVA_HOME";
-    case 'i': return "BRINDLE_JAVA_HOME";
-    default: return {};
+    case LauncherFlavour::kerno: return "KERNO_JAVA_HOME";
+    case LauncherFlavour::brindle: return "BRINDLE_JAVA_HOME";
+    case LauncherFlavour::none: break;
   }
+  return {};
 }
 
 LoadFailureMessage loadFailureMessage(JvmLocationKind kind) {

@@ -42,9 +42,9 @@ bool isAbsoluteEntryArgument(std::string_view argument);
 // argument, and every B entry.
 bool takesPartInFallback(const SearchEntry& entry);
 
-// The product-home variable of a launcher flavour: "KERNO_JAVA_HOME" for
-// 'e', "BRINDLE_JAVA_HOME" for 'i', none (empty) for anything else.
-std::string_view productHomeVariable(char flavour);
+// The product-home variable of a launcher flavour: "KERNO_JAVA_HOME" or
+// "BRINDLE_JAVA_HOME"; none (empty) for neither flavour.
+std::string_view productHomeVariable(LauncherFlavour flavour);
 
 // The one message shown when the library of a runtime found in this way
 // does not load or lacks its entry point, and the placeholder that receives

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/environment_win.h"
 #include "common/launcher_state.h"
 #include "common/sized_call_win.h"
 #include "config/config_store.h"
@@ -22,15 +23,12 @@ namespace {
 // The value of an environment variable; false when it is unset, empty or
 // longer than kMaxEnvironmentValue.
 bool readEnvironmentValue(const std::string& name, std::string& value) {
-  std::vector<char> buffer(kMaxEnvironmentValue + 1);
-  DWORD n = GetEnvironmentVariableA(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (n == 0) return false;
-  if (n >= buffer.size()) {
+  if (!readEnvironmentVariable(name, value) || value.empty()) return false;
+  if (value.size() > kMaxEnvironmentValue) {
     logInfo("%s is longer than %u characters", name.c_str(),
             static_cast<unsigned>(kMaxEnvironmentValue));
     return false;
   }
-  value.assign(buffer.data(), n);
   return true;
 }
 

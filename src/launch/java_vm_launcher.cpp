@@ -140,7 +140,7 @@ FirstRunDecision runFirstRunHook(const VmLaunchHooks& hooks, LaunchState& state)
 }
 
 bool callMain(const VmLaunchHooks& hooks, LaunchState& state) {
-  if (hooks.brindleFlavour) {
+  if (hooks.flavour == LauncherFlavour::brindle) {
     FirstRunDecision decision = runFirstRunHook(hooks, state);
     if (decision == FirstRunDecision::failed) return false;
     if (decision == FirstRunDecision::stop) {

@@ -45,7 +45,7 @@ using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
 
 struct VmLaunchHooks {
   CreateJavaVmFunction createJavaVm = nullptr;
-  bool brindleFlavour = false;  // launcher flavour 'i': the first-run hook applies
+  LauncherFlavour flavour = LauncherFlavour::none;  // brindle: the first-run hook applies
 
   // One line of the diagnostic log each.
   std::function<void(const std::string&)> logInfo;

@@ -11,7 +11,7 @@ bool launchProgram(const std::vector<std::u16string>& launchArguments) {
   VmLaunchHooks hooks;
   // The search kept the entry point untyped; this is its JNI type.
   hooks.createJavaVm = reinterpret_cast<CreateJavaVmFunction>(state.jvm.createJavaVM);
-  hooks.brindleFlavour = state.flavour == 'i';
+  hooks.flavour = state.flavour;
   hooks.logInfo = [](const std::string& line) { logInfo("%s", line.c_str()); };
   hooks.logError = [](const std::string& line) { logError("%s", line.c_str()); };
   hooks.showMessage = [](ConfigKey key, std::string_view placeholder, std::string_view value) {

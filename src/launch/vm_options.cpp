@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "config/value_list.h"
+
 namespace {
 
 constexpr char16_t kSpace = u' ';
@@ -126,7 +128,7 @@ std::vector<std::string> systemPropertyOptions(const SystemPropertyInputs& in) {
     return std::string("-D") + name + "=" + value;
   };
   std::vector<std::string> options;
-  if (in.flavour == 'i') options.push_back(property(kPropertyIsBrindle, "true"));
+  if (in.flavour == LauncherFlavour::brindle) options.push_back(property(kPropertyIsBrindle, "true"));
   options.push_back(property(kPropertyModuleName, in.executablePath));
   if (in.useProcessCommFile)
     options.push_back(property(kPropertyProcessCommFile, in.processCommFile));
@@ -136,13 +138,8 @@ std::vector<std::string> systemPropertyOptions(const SystemPropertyInputs& in) {
 
 std::vector<ClassPathItem> parseClassPathItems(std::string_view list) {
   std::vector<ClassPathItem> items;
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    std::size_t end = list.find(';', start);
-    if (end == std::string_view::npos) end = list.size();
-    std::string_view item = list.substr(start, end - start);
+  for (std::string_view item : splitList(list, kListSeparator, EmptyItems::drop)) {
     if (item.size() >= 2) items.push_back({item[0], item[1] == '1', std::string(item.substr(2))});
-    start = end + 1;
   }
   return items;
 }
@@ -167,7 +164,7 @@ bool buildClassPathOption(std::string_view classPathKey, const ClassPathSystem& 
   appendArchives(cp, sys, sys.extractionDirectory, "zip", ok);
   if (!ok) return false;
 
-  if (sys.flavour == 'i') {
+  if (sys.flavour == LauncherFlavour::brindle) {
     std::string jar = sys.installationDirectory;
     if (jar.empty() || jar.back() != '\\') jar += '\\';
     jar.append(kBrindleRuntimeJar);

@@ -63,7 +63,7 @@ inline constexpr const char* kPropertyProcessCommFile = "kerno.processCommFile";
 inline constexpr const char* kPropertyTempDir = "kerno.tempDir";
 
 struct SystemPropertyInputs {
-  char flavour = 0;                 // 'i' adds kerno.isBrindle
+  LauncherFlavour flavour = LauncherFlavour::none;  // brindle adds kerno.isBrindle
   std::string executablePath;       // short, lower case
   bool useProcessCommFile = false;  // key 10005 not 0
   std::string processCommFile;      // used only with useProcessCommFile
@@ -81,8 +81,8 @@ inline constexpr std::string_view kClassPathOptionPrefix = "-Djava.class.path=";
 
 // The longest class-path option (prefix included) handed to the VM. An
 // element that would make it longer is refused with a message naming it,
-// never cut. Eight times the 8 KiB the texts were once sized for: room for
-// hundreds of archives, while a runaway scan or environment value is stopped.
+// never cut. 64 KiB: room for hundreds of archives, while a runaway scan or
+// environment value is stopped.
 inline constexpr std::size_t kMaxClassPathOption = 65535;
 
 // The runtime jar of the brindle flavour, below the installation directory.
@@ -112,7 +112,7 @@ std::string classPathFromEnvironment(std::string_view value);
 
 // What the class-path rules ask of the system.
 struct ClassPathSystem {
-  char flavour = 0;
+  LauncherFlavour flavour = LauncherFlavour::none;
   std::string extractionDirectory;    // scanned first; empty: nothing included
   std::string installationDirectory;  // resolved; used in the brindle flavour only
   std::function<void(std::string&)> expandVariables;

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "common/code_page_win.h"
+#include "common/environment_win.h"
 #include "common/launcher_state.h"
 #include "config/config_store.h"
 #include "config/messages_win.h"
@@ -18,28 +20,10 @@ namespace {
   fatalErrorByKey(problem.message, problem.placeholder, problem.value);
 }
 
-// An environment variable at any length (Windows keeps values below 32767
-// characters). An existing variable with an empty value is defined.
-EnvironmentValue readEnvironmentVariable(const std::string& name) {
+// An existing variable with an empty value is defined.
+EnvironmentValue environmentVariable(const std::string& name) {
   EnvironmentValue out;
-  std::string buffer(256, '\0');
-  // The value may change between the calls that size and read it.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    SetLastError(ERROR_SUCCESS);
-    DWORD length =
-        GetEnvironmentVariableA(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) {
-      out.defined = GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-      return out;
-    }
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      out.defined = true;
-      out.value = std::move(buffer);
-      return out;
-    }
-    buffer.assign(length, '\0');  // the size needed, terminator included
-  }
+  out.defined = readEnvironmentVariable(name, out.value);
   return out;
 }
 
@@ -59,36 +43,6 @@ std::u16string redirectFile(ConfigKey flag, ConfigKey file) {
 }
 
 }  // namespace
-
-std::u16string toUtf16(std::string_view text, UINT codePage) {
-  if (text.empty() || text.size() > INT_MAX) return std::u16string();
-  int size = static_cast<int>(text.size());
-  int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
-  if (length <= 0) return std::u16string();
-  std::u16string out(static_cast<size_t>(length), u'\0');
-  length = MultiByteToWideChar(codePage, 0, text.data(), size,
-                               reinterpret_cast<wchar_t*>(out.data()), length);
-  out.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return out;
-}
-
-std::string fromUtf16(std::u16string_view text, UINT codePage) {
-  if (text.empty() || text.size() > INT_MAX) return std::string();
-  const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
-  int size = static_cast<int>(text.size());
-  const char* defaultChar = "?";
-  int length = WideCharToMultiByte(codePage, 0, wide, size, nullptr, 0, defaultChar, nullptr);
-  if (length <= 0 && GetLastError() == ERROR_INVALID_PARAMETER) {
-    // UTF-8 code pages take no default character: they can show everything.
-    defaultChar = nullptr;
-    length = WideCharToMultiByte(codePage, 0, wide, size, nullptr, 0, nullptr, nullptr);
-  }
-  if (length <= 0) return std::string();
-  std::string out(static_cast<size_t>(length), '\0');
-  length = WideCharToMultiByte(codePage, 0, wide, size, out.data(), length, defaultChar, nullptr);
-  out.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return out;
-}
 
 std::vector<std::string> buildSystemProperties() {
   const LauncherState& state = launcher();
@@ -127,7 +81,7 @@ std::vector<std::string> buildVmOptions(const std::vector<std::string>& properti
   ClassPathSystem sys;
   sys.flavour = state.flavour;
   sys.extractionDirectory = state.extraction.extractionDirectory;
-  if (sys.flavour == 'i') {
+  if (sys.flavour == LauncherFlavour::brindle) {
     sys.installationDirectory =
         resolvePath(getConfigString(ConfigKey::installationDirectory), false);
   }
@@ -137,7 +91,7 @@ std::vector<std::string> buildVmOptions(const std::vector<std::string>& properti
   sys.listDirectory = [](const std::string& dir, const std::string& ext) {
     return listDirectory(dir, ext);
   };
-  sys.environmentVariable = readEnvironmentVariable;
+  sys.environmentVariable = environmentVariable;
   LaunchProblem problem;
   if (!buildClassPathOption(getConfigString(ConfigKey::classPath), sys, sources.classPathOption,
                             problem)) {

@@ -10,11 +10,6 @@
 #include <string_view>
 #include <vector>
 
-// Texts between a code page and UTF-16. Characters the code page cannot show
-// become '?'; a text the system cannot convert gives the empty text.
-std::u16string toUtf16(std::string_view text, UINT codePage);
-std::string fromUtf16(std::u16string_view text, UINT codePage);
-
 // The system properties, in their fixed order.
 std::vector<std::string> buildSystemProperties();
 

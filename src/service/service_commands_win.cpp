@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/code_page_win.h"
 #include "common/handles_win.h"
 #include "common/launcher_state.h"
 #include "config/config_store.h"
@@ -38,18 +39,8 @@ UniqueServiceHandle openService(const UniqueServiceHandle& manager, DWORD access
   return UniqueServiceHandle(OpenServiceA(manager.get(), serviceName(), access));
 }
 
-// ANSI text to UTF-16 the way the system's A functions convert it (CP_ACP,
-// no failure on odd bytes); NUL bytes inside the text are kept.
-std::wstring widen(std::string_view text) {
-  if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return std::wstring();
-  int length = static_cast<int>(text.size());
-  int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  if (needed <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(needed), L'\0');
-  int written = MultiByteToWideChar(CP_ACP, 0, text.data(), length, out.data(), needed);
-  out.resize(written > 0 ? static_cast<size_t>(written) : 0);
-  return out;
-}
+// ANSI text to UTF-16 the way the system's A functions convert it.
+std::wstring widen(std::string_view text) { return widenText(text, CP_ACP); }
 
 // The dependency list in UTF-16, converted name by name so that no NUL can
 // be swallowed by a broken double-byte character before it.

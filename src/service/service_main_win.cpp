@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page_win.h"
 #include "common/launcher_state.h"
 #include "config/log_win.h"
+#include "config/messages_win.h"
 #include "files/deferred_deletion_win.h"
 #include "files/extraction_win.h"
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
-#include "launch/vm_options_win.h"
 #include "service/service_status.h"
 
 namespace {
@@ -48,9 +49,10 @@ BOOL WINAPI consoleControlHandler(DWORD) {
 
 void reportServiceStopped() { applyEvent(ServiceEvent::processExit); }
 
-}  // namespace
+// The fatal-error path ends the process: stopped with Win32 exit code 1.
+void reportServiceFailed() { applyEvent(ServiceEvent::fatalExit); }
 
-void reportServiceFailedOnFatalExit() { applyEvent(ServiceEvent::fatalExit); }
+}  // namespace
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   ServiceState& service = launcher().service;
@@ -59,6 +61,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
       RegisterServiceCtrlHandlerA(launcher().serviceName.c_str(), serviceControlHandler);
   if (!service.statusHandle) return;
   applyEvent(ServiceEvent::started);
+  registerExitDuty(ExitDuty::reportServiceFailed, reportServiceFailed);
   std::atexit(reportServiceStopped);
 
   sweepScheduledDeletions();

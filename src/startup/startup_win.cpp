@@ -4,28 +4,16 @@
 
 #include <cstdlib>
 
+#include "common/environment_win.h"
 #include "common/launcher_state.h"
 #include "config/config_store.h"
 #include "config/config_store_win.h"
 #include "files/paths_win.h"
 #include "service/service_commands_win.h"
 
-std::string readEnvironment(const char* name) {
-  std::string value(256, '\0');
-  for (;;) {
-    DWORD n = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
-    if (n == 0) return {};
-    if (n < value.size()) {
-      value.resize(n);
-      return value;
-    }
-    value.assign(n, '\0');  // n is the size needed, terminator included
-  }
-}
-
 void prefixSearchPath() {
   std::string prefix = resolvePathList(getConfigString(ConfigKey::pathPrefix));
-  std::string path = prefixPathValue(prefix, readEnvironment("PATH"));
+  std::string path = prefixPathValue(prefix, environmentValue("PATH"));
   SetEnvironmentVariableA("PATH", path.c_str());
   std::string assignment = "PATH=" + path;
   _putenv(assignment.c_str());
@@ -38,8 +26,7 @@ void enterWorkingDirectory() {
 
 void initLauncher() {
   loadConfig();
-  std::string flavour = getConfigString(ConfigKey::launcherFlavour);
-  launcher().flavour = flavour.empty() ? '\0' : flavour[0];
+  launcher().flavour = parseLauncherFlavour(getConfigString(ConfigKey::launcherFlavour));
   prefixSearchPath();
   enterWorkingDirectory();
 }

@@ -5,9 +5,6 @@
 
 #include "startup/command_line.h"
 
-// Reads an environment variable at any length; empty when it is not set.
-std::string readEnvironment(const char* name);
-
 // Puts the configured directories (key 10004) in front of PATH, in the
 // process environment and in the C runtime's copy. Failures are ignored.
 void prefixSearchPath();

@@ -79,7 +79,8 @@ class Messages(LauncherTest):
 
 class DamagedBlock(LauncherTest):
     """A block that cannot be read is reported in a message box, even when
-    key 107 asks for console messages, with its fixed text."""
+    key 107 asks for console messages, with its fixed text; the caption is
+    key 1000 when that record came before the damage, else empty."""
 
     def damaged(self, change):
         exe = self.pack(dict(BASE, records={"108": "x" * 40}))
@@ -88,10 +89,10 @@ class DamagedBlock(LauncherTest):
         exe.write_bytes(bytes(change(data, start)))
         return exe
 
-    def expect_box(self, exe, text, stdout="^$"):
+    def expect_box(self, exe, text, stdout="^$", caption=""):
         r = self.run_exe(exe, relay=True)
         self.assertEqual(r.rc, 1, r)
-        self.assertEqual(message_boxes(r), [(text, "", MB_ICONERROR)], r)
+        self.assertEqual(message_boxes(r), [(text, caption, MB_ICONERROR)], r)
         self.assertRegex(r.out, stdout)
 
     def test_wrong_magic(self):
@@ -117,7 +118,8 @@ class DamagedBlock(LauncherTest):
         def negative_length(d, s):
             struct.pack_into("<i", d, s + 12, -5)
             return d
-        self.expect_box(self.damaged(huge_count), "Internal Error: readInt", r"^error \d+\n$")
+        self.expect_box(self.damaged(huge_count), "Internal Error: readInt", r"^error \d+\n$",
+                        caption="Error")
         self.expect_box(self.damaged(huge_length), "Internal Error: readString")
         self.expect_box(self.damaged(negative_length), "Internal Error: readString")
 
@@ -136,7 +138,7 @@ class DamagedBlock(LauncherTest):
         data = exe.read_bytes()
         end = data.index("A description".encode("utf-16le")) + 6
         exe.write_bytes(data[:end])
-        self.expect_box(exe, "Internal Error: readWString")
+        self.expect_box(exe, "Internal Error: readWString", caption="Error")
 
 
 if __name__ == "__main__":

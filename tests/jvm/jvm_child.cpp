@@ -102,7 +102,7 @@ VmLaunchHooks makeHooks() {
     leave(kExitLaunchFailed);
   }
   hooks.createJavaVm = reinterpret_cast<CreateJavaVmFunction>(dlsym(library, "JNI_CreateJavaVM"));
-  hooks.brindleFlavour = option("--flavour", "e") == "i";
+  hooks.flavour = parseLauncherFlavour(option("--flavour", "e"));
   hooks.logInfo = [](const std::string& line) { say("INFO", line); };
   hooks.logError = [](const std::string& line) { say("ERROR", line); };
   hooks.showMessage = [](ConfigKey key, std::string_view, std::string_view value) {
@@ -114,7 +114,7 @@ VmLaunchHooks makeHooks() {
   };
   hooks.systemProperties = [] {
     SystemPropertyInputs in;
-    in.flavour = option("--flavour", "e")[0];
+    in.flavour = parseLauncherFlavour(option("--flavour", "e"));
     in.executablePath = "/opt/kerno/kernotest.exe";
     return systemPropertyOptions(in);
   };

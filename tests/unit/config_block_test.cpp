@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,24 @@ TEST(ConfigBlock, DamagedBlocksFailWithTheReadThatCameShort) {
     EXPECT_EQ(p.error, c.expected) << c.what;
     EXPECT_FALSE(p.needMore) << c.what;
   }
+}
+
+// The records read before the damage stay, so that the caption (key 1000)
+// can be shown; the record that came short is not among them.
+TEST(ConfigBlock, RecordsBeforeTheDamageAreKept) {
+  const int32_t magic = int32_t(kConfigMagic);
+  Bytes narrowCut;
+  narrowCut.i32(magic).i32(3).narrow(101, "s").narrow(1000, "Error").i32(1001).i32(10).raw("abc");
+  Bytes wideCut;
+  wideCut.i32(magic).i32(1).narrow(1000, "Cap").i32(2).narrow(20013, std::string("a\0", 2));
+  wideCut.i32(20017).i32(8).raw("ab");
+  BlockParse p = parse(narrowCut.v);
+  EXPECT_EQ(p.error, BlockError::readString);
+  EXPECT_EQ(p.tables.narrow, (std::map<int32_t, std::string>{{101, "s"}, {1000, "Error"}}));
+  p = parse(wideCut.v);
+  EXPECT_EQ(p.error, BlockError::readWString);
+  EXPECT_EQ(p.tables.narrow, (std::map<int32_t, std::string>{{1000, "Cap"}}));
+  EXPECT_EQ(p.tables.wide, (std::map<int32_t, std::u16string>{{20013, u"a"}}));
 }
 
 TEST(ConfigBlock, AsksForMoreWhenTheFileHoldsMoreThanWasRead) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,59 @@ TEST(IncludedFileScrambling, KeyIsTheDocumentedByte) {
   EXPECT_EQ(zip[1], 0xEC);
   EXPECT_EQ(zip[2], 0xA4);
   EXPECT_EQ(zip[3], 0xA3);
+}
+
+// The copy loop over an input that may fail, end early or hand out more than
+// asked, into an output that may fail: how it ends and what was written.
+TEST(IncludedFileCopy, EndsAsTheInputAndOutputAllow) {
+  struct Case {
+    const char* what;
+    size_t input;       // bytes the input holds
+    size_t size;        // bytes asked for
+    size_t failReadAt;  // the read starting at this offset fails (npos: none)
+    size_t failWriteAt; // the write starting at this offset fails
+    bool overReport;    // reads claim one byte more than asked
+    CopyEnd end;
+    size_t copied;
+  };
+  const size_t none = std::string::npos;
+  const size_t piece = kIncludedCopyPiece;
+  const Case cases[] = {
+      {"nothing asked", 10, 0, none, none, false, CopyEnd::done, 0},
+      {"several pieces", 2 * piece + 3, 2 * piece + 3, none, none, false, CopyEnd::done,
+       2 * piece + 3},
+      {"less than the input", 100, 40, none, none, false, CopyEnd::done, 40},
+      {"input ends early", piece + 5, piece + 9, none, none, false, CopyEnd::inputEnded, piece + 5},
+      {"read fails", 2 * piece, 2 * piece, piece, none, false, CopyEnd::readFailed, piece},
+      {"write fails", 2 * piece, 2 * piece, none, piece, false, CopyEnd::writeFailed, piece},
+      {"count beyond the buffer", 50, 50, none, none, true, CopyEnd::done, 50},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> input(c.input);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = uint8_t(i * 7 + 1);
+    std::vector<uint8_t> output;
+    size_t at = 0;
+    auto read = [&](uint8_t* data, size_t want, size_t& got) {
+      if (at == c.failReadAt) return false;
+      got = std::min(want, input.size() - at);
+      std::copy(input.begin() + ptrdiff_t(at), input.begin() + ptrdiff_t(at + got), data);
+      at += got;
+      if (c.overReport && got != 0) ++got;
+      return true;
+    };
+    auto write = [&](const uint8_t* data, size_t count) {
+      if (output.size() == c.failWriteAt) return false;
+      output.insert(output.end(), data, data + count);
+      return true;
+    };
+    std::vector<uint8_t> buffer;
+    CopyOutcome r = copyIncludedBytes(c.size, buffer, true, read, write);
+    EXPECT_EQ(r.end, c.end) << c.what;
+    EXPECT_EQ(r.copied, c.copied) << c.what;
+    std::vector<uint8_t> expected(input.begin(), input.begin() + ptrdiff_t(c.copied));
+    for (uint8_t& b : expected) b ^= kIncludedFileScrambleKey;
+    EXPECT_TRUE(output == expected) << c.what;
+  }
 }
 
 TEST(IncludedFileNames, SplitLikeStrtok) {

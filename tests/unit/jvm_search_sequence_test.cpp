@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -82,10 +83,16 @@ TEST(FallbackPass, TestsRelativeAAndREntriesAndEveryBEntry) {
   }
 }
 
-TEST(ProductHomeVariable, ChosenByTheFlavour) {
-  EXPECT_EQ(productHomeVariable('e'), "KERNO_JAVA_HOME");
-  EXPECT_EQ(productHomeVariable('i'), "BRINDLE_JAVA_HOME");
-  for (char other : {'\0', 'E', 'I', 'x'}) EXPECT_EQ(productHomeVariable(other), "") << other;
+// From the value of key 2001 to the product-home variable: only the first
+// character counts, and only a lower-case 'e' or 'i' picks a flavour.
+TEST(ProductHomeVariable, ChosenByTheFlavourOfKey2001) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"e", "KERNO_JAVA_HOME"}, {"i", "BRINDLE_JAVA_HOME"}, {"ix", "BRINDLE_JAVA_HOME"},
+      {"", ""},  {"E", ""},  {"I", ""},  {"x", ""},  {std::string_view("\0i", 2), ""},
+  };
+  for (const auto& [value, variable] : cases) {
+    EXPECT_EQ(productHomeVariable(parseLauncherFlavour(value)), variable) << value;
+  }
 }
 
 TEST(LoadFailureMessage, OneMessagePerKind) {

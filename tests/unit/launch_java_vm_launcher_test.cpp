@@ -194,7 +194,7 @@ struct Launch {
   VmLaunchHooks hooks() {
     VmLaunchHooks h;
     h.createJavaVm = createJavaVM;
-    h.brindleFlavour = brindle;
+    h.flavour = brindle ? LauncherFlavour::brindle : LauncherFlavour::kerno;
     h.logInfo = [this](const std::string& line) { seen.log.push_back(line); };
     h.logError = [this](const std::string& line) { seen.log.push_back("ERROR: " + line); };
     h.showMessage = [this](ConfigKey key, std::string_view placeholder, std::string_view value) {

@@ -10,6 +10,9 @@
 
 namespace {
 
+constexpr LauncherFlavour kKerno = LauncherFlavour::kerno;
+constexpr LauncherFlavour kBrindle = LauncherFlavour::brindle;
+
 // Wide text back to narrow: every test text is ASCII.
 std::string ascii(std::u16string_view text) {
   std::string out;
@@ -25,7 +28,7 @@ struct FakeSystem {
   std::map<std::string, std::string> environment;
   std::map<std::string, std::string> variables;  // ${NAME} -> value, for expansion
 
-  ClassPathSystem system(char flavour = 'e') const {
+  ClassPathSystem system(LauncherFlavour flavour = kKerno) const {
     ClassPathSystem sys;
     sys.flavour = flavour;
     sys.installationDirectory = "c:\\app";
@@ -68,8 +71,8 @@ struct ClassPathOutcome {
   LaunchProblem problem;
 };
 
-ClassPathOutcome classPath(const FakeSystem& fake, std::string_view key, char flavour = 'e',
-                           std::string extractionDirectory = "") {
+ClassPathOutcome classPath(const FakeSystem& fake, std::string_view key,
+                           LauncherFlavour flavour = kKerno, std::string extractionDirectory = "") {
   ClassPathSystem sys = fake.system(flavour);
   sys.extractionDirectory = std::move(extractionDirectory);
   ClassPathOutcome out;
@@ -134,14 +137,14 @@ TEST(SystemProperties, TableOrderAndConditions) {
     std::vector<std::string> options;
   };
   const Case cases[] = {
-      {{'i', "c:\\app\\server.exe", false, "ignored", ""},
+      {{kBrindle, "c:\\app\\server.exe", false, "ignored", ""},
        {"-Dkerno.isBrindle=true", "-Dkerno.moduleName=c:\\app\\server.exe", "-Dkerno.tempDir="}},
-      {{'e', "c:\\app\\server.exe", false, "", "c:\\tmp\\krn1.tmp_dir5"},
+      {{kKerno, "c:\\app\\server.exe", false, "", "c:\\tmp\\krn1.tmp_dir5"},
        {"-Dkerno.moduleName=c:\\app\\server.exe", "-Dkerno.tempDir=c:\\tmp\\krn1.tmp_dir5"}},
-      {{'e', "c:\\a b\\s.exe", true, "c:\\tmp\\krn_p42.tmp", ""},
+      {{kKerno, "c:\\a b\\s.exe", true, "c:\\tmp\\krn_p42.tmp", ""},
        {"-Dkerno.moduleName=c:\\a b\\s.exe", "-Dkerno.processCommFile=c:\\tmp\\krn_p42.tmp",
         "-Dkerno.tempDir="}},
-      {{0, "c:\\s.exe", true, "p", "t"},
+      {{LauncherFlavour::none, "c:\\s.exe", true, "p", "t"},
        {"-Dkerno.moduleName=c:\\s.exe", "-Dkerno.processCommFile=p", "-Dkerno.tempDir=t"}},
   };
   for (const Case& c : cases) EXPECT_EQ(systemPropertyOptions(c.in), c.options);
@@ -191,7 +194,7 @@ TEST(ClassPath, ShippedConfiguration) {
   fake.existing = {"c:\\app\\.\\kerno-demo.jar", "c:\\app\\.\\lib"};
   fake.listings["c:\\app\\.\\lib|jar"] = {"b.jar", "a.jar"};
   fake.listings["c:\\app\\.\\lib|zip"] = {"c.zip"};
-  ClassPathOutcome out = classPath(fake, "A1.\\kerno-demo.jar;S0.\\lib", 'i');
+  ClassPathOutcome out = classPath(fake, "A1.\\kerno-demo.jar;S0.\\lib", kBrindle);
   ASSERT_TRUE(out.ok);
   // Runtime jar first; archives in enumeration order, all jars before zips.
   EXPECT_EQ(out.option,
@@ -204,7 +207,7 @@ TEST(ClassPath, ElementRules) {
   struct Case {
     const char* name;
     const char* key;
-    char flavour;
+    LauncherFlavour flavour;
     const char* extraction;
     std::string classPath;
   };
@@ -216,19 +219,19 @@ TEST(ClassPath, ElementRules) {
   fake.environment = {{"CP", "\"c:\\a b;c:\\c\""}, {"EMPTY", ""}};
   fake.variables = {{"${LIB}", "lib"}, {"${EXE}", "c:\\app\\"}};
   const Case cases[] = {
-      {"nothing at all", "", 'e', "", ""},
-      {"kerno flavour has no runtime jar", "A0here.jar", 'e', "", "c:\\app\\here.jar;"},
-      {"A and D alike, appended also when missing", "A0gone.jar;D0gone", 'e', "",
+      {"nothing at all", "", kKerno, "", ""},
+      {"kerno flavour has no runtime jar", "A0here.jar", kKerno, "", "c:\\app\\here.jar;"},
+      {"A and D alike, appended also when missing", "A0gone.jar;D0gone", kKerno, "",
        "c:\\app\\gone.jar;c:\\app\\gone;"},
-      {"absolute path kept", "A1c:\\app\\here.jar", 'e', "", "c:\\app\\here.jar;"},
-      {"expanded before use, backslashes collapsed", "S1${LIB};A0${EXE}\\here.jar", 'e', "",
+      {"absolute path kept", "A1c:\\app\\here.jar", kKerno, "", "c:\\app\\here.jar;"},
+      {"expanded before use, backslashes collapsed", "S1${LIB};A0${EXE}\\here.jar", kKerno, "",
        "c:\\app\\lib\\a.jar;c:\\app\\here.jar;"},
-      {"existing directory without archives counts as found", "S1empty", 'e', "", ""},
-      {"missing optional scan contributes nothing", "S0none", 'e', "", ""},
-      {"environment value without its quotes", "E1CP", 'e', "", "c:\\a b;c:\\c;"},
-      {"undefined optional variable contributes nothing", "E0NONE;E0EMPTY", 'e', "", ""},
-      {"unknown optional letter contributes nothing", "X0here.jar", 'e', "", ""},
-      {"extracted archives first, before the runtime jar", "A0here.jar", 'i', "c:\\tmp\\x",
+      {"existing directory without archives counts as found", "S1empty", kKerno, "", ""},
+      {"missing optional scan contributes nothing", "S0none", kKerno, "", ""},
+      {"environment value without its quotes", "E1CP", kKerno, "", "c:\\a b;c:\\c;"},
+      {"undefined optional variable contributes nothing", "E0NONE;E0EMPTY", kKerno, "", ""},
+      {"unknown optional letter contributes nothing", "X0here.jar", kKerno, "", ""},
+      {"extracted archives first, before the runtime jar", "A0here.jar", kBrindle, "c:\\tmp\\x",
        "c:\\tmp\\x\\inc.jar;c:\\tmp\\x\\inc.zip;c:\\app\\.brindle\\brdruntime.jar;"
        "c:\\app\\here.jar;"},
   };

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/environment_win.h"
 #include "common/handles_win.h"
 #include "common/launcher_state.h"
 #include "files/paths_win.h"
@@ -43,7 +44,7 @@ std::string childOutput(std::string commandLine) {
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedPath_ = readEnvironment("PATH");
+    savedPath_ = environmentValue("PATH");
     char dir[MAX_PATH * 4];
     GetCurrentDirectoryA(sizeof dir, dir);
     savedDir_ = dir;
@@ -60,20 +61,20 @@ TEST_F(StartupTest, PathPrefixComesFirstAndAChildSeesIt) {
   launcher().config.narrow[10004] = "lib;d:\\tools;;x";
   prefixSearchPath();
   std::string expected = exeDirectory() + "lib;d:\\tools;" + exeDirectory() + "x;" + savedPath_;
-  EXPECT_EQ(readEnvironment("PATH"), expected);
+  EXPECT_EQ(environmentValue("PATH"), expected);
   std::string printed = childOutput("cmd.exe /c echo %PATH%");
   EXPECT_EQ(printed.rfind(exeDirectory() + "lib;d:\\tools;", 0), 0u) << printed;
 }
 
 TEST_F(StartupTest, EmptyPrefixKeepsPathAndLongOldValuesSurvive) {
   prefixSearchPath();
-  EXPECT_EQ(readEnvironment("PATH"), savedPath_);
+  EXPECT_EQ(environmentValue("PATH"), savedPath_);
 
   std::string longPath = savedPath_ + ";" + std::string(20000, 'p');
   SetEnvironmentVariableA("PATH", longPath.c_str());
   launcher().config.narrow[10004] = "c:\\first";
   prefixSearchPath();
-  EXPECT_EQ(readEnvironment("PATH"), "c:\\first;" + longPath);
+  EXPECT_EQ(environmentValue("PATH"), "c:\\first;" + longPath);
 }
 
 TEST_F(StartupTest, WorkingDirectoryIsResolvedFromTheExecutable) {

@@ -11,6 +11,7 @@
 #include "codepage.h"
 #include "config/config_keys.h"
 #include "config/config_store.h"
+#include "config/value_list.h"
 #include "files/included_files.h"
 
 namespace {
@@ -432,13 +433,8 @@ DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch l
                                                findKeyByName("includedFileNames"), it->second, utf8))
         return r;
       Json files = Json::array();
-      size_t start = 0;
-      while (!utf8.empty()) {
-        size_t sep = utf8.find(kIncludedFileNameSeparator, start);
-        files.push_back(utf8.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
-        if (sep == std::string::npos) break;
-        start = sep + 1;
-      }
+      for (std::string_view fileName : splitList(utf8, kIncludedFileNameSeparator, EmptyItems::keep))
+        files.push_back(std::string(fileName));
       out[std::string(kIncludedFilesField)] = std::move(files);
       continue;
     }
@@ -466,15 +462,10 @@ DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch l
     } else if (k->type == ValueType::list) {
       // An array only when splitting and joining give the same text.
       Json items = Json::array();
-      size_t start = 0;
       bool hasEmpty = false;
-      while (!utf8.empty()) {
-        size_t sep = utf8.find(k->separator, start);
-        std::string item = utf8.substr(start, sep == std::string::npos ? std::string::npos : sep - start);
+      for (std::string_view item : splitList(utf8, k->separator, EmptyItems::keep)) {
         hasEmpty = hasEmpty || item.empty();
-        items.push_back(item);
-        if (sep == std::string::npos) break;
-        start = sep + 1;
+        items.push_back(std::string(item));
       }
       if (hasEmpty) {
         out[name] = utf8;

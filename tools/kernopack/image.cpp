@@ -4,11 +4,6 @@
 
 namespace {
 
-// PE header and section table positions (the parser checked them already).
-constexpr size_t kPeOffsetField = 0x3c;
-constexpr size_t kFileHeaderSize = 24;  // signature + file header
-constexpr size_t kSectionHeaderSize = 40;
-
 std::string offsetText(uint64_t v) { return std::to_string(v); }
 
 }  // namespace
@@ -24,9 +19,6 @@ ImageEnd locateImageEnd(const uint8_t* head, size_t headSize, uint64_t fileSize)
     r.error = "not a PE file (" + pe.error + ")";
     return r;
   }
-  const uint8_t* nt = head + readLe32(head + kPeOffsetField);
-  uint16_t sections = readLe16(nt + 6);
-  const uint8_t* table = nt + kFileHeaderSize + readLe16(nt + 20);
   if (pe.imageEnd < pe.headerBytesNeeded) {
     r.error = "the last section's raw data ends at offset " + offsetText(pe.imageEnd) +
               ", inside the headers";
@@ -34,11 +26,10 @@ ImageEnd locateImageEnd(const uint8_t* head, size_t headSize, uint64_t fileSize)
   }
   // The launcher takes the last section header's raw data as the end of the
   // image; a block written there must not overwrite another section.
-  for (uint16_t i = 0; i + 1 < sections; ++i) {
-    const uint8_t* s = table + size_t(i) * kSectionHeaderSize;
-    uint32_t rawSize = readLe32(s + 16);
-    uint64_t end = uint64_t(readLe32(s + 20)) + rawSize;
-    if (rawSize != 0 && end > pe.imageEnd) {
+  for (size_t i = 0; i + 1 < pe.sections.size(); ++i) {
+    const PeSection& s = pe.sections[i];
+    uint64_t end = uint64_t(s.rawPointer) + s.rawSize;
+    if (s.rawSize != 0 && end > pe.imageEnd) {
       r.error = "section " + std::to_string(i + 1) + " ends at offset " + offsetText(end) +
                 ", after the last section's raw data (offset " + offsetText(pe.imageEnd) + ")";
       return r;

@@ -2,6 +2,7 @@
 
 #include "config/config_keys.h"
 #include "config/config_store.h"
+#include "config/value_list.h"
 #include "files/included_files.h"
 #include "image.h"
 
@@ -13,26 +14,20 @@ bool isSeparator(char c) { return c == '/' || c == '\\'; }
 // descrambles). False with `error` when `in` fails or ends early.
 bool copyScrambled(InputFile& in, uint64_t size, OutputFile& out, std::vector<uint8_t>& buffer,
                    std::string& error, bool& outputFailed) {
-  uint64_t done = 0;
-  outputFailed = false;
-  while (done < size) {
-    size_t want = size - done < buffer.size() ? size_t(size - done) : buffer.size();
-    size_t got = 0;
-    if (!readInputFile(in, buffer.data(), want, got, error)) return false;
-    if (got == 0) {
-      error = "ended after " + std::to_string(done) + " of " + std::to_string(size) + " bytes";
-      return false;
-    }
-    scrambleIncludedBytes(buffer.data(), got);
-    FileWrite w = writeOutputFile(out, buffer.data(), got);
-    if (!w.ok) {
-      error = w.error;
-      outputFailed = true;
-      return false;
-    }
-    done += got;
+  auto read = [&](uint8_t* data, size_t want, size_t& got) {
+    return readInputFile(in, data, want, got, error);
+  };
+  auto write = [&](const uint8_t* data, size_t count) {
+    FileWrite w = writeOutputFile(out, data, count);
+    if (!w.ok) error = w.error;
+    return w.ok;
+  };
+  CopyOutcome copy = copyIncludedBytes(size, buffer, true, read, write);
+  outputFailed = copy.end == CopyEnd::writeFailed;
+  if (copy.end == CopyEnd::inputEnded) {
+    error = "ended after " + std::to_string(copy.copied) + " of " + std::to_string(size) + " bytes";
   }
-  return true;
+  return copy.end == CopyEnd::done;
 }
 
 }  // namespace
@@ -157,13 +152,8 @@ IncludedLayout includedLayout(const ConfigTables& tables) {
   auto namesIt = tables.narrow.find(int32_t(ConfigKey::includedFileNames));
   std::string list = namesIt == tables.narrow.end() ? std::string() : namesIt->second;
   std::vector<std::string> names;
-  size_t start = 0;
-  while (!list.empty()) {
-    size_t sep = list.find(kIncludedFileNameSeparator, start);
-    names.push_back(list.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
-    if (sep == std::string::npos) break;
-    start = sep + 1;
-  }
+  for (std::string_view name : splitList(list, kIncludedFileNameSeparator, EmptyItems::keep))
+    names.emplace_back(name);
   if (names.size() != size_t(count)) {
     r.error = "key 2003 (\"includedFileNames\") names " + std::to_string(names.size()) +
               " files but key 2002 (\"includedFileCount\") counts " + std::to_string(count);

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "config/config_block.h"
+#include "files/included_files.h"
 #include "packer_io.h"
 
 // Bytes moved per read and write.
-inline constexpr size_t kIncludedCopyChunk = 1u << 20;
+inline constexpr size_t kIncludedCopyChunk = kIncludedCopyPiece;
 // The size field of an entry is a signed 32-bit number.
 inline constexpr uint64_t kMaxIncludedFileBytes = 0x7FFFFFFF;
 
