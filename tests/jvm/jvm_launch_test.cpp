@@ -357,7 +357,9 @@ TEST(JvmLaunch, OutputRotationLosesNothingAndKeepsOrder) {
     EXPECT_FALSE(fs::exists(base.string() + "." + std::to_string(c.keep + 1)));
     ++files;
     for (std::string& line : lines(readFile(base))) all.push_back(line);
-    if (!c.everythingKept) EXPECT_EQ(files, c.keep + 1);
+    if (!c.everythingKept) {
+      EXPECT_EQ(files, c.keep + 1);
+    }
 
     // Per writer, the numbers follow each other without a gap; with
     // everything kept they start at 0 and reach the end.

@@ -134,15 +134,18 @@ TEST(SystemProperties, TableOrderAndConditions) {
     std::vector<std::string> options;
   };
   const Case cases[] = {
-      {{'i', "c:\\app\\server.exe", false, "ignored", ""},
+      {{'i', "c:\\app\\server.exe", false, "ignored", "", ""},
        {"-Dkerno.isBrindle=true", "-Dkerno.moduleName=c:\\app\\server.exe", "-Dkerno.tempDir="}},
-      {{'e', "c:\\app\\server.exe", false, "", "c:\\tmp\\krn1.tmp_dir5"},
+      {{'e', "c:\\app\\server.exe", false, "", "c:\\tmp\\krn1.tmp_dir5", ""},
        {"-Dkerno.moduleName=c:\\app\\server.exe", "-Dkerno.tempDir=c:\\tmp\\krn1.tmp_dir5"}},
-      {{'e', "c:\\a b\\s.exe", true, "c:\\tmp\\krn_p42.tmp", ""},
+      {{'e', "c:\\a b\\s.exe", true, "c:\\tmp\\krn_p42.tmp", "", ""},
        {"-Dkerno.moduleName=c:\\a b\\s.exe", "-Dkerno.processCommFile=c:\\tmp\\krn_p42.tmp",
         "-Dkerno.tempDir="}},
-      {{0, "c:\\s.exe", true, "p", "t"},
+      {{0, "c:\\s.exe", true, "p", "t", ""},
        {"-Dkerno.moduleName=c:\\s.exe", "-Dkerno.processCommFile=p", "-Dkerno.tempDir=t"}},
+      // Output rotation (key 30007), last and only when set.
+      {{'e', "c:\\s.exe", false, "", "", "1048576,5"},
+       {"-Dkerno.moduleName=c:\\s.exe", "-Dkerno.tempDir=", "-Dkerno.outputRotation=1048576,5"}},
   };
   for (const Case& c : cases) EXPECT_EQ(systemPropertyOptions(c.in), c.options);
 }
