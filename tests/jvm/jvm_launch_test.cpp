@@ -362,7 +362,7 @@ TEST(JvmLaunch, OutputRotationLosesNothingAndKeepsOrder) {
     }
 
     // Per writer, the numbers follow each other without a gap; with
-    // everything kept they start at 0 and reach the end.
+    // everything kept they start at 0.
     std::vector<int> next(kThreads, -1);
     for (const std::string& line : all) {
       int writer = -1, number = -1, used = 0;
@@ -376,7 +376,13 @@ TEST(JvmLaunch, OutputRotationLosesNothingAndKeepsOrder) {
       }
       next[writer] = number + 1;
     }
-    for (int w = 0; w < kThreads; ++w) EXPECT_EQ(next[w], kLines) << "writer " << w;
+    // Every writer seen ends with its last line (with few files kept, a
+    // writer that finished early may have gone out of them entirely).
+    for (int w = 0; w < kThreads; ++w) {
+      if (c.everythingKept || next[w] >= 0) {
+        EXPECT_EQ(next[w], kLines) << "writer " << w;
+      }
+    }
     if (c.everythingKept) {
       EXPECT_EQ(all.size(), size_t(kThreads * kLines));
       EXPECT_GT(files, 10u);
