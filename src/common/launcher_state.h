@@ -1,7 +1,8 @@
 // The launcher's process-wide state, in one place. Start-up fills it on the
 // main thread before any other thread exists; Win32 callbacks (the service
 // main routine, the control handlers, the exit handler) reach it through
-// launcher(). Nothing here takes a lock: see docs/architecture.md.
+// launcher(). Nothing here takes a lock of its own (the service status is
+// written under the service runtime's lock): see docs/architecture.md.
 #pragma once
 
 #include <cstdint>
@@ -73,11 +74,13 @@ struct LaunchState {
 
 // The service runtime's status record and the hand-over from the control
 // handler to the service main routine. Written by ServiceMain, the control
-// handler and the exit handler, each reporting the whole record at once.
+// handler, the exit handler and the stop time-out's thread, each reporting
+// the whole record at once under the service runtime's one lock.
 struct ServiceState {
   ServiceStatusRecord record;
   void* statusHandle = nullptr;  // SERVICE_STATUS_HANDLE; none outside a service run
   void* stopEvent = nullptr;     // auto-reset event signalled by stop and shutdown
+  uint32_t stopTimeoutSeconds = 0;  // key 30006; 0: a stop waits for ever
 };
 
 struct LauncherState {

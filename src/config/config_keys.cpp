@@ -8,6 +8,7 @@ constexpr ValueType T = ValueType::text;
 constexpr ValueType I = ValueType::integer;
 constexpr ValueType L = ValueType::list;
 constexpr ValueType W = ValueType::wideText;
+constexpr ValueType S = ValueType::setting;
 
 // The shipped launcher's values, except the Java version bounds, which a new
 // service leaves open so that it accepts any Java.
@@ -63,6 +64,14 @@ const KeyInfo kKeys[] = {
     {10003, "installationDirectory", T, 0, "."},
     {10004, "pathPrefix", L, ';', ""},
     {10005, "useProcessCommFile", I, 0, "0"},
+    // No defaults: a block without them behaves, and installs, as before.
+    {30001, "serviceAccount", S, 0, nullptr},
+    {30002, "interactive", S, 0, nullptr},
+    {30003, "recovery", S, 0, nullptr},
+    {30004, "delayedAutoStart", S, 0, nullptr},
+    {30005, "preshutdownTimeoutSeconds", S, 0, nullptr},
+    {30006, "stopTimeoutSeconds", S, 0, nullptr},
+    {30007, "outputRotation", S, 0, nullptr},
     {20013, "wideErrorCaption", W, 0, nullptr},
     {20017, "serviceDescription", W, 0, ""},
 };

@@ -48,6 +48,15 @@ enum class ConfigKey : int32_t {
   installationDirectory = 10003,
   pathPrefix = 10004,
   useProcessCommFile = 10005,
+  // Production settings of the service (service/service_settings.h); no
+  // record means today's behaviour.
+  serviceAccount = 30001,
+  interactive = 30002,
+  recovery = 30003,
+  delayedAutoStart = 30004,
+  preshutdownTimeoutSeconds = 30005,
+  stopTimeoutSeconds = 30006,
+  outputRotation = 30007,
 };
 
 // Keys of the wide (UTF-16) section.
@@ -56,7 +65,10 @@ enum class WideKey : int32_t {
   serviceDescription = 20017,
 };
 
-enum class ValueType { text, integer, list, wideText };
+// `setting`: a narrow text with a form of its own, checked by
+// service/service_settings.h; the service description gives it as JSON
+// values of its own kind (booleans, numbers, objects).
+enum class ValueType { text, integer, list, wideText, setting };
 
 struct KeyInfo {
   int32_t number;

@@ -133,6 +133,8 @@ std::vector<std::string> systemPropertyOptions(const SystemPropertyInputs& in) {
   if (in.useProcessCommFile)
     options.push_back(property(kPropertyProcessCommFile, in.processCommFile));
   options.push_back(property(kPropertyTempDir, in.extractionDirectory));
+  if (!in.outputRotation.empty())
+    options.push_back(property(kPropertyOutputRotation, in.outputRotation));
   return options;
 }
 

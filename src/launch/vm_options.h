@@ -61,6 +61,8 @@ inline constexpr const char* kPropertyIsBrindle = "kerno.isBrindle";
 inline constexpr const char* kPropertyModuleName = "kerno.moduleName";
 inline constexpr const char* kPropertyProcessCommFile = "kerno.processCommFile";
 inline constexpr const char* kPropertyTempDir = "kerno.tempDir";
+// "maxBytes,keep": the Java side rotates the output files (key 30007).
+inline constexpr const char* kPropertyOutputRotation = "kerno.outputRotation";
 
 struct SystemPropertyInputs {
   LauncherFlavour flavour = LauncherFlavour::none;  // brindle adds kerno.isBrindle
@@ -68,11 +70,13 @@ struct SystemPropertyInputs {
   bool useProcessCommFile = false;  // key 10005 not 0
   std::string processCommFile;      // used only with useProcessCommFile
   std::string extractionDirectory;  // empty when nothing is included
+  std::string outputRotation;       // key 30007 when usable, else empty
 };
 
 // -Dkerno.isBrindle=true (brindle flavour only), -Dkerno.moduleName=...,
 // -Dkerno.processCommFile=... (when asked for), -Dkerno.tempDir=... (always,
-// also when empty), in this order; values as they are, without quotes.
+// also when empty), -Dkerno.outputRotation=... (when set), in this order;
+// values as they are, without quotes.
 std::vector<std::string> systemPropertyOptions(const SystemPropertyInputs& in);
 
 // --- Class path ---------------------------------------------------------------

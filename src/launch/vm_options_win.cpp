@@ -12,6 +12,7 @@
 #include "files/temp_files_win.h"
 #include "launch/variables_win.h"
 #include "launch/vm_options.h"
+#include "service/service_settings.h"
 
 namespace {
 
@@ -52,6 +53,10 @@ std::vector<std::string> buildSystemProperties() {
   in.useProcessCommFile = getConfigInt(ConfigKey::useProcessCommFile) != 0;
   if (in.useProcessCommFile) processCommFileName(in.processCommFile, GetCurrentProcessId());
   in.extractionDirectory = state.extraction.extractionDirectory;
+  // A damaged value was logged by the service runtime; it is left out here.
+  std::vector<DamagedSetting> damaged;
+  ServiceSettings settings = readServiceSettings(state.config, damaged);
+  if (settings.outputRotation) in.outputRotation = outputRotationText(*settings.outputRotation);
   return systemPropertyOptions(in);
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/code_page_win.h"
 #include "common/handles_win.h"
@@ -13,6 +14,7 @@
 #include "config/config_store.h"
 #include "files/paths_win.h"
 #include "service/dependency_list.h"
+#include "service/service_settings.h"
 
 namespace {
 
@@ -79,7 +81,64 @@ void setDescription(SC_HANDLE service) {
   change(service, SERVICE_CONFIG_DESCRIPTION, &record);
 }
 
+// One ChangeServiceConfig2W call; false with the system's error code.
+bool changeConfig(SC_HANDLE service, DWORD level, void* info, DWORD& error) {
+  ChangeServiceConfig2WFunction change = changeServiceConfig2W();
+  if (change == nullptr) {
+    error = ERROR_CALL_NOT_IMPLEMENTED;
+    return false;
+  }
+  if (change(service, level, info)) return true;
+  error = GetLastError();
+  return false;
+}
+
 }  // namespace
+
+std::vector<std::string> applyInstallSettings(SC_HANDLE service, const InstallPlan& plan) {
+  std::vector<std::string> refused;
+  auto refuse = [&refused](const char* setting, DWORD error) {
+    refused.push_back("Setting '" + std::string(setting) + "' was refused by the system (error " +
+                      std::to_string(error) + "); the service is installed without it.");
+  };
+  DWORD error = 0;
+  if (plan.failureActions) {
+    std::vector<SC_ACTION> actions;
+    for (const FailureAction& a : plan.failureActions->actions) {
+      SC_ACTION action{};
+      action.Type = static_cast<SC_ACTION_TYPE>(a.type);
+      action.Delay = a.delayMilliseconds;
+      actions.push_back(action);
+    }
+    SERVICE_FAILURE_ACTIONSW info{};
+    info.dwResetPeriod = plan.failureActions->resetPeriodSeconds;
+    info.cActions = static_cast<DWORD>(actions.size());
+    info.lpsaActions = actions.data();
+    if (!changeConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS, &info, error)) {
+      refuse("recovery", error);
+    } else {
+      // A launch that fails reports stopped with exit code 1 and does not
+      // crash: without the flag the system would not count it.
+      SERVICE_FAILURE_ACTIONS_FLAG flag{};
+      flag.fFailureActionsOnNonCrashFailures = TRUE;
+      if (!changeConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag, error))
+        refuse("recovery (failure-actions flag)", error);
+    }
+  }
+  if (plan.delayedAutoStart) {
+    SERVICE_DELAYED_AUTO_START_INFO info{};
+    info.fDelayedAutostart = TRUE;
+    if (!changeConfig(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &info, error))
+      refuse("delayedAutoStart", error);
+  }
+  if (plan.preshutdownTimeoutMilliseconds) {
+    SERVICE_PRESHUTDOWN_INFO info{};
+    info.dwPreshutdownTimeout = *plan.preshutdownTimeoutMilliseconds;
+    if (!changeConfig(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &info, error))
+      refuse("preshutdownTimeoutSeconds", error);
+  }
+  return refused;
+}
 
 bool waitForServiceStopped(SC_HANDLE service) {
   SERVICE_STATUS status{};
@@ -161,6 +220,10 @@ int cmdInstall(DWORD startType) {
     say("Could not open SCManager.\n");
     return 1;
   }
+  std::vector<DamagedSetting> damaged;
+  ServiceSettings settings = readServiceSettings(launcher().config, damaged);
+  for (const DamagedSetting& d : damaged) say("%s.\n", damagedSettingLine(d).c_str());
+  InstallPlan plan = planServiceInstall(settings, launcher().serviceName, startType == SERVICE_AUTO_START);
   std::string binaryPath = serviceBinaryPath(getExecutablePath());
   std::optional<std::string> dependencies =
       buildDependencyList(getConfigString(ConfigKey::serviceDependencies));
@@ -170,16 +233,19 @@ int cmdInstall(DWORD startType) {
   std::wstring name = widen(launcher().serviceName);
   std::wstring path = widen(binaryPath);
   std::wstring dependencyList = dependencies ? widenList(*dependencies) : std::wstring();
+  // No password, ever: the accounts a plan names need none.
+  std::wstring account = widen(plan.accountName);
   UniqueServiceHandle service(
-      CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                     SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, startType,
-                     SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
-                     dependencies ? dependencyList.c_str() : nullptr, nullptr, nullptr));
+      CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, plan.serviceType,
+                     startType, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
+                     dependencies ? dependencyList.c_str() : nullptr,
+                     plan.accountName.empty() ? nullptr : account.c_str(), nullptr));
   if (!service) {
     say("Could not create service.\n");
     return 1;
   }
   setDescription(service.get());
+  for (const std::string& line : applyInstallSettings(service.get(), plan)) say("%s\n", line.c_str());
   say("Installed service '%s'.\n", serviceName());
   return 0;
 }

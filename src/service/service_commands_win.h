@@ -6,6 +6,11 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+#include "service/service_settings.h"
+
 // Installs the service for `startType` (SERVICE_AUTO_START or
 // SERVICE_DEMAND_START), replacing a service of the same name: that one is
 // stopped and removed first.
@@ -27,3 +32,9 @@ int cmdStart();
 // it reports, counted from its last checkpoint change. True iff the service
 // then reports stopped; false also when its status cannot be queried.
 [[nodiscard]] bool waitForServiceStopped(SC_HANDLE service);
+
+// Hands the installed service the plan's failure actions (with the
+// failure-actions flag), delayed automatic start and pre-shutdown time-out
+// through ChangeServiceConfig2W. Returns one line for each setting the
+// system refused, naming it and the error; the service stays installed.
+std::vector<std::string> applyInstallSettings(SC_HANDLE service, const InstallPlan& plan);

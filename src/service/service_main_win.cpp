@@ -12,15 +12,26 @@
 #include "files/extraction_win.h"
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
+#include "launch/vm_options_win.h"
+#include "service/service_settings.h"
 #include "service/service_status.h"
+#include "service/stop_timeout_win.h"
 
 namespace {
+
+// Held while the record changes and is reported: the stop time-out's thread
+// reports progress while the exit path or a control reports too.
+SRWLOCK gStatusLock = SRWLOCK_INIT;
+
+void reportStopProgress();
+void reportStopTimedOut();
 
 // The one writer of the service status: applies an event to the record and
 // does what the transition asks for, in the order the controls need it
 // (files handed over, the whole record reported, then the stop signalled).
 void applyEvent(ServiceEvent event, DWORD control = 0) {
   ServiceState& service = launcher().service;
+  AcquireSRWLockExclusive(&gStatusLock);
   ServiceTransition t = applyServiceEvent(service.record, event, control);
   if (t.cleanupFiles) cleanupExtractedFiles();
   service.record = t.record;
@@ -35,8 +46,17 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
     status.dwWaitHint = t.record.waitHint;
     SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(service.statusHandle), &status);
   }
-  if (t.signalStop && service.stopEvent) SetEvent(service.stopEvent);
+  ReleaseSRWLockExclusive(&gStatusLock);
+  if (t.signalStop) {
+    // Counted from the stop request, so that a main that never returns
+    // cannot hold the stop either.
+    armStopTimeout(service.stopTimeoutSeconds, StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
+    if (service.stopEvent) SetEvent(service.stopEvent);
+  }
 }
+
+void reportStopProgress() { applyEvent(ServiceEvent::stopProgress); }
+void reportStopTimedOut() { applyEvent(ServiceEvent::stopTimedOut); }
 
 void WINAPI serviceControlHandler(DWORD control) { applyEvent(ServiceEvent::control, control); }
 
@@ -56,7 +76,12 @@ void reportServiceFailed() { applyEvent(ServiceEvent::fatalExit); }
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   ServiceState& service = launcher().service;
+  std::vector<DamagedSetting> damaged;
+  ServiceSettings settings = readServiceSettings(launcher().config, damaged);
+  for (const DamagedSetting& d : damaged) logError("%s", damagedSettingLine(d).c_str());
+  service.stopTimeoutSeconds = settings.stopTimeoutSeconds.value_or(0);
   service.record = ServiceStatusRecord{};
+  service.record.controlsAccepted = acceptedControls(settings.preshutdownTimeoutSeconds.has_value());
   service.statusHandle =
       RegisterServiceCtrlHandlerA(launcher().serviceName.c_str(), serviceControlHandler);
   if (!service.statusHandle) return;
@@ -82,8 +107,10 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
 
   WaitForSingleObject(service.stopEvent, INFINITE);
   // The VM normally ends the process inside this call, through the standard
-  // exit path and so reportServiceStopped.
-  requestVmExit();
+  // exit path and so reportServiceStopped; with a stop time-out, the time-out
+  // ends it when that path hangs.
+  requestStopWithTimeout(service.stopTimeoutSeconds,
+                         StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
   applyEvent(ServiceEvent::vmExitReturned);
   std::_Exit(0);
 }

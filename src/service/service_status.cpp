@@ -8,6 +8,7 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
   switch (event) {
     case ServiceEvent::started:
       r = ServiceStatusRecord{};
+      r.controlsAccepted = current.controlsAccepted;
       t.report = true;
       break;
     case ServiceEvent::launchFailed:
@@ -24,10 +25,12 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
       t.report = true;
       break;
     case ServiceEvent::control:
-      // Every control re-reports the record; stop and shutdown also start
-      // the stop, and only shutdown counts a checkpoint.
+      // Every control re-reports the record; stop, shutdown and pre-shutdown
+      // (accepted only when configured) also start the stop, and only
+      // shutdown counts a checkpoint.
       t.report = true;
-      if (controlCode == svc::kControlStop || controlCode == svc::kControlShutdown) {
+      if (controlCode == svc::kControlStop || controlCode == svc::kControlShutdown ||
+          controlCode == svc::kControlPreshutdown) {
         r.currentState = svc::kStopPending;
         if (controlCode == svc::kControlShutdown) ++r.checkPoint;
         t.signalStop = true;
@@ -47,6 +50,21 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
       if (r.currentState != svc::kStopped) {
         r.currentState = svc::kStopped;
         r.win32ExitCode = svc::kExitIncorrectFunction;
+        t.report = true;
+      }
+      break;
+    case ServiceEvent::stopProgress:
+      if (r.currentState == svc::kStopPending) {
+        ++r.checkPoint;
+        t.report = true;
+      }
+      break;
+    case ServiceEvent::stopTimedOut:
+      // The exit path may have reported the stop already while something
+      // still holds the process; that report stands.
+      if (r.currentState != svc::kStopped) {
+        r.currentState = svc::kStopped;
+        r.win32ExitCode = svc::kExitStopTimedOut;
         t.report = true;
       }
       break;

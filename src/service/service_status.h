@@ -13,11 +13,25 @@ inline constexpr uint32_t kStopped = 1;
 inline constexpr uint32_t kStopPending = 3;
 inline constexpr uint32_t kRunning = 4;
 inline constexpr uint32_t kAcceptStopAndShutdown = 5;
+inline constexpr uint32_t kAcceptPreshutdown = 0x100;
 inline constexpr uint32_t kControlStop = 1;
 inline constexpr uint32_t kControlShutdown = 5;
+inline constexpr uint32_t kControlPreshutdown = 0x0F;
 inline constexpr uint32_t kWaitHintMs = 50000;
 inline constexpr uint32_t kExitIncorrectFunction = 1;
+// ERROR_TIMEOUT: the stop time-out ended the process, as the Win32 exit code
+// reported and as the process exit code.
+inline constexpr uint32_t kExitStopTimedOut = 1460;
+// How often a stop with a time-out reports progress (a rising checkpoint),
+// well inside the wait hint.
+inline constexpr uint32_t kStopProgressIntervalMs = 1000;
 }  // namespace svc
+
+// The controls the service accepts: stop and shutdown, and pre-shutdown when
+// a pre-shutdown time-out is configured (handled like a stop).
+inline constexpr uint32_t acceptedControls(bool preshutdown) {
+  return svc::kAcceptStopAndShutdown | (preshutdown ? svc::kAcceptPreshutdown : 0);
+}
 
 struct ServiceStatusRecord {
   uint32_t serviceType = svc::kWin32;
@@ -30,13 +44,17 @@ struct ServiceStatusRecord {
 };
 
 enum class ServiceEvent {
-  started,          // ServiceMain begins: reported running at once
+  started,          // ServiceMain begins: reported running at once; the
+                    // controls accepted stay what ServiceMain set before
   launchFailed,     // no usable Java runtime, or the VM launch failed
   launchSucceeded,  // the Java side's main returned: reported running again
   control,          // a control code from the service control manager
   processExit,      // the standard exit path (exit handler)
   vmExitReturned,   // the Java exit method came back: stopped, then _exit
   fatalExit,        // the fatal-error path ends the process: stopped, code 1
+  stopProgress,     // a stop with a time-out still runs: the checkpoint rises
+  stopTimedOut,     // its time is up: stopped with kExitStopTimedOut, then the
+                    // process ends (whatever the record said)
 };
 
 struct ServiceTransition {

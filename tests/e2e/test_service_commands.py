@@ -158,6 +158,60 @@ class Install(ServiceTest):
         self.assertNotIn("DependOnService", values)
         self.assertNotIn("Description", values)
 
+    def test_production_settings_land_in_the_registration(self):
+        # Each setting is what the registry shows afterwards, or named in one
+        # line with the system's error; the install succeeds either way (Wine
+        # refuses the failure-actions flag and delayed start with error 124,
+        # and keeps no failure actions; docs/operations.md).
+        refusal = re.compile(r"Setting '(.+)' was refused by the system \(error (\d+)\); "
+                             r"the service is installed without it\.")
+        cases = [
+            ({"serviceAccount": "LocalService", "interactive": False,
+              "recovery": {"restartDelaySeconds": 5, "maxRestarts": 2, "resetPeriodHours": 1},
+              "delayedAutoStart": True, "preshutdownTimeoutSeconds": 120},
+             "/install-auto", "NT AUTHORITY\\LocalService", "0x10"),
+            ({"serviceAccount": "virtual"}, "/install", "NT SERVICE\\{name}", "0x10"),
+            ({"serviceAccount": "CORP\\web$"}, "/install", "CORP\\web$", "0x10"),
+            ({"interactive": False}, "/install", "LocalSystem", "0x10"),
+        ]
+        for keys, word, account, kind in cases:
+            with self.subTest(keys=keys):
+                name = self.unique_name("Prod")
+                self.forget(name)
+                r = self.run_exe(self.pack_service(name, **keys), word)
+                self.assertEqual((r.rc, r.err), (0, ""), r)
+                lines = r.out.splitlines()
+                self.assertEqual(lines[-1], f"Installed service '{name}'.", r)
+                refused = {}
+                for line in lines[:-1]:
+                    m = refusal.fullmatch(line)
+                    self.assertTrue(m, line)
+                    refused[m.group(1)] = int(m.group(2))
+                values = self.registration(name)
+                self.assertEqual(values["ObjectName"], ("REG_SZ", account.format(name=name)))
+                self.assertEqual(values["Type"], ("REG_DWORD", kind))
+                if "preshutdownTimeoutSeconds" in keys:
+                    self.assertNotIn("preshutdownTimeoutSeconds", refused)
+                    self.assertEqual(values["PreshutdownTimeout"], ("REG_DWORD", "0x1d4c0"))
+                    self.assertEqual(values.get("DelayedAutostart") == ("REG_DWORD", "0x1"),
+                                     "delayedAutoStart" not in refused, (values, refused))
+                    flag = "recovery (failure-actions flag)"
+                    self.assertEqual(values.get("FailureActionsOnNonCrashFailures") == ("REG_DWORD", "0x1"),
+                                     flag not in refused, (values, refused))
+                    self.assertTrue(set(refused) <= {"delayedAutoStart", flag}, refused)
+                    if "FailureActions" in values:
+                        # reset period 3600 s, 3 actions: restart after 5 s twice, then none.
+                        data = bytes.fromhex(values["FailureActions"][1])
+                        self.assertEqual(data[:4], (3600).to_bytes(4, "little"))
+                        self.assertEqual(data[12:16], (3).to_bytes(4, "little"))
+                        self.assertEqual(data[20:], bytes.fromhex("01000000881300000100000088130000"
+                                                                  "0000000000000000"))
+                else:
+                    # (Wine writes its default PreshutdownTimeout for every service.)
+                    self.assertEqual(refused, {})
+                    self.assertNotIn("FailureActions", values)
+                    self.assertNotIn("DelayedAutostart", values)
+
     def test_installing_again_replaces_the_registration(self):
         name = self.unique_name("Again")
         self.forget(name)

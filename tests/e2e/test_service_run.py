@@ -18,6 +18,7 @@ import re
 import shutil
 import struct
 import subprocess
+import time
 import unittest
 from pathlib import Path
 
@@ -481,6 +482,62 @@ class Stop(ServiceRunTest):
             ["ExceptionOccurred", "->", "null"],
             ["DestroyJavaVM", "->", "0"],
         ])
+
+
+class StopTimeOut(ServiceRunTest):
+    STOP_TIMEOUT = 3
+    # What /stop needs besides the service's own time: starting the command
+    # under Wine (0.5 s through the 32-bit route) and its 500 ms polling.
+    COMMAND_ALLOWANCE = 2.0
+    ERROR_TIMEOUT = 1460
+
+    def checkpoint(self):
+        _, out = SESSION.wine("sc", "query", self.name, check=False)
+        m = re.search(r"CHECKPOINT\s*:\s*(?:0x)?([0-9a-fA-F]+)", out)
+        return int(m.group(1), 16) if m else None
+
+    def test_a_stop_whose_exit_never_ends_ends_within_the_stop_time_out(self):
+        # A shutdown hook that never returns: System.exit hangs.
+        self.runtime("main=return", "exit=hang")
+        exe = self.service(stopTimeoutSeconds=self.STOP_TIMEOUT)
+        self.install(exe)
+        self.start()
+        self.wait_launched()
+
+        began = time.monotonic()
+        stop = subprocess.Popen(harness.WINE + [str(exe), "/stop"], cwd=self.dir,
+                                env=SESSION.env(), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        checkpoints = []
+        try:
+            # Stop pending with a rising checkpoint while the exit hangs.
+            while stop.poll() is None and time.monotonic() - began < STATE_TIMEOUT:
+                status = self.status()
+                if status and status[0] == STOP_PENDING:
+                    checkpoints.append(self.checkpoint())
+                time.sleep(0.2)
+            out, _ = stop.communicate(timeout=STATE_TIMEOUT)
+        finally:
+            if stop.poll() is None:
+                stop.kill()
+        elapsed = time.monotonic() - began
+        print(f"\n{ARCH}: stop with a {self.STOP_TIMEOUT} s time-out ended after {elapsed:.2f} s "
+              f"(checkpoints seen: {checkpoints})")
+        self.assertEqual((stop.returncode, out.decode(harness.ENCODING).replace("\r\n", "\n")),
+                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
+        self.assertEqual(self.status(), (STOPPED, self.ERROR_TIMEOUT))
+        self.assertLess(elapsed, self.STOP_TIMEOUT + 1 + self.COMMAND_ALLOWANCE)
+        seen = [c for c in checkpoints if c is not None]
+        self.assertEqual(seen, sorted(seen))
+        self.assertGreaterEqual(max(seen, default=0), 1, checkpoints)
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertEqual(calls[-2:], [
+            ["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"],
+            ["step", "hang"]])
+        log = self.log()
+        self.assertIn(f"ERROR: the stop did not end within the stop time-out of "
+                      f"{self.STOP_TIMEOUT} seconds: ending the process", log)
 
 
 class Exports(unittest.TestCase):

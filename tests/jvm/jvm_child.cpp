@@ -7,7 +7,8 @@
 //   kerno_jvm_child --libjvm PATH --class-path CP [--flavour e|i]
 //       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
 //       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
-//       [--exit-marker FILE] [--await 0|1] -- LAUNCH-ARGUMENTS...
+//       [--exit-marker FILE] [--await 0|1] [--output-rotation MAXBYTES,KEEP]
+//       -- LAUNCH-ARGUMENTS...
 //
 // Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
 // as "MESSAGE: <key> <value>" and "FATAL: <key> <value>". Exit codes: the
@@ -116,6 +117,7 @@ VmLaunchHooks makeHooks() {
     SystemPropertyInputs in;
     in.flavour = parseLauncherFlavour(option("--flavour", "e"));
     in.executablePath = "/opt/kerno/kernotest.exe";
+    in.outputRotation = option("--output-rotation");
     return systemPropertyOptions(in);
   };
   hooks.vmOptions =

@@ -311,3 +311,81 @@ TEST(JvmLaunch, ExitRequestEndsTheProcessThroughTheNormalExitPath) {
   EXPECT_NE(readFile(dir / "report").find("shutdown hook ran\n"), std::string::npos);
   EXPECT_FALSE(contains(outcome.log, "INFO: requestVmExit returned")) << describe(outcome);
 }
+
+// Size-based rotation of the output files: writers on several threads, both
+// streams into one file. Nothing is lost across the rotations, every line
+// stays whole, each writer's lines keep their order, and the oldest files
+// beyond `keep` go.
+TEST(JvmLaunch, OutputRotationLosesNothingAndKeepsOrder) {
+  struct Case {
+    const char* rotation;
+    size_t maxBytes;
+    size_t keep;
+    bool everythingKept;
+  };
+  const Case cases[] = {{"8192,99", 8192, 99, true}, {"8192,2", 8192, 2, false}};
+  const int kThreads = 4, kLines = 1500;
+  for (const Case& c : cases) {
+    fs::path dir = workDir();
+    fs::path base = dir / "logs" / "service-output.log";
+    Outcome outcome = runChild(
+        dir,
+        {"--class-path", bothJars(), "--main-class", "com.kerno.testapp.RotationApp", "--vm-parameters",
+         baseParameters(dir) + " -Dkerno.test.threads=" + std::to_string(kThreads) +
+             " -Dkerno.test.lines=" + std::to_string(kLines),
+         "--stdout", base.string(), "--stderr", base.string(), "--output-rotation", c.rotation,
+         "--await", "1"},
+        {"KernoTest"});
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    EXPECT_TRUE(contains(outcome.log, std::string("INFO: vmoption 2: -Dkerno.outputRotation=") + c.rotation))
+        << describe(outcome);
+
+    // Oldest first: .keep ... .1, then the current file.
+    std::vector<std::string> all;
+    size_t files = 0;
+    for (size_t n = c.keep + 1; n >= 1; --n) {
+      fs::path file = n == c.keep + 1 ? fs::path() : fs::path(base.string() + "." + std::to_string(n));
+      if (file.empty() || !fs::exists(file)) continue;
+      ++files;
+      std::string text = readFile(file);
+      // A rotated file is full, and it ends at a line end.
+      EXPECT_GE(text.size(), c.maxBytes) << file;
+      EXPECT_LT(text.size(), c.maxBytes + 100) << file;
+      EXPECT_EQ(text.back(), '\n') << file;
+      for (std::string& line : lines(text)) all.push_back(line);
+    }
+    EXPECT_FALSE(fs::exists(base.string() + "." + std::to_string(c.keep + 1)));
+    ++files;
+    for (std::string& line : lines(readFile(base))) all.push_back(line);
+    if (!c.everythingKept) {
+      EXPECT_EQ(files, c.keep + 1);
+    }
+
+    // Per writer, the numbers follow each other without a gap; with
+    // everything kept they start at 0.
+    std::vector<int> next(kThreads, -1);
+    for (const std::string& line : all) {
+      int writer = -1, number = -1, used = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "w%d %d %n", &writer, &number, &used), 2) << line;
+      ASSERT_TRUE(writer >= 0 && writer < kThreads) << line;
+      EXPECT_EQ(line.size() - size_t(used), size_t((number * 7 + writer) % 50)) << line;
+      if (next[writer] >= 0) {
+        EXPECT_EQ(number, next[writer]) << line;
+      } else if (c.everythingKept) {
+        EXPECT_EQ(number, 0) << line;
+      }
+      next[writer] = number + 1;
+    }
+    // Every writer seen ends with its last line (with few files kept, a
+    // writer that finished early may have gone out of them entirely).
+    for (int w = 0; w < kThreads; ++w) {
+      if (c.everythingKept || next[w] >= 0) {
+        EXPECT_EQ(next[w], kLines) << "writer " << w;
+      }
+    }
+    if (c.everythingKept) {
+      EXPECT_EQ(all.size(), size_t(kThreads * kLines));
+      EXPECT_GT(files, 10u);
+    }
+  }
+}

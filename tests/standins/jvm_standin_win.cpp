@@ -20,7 +20,8 @@
 // STEPS are separated by ";": "sleep MS", "wait FILE" (until FILE exists
 // beside the library, at most two minutes), "throw CLASS", "exit [N]" (the
 // process ends through exit(), as HotSpot's System.exit does), "return
-// [true|false]". The first exit, throw or return ends the method.
+// [true|false]", "hang" (never returns: a shutdown hook that never ends). The
+// first exit, throw or return ends the method.
 #include <windows.h>
 
 #include <jni.h>
@@ -164,7 +165,7 @@ std::string quotedName(const std::string& text) { return quotedName(text.c_str()
 
 // -- settings -----------------------------------------------------------------
 
-enum class StepKind { sleep, wait, throwing, exiting, returning };
+enum class StepKind { sleep, wait, throwing, exiting, returning, hanging };
 
 struct Step {
   StepKind kind;
@@ -207,6 +208,9 @@ bool parseSteps(const std::string& text, std::vector<Step>& steps) {
       } else if (word == "sleep") {
         return false;
       }
+    } else if (word == "hang") {
+      s.kind = StepKind::hanging;
+      if (s.hasValue) return false;
     } else if (word == "wait") {
       s.kind = StepKind::wait;
       if (argument.empty() || argument.find_first_of("\\/:") != std::string::npos) return false;
@@ -393,6 +397,9 @@ bool perform(const std::vector<Step>& steps, long exitStatus) {
         }
         break;
       }
+      case StepKind::hanging:
+        record("step hang");
+        for (;;) Sleep(INFINITE);
       case StepKind::throwing:
         record("step throw " + quotedName(step.text));
         throwNew(step.text, u"thrown by the stand-in");

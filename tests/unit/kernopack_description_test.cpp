@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <map>
 #include <optional>
 
 #include "config/config_keys.h"
@@ -274,6 +275,80 @@ TEST(KernopackDescribe, ItsOutputParsesBackToTheSameTables) {
   std::map<int32_t, std::u16string> w(d.records.wide.begin(), d.records.wide.end());
   EXPECT_EQ(n, t.narrow);
   EXPECT_EQ(w, t.wide);
+}
+
+// --- Production settings ----------------------------------------------------
+
+TEST(KernopackSettings, StoredFormsAndDumpGiveTheSameDescriptionBack) {
+  const char* json = R"({"serviceName": "Svc", "serviceAccount": "corp\\web$", "interactive": false,
+      "recovery": {"restartDelaySeconds": 60, "maxRestarts": 3, "resetPeriodHours": 24},
+      "delayedAutoStart": true, "preshutdownTimeoutSeconds": 120, "stopTimeoutSeconds": 0,
+      "outputRotation": {"maxBytes": 10485760, "keep": 5}})";
+  Description d = parse(json);
+  ASSERT_TRUE(d.ok) << d.error;
+  std::map<int32_t, std::string> expected = {{30001, "corp\\web$"}, {30002, "0"},
+                                             {30003, "60,3,24"},    {30004, "1"},
+                                             {30005, "120"},        {30006, "0"},
+                                             {30007, "10485760,5"}};
+  for (const auto& [key, stored] : expected) EXPECT_EQ(narrow(d, key), std::optional<std::string>(stored)) << key;
+  // Keywords are stored in one spelling.
+  EXPECT_EQ(narrow(parse(R"({"serviceAccount": "networkSERVICE"})"), 30001),
+            std::optional<std::string>("NetworkService"));
+
+  ConfigTables t;
+  t.narrow.insert(d.records.narrow.begin(), d.records.narrow.end());
+  DescriptionText text = describeConfiguration(t, LauncherArch::unspecified, 1252);
+  ASSERT_TRUE(text.ok) << text.error;
+  nlohmann::json shown = nlohmann::json::parse(text.json);
+  nlohmann::json given = nlohmann::json::parse(json);
+  for (const char* name : {"serviceAccount", "interactive", "recovery", "delayedAutoStart",
+                           "preshutdownTimeoutSeconds", "stopTimeoutSeconds", "outputRotation"}) {
+    EXPECT_EQ(shown[name], given[name]) << name;
+  }
+  // A damaged stored value is shown as its text, which build refuses.
+  t.narrow[30003] = "60,3";
+  text = describeConfiguration(t, LauncherArch::unspecified, 1252);
+  ASSERT_TRUE(text.ok) << text.error;
+  EXPECT_EQ(nlohmann::json::parse(text.json)["recovery"], "60,3");
+  EXPECT_FALSE(parseDescription(text.json, 1252).ok);
+}
+
+TEST(KernopackSettings, BadSettingsAreRefusedNamingTheField) {
+  struct Case {
+    const char* json;
+    const char* message;
+  } cases[] = {
+      {R"({"serviceAccount": "CORP\\web"})", "field \"serviceAccount\": \"CORP\\web\" is not an account"},
+      {R"({"serviceAccount": "admin"})", "field \"serviceAccount\""},
+      {R"({"serviceAccount": 1})", "field \"serviceAccount\": expected a string"},
+      {R"({"interactive": 1})", "field \"interactive\": expected true, false or null"},
+      {R"({"serviceAccount": "LocalService", "interactive": true})",
+       "field \"interactive\": true works only with the account \"LocalSystem\""},
+      {R"({"recovery": {"restartDelaySeconds": -5, "maxRestarts": 3, "resetPeriodHours": 24}})",
+       "field \"recovery\".\"restartDelaySeconds\": -5 is negative"},
+      {R"({"recovery": {"restartDelaySeconds": 5, "resetPeriodHours": 24}})",
+       "field \"recovery\".\"maxRestarts\": missing"},
+      {R"({"recovery": {"restartDelaySeconds": 5, "maxRestarts": 0, "resetPeriodHours": 24}})",
+       "field \"recovery\".\"maxRestarts\": 0 is outside 1..100"},
+      {R"({"recovery": {"restartDelaySeconds": 5, "maxRestarts": 1, "resetPeriodHours": 24, "x": 1}})",
+       "field \"recovery\".\"x\": unknown member"},
+      {R"({"recovery": "60,3,24"})", "field \"recovery\": expected an object"},
+      {R"({"stopTimeoutSeconds": -1})", "field \"stopTimeoutSeconds\": -1 is negative"},
+      {R"({"stopTimeoutSeconds": 1.5})", "field \"stopTimeoutSeconds\": expected an integer"},
+      {R"({"preshutdownTimeoutSeconds": 0})", "field \"preshutdownTimeoutSeconds\": 0 is outside 1..3600"},
+      {R"({"outputRotation": {"maxBytes": 100, "keep": 2}})", "field \"outputRotation\".\"maxBytes\": 100 is outside"},
+      {R"({"outputRotation": {"maxBytes": 4096, "keep": -1}})", "field \"outputRotation\".\"keep\": -1 is negative"},
+      // A password, wherever it stands, however it is spelt.
+      {R"({"servicePassword": "x"})", "field \"servicePassword\": a password is never stored"},
+      {R"({"recovery": {"PASSWORD": 1}})", "field \"recovery\".\"PASSWORD\": a password is never stored"},
+      {R"({"records": {"108": "a"}, "x": [{"accountPasswordHash": "h"}]})",
+       "field \"x\"[0].\"accountPasswordHash\": a password"},
+  };
+  for (const Case& c : cases) {
+    Description d = parse(c.json);
+    EXPECT_FALSE(d.ok) << c.json;
+    EXPECT_NE(d.error.find(c.message), std::string::npos) << c.json << "\n  error: " << d.error;
+  }
 }
 
 }  // namespace

@@ -137,15 +137,18 @@ TEST(SystemProperties, TableOrderAndConditions) {
     std::vector<std::string> options;
   };
   const Case cases[] = {
-      {{kBrindle, "c:\\app\\server.exe", false, "ignored", ""},
+      {{kBrindle, "c:\\app\\server.exe", false, "ignored", "", ""},
        {"-Dkerno.isBrindle=true", "-Dkerno.moduleName=c:\\app\\server.exe", "-Dkerno.tempDir="}},
-      {{kKerno, "c:\\app\\server.exe", false, "", "c:\\tmp\\krn1.tmp_dir5"},
+      {{kKerno, "c:\\app\\server.exe", false, "", "c:\\tmp\\krn1.tmp_dir5", ""},
        {"-Dkerno.moduleName=c:\\app\\server.exe", "-Dkerno.tempDir=c:\\tmp\\krn1.tmp_dir5"}},
-      {{kKerno, "c:\\a b\\s.exe", true, "c:\\tmp\\krn_p42.tmp", ""},
+      {{kKerno, "c:\\a b\\s.exe", true, "c:\\tmp\\krn_p42.tmp", "", ""},
        {"-Dkerno.moduleName=c:\\a b\\s.exe", "-Dkerno.processCommFile=c:\\tmp\\krn_p42.tmp",
         "-Dkerno.tempDir="}},
-      {{LauncherFlavour::none, "c:\\s.exe", true, "p", "t"},
+      {{LauncherFlavour::none, "c:\\s.exe", true, "p", "t", ""},
        {"-Dkerno.moduleName=c:\\s.exe", "-Dkerno.processCommFile=p", "-Dkerno.tempDir=t"}},
+      // Output rotation (key 30007), last and only when set.
+      {{kKerno, "c:\\s.exe", false, "", "", "1048576,5"},
+       {"-Dkerno.moduleName=c:\\s.exe", "-Dkerno.tempDir=", "-Dkerno.outputRotation=1048576,5"}},
   };
   for (const Case& c : cases) EXPECT_EQ(systemPropertyOptions(c.in), c.options);
 }

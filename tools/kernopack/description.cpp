@@ -13,6 +13,7 @@
 #include "config/config_store.h"
 #include "config/value_list.h"
 #include "files/included_files.h"
+#include "service/service_settings.h"
 
 namespace {
 
@@ -193,10 +194,100 @@ struct Builder {
     return true;
   }
 
+  // A whole number from `min` to `max`, by the setting's own rule.
+  bool settingNumber(const std::string& where, const Json& v, uint64_t min, uint64_t max,
+                     uint64_t& out) {
+    if (!v.is_number_integer()) return fail(where, "expected an integer, got " + kindOf(v));
+    if (!v.is_number_unsigned() && v.get<int64_t>() < 0)
+      return fail(where, v.dump() + " is negative; give " + std::to_string(min) + ".." +
+                             std::to_string(max));
+    std::string why;
+    if (!parseBoundedNumber(std::to_string(v.get<uint64_t>()), min, max, out, why))
+      return fail(where, why);
+    return true;
+  }
+
+  // The members of an object setting, each required once, no others.
+  bool settingObject(const std::string& where, const Json& v,
+                     const std::vector<std::pair<const char*, std::pair<uint64_t, uint64_t>>>& members,
+                     std::vector<uint64_t>& values) {
+    if (!v.is_object()) return fail(where, "expected an object or null, got " + kindOf(v));
+    for (const auto& item : v.items()) {
+      bool known = false;
+      for (const auto& m : members) known = known || item.key() == m.first;
+      if (!known) {
+        std::string names;
+        for (const auto& m : members) names += (names.empty() ? "\"" : ", \"") + std::string(m.first) + "\"";
+        return fail(where + ".\"" + item.key() + "\"", "unknown member; the members are " + names);
+      }
+    }
+    for (const auto& m : members) {
+      std::string memberWhere = where + ".\"" + m.first + "\"";
+      auto it = v.find(m.first);
+      if (it == v.end()) return fail(memberWhere, "missing");
+      uint64_t n = 0;
+      if (!settingNumber(memberWhere, *it, m.second.first, m.second.second, n)) return false;
+      values.push_back(n);
+    }
+    return true;
+  }
+
+  bool setSetting(const KeyInfo& k, const std::string& where, const Json& v) {
+    std::string& out = narrow[k.number];
+    std::string why;
+    switch (ConfigKey(k.number)) {
+      case ConfigKey::serviceAccount: {
+        if (!v.is_string()) return fail(where, "expected a string or null, got " + kindOf(v));
+        ServiceAccount account;
+        if (!parseServiceAccount(v.get_ref<const std::string&>(), account, why)) return fail(where, why);
+        out = serviceAccountText(account);
+        return true;
+      }
+      case ConfigKey::interactive:
+      case ConfigKey::delayedAutoStart:
+        if (!v.is_boolean()) return fail(where, "expected true, false or null, got " + kindOf(v));
+        out = v.get<bool>() ? "1" : "0";
+        return true;
+      case ConfigKey::preshutdownTimeoutSeconds:
+      case ConfigKey::stopTimeoutSeconds: {
+        if (!v.is_number_integer()) return fail(where, "expected an integer or null, got " + kindOf(v));
+        if (!v.is_number_unsigned() && v.get<int64_t>() < 0) return fail(where, v.dump() + " is negative");
+        uint32_t n = 0;
+        if (!parseTimeoutSetting(ConfigKey(k.number), std::to_string(v.get<uint64_t>()), n, why))
+          return fail(where, why);
+        out = std::to_string(n);
+        return true;
+      }
+      case ConfigKey::recovery: {
+        std::vector<uint64_t> n;
+        if (!settingObject(where, v,
+                           {{"restartDelaySeconds", {0, kMaxRestartDelaySeconds}},
+                            {"maxRestarts", {1, kMaxRestarts}},
+                            {"resetPeriodHours", {1, kMaxResetPeriodHours}}},
+                           n))
+          return false;
+        out = recoveryText(RecoverySetting{uint32_t(n[0]), uint32_t(n[1]), uint32_t(n[2])});
+        return true;
+      }
+      case ConfigKey::outputRotation: {
+        std::vector<uint64_t> n;
+        if (!settingObject(where, v, {{"maxBytes", {kMinRotationBytes, kMaxRotationBytes}}, {"keep", {1, kMaxRotationKeep}}},
+                           n))
+          return false;
+        out = outputRotationText(OutputRotationSetting{n[0], uint32_t(n[1])});
+        return true;
+      }
+      default: break;
+    }
+    return fail(where, "not a setting the packer knows how to write");
+  }
+
   bool setNamed(const KeyInfo& k, const Json& v) {
     std::string where = field(k.name);
     if (v.is_null()) return true;  // mentioned as null: no record at all
     switch (k.type) {
+      case ValueType::setting:
+        return setSetting(k, where, v);
       case ValueType::text:
         if (!v.is_string()) return fail(where, "expected a string or null, got " + kindOf(v));
         return encode(where, v.get_ref<const std::string&>(), narrow[k.number]);
@@ -259,6 +350,27 @@ struct Builder {
     return true;
   }
 };
+
+// A field named like a password, at any depth; its path, or empty. No
+// password is ever stored in an executable: the service accounts need none.
+std::string passwordField(const Json& j, const std::string& path) {
+  if (j.is_object()) {
+    for (const auto& item : j.items()) {
+      std::string lower = item.key();
+      for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+      std::string here = path + (path.empty() ? "\"" : ".\"") + item.key() + "\"";
+      if (lower.find("password") != std::string::npos) return here;
+      std::string inner = passwordField(item.value(), here);
+      if (!inner.empty()) return inner;
+    }
+  } else if (j.is_array()) {
+    for (size_t i = 0; i < j.size(); ++i) {
+      std::string inner = passwordField(j[i], path + "[" + std::to_string(i) + "]");
+      if (!inner.empty()) return inner;
+    }
+  }
+  return std::string();
+}
 
 // Strips the library's "[json.exception.parse_error.101] " tag.
 std::string parseErrorText(const char* what) {
@@ -334,6 +446,14 @@ Description parseDescription(std::string_view json, unsigned codePage) {
     return d;
   }
 
+  std::string password = passwordField(root, "");
+  if (!password.empty()) {
+    d.error = "field " + password +
+              ": a password is never stored in an executable; the service accounts it supports "
+              "(LocalSystem, LocalService, NetworkService, virtual, group managed) need none";
+    return d;
+  }
+
   Builder b{codePage, {}, {}, {}};
   std::set<const KeyInfo*> mentioned;
   const Json* serviceName = nullptr;
@@ -382,6 +502,17 @@ Description parseDescription(std::string_view json, unsigned codePage) {
 
   if (!applyIncludedFiles(b, mentioned, d.includedFiles, d.error)) return d;
 
+  // The system refuses interactive services under any account but
+  // LocalSystem; saying so now beats an install that ignores it.
+  auto account = b.narrow.find(int32_t(ConfigKey::serviceAccount));
+  auto interactive = b.narrow.find(int32_t(ConfigKey::interactive));
+  if (account != b.narrow.end() && account->second != serviceAccountText(ServiceAccount{}) &&
+      interactive != b.narrow.end() && interactive->second == "1") {
+    d.error = field("interactive") + ": true works only with the account \"LocalSystem\", not \"" +
+              account->second + "\"; leave it out or set it to false";
+    return d;
+  }
+
   d.records.narrow.assign(b.narrow.begin(), b.narrow.end());
   d.records.wide.assign(b.wide.begin(), b.wide.end());
   d.ok = true;
@@ -389,6 +520,41 @@ Description parseDescription(std::string_view json, unsigned codePage) {
 }
 
 namespace {
+
+// A setting in the form the description gives it; a damaged value as its
+// text, which build then refuses with the reason.
+Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf8) {
+  std::string why;
+  switch (key) {
+    case ConfigKey::interactive:
+    case ConfigKey::delayedAutoStart: {
+      bool flag = false;
+      if (parseFlagSetting(bytes, flag, why)) return flag;
+      break;
+    }
+    case ConfigKey::preshutdownTimeoutSeconds:
+    case ConfigKey::stopTimeoutSeconds: {
+      uint32_t n = 0;
+      if (parseTimeoutSetting(key, bytes, n, why)) return n;
+      break;
+    }
+    case ConfigKey::recovery: {
+      RecoverySetting rs;
+      if (parseRecovery(bytes, rs, why))
+        return Json{{"restartDelaySeconds", rs.restartDelaySeconds},
+                    {"maxRestarts", rs.maxRestarts},
+                    {"resetPeriodHours", rs.resetPeriodHours}};
+      break;
+    }
+    case ConfigKey::outputRotation: {
+      OutputRotationSetting rot;
+      if (parseOutputRotation(bytes, rot, why)) return Json{{"maxBytes", rot.maxBytes}, {"keep", rot.keep}};
+      break;
+    }
+    default: break;
+  }
+  return utf8;
+}
 
 std::string keyLabel(int32_t number, const KeyInfo* k, bool isWide) {
   std::string out = std::string(isWide ? "wide key " : "key ") + std::to_string(number);
@@ -456,6 +622,10 @@ DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch l
     }
     std::string utf8;
     if (!decode(k->number, k, it->second, utf8)) return r;
+    if (k->type == ValueType::setting) {
+      out[name] = settingJson(ConfigKey(k->number), it->second, utf8);
+      continue;
+    }
     int64_t n = 0;
     if (k->type == ValueType::integer && isCanonicalInt(it->second, n)) {
       out[name] = n;

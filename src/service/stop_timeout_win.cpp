@@ -1,0 +1,66 @@
+#include "service/stop_timeout_win.h"
+
+#include <windows.h>
+
+#include "common/launcher_state.h"
+#include "config/log_win.h"
+#include "launch/java_vm_launcher_win.h"
+#include "service/service_settings.h"
+#include "service/service_status.h"
+
+namespace {
+
+struct Watch {
+  ULONGLONG deadline = 0;
+  StopTimeoutHooks hooks;
+  uint32_t seconds = 0;
+};
+
+Watch gWatch;
+LONG gArmed = 0;
+
+DWORD WINAPI watchStop(LPVOID) {
+  for (;;) {
+    ULONGLONG now = GetTickCount64();
+    if (now >= gWatch.deadline) break;
+    ULONGLONG left = gWatch.deadline - now;
+    Sleep(static_cast<DWORD>(left < svc::kStopProgressIntervalMs ? left : svc::kStopProgressIntervalMs));
+    if (GetTickCount64() < gWatch.deadline && gWatch.hooks.progress) gWatch.hooks.progress();
+  }
+  logError("the stop did not end within the stop time-out of %u seconds: ending the process",
+           static_cast<unsigned>(gWatch.seconds));
+  if (gWatch.hooks.timedOut) gWatch.hooks.timedOut();
+  TerminateProcess(GetCurrentProcess(), svc::kExitStopTimedOut);
+  return 0;
+}
+
+}  // namespace
+
+void armStopTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks) {
+  if (timeoutSeconds == 0) return;
+  if (InterlockedCompareExchange(&gArmed, 1, 0) != 0) return;
+  gWatch.deadline = GetTickCount64() + ULONGLONG(timeoutSeconds) * 1000u;
+  gWatch.hooks = hooks;
+  gWatch.seconds = timeoutSeconds;
+  HANDLE thread = CreateThread(nullptr, 0, watchStop, nullptr, 0, nullptr);
+  if (thread == nullptr) {
+    logError("cannot start the stop time-out (error %lu): the stop waits for ever",
+             static_cast<unsigned long>(GetLastError()));
+    return;
+  }
+  CloseHandle(thread);
+}
+
+void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks) {
+  armStopTimeout(timeoutSeconds, hooks);
+  requestVmExit();
+}
+
+uint32_t configuredStopTimeoutSeconds() {
+  std::vector<DamagedSetting> damaged;
+  ServiceSettings settings = readServiceSettings(launcher().config, damaged);
+  for (const DamagedSetting& d : damaged) {
+    if (d.name == "stopTimeoutSeconds") logError("%s", damagedSettingLine(d).c_str());
+  }
+  return settings.stopTimeoutSeconds.value_or(0);
+}
