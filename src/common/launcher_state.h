@@ -49,6 +49,7 @@ struct ExtractionState {
 struct JvmState {
   std::string javaExe;  // the accepted java executable (java.exe or javaw.exe)
   std::string jvmHome;  // %KERNO_JVM_HOME%: the executable's directory plus ".."
+  std::string vmLibrary;  // the JVM library that was loaded, for the event log
   // JNI_CreateJavaVM as exported by the loaded library, kept untyped here;
   // the launch casts it to the JNI invocation signature (JNICALL).
   void (*createJavaVM)() = nullptr;
@@ -77,6 +78,16 @@ struct ServiceState {
   void* stopEvent = nullptr;     // auto-reset event signalled by stop and shutdown
 };
 
+// The Application event log of the service process (service/event_log_win).
+// Enabled on the main thread before any other thread exists; the source is
+// registered by the first entry (the threads that show messages take turns:
+// start-up, then the service main thread; the exit handler comes last).
+struct EventLogState {
+  bool enabled = false;      // a process that goes to the service dispatcher
+  bool sourceTried = false;  // RegisterEventSourceW was called
+  void* source = nullptr;    // its handle; none when the call failed
+};
+
 struct LauncherState {
   ConfigTables config;
   MessageState messages;
@@ -86,6 +97,7 @@ struct LauncherState {
   JvmState jvm;
   LaunchState launch;
   ServiceState service;
+  EventLogState eventLog;
   std::string serviceName;
   char flavour = 0;  // 'e': kerno flavour, 'i': brindle flavour, 0: neither
 };

@@ -11,6 +11,7 @@
 #include "config/window_activation_win.h"
 #include "files/extraction_win.h"
 #include "files/paths_win.h"
+#include "service/event_log_win.h"
 #include "service/service_main_win.h"
 
 void useConsoleMessages() { launcher().messages.mode = MessageMode::console; }
@@ -27,6 +28,9 @@ void showMessage(const std::string& text) {
   } else {
     output = composeMessage(text, nullptr);
   }
+  // Before the box: a box in a service process may wait for ever on a
+  // desktop nobody sees, and the event log is where an operator looks.
+  reportErrorEvent(output);
 
   if (launcher().messages.mode == MessageMode::messageBox) {
     std::string caption = getConfigString(ConfigKey::MSG_ERROR_CAPTION);

@@ -12,7 +12,8 @@
 void useConsoleMessages();
 
 // Shows one message: a message box (caption from key 1000) or a line on
-// standard error; the log file's path follows when the log is open.
+// standard error; the log file's path follows when the log is open. In the
+// service process the same text also goes to the Application event log.
 void showMessage(const std::string& text);
 
 // The text of a message key with the first occurrence of `placeholder`

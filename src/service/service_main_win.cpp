@@ -11,6 +11,8 @@
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
 #include "launch/vm_options_win.h"
+#include "service/event_log.h"
+#include "service/event_log_win.h"
 #include "service/service_status.h"
 
 namespace {
@@ -35,6 +37,12 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
     SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(service.statusHandle), &status);
   }
   if (t.signalStop && service.stopEvent) SetEvent(service.stopEvent);
+  if (t.stoppedCleanly) {
+    const JvmState& jvm = launcher().jvm;
+    std::string text = serviceStoppedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+    logInfo("%s", text.c_str());
+    reportInformationEvent(text);
+  }
 }
 
 void WINAPI serviceControlHandler(DWORD control) { applyEvent(ServiceEvent::control, control); }
@@ -52,6 +60,24 @@ void reportServiceStopped() { applyEvent(ServiceEvent::processExit); }
 
 void reportServiceFailedOnFatalExit() { applyEvent(ServiceEvent::fatalExit); }
 
+bool startApplication(const std::vector<std::u16string>& launchArguments) {
+  sweepScheduledDeletions();
+  if (!LoadDLL() || !launchProgram(launchArguments)) return false;
+  const JvmState& jvm = launcher().jvm;
+  std::string text = serviceStartedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+  logInfo("%s", text.c_str());
+  reportInformationEvent(text);
+  return true;
+}
+
+void stopApplication() {
+  // STOP TIME-OUT: the service's stop time-out belongs around this call, so
+  // that a service stop and a console run's Ctrl+C both get it.
+  // The VM normally ends the process inside this call, through the standard
+  // exit path (and so, in a service, reportServiceStopped).
+  requestVmExit();
+}
+
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   ServiceState& service = launcher().service;
   service.record = ServiceStatusRecord{};
@@ -61,14 +87,12 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   applyEvent(ServiceEvent::started);
   std::atexit(reportServiceStopped);
 
-  sweepScheduledDeletions();
-
   std::vector<std::u16string> arguments;
   for (DWORD i = 0; i < argc; ++i) arguments.push_back(toUtf16(argv[i] ? argv[i] : "", CP_ACP));
 
   service.stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
-  if (!LoadDLL() || !launchProgram(arguments)) {
+  if (!startApplication(arguments)) {
     applyEvent(ServiceEvent::launchFailed);
     return;
   }
@@ -78,9 +102,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   SetConsoleCtrlHandler(consoleControlHandler, TRUE);
 
   WaitForSingleObject(service.stopEvent, INFINITE);
-  // The VM normally ends the process inside this call, through the standard
-  // exit path and so reportServiceStopped.
-  requestVmExit();
+  stopApplication();
   applyEvent(ServiceEvent::vmExitReturned);
   std::_Exit(0);
 }
