@@ -23,6 +23,7 @@ struct MessageState {
   bool firstDisplayDone = false;  // window activation skips the first message
   uint32_t targetProcessId = 0;   // process whose windows are being activated
   ExitDutyTable exitDuties;       // registered by their owners at start
+  void (*listener)(const std::string& text) = nullptr;  // sees every message (event log)
 };
 
 struct LogState {
@@ -53,6 +54,7 @@ struct ExtractionState {
 struct JvmState {
   std::string javaExe;  // the accepted java executable (java.exe or javaw.exe)
   std::string jvmHome;  // %KERNO_JVM_HOME%: the executable's directory plus ".."
+  std::string vmLibrary;  // the JVM library that was loaded, for the event log
   // JNI_CreateJavaVM as exported by the loaded library, kept untyped here;
   // the launch casts it to the JNI invocation signature (JNICALL).
   void (*createJavaVM)() = nullptr;
@@ -83,6 +85,16 @@ struct ServiceState {
   uint32_t stopTimeoutSeconds = 0;  // key 30006; 0: a stop waits for ever
 };
 
+// The Application event log of the service process (service/event_log_win).
+// Enabled on the main thread before any other thread exists; the source is
+// registered by the first entry (the threads that show messages take turns:
+// start-up, then the service main thread; the exit handler comes last).
+struct EventLogState {
+  bool enabled = false;      // a process that goes to the service dispatcher
+  bool sourceTried = false;  // RegisterEventSourceW was called
+  void* source = nullptr;    // its handle; none when the call failed
+};
+
 struct LauncherState {
   ConfigTables config;
   MessageState messages;
@@ -92,6 +104,7 @@ struct LauncherState {
   JvmState jvm;
   LaunchState launch;
   ServiceState service;
+  EventLogState eventLog;
   std::string serviceName;
   LauncherFlavour flavour = LauncherFlavour::none;  // key 2001
 };

@@ -52,6 +52,8 @@ std::FILE* openUniqueLog(std::string& name) {
   return nullptr;
 }
 
+void writeHeader(std::FILE* stream);
+
 void openLog() {
   LogState& log = launcher().log;
   log.opened = true;
@@ -67,15 +69,18 @@ void openLog() {
   }
   log.hasName = true;
   if (!log.stream) return;
+  writeHeader(log.stream);
+}
 
+void writeHeader(std::FILE* stream) {
   std::string module(kEnvValueCapacity, '\0');
   DWORD n = GetModuleFileNameA(nullptr, module.data(), kEnvValueCapacity);
   module.resize(n < kEnvValueCapacity ? n : 0);
   std::time_t now = std::time(nullptr);
   const char* when = std::ctime(&now);
   std::string header = logHeaderLine(module, when ? when : "\n");
-  std::fputs(header.c_str(), log.stream);
-  std::fflush(log.stream);
+  std::fputs(header.c_str(), stream);
+  std::fflush(stream);
 }
 
 void writeLine(const char* prefix, const char* format, va_list args) {
@@ -102,6 +107,15 @@ void logError(const char* format, ...) {
   va_start(args, format);
   writeLine("ERROR: ", format, args);
   va_end(args);
+}
+
+void useStandardErrorLog() {
+  LogState& log = launcher().log;
+  log.opened = true;
+  log.hasName = false;
+  log.fileName.clear();
+  log.stream = stderr;
+  writeHeader(log.stream);
 }
 
 const std::string* logFileName() {

@@ -18,6 +18,10 @@ void registerExitDuty(ExitDuty duty, ExitDutyFunction function) {
   setExitDuty(launcher().messages.exitDuties, duty, function);
 }
 
+void registerMessageListener(MessageListener listener) {
+  launcher().messages.listener = listener;
+}
+
 void showMessage(const std::string& text) {
   runExitDuties(launcher().messages.exitDuties, ExitMoment::message);
   prepareMessageDisplay();
@@ -30,6 +34,9 @@ void showMessage(const std::string& text) {
   } else {
     output = composeMessage(text, nullptr);
   }
+  // Before the box: a box in a service process may wait for ever on a
+  // desktop nobody sees, and the event log is where an operator looks.
+  if (MessageListener listener = launcher().messages.listener) listener(output);
 
   if (launcher().messages.mode == MessageMode::messageBox) {
     std::string caption = getConfigString(ConfigKey::MSG_ERROR_CAPTION);

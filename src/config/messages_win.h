@@ -17,8 +17,14 @@ void useConsoleMessages();
 // service main routine); the message path runs it when it is due.
 void registerExitDuty(ExitDuty duty, ExitDutyFunction function);
 
+// A listener sees the full text of every message before it is shown (the
+// service process's event log registers one at start); none until then.
+using MessageListener = void (*)(const std::string& text);
+void registerMessageListener(MessageListener listener);
+
 // Shows one message: a message box (caption from key 1000) or a line on
-// standard error; the log file's path follows when the log is open.
+// standard error; the log file's path follows when the log is open. In the
+// service process the same text also goes to the Application event log.
 void showMessage(const std::string& text);
 
 // The text of a message key with the first occurrence of `placeholder`

@@ -21,7 +21,9 @@ HMODULE loadJvmLibraryBeside(const std::string& exe) {
 HMODULE tryJvmLibrary(const std::string& exe, const std::string& vmType) {
   std::string path = jvmLibraryPath(javaExeDirectory(exe), vmType);
   logInfo("Trying %s (exists %d)", path.c_str(), pathExists(path) ? 1 : 0);
-  return LoadLibraryA(path.c_str());
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module) launcher().jvm.vmLibrary = path;
+  return module;
 }
 
 bool resolveCreateJavaVM(HMODULE module) {

@@ -14,6 +14,7 @@
 #include "config/config_store.h"
 #include "files/paths_win.h"
 #include "service/dependency_list.h"
+#include "service/event_log_win.h"
 #include "service/service_settings.h"
 
 namespace {
@@ -209,6 +210,9 @@ int cmdUninstall(bool verbose) {
     if (verbose) say("Could not delete service.\n");
     return 1;
   }
+  // The service is gone (or goes once stopped): its event source goes now;
+  // nothing is left to report under that name.
+  (void)removeEventSource(launcher().serviceName);
   if (verbose) say("Uninstalled service '%s'.\n", serviceName());
   return 0;
 }
@@ -241,11 +245,24 @@ int cmdInstall(DWORD startType) {
                      dependencies ? dependencyList.c_str() : nullptr,
                      plan.accountName.empty() ? nullptr : account.c_str(), nullptr));
   if (!service) {
-    say("Could not create service.\n");
+    if (GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
+      say("Could not create service: the old service '%s' is still marked for deletion, because "
+          "it has not stopped yet or a program holds it open; close the Services console, Event "
+          "Viewer and any other program holding a handle to the service, then install again.\n",
+          serviceName());
+    } else {
+      say("Could not create service.\n");
+    }
     return 1;
   }
   setDescription(service.get());
   for (const std::string& line : applyInstallSettings(service.get(), plan)) say("%s\n", line.c_str());
+  // The event log's message file is the executable itself (its message
+  // table); unquoted, whatever the binary path needs.
+  if (unsigned long error = registerEventSource(launcher().serviceName, getExecutablePath())) {
+    say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
+        error);
+  }
   say("Installed service '%s'.\n", serviceName());
   return 0;
 }

@@ -13,6 +13,8 @@
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
 #include "launch/vm_options_win.h"
+#include "service/event_log.h"
+#include "service/event_log_win.h"
 #include "service/service_settings.h"
 #include "service/service_status.h"
 #include "service/stop_timeout_win.h"
@@ -53,6 +55,12 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
     armStopTimeout(service.stopTimeoutSeconds, StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
     if (service.stopEvent) SetEvent(service.stopEvent);
   }
+  if (t.stoppedCleanly) {
+    const JvmState& jvm = launcher().jvm;
+    std::string text = serviceStoppedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+    logInfo("%s", text.c_str());
+    reportInformationEvent(text);
+  }
 }
 
 void reportStopProgress() { applyEvent(ServiceEvent::stopProgress); }
@@ -74,6 +82,25 @@ void reportServiceFailed() { applyEvent(ServiceEvent::fatalExit); }
 
 }  // namespace
 
+bool startApplication(const std::vector<std::u16string>& launchArguments) {
+  sweepScheduledDeletions();
+  if (!LoadDLL() || !launchProgram(launchArguments)) return false;
+  const JvmState& jvm = launcher().jvm;
+  std::string text = serviceStartedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+  logInfo("%s", text.c_str());
+  reportInformationEvent(text);
+  return true;
+}
+
+void stopApplication() {
+  // The VM normally ends the process inside this call, through the standard
+  // exit path (and so, in a service, reportServiceStopped); with a stop
+  // time-out, the time-out ends it when that path hangs. Without a status
+  // handle (a console run) the hooks report nothing.
+  requestStopWithTimeout(launcher().service.stopTimeoutSeconds,
+                         StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
+}
+
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   ServiceState& service = launcher().service;
   std::vector<DamagedSetting> damaged;
@@ -89,14 +116,12 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   registerExitDuty(ExitDuty::reportServiceFailed, reportServiceFailed);
   std::atexit(reportServiceStopped);
 
-  sweepScheduledDeletions();
-
   std::vector<std::u16string> arguments;
   for (DWORD i = 0; i < argc; ++i) arguments.push_back(toUtf16(argv[i] ? argv[i] : "", CP_ACP));
 
   service.stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
-  if (!LoadDLL() || !launchProgram(arguments)) {
+  if (!startApplication(arguments)) {
     applyEvent(ServiceEvent::launchFailed);
     return;
   }
@@ -106,11 +131,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   SetConsoleCtrlHandler(consoleControlHandler, TRUE);
 
   WaitForSingleObject(service.stopEvent, INFINITE);
-  // The VM normally ends the process inside this call, through the standard
-  // exit path and so reportServiceStopped; with a stop time-out, the time-out
-  // ends it when that path hangs.
-  requestStopWithTimeout(service.stopTimeoutSeconds,
-                         StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
+  stopApplication();
   applyEvent(ServiceEvent::vmExitReturned);
   std::_Exit(0);
 }

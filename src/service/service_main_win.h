@@ -4,4 +4,23 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
+
+// What the service process runs, shared with the console run (/console) so
+// that both run the same application the same way.
+//
+// startApplication: removes the files earlier runs scheduled for deletion,
+// finds and loads a Java runtime, creates the VM and calls the Java-side
+// launcher class with `launchArguments` (the service name first). False when
+// the application could not be started (a message was shown; the log says
+// why). On success the event log and the log get the start entry.
+[[nodiscard]] bool startApplication(const std::vector<std::u16string>& launchArguments);
+
+// The stop of a running application, for a service stop and for Ctrl+C in a
+// console run alike: System.exit(0) on the thread that started it, which
+// normally ends the process. Returns only when the Java side did not end it.
+void stopApplication();
+

@@ -42,6 +42,7 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
         r.currentState = svc::kStopped;
         r.win32ExitCode = 0;
         t.report = true;
+        t.stoppedCleanly = true;
       }
       break;
     case ServiceEvent::fatalExit:
@@ -69,6 +70,7 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
       }
       break;
     case ServiceEvent::vmExitReturned:
+      t.stoppedCleanly = r.currentState != svc::kStopped && r.win32ExitCode == 0;
       r.currentState = svc::kStopped;
       t.report = true;
       break;

@@ -62,6 +62,7 @@ struct ServiceTransition {
   bool report = false;       // SetServiceStatus with the whole record
   bool signalStop = false;   // wake ServiceMain to ask the VM to exit
   bool cleanupFiles = false; // hand the extracted files to deferred deletion
+  bool stoppedCleanly = false;  // now stopped with exit code 0: the event log says so
 };
 
 // Applies one event (with its control code, for ServiceEvent::control).

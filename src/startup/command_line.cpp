@@ -11,6 +11,7 @@ constexpr WordEntry kWords[] = {
     {"install", CommandWord::install},     {"install-auto", CommandWord::installAuto},
     {"install-demand", CommandWord::installDemand}, {"uninstall", CommandWord::uninstall},
     {"stop", CommandWord::stop},           {"start", CommandWord::start},
+    {"console", CommandWord::console},
 };
 }  // namespace
 

@@ -9,7 +9,9 @@
 // double quote when it starts with one, else up to the next blank), blanks.
 std::string_view commandTail(std::string_view commandLine);
 
-enum class CommandWord { none, install, installAuto, installDemand, uninstall, stop, start };
+// `console` runs what the service process runs, in the foreground of the
+// console (docs/launcher.md).
+enum class CommandWord { none, install, installAuto, installDemand, uninstall, stop, start, console };
 
 struct ParsedCommand {
   CommandWord word = CommandWord::none;

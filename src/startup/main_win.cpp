@@ -6,21 +6,31 @@
 
 #include "common/launcher_state.h"
 #include "config/config_store.h"
+#include "config/log_win.h"
 #include "config/messages_win.h"
 #include "files/extraction_win.h"
+#include "service/event_log_win.h"
 #include "service/service_main_win.h"
 #include "startup/command_line.h"
 #include "startup/startup_win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTailText, int) {
+  // Reading the tail decides nothing yet; the console run only needs to know
+  // before the first line is logged or shown.
+  ParsedCommand command = parseCommandTail(commandTailText);
+  if (command.word == CommandWord::console) {
+    useStandardErrorLog();
+    useConsoleMessages();
+  }
   initLauncher();
+  launcher().serviceName = getConfigString(ConfigKey::serviceName);
+  if (command.overridesServiceName) launcher().serviceName = command.serviceName;
+  // A process without a command word is the service process: from here on its
+  // messages go to the event log too. Command processes write nothing there.
+  if (command.word == CommandWord::none) enableEventLog();
   if (!extractIncludedFiles(launcher().extraction.extractionDirectory)) {
     fatalErrorByKey(ConfigKey::MSG_INTERNAL_ERROR, kPlaceholderErrorCode, "16");
   }
-  launcher().serviceName = getConfigString(ConfigKey::serviceName);
-
-  ParsedCommand command = parseCommandTail(commandTailText);
-  if (command.overridesServiceName) launcher().serviceName = command.serviceName;
   if (command.word != CommandWord::none) return runCommand(command.word);
 
   // Run from a console, the dispatcher call fails at once and we end with 0.

@@ -9,6 +9,7 @@
 #include "config/config_store.h"
 #include "config/config_store_win.h"
 #include "files/paths_win.h"
+#include "service/console_run_win.h"
 #include "service/service_commands_win.h"
 
 void prefixSearchPath() {
@@ -42,6 +43,7 @@ int runCommand(CommandWord word) {
     case CommandWord::uninstall: return cmdUninstall(true);
     case CommandWord::stop: return cmdStop(true);
     case CommandWord::start: return cmdStart();
+    case CommandWord::console: return runConsole();
     case CommandWord::none: break;
   }
   return 0;

@@ -21,6 +21,7 @@ import os
 import re
 import shlex
 import shutil
+import struct
 import subprocess
 import time
 from pathlib import Path
@@ -101,12 +102,14 @@ def stop_wineserver(env, keeper=None):
 class PrivateSession:
     """A Wine prefix and wineserver of one test module."""
 
-    def __init__(self, name, machine_env, relay_include="user32.MessageBoxA"):
+    def __init__(self, name, machine_env, relay_include="user32.MessageBoxA", channels=""):
         self.own = harness.WORK_ROOT / f"{name}-{ARCH}"
         self.prefix = self.own / "wineprefix"
         self.trace = self.own / "services-trace.log"
         self.machine_env = dict(machine_env)
         self.relay_include = relay_include
+        # Further debug channels of the services' trace, e.g. ",+eventlog".
+        self.channels = channels
         self._saved = {}
         self._keeper = None
 
@@ -160,7 +163,7 @@ class PrivateSession:
         for name, value in self.machine_env.items():
             self.reg("add", MACHINE_ENV, "/v", name, "/d", value, "/f")
         self._stop()
-        self._start("-all,+relay")
+        self._start("-all,+relay" + self.channels)
 
     def close(self):
         self._stop()
@@ -219,6 +222,90 @@ def shown_messages(trace):
     every one named the log."""
     shown = [text for text, _, _ in harness.message_boxes(type("T", (), {"err_raw": trace}))]
     return [text.split("\n\nLog: ")[0] for text in shown], all("\n\nLog: " in t for t in shown)
+
+
+_EVENT_CALL = re.compile(r"Call advapi32\.ReportEventW\([0-9a-f]+,([0-9a-f]+),[0-9a-f]+,([0-9a-f]+),")
+_EVENT_TEXT = re.compile(r"(err|trace):eventlog:ReportEventW (L\".*\")$")
+EVENT_TYPES = {1: "error", 2: "warning", 4: "information"}
+
+
+def event_sources(trace):
+    """The source names of every RegisterEventSourceW call in a relay trace."""
+    return re.findall(r'Call advapi32\.RegisterEventSourceW\([0-9a-f]+,[0-9a-f]+ L"(.*?)"\)',
+                      trace)
+
+
+def events(trace):
+    """(type, event ID, text) of every ReportEventW call in a relay trace
+    with the eventlog channel on (Wine keeps no event log: it prints the
+    insertion string, cut with "..." when it is long)."""
+    found = []
+    for line in trace.splitlines():
+        call = _EVENT_CALL.search(line)
+        if call:
+            found.append([EVENT_TYPES.get(int(call.group(1), 16)), int(call.group(2), 16), None])
+            continue
+        text = _EVENT_TEXT.search(line)
+        if text and found and found[-1][2] is None:
+            found[-1][2] = harness.unescape(text.group(2)[1:])
+    return [tuple(e) for e in found]
+
+
+def message_table(exe):
+    """The texts of a PE file's message table (resource type 11, ID 1), by
+    message ID."""
+    data = Path(exe).read_bytes()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    resource_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            virtual_size, address, raw_size, raw = struct.unpack_from("<IIII", data,
+                                                                      table + i * 40 + 8)
+            if address <= rva < address + max(virtual_size, raw_size):
+                return raw + rva - address
+        raise ValueError(f"RVA {rva:#x} outside every section")
+
+    if resource_rva == 0:
+        return {}
+    root = offset(resource_rva)
+
+    def entries(directory):
+        named, ids = struct.unpack_from("<HH", data, directory + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, directory + 16 + 8 * i)
+            yield name, target
+
+    def child(directory, wanted):
+        for name, target in entries(directory):
+            if name == wanted and target & 0x80000000:
+                return root + (target & 0x7FFFFFFF)
+        return None
+
+    types = child(root, 11)
+    table_dir = child(types, 1) if types is not None else None
+    if table_dir is None:
+        return {}
+    _, language = next(entries(table_dir))
+    data_rva, _ = struct.unpack_from("<II", data, root + language)
+    start = offset(data_rva)
+    texts = {}
+    for b in range(struct.unpack_from("<I", data, start)[0]):
+        low, high, entry = struct.unpack_from("<III", data, start + 4 + 12 * b)
+        at = start + entry
+        for message_id in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, at)
+            raw = data[at + 4:at + length]
+            texts[message_id] = (raw.decode("utf-16-le") if flags & 1 else
+                                 raw.decode("cp1252")).rstrip("\0")
+            at += length
+    return texts
 
 
 _TOKEN = re.compile(r'"(?:[^"\\]|\\.)*"|\S+')

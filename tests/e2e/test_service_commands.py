@@ -236,13 +236,16 @@ class Install(ServiceTest):
 
     def test_a_service_that_does_not_stop_in_time_is_not_replaced(self):
         # The old service is only marked for deletion while it still stops,
-        # so its name cannot be taken yet.
+        # so its name cannot be taken yet: the line says why and what to do.
         name = self.unique_name("Stuck")
         self.standin(name, "slow")
         exe = self.pack_service(name)
         self.expect(self.run_exe(exe, "/install"), 1,
                     f"Stopping service '{name}'.\nError while stopping service\n"
-                    "Could not create service.\n")
+                    f"Could not create service: the old service '{name}' is still marked for "
+                    "deletion, because it has not stopped yet or a program holds it open; close "
+                    "the Services console, Event Viewer and any other program holding a handle "
+                    "to the service, then install again.\n")
         self.assertIn(standin_path().name, self.registration(name)["ImagePath"][1])
 
     def test_name_after_the_word_replaces_the_configured_name(self):

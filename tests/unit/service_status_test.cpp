@@ -32,6 +32,10 @@ void walk(const char* name, const std::vector<Step>& steps) {
     EXPECT_EQ(t.record.controlsAccepted, svc::kAcceptStopAndShutdown);
     EXPECT_EQ(t.record.waitHint, svc::kWaitHintMs);
     EXPECT_EQ(t.record.serviceType, svc::kWin32);
+    // The event log's stop entry: only the step that ends a run with code 0.
+    bool cleanStop = record.currentState != svc::kStopped &&
+                     t.record.currentState == svc::kStopped && t.record.win32ExitCode == 0;
+    EXPECT_EQ(t.stoppedCleanly, cleanStop) << name << " step " << i;
     record = t.record;
   }
 }

@@ -1,0 +1,62 @@
+#include "service/console_run_win.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/launcher_state.h"
+#include "config/log_win.h"
+#include "launch/vm_options_win.h"
+#include "service/console_events.h"
+#include "service/service_main_win.h"
+#include "service/stop_timeout_win.h"
+
+namespace {
+
+BOOL WINAPI consoleStopHandler(DWORD eventType) {
+  ConsoleEventAction action = consoleEventAction(eventType);
+  if (!action.stop) return FALSE;
+  logInfo("Console event %lu: stopping the application", static_cast<unsigned long>(eventType));
+  SetEvent(launcher().service.stopEvent);
+  if (action.waitForExit) Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+int runConsole() {
+  LauncherState& state = launcher();
+  // Manual reset: a second Ctrl+C while the application stops changes nothing.
+  state.service.stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!state.service.stopEvent) {
+    logError("CreateEvent failed (%lu)", GetLastError());
+    return 1;
+  }
+  // Ctrl+C stops a console run even when the program that started it chose
+  // to ignore Ctrl+C (a choice its children inherit). Registered before the
+  // launch, so that a Ctrl+C during the Java search stops right after it.
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  SetConsoleCtrlHandler(consoleStopHandler, TRUE);
+
+  // The same stop time-out as the service's.
+  state.service.stopTimeoutSeconds = configuredStopTimeoutSeconds();
+
+  // The launch arguments of a service start without start parameters.
+  std::vector<std::u16string> arguments{toUtf16(state.serviceName, CP_ACP)};
+  if (!startApplication(arguments)) return 1;
+
+  // Again, now in front of any handler the VM registered while it was created.
+  SetConsoleCtrlHandler(consoleStopHandler, FALSE);
+  SetConsoleCtrlHandler(consoleStopHandler, TRUE);
+  logInfo("Running in the console: Ctrl+C, Ctrl+Break or closing the console stops it");
+
+  WaitForSingleObject(state.service.stopEvent, INFINITE);
+  stopApplication();
+  // The Java side did not end the process (the VM is destroyed by now): end
+  // as the service does, without the exit handlers.
+  std::fflush(nullptr);
+  std::_Exit(0);
+}

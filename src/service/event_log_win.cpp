@@ -1,0 +1,72 @@
+#include "service/event_log_win.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string_view>
+
+#include "common/handles_win.h"
+#include "common/launcher_state.h"
+#include "config/messages_win.h"
+#include "launch/vm_options_win.h"
+#include "service/event_log.h"
+
+namespace {
+
+std::wstring wide(std::string_view text) {
+  std::u16string converted = toUtf16(text, CP_ACP);
+  return std::wstring(converted.begin(), converted.end());
+}
+
+void report(WORD type, const std::string& message) {
+  EventLogState& log = launcher().eventLog;
+  if (!log.enabled) return;
+  if (!log.sourceTried) {
+    log.sourceTried = true;
+    log.source = RegisterEventSourceW(nullptr, wide(launcher().serviceName).c_str());
+  }
+  if (!log.source) return;
+  std::wstring text = wide(eventText(message));
+  LPCWSTR strings[] = {text.c_str()};
+  ReportEventW(static_cast<HANDLE>(log.source), type, 0, kEventTextMessageId, nullptr, 1, 0,
+               strings, nullptr);
+}
+
+}  // namespace
+
+void reportErrorEvent(const std::string& message) { report(EVENTLOG_ERROR_TYPE, message); }
+
+void enableEventLog() {
+  launcher().eventLog.enabled = true;
+  registerMessageListener(reportErrorEvent);
+}
+
+void reportInformationEvent(const std::string& message) {
+  report(EVENTLOG_INFORMATION_TYPE, message);
+}
+
+unsigned long registerEventSource(const std::string& serviceName, const std::string& messageFile) {
+  std::optional<std::string> path = eventSourceKeyPath(serviceName);
+  if (!path) return ERROR_INVALID_NAME;
+  HKEY raw = nullptr;
+  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(*path).c_str(), 0, nullptr,
+                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &raw, nullptr);
+  if (status != ERROR_SUCCESS) return static_cast<unsigned long>(status);
+  UniqueRegKey key(raw);
+  std::wstring file = wide(messageFile);
+  status = RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
+                          reinterpret_cast<const BYTE*>(file.c_str()),
+                          static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
+  if (status != ERROR_SUCCESS) return static_cast<unsigned long>(status);
+  const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+  status = RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&types), sizeof types);
+  return static_cast<unsigned long>(status);
+}
+
+unsigned long removeEventSource(const std::string& serviceName) {
+  std::optional<std::string> path = eventSourceKeyPath(serviceName);
+  if (!path) return ERROR_INVALID_NAME;
+  LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, wide(*path).c_str());
+  return status == ERROR_FILE_NOT_FOUND ? 0 : static_cast<unsigned long>(status);
+}
