@@ -5,7 +5,9 @@
 
 #include "common/launcher_state.h"
 #include "config/config_store.h"
+#include "config/log_win.h"
 #include "config/messages_win.h"
+#include "files/access_rules_win.h"
 #include "files/paths_win.h"
 #include "files/temp_files_win.h"
 #include "launch/variables_win.h"
@@ -96,7 +98,17 @@ std::vector<std::string> buildSystemProperties() {
   in.flavour = state.flavour;
   in.executablePath = getExecutablePath();
   in.useProcessCommFile = getConfigInt(ConfigKey::useProcessCommFile) != 0;
-  if (in.useProcessCommFile) processCommFileName(in.processCommFile, GetCurrentProcessId());
+  if (in.useProcessCommFile) {
+    processCommFileName(in.processCommFile, GetCurrentProcessId());
+    // Its name is known to everybody who knows the process id, and it lies in
+    // a place others may write: the application gets it only as a new file
+    // of this process's making that nobody else may open.
+    if (!createPrivateFile(in.processCommFile)) {
+      logError("cannot create the process communication file %s; %s is left out",
+               in.processCommFile.c_str(), kPropertyProcessCommFile);
+      in.useProcessCommFile = false;
+    }
+  }
   in.extractionDirectory = state.extraction.extractionDirectory;
   return systemPropertyOptions(in);
 }
@@ -126,7 +138,7 @@ std::vector<std::string> buildVmOptions(const std::vector<std::string>& properti
 
   ClassPathSystem sys;
   sys.flavour = state.flavour;
-  sys.extractionDirectory = state.extraction.extractionDirectory;
+  sys.extractedFiles = state.extraction.extractedFiles;
   if (sys.flavour == 'i') {
     sys.installationDirectory =
         resolvePath(getConfigString(ConfigKey::installationDirectory), false);

@@ -44,7 +44,7 @@ DEADLINE_SECONDS = 60
 PEAK_RSS_SCRIPT = ("import resource, subprocess, sys; p = subprocess.run(sys.argv[1:]); "
                    "sys.stdout.write('\\n%d\\n' % resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss); "
                    "sys.exit(p.returncode)")
-TEMP_DIR_SHAPE = re.compile(r"^(?P<temp>[A-Za-z]:\\.*\\)(?P<file>krn[0-9A-Fa-f]{1,4}\.tmp)_dir\d+$")
+TEMP_DIR_SHAPE = re.compile(r"^(?P<temp>[A-Za-z]:\\.*\\)(?P<file>krn[0-9A-Fa-f]{1,4}\.tmp)_dir[0-9a-f]{32}$")
 
 
 def setUpModule():
@@ -219,6 +219,15 @@ class Packer(FilesTest):
                 self.assertEqual(rc, 2, err)
                 self.assertIn(message, err)
                 self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["in", "svc.json"])
+
+    def test_a_search_sequence_with_the_search_path_is_built_with_a_warning(self):
+        for sequence, warned in (("B.\\jre;S;Y", True), ("B.\\jre;Y;EJAVA_HOME", False)):
+            with self.subTest(sequence=sequence):
+                description = self.dir / "svc.json"
+                description.write_text(json.dumps(dict(BASE, jreSearchSequence=sequence)), encoding="utf-8")
+                rc, _, err = self.packer("build", description, "--launcher", harness.TEMPLATE, "-o", self.dir / "out.exe")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual("kernopack: warning: " in err and "has an S entry" in err, warned, err)
 
     def test_large_files_are_streamed_not_held(self):
         size = 96 * 2**20
