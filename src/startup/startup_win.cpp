@@ -8,6 +8,7 @@
 #include "config/config_store.h"
 #include "config/config_store_win.h"
 #include "files/paths_win.h"
+#include "jvm/dll_search_win.h"
 #include "service/service_commands_win.h"
 
 std::string readEnvironment(const char* name) {
@@ -40,6 +41,7 @@ void initLauncher() {
   loadConfig();
   std::string flavour = getConfigString(ConfigKey::launcherFlavour);
   launcher().flavour = flavour.empty() ? '\0' : flavour[0];
+  restrictDllSearch();
   prefixSearchPath();
   enterWorkingDirectory();
 }
