@@ -375,7 +375,45 @@ class DeletionLists(FilesTest):
         self.assertRegex(query.out, r"(?m)^\s+delete_dir\s+REG_SZ\s")
 
 
+USER_ENV = "HKCU\\Environment"
+
+
 class Sweep(FilesTest):
+    """The lists a service sweeps are those of its own account, written by
+    runs of that account, which share its temporary directory; the sweep acts
+    only inside it. Under Wine the command runs of these tests share
+    HKEY_CURRENT_USER with the services but not the temporary directory, so
+    for this class the user's TEMP and TMP name the services' one."""
+
+    saved_env = {}
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        if not (harness.PACKER and harness.TEMPLATE and harness.PREFIX):
+            return
+        for name in ("TEMP", "TMP"):
+            out = cls.reg("query", USER_ENV, "/v", name)
+            m = re.search(rf"^\s+{name}\s+(REG_\w+)\s+(.*)$", out, re.M)
+            cls.saved_env[name] = (m.group(1), m.group(2).strip()) if m else None
+            cls.reg("add", USER_ENV, "/v", name, "/t", "REG_EXPAND_SZ", "/d", "%SystemRoot%\\TEMP", "/f")
+        FilesTest.temp_windows = None
+
+    @classmethod
+    def tearDownClass(cls):
+        for name, saved in cls.saved_env.items():
+            if saved:
+                cls.reg("add", USER_ENV, "/v", name, "/t", saved[0], "/d", saved[1], "/f")
+            else:
+                cls.reg("delete", USER_ENV, "/v", name, "/f")
+        FilesTest.temp_windows = None
+        super().tearDownClass()
+
+    @staticmethod
+    def reg(*args):
+        return subprocess.run(harness.WINE + ["reg", *args], capture_output=True, stdin=subprocess.DEVNULL,
+                              timeout=120).stdout.decode("cp1252", "replace")
+
     def sweep(self):
         """Registers a launcher without included files as a new service and
         runs it once: its service main routine sweeps the lists before it
