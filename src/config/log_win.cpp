@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -10,6 +13,7 @@
 #include "common/handles_win.h"
 #include "common/launcher_state.h"
 #include "config/log_format.h"
+#include "files/access_rules_win.h"
 
 namespace {
 
@@ -34,20 +38,43 @@ std::string logDirectory() {
   return "c:\\";
 }
 
+// Opens a new file as the log: created here (never one that was there
+// before), readable only by this account, SYSTEM and the administrators, and
+// kept open through the handle that created it, so the name is never looked
+// up a second time. nullptr with `exists` set when the name is taken.
+std::FILE* createLogFile(const std::string& name, bool& exists) {
+  exists = false;
+  PrivateSecurity security(false);
+  if (!security.valid()) return nullptr;
+  HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(), CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    exists = GetLastError() == ERROR_FILE_EXISTS;
+    return nullptr;
+  }
+  // Text mode, as the log has always been written: "\n" becomes CR LF.
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(fd, "wt");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
+
 // Creates a file with a fresh unique name and opens it as a text stream.
 std::FILE* openUniqueLog(std::string& name) {
   std::string dir = logDirectory();
   for (unsigned i = 0; i < kLogNameAttempts; ++i) {
     std::string candidate = logCandidateName(dir, GetCurrentProcessId(), i);
-    UniqueHandle h(CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) {
-      if (GetLastError() == ERROR_FILE_EXISTS) continue;
-      return nullptr;
+    bool exists = false;
+    std::FILE* stream = createLogFile(candidate, exists);
+    if (stream != nullptr) {
+      name = candidate;
+      return stream;
     }
-    h.reset();
-    name = candidate;
-    return std::fopen(candidate.c_str(), "w");
+    if (!exists) return nullptr;
   }
   return nullptr;
 }
@@ -64,8 +91,12 @@ void openLog() {
   if (log.stream) {
     log.fileName = name;
   } else {
+    // The fixed name is the same for every process: one left from an earlier
+    // run, or put there by somebody else, is neither written into nor
+    // replaced, and the log stays off.
     log.fileName = std::string(kLogFallbackName);
-    log.stream = std::fopen(log.fileName.c_str(), "w");
+    bool exists = false;
+    log.stream = createLogFile(log.fileName, exists);
   }
   log.hasName = true;
   if (!log.stream) return;

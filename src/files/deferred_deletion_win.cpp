@@ -2,12 +2,18 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <vector>
 
 #include "common/handles_win.h"
 #include "config/log_win.h"
+#include "files/access_rules.h"
+#include "files/access_rules_win.h"
 #include "files/deletion_list.h"
 #include "files/paths_win.h"
+#include "files/temp_files_win.h"
 
 namespace {
 
@@ -15,15 +21,63 @@ namespace {
 // processes doing that at once would lose one's entries, and their files
 // would never be deleted. A named mutex orders them. It is only a courtesy:
 // should it be unavailable or held too long, the update goes ahead.
-constexpr const char* kListMutexName = "kerno_deletion_lists";
+//
+// The lists belong to one account (HKEY_CURRENT_USER), so the mutex is named
+// after the account's SID and made with the private access list. Any user
+// can still create a mutex of that name first (names are not reserved), but
+// none can make it owned by another account: a mutex whose owner is not this
+// account, SYSTEM, the administrators or this process's default owner was
+// planted, and is not waited for, so holding it cannot stall a stopping
+// service.
+constexpr const char* kListMutexPrefix = "kerno_deletion_lists_";
 constexpr DWORD kListMutexWaitMs = 10000;
+
+// The owner of a kernel object as text; empty when the system does not say.
+std::string ownerOf(HANDLE object) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  std::string out;
+  char* text = nullptr;
+  if (owner != nullptr && ConvertSidToStringSidA(owner, &text)) {
+    out = text;
+    LocalFree(text);
+  }
+  LocalFree(descriptor);
+  return out;
+}
+
+// Trusted owners: those the install check trusts, and the owner this
+// process gives its own objects (its token's default owner, which another
+// account's process cannot set).
+bool trustedOwner(const std::string& owner, const std::string& account) {
+  if (owner.empty()) return false;
+  std::string ownDefault;
+  if (processDefaultOwnerSid(ownDefault) && owner == ownDefault) return true;
+  DirectoryAccess access;
+  access.ownerSid = owner;
+  return untrustedWriters(access, account).empty();
+}
 
 struct ListLock {
   HANDLE mutex = nullptr;
   bool owned = false;
   ListLock() {
-    mutex = CreateMutexA(nullptr, FALSE, kListMutexName);
+    std::string account;
+    if (!processAccountSid(account)) return;
+    PrivateSecurity security(false);
+    std::string name = kListMutexPrefix + account;
+    mutex = CreateMutexA(security.attributes(), FALSE, name.c_str());
     if (mutex == nullptr) return;
+    std::string owner = ownerOf(mutex);
+    if (!trustedOwner(owner, account)) {
+      logError("the lock %s belongs to %s, not to this account; the lists are updated without it",
+               name.c_str(), owner.empty() ? "an unknown account" : owner.c_str());
+      return;
+    }
     DWORD wait = WaitForSingleObject(mutex, kListMutexWaitMs);
     owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
   }
@@ -122,17 +176,22 @@ bool canOpenExclusively(const std::string& path) {
 
 namespace {
 
-// One list: `remove` is tried for every entry the sweep may act on; what
-// still exists afterwards stays listed.
+// One list: `remove` is tried for every entry the sweep may act on (with the
+// extraction directory it is or lies in); what still exists afterwards stays
+// listed.
 template <typename Remove>
-void sweepList(HKEY key, const char* valueName, Remove remove) {
+void sweepList(HKEY key, const char* valueName, bool directoryList,
+               const std::vector<std::string>& temporaryAreas, Remove remove) {
   std::string list;
   if (!readListForUse(key, valueName, list)) return;
   std::string remaining;
   for (std::string_view entry : deletionEntries(list)) {
     std::string path(entry);
-    if (isSweepablePath(path)) remove(path);
+    std::string directory;
+    bool ours = isSweepablePath(path, temporaryAreas, directoryList, directory);
+    if (ours) remove(path, directory);
     if (pathExists(path)) {
+      if (!ours) logInfo("not deleting %s: not a name the launcher makes in the temporary area", path.c_str());
       logInfo("didn't delete %s", path.c_str());
       appendDeletionEntry(remaining, path);
     }
@@ -148,15 +207,27 @@ void sweepScheduledDeletions() {
   if (RegOpenKeyExA(HKEY_CURRENT_USER, kDeletionListKey, 0, KEY_READ | KEY_WRITE, &raw) != ERROR_SUCCESS)
     return;
   UniqueRegKey key(raw);
+  const std::vector<std::string> areas = temporaryAreas();
   // Files first, so that their directories are empty when their turn comes.
-  sweepList(key.get(), kDeleteFileValue, [](const std::string& path) {
-    if (canOpenExclusively(path)) {
-      logInfo("delete file %s", path.c_str());
-      DeleteFileA(path.c_str());
-    }
+  // Neither the file nor its directory may be a link or junction, and the
+  // directory is held (no delete sharing) so it cannot be swapped for one
+  // while its file is deleted; what is deleted is the object opened.
+  sweepList(key.get(), kDeleteFileValue, false, areas, [](const std::string& path, const std::string& directory) {
+    UniqueHandle parent(openWithoutFollowing(directory, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             true));
+    if (!parent) return;
+    // Opened for reading and writing with no sharing: nobody else holds it.
+    UniqueHandle file(openWithoutFollowing(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, false));
+    if (!file) return;
+    logInfo("delete file %s", path.c_str());
+    (void)deleteOpenObject(file.get());
   });
-  sweepList(key.get(), kDeleteDirValue, [](const std::string& path) {
-    RemoveDirectoryA(path.c_str());
+  sweepList(key.get(), kDeleteDirValue, true, areas, [](const std::string& path, const std::string&) {
+    // Removed only when empty; the deletion of a directory that is not
+    // fails.
+    UniqueHandle dir(openWithoutFollowing(path, DELETE | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true));
+    if (dir) (void)deleteOpenObject(dir.get());
     logInfo("delete dir %s", path.c_str());
   });
 }

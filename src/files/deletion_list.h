@@ -37,8 +37,13 @@ void appendDeletionEntry(std::string& list, std::string_view path);
 // The paths of a list in order; empty items vanish.
 std::vector<std::string_view> deletionEntries(std::string_view list);
 
-// Whether the sweep may act on a listed path: only absolute ones (a drive
-// path or a UNC path), which is all the launcher ever schedules. A relative
-// entry would be taken from whatever the current directory is, so nothing is
-// deleted for it.
-bool isSweepablePath(std::string_view path);
+// What the sweep may act on. Only names of the launcher's own making inside
+// the temporary area: for the directory list an extraction directory
+// (isExtractionDirectoryName) directly inside one of `temporaryDirectories`;
+// for the file list a file directly inside such a directory, under a name an
+// included file may have. Letters compare without case; the temporary
+// directories may or may not end in a backslash. Anything else (a relative
+// path, a path elsewhere, one with "." or ".." in it) is never acted on.
+// `extractionDirectory` receives the directory the entry is or lies in.
+bool isSweepablePath(std::string_view path, const std::vector<std::string>& temporaryDirectories,
+                     bool directoryList, std::string& extractionDirectory);

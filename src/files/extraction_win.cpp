@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <vector>
 
 #include "common/handles_win.h"
@@ -12,6 +11,8 @@
 #include "config/config_store_win.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "files/access_rules.h"
+#include "files/access_rules_win.h"
 #include "files/deferred_deletion_win.h"
 #include "files/included_files.h"
 #include "files/temp_files.h"
@@ -69,10 +70,22 @@ bool extractIncludedFiles(std::string& out) {
   std::string tempFile;
   if (!createTempFileName(tempFile)) failInternal(kErrorNoDirectory);
   DeleteFileA(tempFile.c_str());
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
-  out = extractionDirectoryName(tempFile, std::rand());
+  // A name nobody can guess, a directory nobody else may enter, and one that
+  // must be new: a directory or file planted under the name fails the
+  // creation instead of being used.
+  uint8_t random[kExtractionNameRandomBytes];
+  if (!cryptoRandom(random, sizeof random)) {
+    logError("no random bytes for the extraction directory's name");
+    failInternal(kErrorNoDirectory);
+  }
+  out = extractionDirectoryName(tempFile, random, sizeof random);
   logInfo("Temp dir: %s", out.c_str());
-  if (!CreateDirectoryA(out.c_str(), nullptr)) failInternal(kErrorNoDirectory);
+  PrivateSecurity directorySecurity(true);
+  if (!directorySecurity.valid()) {
+    logError("no private access list for %s", out.c_str());
+    failInternal(kErrorNoDirectory);
+  }
+  if (!CreateDirectoryA(out.c_str(), directorySecurity.attributes())) failInternal(kErrorNoDirectory);
   // Registered at once, so that a failed extraction does not leave the
   // directory behind for good.
   registerExtractedDir(out);
@@ -109,8 +122,12 @@ bool extractIncludedFile(HANDLE media, const std::string& path) {
   int32_t size = readSizeField(media);
   logInfo("extracting %s (size: %d)", path.c_str(), size);
   // An empty entry still creates its (empty) file: an application that
-  // carries an empty file expects to find it.
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // carries an empty file expects to find it. Always a new file, with the
+  // same private access list as its directory: nothing there beforehand is
+  // written into or used.
+  PrivateSecurity security(false);
+  if (!security.valid()) failInternal(kErrorNoFile);
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) failInternal(kErrorNoFile);
   if (size <= 0) return true;

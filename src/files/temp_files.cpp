@@ -13,10 +13,6 @@ std::string writeTestPath(std::string_view directory) {
   return std::string(directory) + "\\" + kWriteTestDirName;
 }
 
-std::string extractionDirectoryName(std::string_view tempFileName, int randomValue) {
-  return std::string(tempFileName) + "_dir" + std::to_string(randomValue);
-}
-
 std::string processCommFileNameIn(std::string_view tempPath, unsigned long processId) {
   return std::string(tempPath) + kTempFilePrefix + "_p" + std::to_string(processId) + ".tmp";
 }

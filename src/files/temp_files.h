@@ -1,7 +1,7 @@
 // Names in the temporary area: the fallbacks when the user's temporary
-// directory cannot be named in the ANSI code page, the extraction directory
-// and the process communication file. The system calls are in
-// temp_files_win.cpp.
+// directory cannot be named in the ANSI code page, and the process
+// communication file (the extraction directory's name is in access_rules.h).
+// The system calls are in temp_files_win.cpp.
 #pragma once
 
 #include <string>
@@ -24,10 +24,6 @@ std::vector<std::string> tempFallbackCandidates(std::string_view windowsDirector
 
 // The directory to create for one try of a write test.
 std::string writeTestPath(std::string_view directory);
-
-// The extraction directory made from a fresh temporary file name and a
-// random number: "...\krn3F.tmp" and 27314 give "...\krn3F.tmp_dir27314".
-std::string extractionDirectoryName(std::string_view tempFileName, int randomValue);
 
 // The process communication file of a process: the temporary path (which
 // ends in a backslash) followed by krn_p<pid>.tmp.

@@ -87,3 +87,15 @@ bool createTempFileName(std::string& out) {
 void processCommFileName(std::string& out, DWORD processId) {
   out = processCommFileNameIn(getTempPath(), processId);
 }
+
+std::vector<std::string> temporaryAreas() {
+  std::vector<std::string> areas;
+  std::string temp = getTempPath();
+  if (!temp.empty()) {
+    areas.push_back(temp);
+    std::string longForm;
+    if (getLongPathName(temp, longForm)) areas.push_back(longForm);
+  }
+  for (const std::string& candidate : tempFallbackCandidates(getWindowsDirectory())) areas.push_back(candidate);
+  return areas;
+}

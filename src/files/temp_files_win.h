@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The user's temporary directory as GetTempPathA gives it (with its trailing
 // backslash), at any length; empty when the system gives none.
@@ -24,6 +25,11 @@ void chooseTempDirectory(std::string& out);
 // Creates a new empty file krnXXXX.tmp in the temporary directory and gives
 // its path. False (and `out` empty) when the system cannot make one.
 [[nodiscard]] bool createTempFileName(std::string& out);
+
+// Every directory where the launcher may have made an extraction directory:
+// the temporary path (as given and in its long form) and the fallbacks of
+// chooseTempDirectory. Nothing is created or tested.
+std::vector<std::string> temporaryAreas();
 
 // The name of the process communication file of process `processId`:
 // <temporary path>krn_p<pid>.tmp. Nothing is created.

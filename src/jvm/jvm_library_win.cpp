@@ -4,6 +4,7 @@
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "files/paths_win.h"
+#include "jvm/dll_search_win.h"
 #include "jvm/runtime_layout.h"
 
 HMODULE loadJvmLibrary(const std::string& exe) {
@@ -12,16 +13,23 @@ HMODULE loadJvmLibrary(const std::string& exe) {
 }
 
 HMODULE loadJvmLibraryBeside(const std::string& exe) {
+  // The runtime's bin directory holds what its JVM library needs (the C
+  // runtime of its compiler, for one); it stays in the search for the
+  // libraries the VM loads later, unless no library of it loads.
+  std::string bin = javaExeDirectory(exe);
+  void* cookie = nullptr;
+  if (!addDllDirectory(bin, cookie)) logInfo("cannot add %s to the library search", bin.c_str());
   for (const std::string& type : vmTypeOrder(getConfigString(ConfigKey::preferredVmType))) {
     if (HMODULE module = tryJvmLibrary(exe, type)) return module;
   }
+  removeDllDirectory(cookie);
   return nullptr;
 }
 
 HMODULE tryJvmLibrary(const std::string& exe, const std::string& vmType) {
   std::string path = jvmLibraryPath(javaExeDirectory(exe), vmType);
   logInfo("Trying %s (exists %d)", path.c_str(), pathExists(path) ? 1 : 0);
-  HMODULE module = LoadLibraryA(path.c_str());
+  HMODULE module = loadLibraryRestricted(path);
   if (module) launcher().jvm.vmLibrary = path;
   return module;
 }

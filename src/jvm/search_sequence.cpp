@@ -55,3 +55,9 @@ std::optional<std::string> locationFileLine(std::string_view content) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   return std::string(line);
 }
+
+bool usesSystemSearchPath(std::string_view sequence) {
+  for (const SearchEntry& entry : splitSearchSequence(sequence))
+    if (entry.type == 'S') return true;
+  return false;
+}

@@ -34,6 +34,10 @@ struct SearchEntry {
 // nothing is trimmed, order is kept. Letters are not checked here.
 std::vector<SearchEntry> splitSearchSequence(std::string_view sequence);
 
+// Whether a sequence has an S entry: java.exe taken from wherever the
+// system's search order (PATH among it) finds it. The packer warns about it.
+bool usesSystemSearchPath(std::string_view sequence);
+
 // Whether an entry's argument counts as absolute for the fallback pass: at
 // least two characters, and a colon second or two backslashes first.
 bool isAbsoluteEntryArgument(std::string_view argument);

@@ -194,6 +194,10 @@ bool testEnvironmentVariable(std::string& exe, const std::string& name,
 bool testSearchPath(std::string& exe, const VersionBounds& bounds) {
   std::string found;
   if (!searchPathForJava(found)) return false;
+  // Any directory of PATH can supply it, so the log says which one did.
+  std::size_t slash = found.find_last_of('\\');
+  logInfo("java.exe found on the search path in %s",
+          slash == std::string::npos ? found.c_str() : found.substr(0, slash).c_str());
   exe = found;
   std::string version;
   return checkJavaExe(exe, version, bounds, false);

@@ -59,6 +59,18 @@ bool appendArchives(ClassPathText& cp, const ClassPathSystem& sys, const std::st
   return true;
 }
 
+// Whether the file name ends in `ext` (".jar"), letters compared without case.
+bool hasExtension(std::string_view path, std::string_view ext) {
+  if (path.size() <= ext.size()) return false;
+  std::string_view tail = path.substr(path.size() - ext.size());
+  for (std::size_t i = 0; i < ext.size(); ++i) {
+    char c = tail[i];
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (c != ext[i]) return false;
+  }
+  return true;
+}
+
 LaunchProblem missing(ConfigKey message, std::string_view placeholder, const std::string& value) {
   LaunchProblem problem;
   problem.message = message;
@@ -162,9 +174,11 @@ bool buildClassPathOption(std::string_view classPathKey, const ClassPathSystem& 
   ClassPathText cp{option, problem};
   bool ok = true;
 
-  appendArchives(cp, sys, sys.extractionDirectory, "jar", ok);
-  appendArchives(cp, sys, sys.extractionDirectory, "zip", ok);
-  if (!ok) return false;
+  for (const char* ext : {".jar", ".zip"}) {
+    for (const std::string& file : sys.extractedFiles) {
+      if (hasExtension(file, ext) && !cp.appendPath(sys.appendExeRelative(file))) return false;
+    }
+  }
 
   if (sys.flavour == LauncherFlavour::brindle) {
     std::string jar = sys.installationDirectory;

@@ -117,7 +117,10 @@ std::string classPathFromEnvironment(std::string_view value);
 // What the class-path rules ask of the system.
 struct ClassPathSystem {
   LauncherFlavour flavour = LauncherFlavour::none;
-  std::string extractionDirectory;    // scanned first; empty: nothing included
+  // The files the launcher itself extracted, in extraction order: their
+  // archives come first. The extraction directory is never scanned, so
+  // nothing put there by anybody else joins the class path.
+  std::vector<std::string> extractedFiles;
   std::string installationDirectory;  // resolved; used in the brindle flavour only
   std::function<void(std::string&)> expandVariables;
   std::function<std::string(std::string_view)> appendExeRelative;
@@ -128,8 +131,9 @@ struct ClassPathSystem {
   std::function<EnvironmentValue(const std::string& name)> environmentVariable;
 };
 
-// Builds "-Djava.class.path=" followed by the class path: the archives of the
-// extraction directory (*.jar, then *.zip), the runtime jar (brindle flavour),
+// Builds "-Djava.class.path=" followed by the class path: the extracted
+// archives (those named *.jar in extraction order, then those named *.zip;
+// letters compared without case), the runtime jar (brindle flavour),
 // then the items of key 121 in order, every element closed by ';'.
 // False with `problem` set when a required item is missing (message 1006
 // with the expanded path; 1008 with the name for an "E" item whose variable

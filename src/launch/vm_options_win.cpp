@@ -7,7 +7,9 @@
 #include "common/environment_win.h"
 #include "common/launcher_state.h"
 #include "config/config_store.h"
+#include "config/log_win.h"
 #include "config/messages_win.h"
+#include "files/access_rules_win.h"
 #include "files/paths_win.h"
 #include "files/temp_files_win.h"
 #include "launch/variables_win.h"
@@ -51,7 +53,17 @@ std::vector<std::string> buildSystemProperties() {
   in.flavour = state.flavour;
   in.executablePath = getExecutablePath();
   in.useProcessCommFile = getConfigInt(ConfigKey::useProcessCommFile) != 0;
-  if (in.useProcessCommFile) processCommFileName(in.processCommFile, GetCurrentProcessId());
+  if (in.useProcessCommFile) {
+    processCommFileName(in.processCommFile, GetCurrentProcessId());
+    // Its name is known to everybody who knows the process id, and it lies in
+    // a place others may write: the application gets it only as a new file
+    // of this process's making that nobody else may open.
+    if (!createPrivateFile(in.processCommFile)) {
+      logError("cannot create the process communication file %s; %s is left out",
+               in.processCommFile.c_str(), kPropertyProcessCommFile);
+      in.useProcessCommFile = false;
+    }
+  }
   in.extractionDirectory = state.extraction.extractionDirectory;
   // A damaged value was logged by the service runtime; it is left out here.
   std::vector<DamagedSetting> damaged;
@@ -85,7 +97,7 @@ std::vector<std::string> buildVmOptions(const std::vector<std::string>& properti
 
   ClassPathSystem sys;
   sys.flavour = state.flavour;
-  sys.extractionDirectory = state.extraction.extractionDirectory;
+  sys.extractedFiles = state.extraction.extractedFiles;
   if (sys.flavour == LauncherFlavour::brindle) {
     sys.installationDirectory =
         resolvePath(getConfigString(ConfigKey::installationDirectory), false);

@@ -12,6 +12,9 @@
 #include "common/handles_win.h"
 #include "common/launcher_state.h"
 #include "config/config_store.h"
+#include "config/log_win.h"
+#include "files/access_rules.h"
+#include "files/access_rules_win.h"
 #include "files/paths_win.h"
 #include "service/dependency_list.h"
 #include "service/event_log_win.h"
@@ -33,6 +36,24 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
 }
 
 const char* serviceName() { return launcher().serviceName.c_str(); }
+
+// Everything beside the executable is trusted (options files, relative
+// runtimes and class-path entries, the location files), so a directory that
+// others may write to gives them the service's rights: said in one line, the
+// install goes ahead.
+void warnIfDirectoryUnsafe() {
+  std::string directory = appendExeRelative("");
+  if (directory.size() > 3 && directory.back() == '\\') directory.pop_back();
+  DirectoryAccess access;
+  if (!readAccess(directory, access)) {
+    logError("cannot read the access list of %s", directory.c_str());
+    return;
+  }
+  std::string installer;
+  (void)processAccountSid(installer);
+  std::vector<std::string> writers = untrustedWriters(access, installer);
+  if (!writers.empty()) say("%s", unsafeDirectoryWarning(directory, writers).c_str());
+}
 
 UniqueServiceHandle openManager(DWORD access) {
   return UniqueServiceHandle(OpenSCManagerA(nullptr, nullptr, access));
@@ -264,5 +285,6 @@ int cmdInstall(DWORD startType) {
         error);
   }
   say("Installed service '%s'.\n", serviceName());
+  warnIfDirectoryUnsafe();
   return 0;
 }

@@ -9,6 +9,7 @@
 #include "config/config_store.h"
 #include "config/config_store_win.h"
 #include "files/paths_win.h"
+#include "jvm/dll_search_win.h"
 #include "service/console_run_win.h"
 #include "service/service_commands_win.h"
 
@@ -28,6 +29,7 @@ void enterWorkingDirectory() {
 void initLauncher() {
   loadConfig();
   launcher().flavour = parseLauncherFlavour(getConfigString(ConfigKey::launcherFlavour));
+  restrictDllSearch();
   prefixSearchPath();
   enterWorkingDirectory();
 }

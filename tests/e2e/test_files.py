@@ -44,7 +44,7 @@ DEADLINE_SECONDS = harness.WAIT_SECONDS
 PEAK_RSS_SCRIPT = ("import resource, subprocess, sys; p = subprocess.run(sys.argv[1:]); "
                    "sys.stdout.write('\\n%d\\n' % resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss); "
                    "sys.exit(p.returncode)")
-TEMP_DIR_SHAPE = re.compile(r"^(?P<temp>[A-Za-z]:\\.*\\)(?P<file>krn[0-9A-Fa-f]{1,4}\.tmp)_dir\d+$")
+TEMP_DIR_SHAPE = re.compile(r"^(?P<temp>[A-Za-z]:\\.*\\)(?P<file>krn[0-9A-Fa-f]{1,4}\.tmp)_dir[0-9a-f]{32}$")
 
 
 def setUpModule():
@@ -220,6 +220,15 @@ class Packer(FilesTest):
                 self.assertIn(message, err)
                 self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["in", "svc.json"])
 
+    def test_a_search_sequence_with_the_search_path_is_built_with_a_warning(self):
+        for sequence, warned in (("B.\\jre;S;Y", True), ("B.\\jre;Y;EJAVA_HOME", False)):
+            with self.subTest(sequence=sequence):
+                description = self.dir / "svc.json"
+                description.write_text(json.dumps(dict(BASE, jreSearchSequence=sequence)), encoding="utf-8")
+                rc, _, err = self.packer("build", description, "--launcher", harness.TEMPLATE, "-o", self.dir / "out.exe")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual("kernopack: warning: " in err and "has an S entry" in err, warned, err)
+
     def test_large_files_are_streamed_not_held(self):
         size = 96 * 2**20
         exe = self.pack_files({"big.bin": content(size, 13)})
@@ -366,7 +375,45 @@ class DeletionLists(FilesTest):
         self.assertRegex(query.out, r"(?m)^\s+delete_dir\s+REG_SZ\s")
 
 
+USER_ENV = "HKCU\\Environment"
+
+
 class Sweep(FilesTest):
+    """The lists a service sweeps are those of its own account, written by
+    runs of that account, which share its temporary directory; the sweep acts
+    only inside it. Under Wine the command runs of these tests share
+    HKEY_CURRENT_USER with the services but not the temporary directory, so
+    for this class the user's TEMP and TMP name the services' one."""
+
+    saved_env = {}
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        if not (harness.PACKER and harness.TEMPLATE and harness.PREFIX):
+            return
+        for name in ("TEMP", "TMP"):
+            out = cls.reg("query", USER_ENV, "/v", name)
+            m = re.search(rf"^\s+{name}\s+(REG_\w+)\s+(.*)$", out, re.M)
+            cls.saved_env[name] = (m.group(1), m.group(2).strip()) if m else None
+            cls.reg("add", USER_ENV, "/v", name, "/t", "REG_EXPAND_SZ", "/d", "%SystemRoot%\\TEMP", "/f")
+        FilesTest.temp_windows = None
+
+    @classmethod
+    def tearDownClass(cls):
+        for name, saved in cls.saved_env.items():
+            if saved:
+                cls.reg("add", USER_ENV, "/v", name, "/t", saved[0], "/d", saved[1], "/f")
+            else:
+                cls.reg("delete", USER_ENV, "/v", name, "/f")
+        FilesTest.temp_windows = None
+        super().tearDownClass()
+
+    @staticmethod
+    def reg(*args):
+        return subprocess.run(harness.WINE + ["reg", *args], capture_output=True, stdin=subprocess.DEVNULL,
+                              timeout=120).stdout.decode("cp1252", "replace")
+
     def sweep(self):
         """Registers a launcher without included files as a new service and
         runs it once: its service main routine sweeps the lists before it

@@ -136,6 +136,28 @@ class Install(ServiceTest):
                 self.expect(self.run_exe(exe, word), 0, f"Installed service '{name}'.\n")
                 self.assertEqual(self.start_type(name), ("REG_DWORD", f"0x{start}"))
 
+    def test_a_directory_others_can_write_is_installed_with_one_warning_line(self):
+        # Wine shows a directory's Unix permissions as its access list: the
+        # owner's bits for the user, the others' bits for Everyone.
+        for mode, warned in ((0o700, False), (0o755, False), (0o777, True), (0o703, True)):
+            with self.subTest(mode=oct(mode)):
+                name = self.unique_name("Dir")
+                self.forget(name)
+                exe = self.pack_service(name, subdir=f"m{mode:o}")
+                os.chmod(exe.parent, mode)
+                r = self.run_exe(exe, "/install")
+                os.chmod(exe.parent, 0o700)
+                self.assertEqual((r.rc, r.err), (0, ""), r)
+                lines = r.out.splitlines()
+                self.assertEqual(lines[0], f"Installed service '{name}'.")
+                if not warned:
+                    self.assertEqual(len(lines), 1, r)
+                    continue
+                self.assertEqual(len(lines), 2, r)
+                self.assertRegex(lines[1], r"^Warning: users other than administrators and SYSTEM can write to "
+                                           r"[A-Za-z]:\\.*\\m" + f"{mode:o}" + r" \(S-1-1-0\); ")
+                self.assertEqual(self.start_type(name), ("REG_DWORD", "0x3"))
+
     def test_registration_names_the_short_unquoted_path_and_own_interactive_process(self):
         name = self.unique_name("Reg")
         self.forget(name)

@@ -42,6 +42,10 @@
 
 #include "standin_common_win.h"
 
+#ifdef KERNO_STANDIN_HELPER
+extern "C" __declspec(dllimport) const char* kernoHelperOrigin();
+#endif
+
 namespace {
 HMODULE gSelf = nullptr;
 }
@@ -53,6 +57,13 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     DWORD n = GetModuleFileNameA(instance, path, sizeof path);
     std::string self = n > 0 && n < sizeof path ? std::string(path, n) : std::string("?");
     appendRecord(moduleDirectory(instance) + "jvm-standin.loads", "loaded " + self);
+#ifdef KERNO_STANDIN_HELPER
+    // Which kernohelper.dll the loader resolved the import with.
+    HMODULE helper = GetModuleHandleA("kernohelper.dll");
+    n = helper ? GetModuleFileNameA(helper, path, sizeof path) : 0;
+    appendRecord(moduleDirectory(instance) + "jvm-standin.loads",
+                 std::string("helper ") + kernoHelperOrigin() + " " + (n > 0 && n < sizeof path ? path : "?"));
+#endif
   }
   return TRUE;
 }

@@ -72,22 +72,50 @@ TEST(DeletionListRules, OnlyPathsThatStayWholeAreScheduled) {
   EXPECT_FALSE(canScheduleForDeletion(""));
 }
 
-TEST(DeletionListRules, TheSweepActsOnAbsolutePathsOnly) {
+TEST(DeletionListRules, TheSweepActsOnlyOnTheLauncherOwnNamesInTheTemporaryArea) {
+  const std::vector<std::string> temps = {"C:\\windows\\temp\\", "c:\\tmp", "d:\\"};
   struct Case {
     const char* path;
-    bool sweepable;
+    bool directoryList;
+    const char* directory;  // nullptr: not sweepable
   } cases[] = {
-      {"c:\\temp\\a.jar", true},
-      {"Z:\\x", true},
-      {"\\\\srv\\share\\a.jar", true},
+      {"C:\\windows\\temp\\krn3F.tmp_dir9f0c", true, "C:\\windows\\temp\\krn3F.tmp_dir9f0c"},
+      {"c:\\WINDOWS\\TEMP\\KRN3F.TMP_DIR27314\\app.jar", false, "c:\\WINDOWS\\TEMP\\KRN3F.TMP_DIR27314"},
+      {"c:\\tmp\\krnffff.tmp_dir0\\a.jar", false, "c:\\tmp\\krnffff.tmp_dir0"},
+      {"d:\\krn1.tmp_dir2", true, "d:\\krn1.tmp_dir2"},  // a drive root as temporary area
+      // The wrong list: a directory is never deleted as a file, nor the reverse.
+      {"C:\\windows\\temp\\krn3F.tmp_dir9f0c", false, nullptr},
+      {"c:\\tmp\\krn1.tmp_dir0\\a.jar", true, nullptr},
+      // Outside the temporary area, or not of the launcher's making.
+      {"C:\\windows\\system32\\krn1.tmp_dir0\\a.dll", false, nullptr},
+      {"C:\\windows\\temp\\sub\\krn1.tmp_dir0", true, nullptr},
+      {"C:\\windows\\temp\\other\\a.jar", false, nullptr},
+      {"C:\\windows\\temp\\krn1.tmp", true, nullptr},
+      {"C:\\windows\\temp\\krn1.tmp_dir", true, nullptr},
+      {"C:\\windows\\temp\\krn123456789.tmp_dir0", true, nullptr},
+      {"C:\\windows\\temp\\krnxyz.tmp_dir0", true, nullptr},
+      {"C:\\windows\\temp\\krn1.tmp_dir0g", true, nullptr},
+      {"C:\\windows\\temp\\krn1.tmp_dir0.", true, nullptr},
+      // Ways out of the directory, and names Windows would read otherwise.
+      {"C:\\windows\\temp\\krn1.tmp_dir0\\..\\..\\x", false, nullptr},
+      {"C:\\windows\\temp\\x\\..\\krn1.tmp_dir0", true, nullptr},
+      {"C:\\windows\\temp\\krn1.tmp_dir0\\..", false, nullptr},
+      {"C:\\windows\\temp\\krn1.tmp_dir0\\a.jar:stream", false, nullptr},
+      {"C:\\windows\\temp\\krn1.tmp_dir0\\con", false, nullptr},
+      {"C:\\windows/temp\\krn1.tmp_dir0", true, nullptr},
+      {"\\\\?\\C:\\windows\\temp\\krn1.tmp_dir0", true, nullptr},
       // Relative ones would be taken from the current directory.
-      {"a.jar", false},
-      {"temp\\a.jar", false},
-      {"\\temp\\a.jar", false},
-      {"c:temp", false},
-      {"c:", false},
-      {"..\\x", false},
-      {"\"c:\\quoted\"", false},
+      {"krn1.tmp_dir0", true, nullptr},
+      {"\\krn1.tmp_dir0", true, nullptr},
+      {"c:krn1.tmp_dir0", true, nullptr},
+      {"", true, nullptr},
   };
-  for (const Case& c : cases) EXPECT_EQ(isSweepablePath(c.path), c.sweepable) << c.path;
+  for (const Case& c : cases) {
+    std::string directory = "stale";
+    bool sweepable = isSweepablePath(c.path, temps, c.directoryList, directory);
+    EXPECT_EQ(sweepable, c.directory != nullptr) << c.path;
+    EXPECT_EQ(directory, c.directory ? c.directory : "") << c.path;
+  }
+  std::string directory;
+  EXPECT_FALSE(isSweepablePath("C:\\windows\\temp\\krn1.tmp_dir0", {}, true, directory));
 }

@@ -141,3 +141,12 @@ TEST(LocationFileLine, ReadsAtMostTheLineBuffer) {
   std::string longLine(kLocationLineBytes + 500, 'x');
   EXPECT_EQ(locationFileLine(longLine + "\n"), std::string(kLocationLineBytes - 1, 'x'));
 }
+
+TEST(SystemSearchPath, OnlyAnSEntryCounts) {
+  EXPECT_TRUE(usesSystemSearchPath("S"));
+  EXPECT_TRUE(usesSystemSearchPath("B.\\jre;;Sanything;Y"));
+  // Not the letter inside an argument, not a lower-case s (skipped by the search).
+  EXPECT_FALSE(usesSystemSearchPath("B.\\jre;Y;EJAVA_HOME;EJDK_HOME;"));
+  EXPECT_FALSE(usesSystemSearchPath("AS;ESYSTEM;s"));
+  EXPECT_FALSE(usesSystemSearchPath(""));
+}

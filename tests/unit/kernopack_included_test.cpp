@@ -3,6 +3,7 @@
 // it back (dump and dump --extract), down to byte-identical rebuilds.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -251,6 +252,9 @@ TEST_F(KernopackSection, AMissingOrUnreadableInputLeavesNoOutput) {
   writeAll(dir_ / "a.jar", {1, 2, 3});
   fs::create_directories(dir_ / "adir");
   writeAll(dir_ / "old.exe", {9, 9});
+  // Opening a FIFO would wait for a writer for ever, reading a device would
+  // never end: both are refused before they are opened.
+  ASSERT_EQ(mkfifo((dir_ / "pipe").c_str(), 0600), 0);
   struct Case {
     const char* json;
     size_t index;
@@ -258,6 +262,8 @@ TEST_F(KernopackSection, AMissingOrUnreadableInputLeavesNoOutput) {
   } cases[] = {
       {R"({"includedFiles": ["a.jar", "missing.jar"]})", 1, "cannot read"},
       {R"({"includedFiles": ["adir"]})", 0, "cannot read: is a directory"},
+      {R"({"includedFiles": ["a.jar", "pipe"]})", 1, "cannot read: is a FIFO, not a regular file"},
+      {R"({"includedFiles": ["/dev/zero"]})", 0, "cannot read: is a device, not a regular file"},
   };
   for (const Case& c : cases) {
     PackResult r = build(c.json, dir_ / "old.exe");
@@ -266,7 +272,7 @@ TEST_F(KernopackSection, AMissingOrUnreadableInputLeavesNoOutput) {
     EXPECT_NE(r.error.find(c.message), std::string::npos) << r.error;
     // The output is untouched and no temporary file is left beside it.
     EXPECT_EQ(readAll(dir_ / "old.exe"), (std::vector<uint8_t>{9, 9}));
-    EXPECT_EQ(entries(), 3u);
+    EXPECT_EQ(entries(), 4u);
   }
 }
 

@@ -71,10 +71,10 @@ struct ClassPathOutcome {
   LaunchProblem problem;
 };
 
-ClassPathOutcome classPath(const FakeSystem& fake, std::string_view key,
-                           LauncherFlavour flavour = kKerno, std::string extractionDirectory = "") {
+ClassPathOutcome classPath(const FakeSystem& fake, std::string_view key, LauncherFlavour flavour = kKerno,
+                           std::vector<std::string> extractedFiles = {}) {
   ClassPathSystem sys = fake.system(flavour);
-  sys.extractionDirectory = std::move(extractionDirectory);
+  sys.extractedFiles = std::move(extractedFiles);
   ClassPathOutcome out;
   out.ok = buildClassPathOption(key, sys, out.option, out.problem);
   return out;
@@ -211,35 +211,39 @@ TEST(ClassPath, ElementRules) {
     const char* name;
     const char* key;
     LauncherFlavour flavour;
-    const char* extraction;
+    std::vector<std::string> extracted;
     std::string classPath;
   };
   FakeSystem fake;
   fake.existing = {"c:\\app\\here.jar", "c:\\app\\lib", "c:\\app\\empty", "c:\\tmp\\x"};
   fake.listings["c:\\app\\lib|jar"] = {"a.jar"};
-  fake.listings["c:\\tmp\\x|jar"] = {"inc.jar"};
-  fake.listings["c:\\tmp\\x|zip"] = {"inc.zip"};
+  // Planted beside the extracted files: the extraction directory is never
+  // listed, so it must not show.
+  fake.listings["c:\\tmp\\x|jar"] = {"inc.jar", "planted.jar"};
+  fake.listings["c:\\tmp\\x|zip"] = {"inc.zip", "planted.zip"};
+  const std::vector<std::string> extracted = {"c:\\tmp\\x\\inc.zip", "c:\\tmp\\x\\inc.jar", "c:\\tmp\\x\\notes.txt",
+                                              "c:\\tmp\\x\\UP.JAR", "c:\\tmp\\x\\a.jarx"};
   fake.environment = {{"CP", "\"c:\\a b;c:\\c\""}, {"EMPTY", ""}};
   fake.variables = {{"${LIB}", "lib"}, {"${EXE}", "c:\\app\\"}};
   const Case cases[] = {
-      {"nothing at all", "", kKerno, "", ""},
-      {"kerno flavour has no runtime jar", "A0here.jar", kKerno, "", "c:\\app\\here.jar;"},
-      {"A and D alike, appended also when missing", "A0gone.jar;D0gone", kKerno, "",
+      {"nothing at all", "", kKerno, {}, ""},
+      {"kerno flavour has no runtime jar", "A0here.jar", kKerno, {}, "c:\\app\\here.jar;"},
+      {"A and D alike, appended also when missing", "A0gone.jar;D0gone", kKerno, {},
        "c:\\app\\gone.jar;c:\\app\\gone;"},
-      {"absolute path kept", "A1c:\\app\\here.jar", kKerno, "", "c:\\app\\here.jar;"},
-      {"expanded before use, backslashes collapsed", "S1${LIB};A0${EXE}\\here.jar", kKerno, "",
+      {"absolute path kept", "A1c:\\app\\here.jar", kKerno, {}, "c:\\app\\here.jar;"},
+      {"expanded before use, backslashes collapsed", "S1${LIB};A0${EXE}\\here.jar", kKerno, {},
        "c:\\app\\lib\\a.jar;c:\\app\\here.jar;"},
-      {"existing directory without archives counts as found", "S1empty", kKerno, "", ""},
-      {"missing optional scan contributes nothing", "S0none", kKerno, "", ""},
-      {"environment value without its quotes", "E1CP", kKerno, "", "c:\\a b;c:\\c;"},
-      {"undefined optional variable contributes nothing", "E0NONE;E0EMPTY", kKerno, "", ""},
-      {"unknown optional letter contributes nothing", "X0here.jar", kKerno, "", ""},
-      {"extracted archives first, before the runtime jar", "A0here.jar", kBrindle, "c:\\tmp\\x",
-       "c:\\tmp\\x\\inc.jar;c:\\tmp\\x\\inc.zip;c:\\app\\.brindle\\brdruntime.jar;"
+      {"existing directory without archives counts as found", "S1empty", kKerno, {}, ""},
+      {"missing optional scan contributes nothing", "S0none", kKerno, {}, ""},
+      {"environment value without its quotes", "E1CP", kKerno, {}, "c:\\a b;c:\\c;"},
+      {"undefined optional variable contributes nothing", "E0NONE;E0EMPTY", kKerno, {}, ""},
+      {"unknown optional letter contributes nothing", "X0here.jar", kKerno, {}, ""},
+      {"only the extracted archives, jars then zips, before the runtime jar", "A0here.jar", kBrindle, extracted,
+       "c:\\tmp\\x\\inc.jar;c:\\tmp\\x\\UP.JAR;c:\\tmp\\x\\inc.zip;c:\\app\\.brindle\\brdruntime.jar;"
        "c:\\app\\here.jar;"},
   };
   for (const Case& c : cases) {
-    ClassPathOutcome out = classPath(fake, c.key, c.flavour, c.extraction);
+    ClassPathOutcome out = classPath(fake, c.key, c.flavour, c.extracted);
     EXPECT_TRUE(out.ok) << c.name;
     EXPECT_EQ(out.option, kPrefix + c.classPath) << c.name;
   }

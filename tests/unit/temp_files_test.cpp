@@ -19,11 +19,6 @@ TEST(TempNames, WriteTestDirectoryLiesInTheCandidate) {
   EXPECT_EQ(writeTestPath("c:\\temp"), "c:\\temp\\krn_w_testdir");
 }
 
-TEST(TempNames, ExtractionDirectoryIsTheTempFileNameWithASuffix) {
-  EXPECT_EQ(extractionDirectoryName("C:\\T\\krn3F.tmp", 27314), "C:\\T\\krn3F.tmp_dir27314");
-  EXPECT_EQ(extractionDirectoryName("C:\\T\\krn3F.tmp", 0), "C:\\T\\krn3F.tmp_dir0");
-}
-
 TEST(TempNames, ProcessCommFileFollowsTheTempPath) {
   EXPECT_EQ(processCommFileNameIn("C:\\T\\", 4242), "C:\\T\\krn_p4242.tmp");
   EXPECT_EQ(processCommFileNameIn("", 7), "krn_p7.tmp");

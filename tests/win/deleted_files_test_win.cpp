@@ -18,9 +18,16 @@ class DeferredDeletion : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(registry_.ok()) << "HKEY_CURRENT_USER could not be redirected";
-    dir_ = makeScratchDir("sweep");
+    dir_ = extractionDir();
   }
-  void TearDown() override { removeTree(dir_); }
+  void TearDown() override {
+    for (const std::string& dir : made_) removeTree(dir);
+  }
+
+  std::string extractionDir() {
+    made_.push_back(makeExtractionShapedDir());
+    return made_.back();
+  }
 
   std::string file(const std::string& name, const std::string& content = "x") {
     std::string path = dir_ + "\\" + name;
@@ -35,6 +42,7 @@ class DeferredDeletion : public ::testing::Test {
   }
 
   PrivateCurrentUser registry_;
+  std::vector<std::string> made_;
   std::string dir_;
 };
 
@@ -75,8 +83,7 @@ TEST_F(DeferredDeletion, SweepWithoutTheKeyChangesAndCreatesNothing) {
 }
 
 TEST_F(DeferredDeletion, SweepWritesAnEmptyFileListWhenOnlyDirectoriesAreListed) {
-  std::string sub = dir_ + "\\empty";
-  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  std::string sub = extractionDir();
   writeListValue("delete_dir", sub + ";");
   sweepScheduledDeletions();
   ListValue files = readListValue("delete_file");
@@ -87,8 +94,7 @@ TEST_F(DeferredDeletion, SweepWritesAnEmptyFileListWhenOnlyDirectoriesAreListed)
 }
 
 TEST_F(DeferredDeletion, SweepDeletesFilesThenTheirDirectory) {
-  std::string sub = dir_ + "\\krn1.tmp_dir7";
-  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  std::string sub = extractionDir();
   std::string jar = sub + "\\a.jar";
   ASSERT_TRUE(writeFile(jar, "PK"));
   scheduleFileDeletion(jar);
@@ -105,8 +111,7 @@ TEST_F(DeferredDeletion, SweepDeletesFilesThenTheirDirectory) {
 }
 
 TEST_F(DeferredDeletion, AFileHeldOpenStaysListedAndSoDoesItsDirectory) {
-  std::string sub = dir_ + "\\krn2.tmp_dir8";
-  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  std::string sub = extractionDir();
   std::string held = sub + "\\held.jar";
   std::string free = sub + "\\free.jar";
   ASSERT_TRUE(writeFile(held, "1"));
@@ -159,6 +164,33 @@ TEST_F(DeferredDeletion, ARelativeEntryIsNeverActedOn) {
   SetCurrentDirectoryA(cwd);
   EXPECT_TRUE(exists(victim));
   EXPECT_EQ(list("delete_file"), "victim.txt;");
+}
+
+TEST_F(DeferredDeletion, OnlyTheLauncherOwnNamesInTheTemporaryAreaAreTouched) {
+  // Each would be deleted by a sweep that trusted its lists: a file of the
+  // launcher's shape outside the temporary area, one in a directory not of
+  // its making, an empty directory in the temporary area that is not an
+  // extraction directory, and a file listed as a directory.
+  std::string elsewhere = makeScratchDir("sweep-victims");
+  made_.push_back(elsewhere);
+  std::string outside = elsewhere + "\\krn1.tmp_dir2";
+  ASSERT_TRUE(CreateDirectoryA(outside.c_str(), nullptr));
+  std::vector<std::string> files = {outside + "\\a.jar", elsewhere + "\\b.jar"};
+  for (const std::string& path : files) ASSERT_TRUE(writeFile(path, "keep"));
+  std::string emptyForeign = makeScratchDir("sweep-empty");
+  made_.push_back(emptyForeign);
+  std::string fileAsDir = file("c.jar");
+  writeListValue("delete_file", files[0] + ";" + files[1] + ";");
+  writeListValue("delete_dir", outside + ";" + emptyForeign + ";" + fileAsDir + ";");
+  CapturedLog log;
+  sweepScheduledDeletions();
+  for (const std::string& path : {files[0], files[1], outside, emptyForeign, fileAsDir})
+    EXPECT_TRUE(exists(path)) << path;
+  EXPECT_EQ(list("delete_file"), files[0] + ";" + files[1] + ";");
+  EXPECT_EQ(list("delete_dir"), outside + ";" + emptyForeign + ";" + fileAsDir + ";");
+  std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(countOf(lines, "not deleting " + files[1] + ": not a name the launcher makes in the temporary area"),
+            1u);
 }
 
 TEST_F(DeferredDeletion, SweepsListsOfAnyLength) {

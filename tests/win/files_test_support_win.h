@@ -67,6 +67,20 @@ inline std::string makeScratchDir(const char* tag) {
   return dir;
 }
 
+// A fresh directory named as the launcher names its extraction directories
+// (krn<hex>.tmp_dir<hex>), directly in the temporary directory: the only
+// kind of place the deletion sweep acts on.
+inline std::string makeExtractionShapedDir() {
+  static unsigned counter = 0;
+  char name[64];
+  std::snprintf(name, sizeof name, "krn%lx.tmp_dir%x", static_cast<unsigned long>(GetCurrentProcessId()),
+                0xa000u + ++counter);
+  std::string dir = getTempPath() + name;
+  removeTree(dir);
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
 // HKEY_CURRENT_USER of this process redirected to a private key, so that the
 // tests neither see nor disturb the lists of launchers running beside them.
 class PrivateCurrentUser {

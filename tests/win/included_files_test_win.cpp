@@ -101,12 +101,12 @@ TEST_F(Extraction, FilesComeOutByteForByteInAFreshDirectory) {
   std::string out;
   ASSERT_TRUE(extractIncludedFiles(out));
 
-  // <temp>krnXXXX.tmp_dir<random>, and the temporary file itself is gone.
+  // <temp>krnXXXX.tmp_dir<128 random bits>, and the temporary file itself is gone.
   std::string temp = getTempPath();
   ASSERT_EQ(out.rfind(temp, 0), 0u) << out;
   std::smatch m;
   std::string rest = out.substr(temp.size());
-  ASSERT_TRUE(std::regex_match(rest, m, std::regex("(krn[0-9A-F]{1,4}\\.tmp)_dir[0-9]+", std::regex::icase))) << out;
+  ASSERT_TRUE(std::regex_match(rest, m, std::regex("(krn[0-9A-F]{1,4}\\.tmp)_dir[0-9a-f]{32}", std::regex::icase))) << out;
   EXPECT_FALSE(exists(temp + m[1].str()));
 
   for (size_t i = 0; i < std::size(sizes); ++i) {

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "common/launcher_state.h"
+#include "startup/startup_win.h"
+#include "jvm/dll_search_win.h"
 #include "jvm/java_probe_win.h"
 #include "jvm/jvm_library_win.h"
 #include "jvm/packed_runtime_win.h"
@@ -217,6 +219,35 @@ TEST_F(JvmLibrary, ALibraryWithoutTheEntryPointStaysLoaded) {
   EXPECT_FALSE(resolveCreateJavaVM(module));
   EXPECT_FALSE(resolveCreateJavaVM(nullptr));
   EXPECT_EQ(loadJvmLibraryBeside(javaIn("empty\\bin", "")), nullptr);
+}
+
+TEST_F(JvmLibrary, ALibraryPlantedInTheCurrentDirectoryOrOnPathIsNotLoaded) {
+  // The runtime's bin holds the library its JVM library imports, as a real
+  // runtime holds its compiler's runtime; a library of the same name waits in
+  // the current directory and in a PATH directory, where the standard search
+  // order would find it first.
+  std::string exe = javaIn("jre\\bin", "");
+  std::string bin = dir("jre\\bin");
+  std::string server = dir("jre\\bin\\server");
+  std::string planted = dir("planted");
+  ASSERT_TRUE(CopyFileA((standinDir() + "jvm_helped.dll").c_str(), (server + "\\jvm.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((standinDir() + "kernohelper.dll").c_str(), (bin + "\\kernohelper.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((standinDir() + "planted\\kernohelper.dll").c_str(),
+                        (planted + "\\kernohelper.dll").c_str(), FALSE));
+  char cwd[MAX_PATH * 4];
+  GetCurrentDirectoryA(sizeof cwd, cwd);
+  std::string path = readEnvironment("PATH");
+  ASSERT_TRUE(SetCurrentDirectoryA(planted.c_str()));
+  SetEnvironmentVariableA("PATH", (planted + ";" + path).c_str());
+  restrictDllSearch();
+  HMODULE module = loadJvmLibrary(exe);
+  SetCurrentDirectoryA(cwd);
+  SetEnvironmentVariableA("PATH", path.c_str());
+  ASSERT_NE(module, nullptr);
+  std::string loads = readFile(server + "\\jvm-standin.loads");
+  EXPECT_NE(loads.find("helper genuine "), std::string::npos) << loads;
+  EXPECT_NE(loads.find("jre\\bin\\kernohelper.dll"), std::string::npos) << loads;
+  EXPECT_EQ(loads.find("planted"), std::string::npos) << loads;
 }
 
 using PackedRuntime = RuntimeDir;

@@ -7,7 +7,9 @@
 
 #include "codepage.h"
 #include "description.h"
+#include "config/config_keys.h"
 #include "image.h"
+#include "jvm/search_sequence.h"
 #include "included.h"
 #include "launcher_choice.h"
 #include "packer_io.h"
@@ -83,6 +85,14 @@ int runBuild(const BuildArgs& a) {
   if (!d.ok) {
     report("%s: %s", a.description.c_str(), d.error.c_str());
     return kExitBadInput;
+  }
+
+  for (const auto& [key, value] : d.records.narrow) {
+    if (key == int32_t(ConfigKey::jreSearchSequence) && usesSystemSearchPath(value)) {
+      report("warning: %s: key 128 (\"jreSearchSequence\") has an S entry: java.exe is then taken from the "
+             "PATH, and whoever may write to a directory of it runs code as the service",
+             a.description.c_str());
+    }
   }
 
   LauncherChoice choice = chooseLauncher(a.launcher, d.launcher);

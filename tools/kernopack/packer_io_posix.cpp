@@ -17,13 +17,34 @@ constexpr int kTempNameAttempts = 100;
 
 std::string errorText(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
 
+const char* notRegularText(mode_t mode) {
+  if (S_ISDIR(mode)) return "is a directory, not a regular file";
+  if (S_ISFIFO(mode)) return "is a FIFO, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a regular file";
+  if (S_ISSOCK(mode)) return "is a socket, not a regular file";
+  return "not a regular file";
+}
+
 }  // namespace
 
 std::string commandLinePath(const std::string& arg) { return arg; }
 
 ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& error) {
   closeInputFile(file);
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Looked at before it is opened: opening a FIFO waits for a writer, and a
+  // device may do something on open. The open itself does not wait either,
+  // should the name be swapped in between; the type is checked again after.
+  struct stat before;
+  if (stat(path.c_str(), &before) != 0) {
+    int err = errno;
+    error = std::strerror(err);
+    return err == ENOENT ? ReadStatus::notFound : ReadStatus::failed;
+  }
+  if (!S_ISREG(before.st_mode)) {
+    error = notRegularText(before.st_mode);
+    return ReadStatus::failed;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     int err = errno;
     error = std::strerror(err);
@@ -36,7 +57,14 @@ ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& 
     return ReadStatus::failed;
   }
   if (!S_ISREG(st.st_mode)) {
-    error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+    error = notRegularText(st.st_mode);
+    close(fd);
+    return ReadStatus::failed;
+  }
+  // Reads of a regular file block as usual again.
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    error = std::strerror(errno);
     close(fd);
     return ReadStatus::failed;
   }

@@ -1,0 +1,137 @@
+#include "files/access_rules_win.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <vector>
+
+#include "common/handles_win.h"
+
+// RtlGenRandom: the cryptographic random source of advapi32, there on every
+// Windows since XP (and in Wine) without loading another library.
+extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
+
+namespace {
+
+std::string sidText(PSID sid) {
+  char* text = nullptr;
+  if (sid == nullptr || !ConvertSidToStringSidA(sid, &text)) return std::string();
+  std::string out = text;
+  LocalFree(text);
+  return out;
+}
+
+// One piece of the process token: TokenUser or TokenOwner, which both start
+// with the SID pointer.
+bool tokenSid(TOKEN_INFORMATION_CLASS what, std::string& out) {
+  out.clear();
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  UniqueHandle token(raw);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), what, nullptr, 0, &size);
+  if (size < sizeof(PSID)) return false;
+  std::vector<unsigned char> buffer(size);
+  if (!GetTokenInformation(token.get(), what, buffer.data(), size, &size)) return false;
+  PSID sid = *reinterpret_cast<PSID*>(buffer.data());
+  out = sidText(sid);
+  return !out.empty();
+}
+
+}  // namespace
+
+bool processAccountSid(std::string& out) { return tokenSid(TokenUser, out); }
+
+bool processDefaultOwnerSid(std::string& out) { return tokenSid(TokenOwner, out); }
+
+PrivateSecurity::PrivateSecurity(bool directory) {
+  std::string account;
+  if (!processAccountSid(account)) return;
+  std::string text = privateSecurityDescriptorText(account, directory);
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1, &descriptor_,
+                                                            nullptr)) {
+    descriptor_ = nullptr;
+    return;
+  }
+  attributes_.nLength = sizeof attributes_;
+  attributes_.lpSecurityDescriptor = descriptor_;
+  attributes_.bInheritHandle = FALSE;
+}
+
+PrivateSecurity::~PrivateSecurity() {
+  if (descriptor_ != nullptr) LocalFree(descriptor_);
+}
+
+bool cryptoRandom(uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    ULONG piece = size > 0x10000 ? 0x10000 : ULONG(size);
+    if (!SystemFunction036(data, piece)) return false;
+    data += piece;
+    size -= piece;
+  }
+  return true;
+}
+
+
+bool readAccess(const std::string& path, DirectoryAccess& out) {
+  out = DirectoryAccess{};
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                            &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  out.ownerSid = sidText(owner);
+  out.hasDacl = dacl != nullptr;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* raw = nullptr;
+    if (!GetAce(dacl, i, &raw)) continue;
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(raw);
+    // Only the plain allow and deny entries carry their SID right after the
+    // mask; object and callback entries are kept as unknown grants.
+    AccessEntry entry;
+    entry.inheritOnly = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      const ACCESS_ALLOWED_ACE* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+      entry.allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
+      entry.mask = ace->Mask;
+      entry.sid = sidText(const_cast<DWORD*>(&ace->SidStart));
+    } else {
+      continue;
+    }
+    out.entries.push_back(entry);
+  }
+  LocalFree(descriptor);
+  return true;
+}
+
+HANDLE openWithoutFollowing(const std::string& path, DWORD access, DWORD share, bool directory) {
+  DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+  UniqueHandle handle(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+  if (!handle) return INVALID_HANDLE_VALUE;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle.get(), &info)) return INVALID_HANDLE_VALUE;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return INVALID_HANDLE_VALUE;
+  bool isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (isDirectory != directory) return INVALID_HANDLE_VALUE;
+  return handle.release();
+}
+
+bool deleteOpenObject(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+bool createPrivateFile(const std::string& path) {
+  PrivateSecurity security(false);
+  if (!security.valid()) return false;
+  {
+    UniqueHandle stale(openWithoutFollowing(path, DELETE, 0, false));
+    if (stale) (void)deleteOpenObject(stale.get());
+  }
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid();
+}

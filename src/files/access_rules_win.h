@@ -1,0 +1,63 @@
+// The system side of the access rules (files/access_rules.h): the process's
+// account, security attributes that keep others out, cryptographic random
+// bytes, the access list of a directory, and deleting a file or directory
+// without following a link or junction.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "files/access_rules.h"
+
+// The SID (as text) of the account this process runs as; false when the
+// system does not say.
+[[nodiscard]] bool processAccountSid(std::string& out);
+
+// The SID (as text) that owns the objects this process creates (its token's
+// default owner); false when the system does not say.
+[[nodiscard]] bool processDefaultOwnerSid(std::string& out);
+
+// Security attributes with the private descriptor of access_rules.h, for
+// CreateFile, CreateDirectory and CreateMutex. valid() is false when the
+// account or the descriptor could not be had; the caller then reports the
+// step as failed instead of creating the object open to others.
+class PrivateSecurity {
+ public:
+  explicit PrivateSecurity(bool directory);
+  ~PrivateSecurity();
+  PrivateSecurity(const PrivateSecurity&) = delete;
+  PrivateSecurity& operator=(const PrivateSecurity&) = delete;
+  bool valid() const { return descriptor_ != nullptr; }
+  SECURITY_ATTRIBUTES* attributes() { return valid() ? &attributes_ : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+// Fills `data` from the system's cryptographic random source; false when it
+// fails.
+[[nodiscard]] bool cryptoRandom(uint8_t* data, std::size_t size);
+
+// The owner and the access list of a file or directory; false when they
+// cannot be read.
+[[nodiscard]] bool readAccess(const std::string& path, DirectoryAccess& out);
+
+// Creates a new, empty file that only the private descriptor lets in. A file
+// of that name that is there already (a leftover, or planted) is deleted
+// first without following a link, and the creation fails if the name is
+// still taken: the file given out is always one this process made.
+[[nodiscard]] bool createPrivateFile(const std::string& path);
+
+// Opens a file or directory itself, never what a link or junction points to:
+// nullptr-like (invalid) when it cannot be opened, is a link or junction, or
+// is not of the kind asked for. `share` as for CreateFile.
+HANDLE openWithoutFollowing(const std::string& path, DWORD access, DWORD share, bool directory);
+
+// Deletes the object behind an open handle (opened with DELETE access): the
+// very object that was opened and checked, whatever its name now names.
+[[nodiscard]] bool deleteOpenObject(HANDLE handle);

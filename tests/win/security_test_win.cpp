@@ -1,0 +1,242 @@
+// What another user of the machine could plant, swap or read, under Wine: the
+// access lists the launcher sets on what it creates in shared places (read
+// back from the system), planted files and directories under the names it
+// uses, a planted archive beside the extracted ones, and the library search.
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/launcher_state.h"
+#include "config/log_format.h"
+#include "config/log_win.h"
+#include "files/access_rules_win.h"
+#include "files/extraction_win.h"
+#include "files/included_files.h"
+#include "files/temp_files_win.h"
+#include "files_test_support_win.h"
+#include "launch/vm_options_win.h"
+
+using namespace files_test;
+
+namespace {
+
+// A security descriptor as the system gives it back.
+struct ReadBack {
+  bool ok = false;
+  bool isProtected = false;  // nothing inherited from the parent
+  bool onlyAllowFullAccess = true;
+  std::set<std::string> sids;
+};
+
+ReadBack readBack(const std::string& path) {
+  ReadBack r;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &sd) != ERROR_SUCCESS)
+    return r;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  r.ok = dacl != nullptr && GetSecurityDescriptorControl(sd, &control, &revision);
+  r.isProtected = (control & SE_DACL_PROTECTED) != 0;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* raw = nullptr;
+    if (!GetAce(dacl, i, &raw)) continue;
+    auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->Mask & FILE_ALL_ACCESS) != FILE_ALL_ACCESS)
+      r.onlyAllowFullAccess = false;
+    char* text = nullptr;
+    if (ConvertSidToStringSidA(&ace->SidStart, &text)) {
+      r.sids.insert(text);
+      LocalFree(text);
+    }
+  }
+  LocalFree(sd);
+  return r;
+}
+
+std::string account() {
+  std::string sid;
+  EXPECT_TRUE(processAccountSid(sid));
+  return sid;
+}
+
+bool underWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+void expectPrivate(const std::string& path) {
+  ReadBack r = readBack(path);
+  ASSERT_TRUE(r.ok) << path;
+  const std::set<std::string> only = {"S-1-5-18", "S-1-5-32-544", account()};
+  if (underWine()) {
+    // Wine keeps no access list given at creation: it turns it into Unix
+    // permissions and shows those back (SYSTEM, the owner's bits for the
+    // account, the others' bits as Everyone). What shows is that nobody
+    // else got in: a file made without the list would show Everyone.
+    EXPECT_TRUE(r.sids.count(account())) << path;
+    for (const std::string& sid : r.sids) EXPECT_TRUE(only.count(sid)) << path << ": " << sid;
+    return;
+  }
+  EXPECT_TRUE(r.isProtected) << path;
+  EXPECT_TRUE(r.onlyAllowFullAccess) << path;
+  EXPECT_EQ(r.sids, only) << path;
+}
+
+void appendEntry(std::string& media, const std::string& content) {
+  for (int i = 0; i < 4; ++i) media += char(uint32_t(content.size()) >> (8 * i));
+  std::string scrambled = content;
+  scrambleIncludedBytes(reinterpret_cast<uint8_t*>(scrambled.data()), scrambled.size());
+  media += scrambled;
+}
+
+class Security : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(registry_.ok());
+    saved_ = launcher().paths;
+    scratch_ = makeScratchDir("security");
+    launcher().extraction = ExtractionState{};
+  }
+  void TearDown() override {
+    for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
+    launcher().extraction = ExtractionState{};
+    launcher().config = ConfigTables{};
+    launcher().paths = saved_;
+    removeTree(scratch_);
+  }
+
+  // The included files, in a made-up executable (no bytes before them).
+  void useMedia(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::string section, names;
+    for (const auto& [name, content] : files) {
+      appendEntry(section, content);
+      names += name + ";";
+    }
+    std::string media = scratch_ + "\\media.bin";
+    ASSERT_TRUE(writeFile(media, section));
+    launcher().paths.executablePath = media;
+    launcher().paths.executablePathComputed = true;
+    launcher().config.narrow[2002] = std::to_string(files.size());
+    launcher().config.narrow[2003] = names;
+    launcher().config.includedFilesOffset = 0;
+  }
+
+  PrivateCurrentUser registry_;
+  PathCache saved_;
+  std::string scratch_;
+};
+
+}  // namespace
+
+TEST_F(Security, TheExtractionDirectoryAndItsFilesAreOnlyForTheAccountSystemAndAdministrators) {
+  useMedia({{"app.jar", "PK-app"}, {"lib.zip", "PK-lib"}, {"notes.txt", "n"}});
+  std::string dir;
+  ASSERT_TRUE(extractIncludedFiles(dir));
+  expectPrivate(dir);
+  for (const std::string& file : launcher().extraction.extractedFiles) expectPrivate(file);
+
+  // Only what was extracted joins the class path, not an archive put beside it.
+  ASSERT_TRUE(writeFile(dir + "\\evil.jar", "PK-evil"));
+  ASSERT_TRUE(writeFile(dir + "\\evil.zip", "PK-evil"));
+  launcher().extraction.extractionDirectory = dir;
+  std::vector<std::string> options = buildVmOptions({}, {});
+  std::string classPath;
+  for (const std::string& option : options)
+    if (option.rfind("-Djava.class.path=", 0) == 0) classPath = option;
+  EXPECT_EQ(classPath, "-Djava.class.path=" + dir + "\\app.jar;" + dir + "\\lib.zip;");
+}
+
+TEST_F(Security, APlantedFileOrDirectoryUnderAnExtractedNameIsNeitherUsedNorOverwritten) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  useMedia({{"app.jar", "PK-genuine"}});
+  // The same names in the child that runs the statement (it runs this test
+  // again from the start), so that what it does shows here.
+  std::string planted = getTempPath() + "krn_glue_planted";
+  CreateDirectoryA(planted.c_str(), nullptr);
+  std::string file = planted + "\\app.jar";
+  std::string directory = planted + "\\lib.jar";
+  ASSERT_TRUE(writeFile(file, "planted"));
+  ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  for (const std::string& target : {file, directory}) {
+    // Extracting onto the name ends the process with internal error 11, as
+    // any file that cannot be created does.
+    EXPECT_EXIT(
+        {
+          HANDLE media = CreateFileA(launcher().paths.executablePath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+          (void)extractIncludedFile(media, target);
+          std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "")
+        << target;
+  }
+  EXPECT_EQ(readFile(file), "planted");
+  EXPECT_TRUE(GetFileAttributesA(directory.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  removeTree(planted);
+}
+
+TEST_F(Security, TheProcessCommunicationFileIsAlwaysANewPrivateOne) {
+  launcher().config.narrow[10005] = "1";
+  std::string name;
+  processCommFileName(name, GetCurrentProcessId());
+  const std::string property = "-Dkerno.processCommFile=" + name;
+  auto hasProperty = [&] {
+    for (const std::string& option : buildSystemProperties())
+      if (option == property) return true;
+    return false;
+  };
+
+  // A file planted under the name is not handed on: a new one takes its place.
+  ASSERT_TRUE(writeFile(name, "planted"));
+  EXPECT_TRUE(hasProperty());
+  EXPECT_EQ(readFile(name), "");
+  expectPrivate(name);
+  ASSERT_TRUE(DeleteFileA(name.c_str()));
+
+  // A directory there cannot be replaced: the property is left out.
+  ASSERT_TRUE(CreateDirectoryA(name.c_str(), nullptr));
+  EXPECT_FALSE(hasProperty());
+  EXPECT_TRUE(GetFileAttributesA(name.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  RemoveDirectoryA(name.c_str());
+}
+
+TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
+  char savedTmp[MAX_PATH * 4] = {};
+  DWORD n = GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+  auto restoreTmp = [&] { SetEnvironmentVariableA("TMP", n > 0 && n < sizeof savedTmp ? savedTmp : nullptr); };
+  SetEnvironmentVariableA("TMP", scratch_.c_str());
+  {
+    CapturedLog log;
+    logInfo("private");
+    ASSERT_NE(logFileName(), nullptr);
+    expectPrivate(*logFileName());
+  }
+
+  // Every unique name taken: the fixed name, planted by somebody, is left as
+  // it is and the log stays off.
+  const std::string fixed(kLogFallbackName);
+  if (exists(fixed)) {
+    restoreTmp();
+    GTEST_SKIP() << fixed << " exists already";
+  }
+  for (unsigned i = 0; i < 100; ++i)
+    ASSERT_TRUE(writeFile(logCandidateName(scratch_, GetCurrentProcessId(), i), "taken"));
+  ASSERT_TRUE(writeFile(fixed, "planted"));
+  {
+    CapturedLog log;
+    logInfo("must not land in the planted file");
+    ASSERT_NE(logFileName(), nullptr);
+    EXPECT_EQ(*logFileName(), fixed);
+    EXPECT_EQ(launcher().log.stream, nullptr);
+    launcher().log.fileName.clear();  // CapturedLog deletes the log it names
+  }
+  EXPECT_EQ(readFile(fixed), "planted");
+  DeleteFileA(fixed.c_str());
+  restoreTmp();
+}
