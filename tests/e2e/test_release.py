@@ -181,7 +181,7 @@ class Release(LauncherTest):
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(idle.wait, 60)
         self.addCleanup(idle.stdin.close)
-        self.addCleanup(self.run_exe, "sc", "delete", SERVICE, cwd=self.dir)
+        self.addCleanup(self.run_exe, "sc", "delete", SERVICE, cwd=harness.WORK_ROOT)
         for word, printed in (("/install", f"Installed service '{SERVICE}'.\n"),
                               ("/start", f"Starting service '{SERVICE}'.\n")):
             r = self.run_exe(exe, word, cwd=exe.parent)
