@@ -1,10 +1,16 @@
-# Warnings are errors on every compiler and target.
-add_compile_options(-Wall -Wextra -Werror -Wshadow -Wformat=2)
+# Warnings are errors on every compiler and target (C and C++ only: the
+# resource compiler takes none of these).
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Werror;-Wshadow;-Wformat=2>")
+# Reproducible binaries: no source or build directory in what is compiled.
+add_compile_options(
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=;-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
 
 if(WIN32)
   # Templates and Windows tools: static runtime, no DLLs beyond the system's.
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # No link time in the PE header: the same sources give the same bytes.
+  add_link_options(-Wl,--no-insert-timestamp)
   set(KERNO_WINE_RUN "${PROJECT_SOURCE_DIR}/cmake/wine-run.sh")
   set(KERNO_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Private Wine prefix for this build's tests")
   set(CMAKE_CROSSCOMPILING_EMULATOR "${KERNO_WINE_RUN};--prefix;${KERNO_WINEPREFIX}")

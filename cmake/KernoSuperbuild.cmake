@@ -35,4 +35,11 @@ kerno_subbuild(fuzz ARGS
   -DCMAKE_BUILD_TYPE=Debug -DKERNO_FUZZ=ON
   -DKERNO_FUZZ_SECONDS=${KERNO_FUZZ_SECONDS})
 
+# The Linux packer to ship: a release build without sanitizers.
+kerno_subbuild(release ARGS
+  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++
+  -DCMAKE_BUILD_TYPE=Release -DKERNO_DIST=ON)
+
+include(cmake/KernoBundle.cmake)
+
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY TEST_INCLUDE_FILES "${KERNO_SUB_INCLUDE}")

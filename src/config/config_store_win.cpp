@@ -71,12 +71,15 @@ void loadConfig() {
   std::vector<uint8_t> head = readAt(file.get(), 0, std::min<uint64_t>(fileSize, kPeHeaderReadSize));
   PeLayout pe = parsePeLayout(head.data(), head.size());
   if (!pe.ok) failBlock(BlockError::readInt);
-  if (pe.imageEnd >= fileSize) {
+  // A signed executable ends with its certificate table; the block lies
+  // before it, inside what the signature covers.
+  uint64_t dataEnd = appendedDataEnd(pe, fileSize);
+  if (pe.imageEnd >= dataEnd) {
     SetLastError(ERROR_HANDLE_EOF);
     failBlock(BlockError::readInt);
   }
 
-  uint64_t available = std::min(fileSize - pe.imageEnd, kMaxBlockBytes);
+  uint64_t available = std::min(dataEnd - pe.imageEnd, kMaxBlockBytes);
   size_t want = static_cast<size_t>(std::min<uint64_t>(available, kFirstBlockRead));
   for (;;) {
     std::vector<uint8_t> bytes = readAt(file.get(), pe.imageEnd, want);

@@ -2,6 +2,14 @@
 
 #include "config/config_block.h"
 
+namespace {
+
+constexpr uint16_t kPe32Magic = 0x10b;
+constexpr uint16_t kPe32PlusMagic = 0x20b;
+constexpr uint32_t kSecurityDirectory = 4;
+
+}  // namespace
+
 PeLayout parsePeLayout(const uint8_t* data, size_t size) {
   PeLayout pe;
   auto fail = [&](const char* why) {
@@ -22,6 +30,16 @@ PeLayout parsePeLayout(const uint8_t* data, size_t size) {
     const uint8_t* opt = nt + 24;
     if (size - peOffset - 24 < 70) return fail("optional header truncated");
     pe.subsystem = readLe16(opt + 68);
+    // The data directories follow the fields of PE32 (magic 0x10b) or PE32+
+    // (0x20b); the security directory is the fifth.
+    uint16_t magic = readLe16(opt);
+    size_t countField = magic == kPe32PlusMagic ? 108 : 92;
+    size_t security = countField + 4 + kSecurityDirectory * 8;
+    if ((magic == kPe32Magic || magic == kPe32PlusMagic) && optionalSize >= security + 8 &&
+        size - peOffset - 24 >= security + 8 && readLe32(opt + countField) > kSecurityDirectory) {
+      pe.certificateTableOffset = readLe32(opt + security);
+      pe.certificateTableSize = readLe32(opt + security + 4);
+    }
   }
   uint64_t table = uint64_t(peOffset) + 24 + optionalSize;
   uint64_t tableEnd = table + uint64_t(sections) * 40;
@@ -37,4 +55,11 @@ PeLayout parsePeLayout(const uint8_t* data, size_t size) {
   pe.headerBytesNeeded = size_t(tableEnd);
   pe.ok = true;
   return pe;
+}
+
+uint64_t appendedDataEnd(const PeLayout& pe, uint64_t fileSize) {
+  if (pe.certificateTableSize == 0) return fileSize;
+  uint64_t start = pe.certificateTableOffset;
+  if (start < pe.imageEnd || start > fileSize) return fileSize;
+  return start;
 }

@@ -26,6 +26,10 @@ struct PeLayout {
   uint64_t imageEnd = 0;      // raw pointer + raw size of the last section header
   size_t headerBytesNeeded = 0;  // how many leading bytes the parse needed
   std::vector<PeSection> sections;  // every section header, in table order
+  // The security directory: where an Authenticode signature's certificate
+  // table lies (a file offset, not an address) and its size; 0 when unsigned.
+  uint32_t certificateTableOffset = 0;
+  uint32_t certificateTableSize = 0;
 };
 
 // How many leading bytes of a file to read so that parsePeLayout can work
@@ -36,3 +40,11 @@ inline constexpr size_t kPeHeaderReadSize = 64 * 1024;
 // `size` may be less than the file; an image whose headers do not fit is
 // reported as not a PE file.
 PeLayout parsePeLayout(const uint8_t* data, size_t size);
+
+// Where the data appended after the image (the configuration block and the
+// included files) ends in a file of `fileSize` bytes: at the certificate
+// table of a signature, which signing tools append at the end of the file,
+// else at the end of the file. A security directory that names a table
+// before the image end or past the end of the file is no signature the
+// appended data can lie before, and is ignored.
+uint64_t appendedDataEnd(const PeLayout& pe, uint64_t fileSize);

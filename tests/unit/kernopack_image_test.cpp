@@ -152,6 +152,59 @@ TEST(KernopackReadBack, ReportsMissingAndDamagedBlocks) {
   EXPECT_NE(damaged.error.find("is damaged"), std::string::npos) << damaged.error;
 }
 
+// A signed file: the certificate table appended at the end (8-byte aligned)
+// and named by the security directory, a file offset.
+std::vector<uint8_t> withSignature(std::vector<uint8_t> file, uint32_t at, uint32_t size) {
+  file.resize((file.size() + 7) & ~size_t(7), 0);
+  file.resize(size_t(at) + size, 0xAB);
+  size_t opt = 0x98;
+  put32(file, opt + 108, 16);  // PE32+: sixteen data directories
+  put32(file, opt + 112 + 4 * 8, at);
+  put32(file, opt + 112 + 4 * 8 + 4, size);
+  return file;
+}
+
+TEST(KernopackReadBack, ASignedExecutableEndsItsBlockAtTheCertificateTable) {
+  BlockRecords records;
+  records.narrow = {{101, "Service"}};
+  std::vector<uint8_t> built = assembleExecutable(goodTemplate(), 0xA00, records);
+  std::vector<uint8_t> signedFile = withSignature(built, uint32_t(built.size()), 64);
+  ConfiguredImage read = readConfiguredExecutable(signedFile);
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.dataEnd, built.size());
+  EXPECT_EQ(read.tables.narrow.at(101), "Service");
+
+  // A block that promises a second record where the certificate table
+  // begins is damaged: the table's bytes are never read as configuration.
+  std::vector<uint8_t> block = serializeConfigBlock(records);
+  block[4] = 2;
+  std::vector<uint8_t> promising = goodTemplate();
+  promising.insert(promising.end(), block.begin(), block.end() - 4);  // no wide count
+  std::vector<uint8_t> cut = withSignature(promising, uint32_t((promising.size() + 7) & ~size_t(7)), 64);
+  std::fill(cut.end() - 64, cut.end(), 0);  // zeros would read as records
+  ConfiguredImage damaged = readConfiguredExecutable(cut);
+  EXPECT_FALSE(damaged.ok);
+  EXPECT_NE(damaged.error.find("is damaged"), std::string::npos) << damaged.error;
+
+  // Only the certificate table follows the image: no block.
+  ConfiguredImage none = readConfiguredExecutable(withSignature(goodTemplate(), 0xA00, 64));
+  EXPECT_NE(none.error.find("the certificate table follows"), std::string::npos) << none.error;
+
+  // A security directory that names no place after the image is ignored.
+  std::vector<uint8_t> odd = built;
+  put32(odd, 0x98 + 108, 16);
+  put32(odd, 0x98 + 112 + 4 * 8, 0x100);
+  put32(odd, 0x98 + 112 + 4 * 8 + 4, 0x10);
+  ConfiguredImage ignored = readConfiguredExecutable(odd);
+  ASSERT_TRUE(ignored.ok) << ignored.error;
+  EXPECT_EQ(ignored.dataEnd, built.size());
+
+  // A signed template is refused: its signature would not cover a block.
+  ImageEnd t = checkTemplate(withSignature(goodTemplate(), 0xA00, 64));
+  EXPECT_FALSE(t.ok);
+  EXPECT_NE(t.error.find("is signed"), std::string::npos) << t.error;
+}
+
 // --- build -> dump -> build -----------------------------------------------
 
 TEST(KernopackRoundTrip, BuildDumpBuildGivesTheSameBytes) {
@@ -216,6 +269,24 @@ TEST(KernopackLauncher, LooksBesideItselfThenInTheBuildTree) {
   EXPECT_EQ(templateCandidates(LauncherArch::x86, "C:\\kp\\", "", "Z:/b/win32/"),
             (std::vector<std::string>{"C:\\kp\\kernosvc-x86.exe", "Z:/b/win32/kernosvc-x86.exe"}));
   EXPECT_EQ(templateCandidates(LauncherArch::x64, "", "", "/b/win32"), std::vector<std::string>{});
+}
+
+// --- Running the signing tool ---------------------------------------------
+
+TEST(KernopackSigning, ArgumentsReachAWindowsProgramAsGiven) {
+  struct Case {
+    const char* arg;
+    const char* quoted;
+  } cases[] = {
+      {"plain", "plain"},
+      {"", "\"\""},
+      {"C:\\My Files\\cert.pem", "\"C:\\My Files\\cert.pem\""},
+      {"C:\\dir\\", "C:\\dir\\"},
+      {"a dir\\", "\"a dir\\\\\""},
+      {"say \"hi\"", "\"say \\\"hi\\\"\""},
+      {"back\\\"quote", "\"back\\\\\\\"quote\""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(quoteWindowsArgument(c.arg), c.quoted) << c.arg;
 }
 
 // --- Output file ----------------------------------------------------------

@@ -306,7 +306,7 @@ TEST_F(KernopackSection, DumpExtractBuildGivesTheSameBytes) {
   InputFile exe;
   std::string error;
   ASSERT_EQ(openInputFile((dir_ / "first.exe").string(), exe, error), ReadStatus::ok) << error;
-  SectionResult walked = walkIncludedSection(exe, image.tables.includedFilesOffset,
+  SectionResult walked = walkIncludedSection(exe, image.tables.includedFilesOffset, image.dataEnd,
                                              {"app.jar", "empty.txt", "caf\xC3\xA9.zip"}, out.string());
   ASSERT_TRUE(walked.ok) << walked.error;
   EXPECT_EQ(readAll(out / "app.jar"), readAll(dir_ / "in" / "app.jar"));
@@ -409,7 +409,7 @@ TEST_F(KernopackSection, ASectionThatDoesNotHoldItsFilesIsReported) {
     std::string error;
     ASSERT_EQ(openInputFile((dir_ / "bad.exe").string(), in, error), ReadStatus::ok);
     fs::create_directories(dir_ / "x");
-    SectionResult r = walkIncludedSection(in, offset, {"a.bin"}, (dir_ / "x").string());
+    SectionResult r = walkIncludedSection(in, offset, c.bytes.size(), {"a.bin"}, (dir_ / "x").string());
     EXPECT_FALSE(r.ok) << c.label;
     EXPECT_FALSE(r.outputFailed) << c.label;
     EXPECT_NE(r.error.find(c.message), std::string::npos) << c.label << ": " << r.error;

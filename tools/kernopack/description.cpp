@@ -88,7 +88,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 std::string unknownFieldError(const std::string& name) {
   std::string out = field(name) + ": unknown key name";
   std::string_view suggestion;
-  for (std::string_view special : {kLauncherField, kRecordsField, kWideRecordsField, kIncludedFilesField}) {
+  for (std::string_view special :
+       {kLauncherField, kMadeFromField, kRecordsField, kWideRecordsField, kIncludedFilesField}) {
     if (equalsIgnoringCase(name, special)) suggestion = special;
   }
   for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
@@ -466,6 +467,11 @@ Description parseDescription(std::string_view json, unsigned codePage) {
         b.fail(field(name), "expected \"x86\", \"x64\" or null");
         break;
       }
+    } else if (name == kMadeFromField) {
+      if (!value.is_null() && !value.is_string()) {
+        b.fail(field(name), "expected a string or null (it is only information, written by dump)");
+        break;
+      }
     } else if (name == kIncludedFilesField) {
       if (!b.setIncludedFiles(value, d.includedFiles)) break;
     } else if (name == kRecordsField || name == kWideRecordsField) {
@@ -565,10 +571,11 @@ std::string keyLabel(int32_t number, const KeyInfo* k, bool isWide) {
 }  // namespace
 
 DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch launcher,
-                                      unsigned codePage, bool includedFiles) {
+                                      unsigned codePage, bool includedFiles, const std::string& madeFrom) {
   DescriptionText r;
   Json out = Json::object();
   if (launcher != LauncherArch::unspecified) out[std::string(kLauncherField)] = launcherArchName(launcher);
+  if (!madeFrom.empty()) out[std::string(kMadeFromField)] = madeFrom;
 
   auto decode = [&](int32_t number, const KeyInfo* k, const std::string& bytes, std::string& utf8) {
     Decoded d = decodeNarrow(bytes, codePage);

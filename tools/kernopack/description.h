@@ -20,6 +20,9 @@ inline constexpr int kMaxJsonDepth = 16;
 
 // Top-level fields that are not key names.
 inline constexpr std::string_view kLauncherField = "launcher";
+// What dump read from the executable's version resource: the template's file
+// name and release. Only information: build accepts it and ignores it.
+inline constexpr std::string_view kMadeFromField = "madeFrom";
 inline constexpr std::string_view kRecordsField = "records";
 inline constexpr std::string_view kWideRecordsField = "wideRecords";
 // The files to carry inside the executable; sets keys 2002 and 2003.
@@ -61,5 +64,7 @@ struct DescriptionText {
 // (the block carries a section that includedLayout accepts), keys 2002 and
 // 2003 are shown as "includedFiles": the names, which are also the paths of
 // the extracted files relative to the directory they were extracted to.
+// `madeFrom`, when not empty, is shown as "madeFrom" after "launcher".
 DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch launcher,
-                                      unsigned codePage, bool includedFiles = false);
+                                      unsigned codePage, bool includedFiles = false,
+                                      const std::string& madeFrom = {});

@@ -43,11 +43,19 @@ ImageEnd locateImageEnd(const uint8_t* head, size_t headSize, uint64_t fileSize)
   r.ok = true;
   r.machine = pe.machine;
   r.imageEnd = pe.imageEnd;
+  r.dataEnd = appendedDataEnd(pe, fileSize);
+  r.isSigned = pe.certificateTableSize != 0;
   return r;
 }
 
 ImageEnd checkTemplate(const std::vector<uint8_t>& file) {
   ImageEnd r = locateImageEnd(file);
+  if (r.ok && r.isSigned) {
+    r.ok = false;
+    r.error = "is signed (its security directory names a certificate table); use an unsigned launcher "
+              "template and sign the configured executable";
+    return r;
+  }
   if (!r.ok || r.imageEnd == file.size()) return r;
   r.ok = false;
   uint64_t extra = file.size() - r.imageEnd;
@@ -82,8 +90,11 @@ ConfiguredImage readConfiguredHead(const std::vector<uint8_t>& head, uint64_t fi
   }
   r.machine = end.machine;
   r.blockOffset = end.imageEnd;
-  if (end.imageEnd == fileSize) {
-    r.error = "carries no configuration block: the file ends with the last section's raw data";
+  r.dataEnd = end.dataEnd;
+  if (end.imageEnd == end.dataEnd) {
+    r.error = end.dataEnd == fileSize
+                  ? "carries no configuration block: the file ends with the last section's raw data"
+                  : "carries no configuration block: the certificate table follows the last section's raw data";
     return r;
   }
   if (end.imageEnd > head.size()) {
@@ -91,7 +102,8 @@ ConfiguredImage readConfiguredHead(const std::vector<uint8_t>& head, uint64_t fi
     return r;
   }
   size_t size = head.size() - size_t(end.imageEnd);
-  BlockParse parse = parseConfigBlock(head.data() + end.imageEnd, size, fileSize - end.imageEnd, end.imageEnd);
+  if (uint64_t(size) > end.dataEnd - end.imageEnd) size = size_t(end.dataEnd - end.imageEnd);
+  BlockParse parse = parseConfigBlock(head.data() + end.imageEnd, size, end.dataEnd - end.imageEnd, end.imageEnd);
   if (parse.needMore) {
     r.needMore = true;
     return r;

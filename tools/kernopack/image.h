@@ -22,6 +22,10 @@ struct ImageEnd {
   // Where the configuration block starts: the end of the raw data of the
   // last section header, as the launcher computes it.
   uint64_t imageEnd = 0;
+  // Where the appended data ends: the certificate table of a signed file,
+  // else the end of the file (appendedDataEnd).
+  uint64_t dataEnd = 0;
+  bool isSigned = false;
 };
 
 // Finds the end of the image and checks that the launcher's way of finding
@@ -34,7 +38,8 @@ ImageEnd locateImageEnd(const std::vector<uint8_t>& file);
 ImageEnd locateImageEnd(const uint8_t* head, size_t headSize, uint64_t fileSize);
 
 // A template must end exactly where its image ends: anything after that
-// (a configuration block, a signature, other appended data) is refused.
+// (a configuration block, a signature, other appended data) is refused, and
+// so is a signed template (the signature would not cover the block).
 ImageEnd checkTemplate(const std::vector<uint8_t>& file);
 
 // The image of the template, the configuration block and zero padding up
@@ -50,6 +55,9 @@ struct ConfiguredImage {
   std::string error;
   uint16_t machine = 0;
   uint64_t blockOffset = 0;
+  // Where the block and the included files must end: before the certificate
+  // table of a signed executable, else at the end of the file.
+  uint64_t dataEnd = 0;
   ConfigTables tables;
 };
 

@@ -179,8 +179,9 @@ IncludedLayout includedLayout(const ConfigTables& tables) {
   return r;
 }
 
-SectionResult walkIncludedSection(InputFile& exe, uint64_t offset, const std::vector<std::string>& fileNames,
-                                  const std::string& extractDirectory) {
+SectionResult walkIncludedSection(InputFile& exe, uint64_t offset, uint64_t end,
+                                  const std::vector<std::string>& fileNames, const std::string& extractDirectory) {
+  if (end > exe.size) end = exe.size;
   SectionResult r;
   std::string error;
   if (!seekInputFile(exe, offset, error)) {
@@ -202,7 +203,7 @@ SectionResult walkIncludedSection(InputFile& exe, uint64_t offset, const std::ve
       if (got == 0) break;
       total += got;
     }
-    if (total < 4) {
+    if (total < 4 || at > end || end - at < 4) {
       r.error = entry + ": the file ends before its size (offset " + std::to_string(at) + ")";
       return r;
     }
@@ -212,7 +213,7 @@ SectionResult walkIncludedSection(InputFile& exe, uint64_t offset, const std::ve
       r.error = entry + ": negative size " + std::to_string(size) + " at offset " + std::to_string(at - 4);
       return r;
     }
-    if (uint64_t(size) > exe.size - at) {
+    if (uint64_t(size) > end - at) {
       r.error = entry + ": " + std::to_string(size) + " bytes at offset " + std::to_string(at) +
                 " run past the end of the file";
       return r;

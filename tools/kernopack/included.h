@@ -71,8 +71,9 @@ struct SectionResult {
 };
 
 // Walks the section at `offset` of `exe`, one entry per name: each size must
-// be 0 or more and the content must lie inside the file. With a non-empty
+// be 0 or more and the content must end at or before `end` (the end of the
+// file, or the certificate table of a signed one). With a non-empty
 // `extractDirectory` (UTF-8), writes each file there, descrambled, under its
 // name from `fileNames` (UTF-8); an existing file of that name is replaced.
-SectionResult walkIncludedSection(InputFile& exe, uint64_t offset, const std::vector<std::string>& fileNames,
-                                  const std::string& extractDirectory);
+SectionResult walkIncludedSection(InputFile& exe, uint64_t offset, uint64_t end,
+                                  const std::vector<std::string>& fileNames, const std::string& extractDirectory);

@@ -4,27 +4,21 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "codepage.h"
+#include "config/pe_version.h"
 #include "description.h"
 #include "config/config_keys.h"
 #include "image.h"
 #include "jvm/search_sequence.h"
 #include "included.h"
 #include "launcher_choice.h"
+#include "packer_dirs.h"
 #include "packer_io.h"
 
 #ifndef KERNOPACK_VERSION
 #define KERNOPACK_VERSION "0"
-#endif
-#ifndef KERNOPACK_WIN64_DIR
-#define KERNOPACK_WIN64_DIR ""
-#endif
-#ifndef KERNOPACK_RUNTIME_DIR
-#define KERNOPACK_RUNTIME_DIR ""
-#endif
-#ifndef KERNOPACK_WIN32_DIR
-#define KERNOPACK_WIN32_DIR ""
 #endif
 
 namespace {
@@ -73,11 +67,51 @@ struct BuildArgs {
   std::string launcher;
   unsigned codePage = kDefaultCodePage;
   std::string output;
+  std::vector<std::string> signWith;  // empty, or the certificate and the key
 };
+
+// The signing tool --sign-with calls, looked up on PATH.
+constexpr const char* kSigningTool = "osslsigncode";
+// Largest certificate or key file --sign-with accepts.
+constexpr uint64_t kMaxSigningFileBytes = 1u << 20;
+
+// Checks before anything is written that the certificate and key can be
+// read.
+bool checkSigning(const BuildArgs& a, int& exitCode) {
+  for (const std::string& path : a.signWith) {
+    FileRead f = readFileBounded(path, kMaxSigningFileBytes);
+    if (f.status != ReadStatus::ok) {
+      report("--sign-with: %s: cannot read: %s", path.c_str(), f.error.c_str());
+      exitCode = f.status == ReadStatus::failed ? kExitFailure : kExitBadInput;
+      return false;
+    }
+  }
+  return true;
+}
+
+// Signs `unsignedPath` into `signedPath` with Authenticode (SHA-256).
+bool signExecutable(const BuildArgs& a, const std::string& unsignedPath, const std::string& signedPath) {
+  removeFile(signedPath);
+  ProgramRun run = runProgram({kSigningTool, "sign", "-certs", commandLinePath(a.signWith[0]), "-key",
+                               commandLinePath(a.signWith[1]), "-h", "sha256", "-in", unsignedPath, "-out",
+                               signedPath});
+  if (run.started && run.exitCode == 0) return true;
+  removeFile(signedPath);
+  if (!run.started) {
+    report("--sign-with: cannot run %s: %s; install it (Debian: apt-get install osslsigncode), or build "
+           "without --sign-with and sign the executable afterwards (docs/signing.md); nothing was written",
+           kSigningTool, run.notFound ? "not found on PATH" : run.error.c_str());
+  } else {
+    report("%s: %s sign failed with exit code %d (its messages are above); nothing was written",
+           a.output.c_str(), kSigningTool, run.exitCode);
+  }
+  return false;
+}
 
 int runBuild(const BuildArgs& a) {
   if (!checkCodePage(a.codePage)) return kExitBadInput;
   int rc = kExitOk;
+  if (!a.signWith.empty() && !checkSigning(a, rc)) return rc;
   FileRead desc;
   if (!readInput(a.description, kMaxDescriptionBytes, desc, rc)) return rc;
   std::string_view text(reinterpret_cast<const char*>(desc.bytes.data()), desc.bytes.size());
@@ -103,7 +137,7 @@ int runBuild(const BuildArgs& a) {
     if (!readInput(templatePath, kMaxExecutableBytes, templ, rc)) return rc;
   } else {
     std::vector<std::string> candidates = templateCandidates(choice.arch, executableDirectory(),
-                                                             KERNOPACK_WIN64_DIR, KERNOPACK_WIN32_DIR);
+                                                             kPackerWin64Dir, kPackerWin32Dir);
     std::string looked;
     for (const std::string& path : candidates) {
       templ = readFileBounded(path, kMaxExecutableBytes);
@@ -147,7 +181,7 @@ int runBuild(const BuildArgs& a) {
     }
     std::string found;
     std::string looked;
-    for (std::string dir : {executableDirectory(), std::string(KERNOPACK_RUNTIME_DIR)}) {
+    for (std::string dir : {executableDirectory(), std::string(kPackerRuntimeDir)}) {
       if (dir.empty()) continue;
       if (dir.back() != '/' && dir.back() != '\\') dir += '/';
       std::string candidate = dir + std::string(kRuntimeJarName);
@@ -166,10 +200,25 @@ int runBuild(const BuildArgs& a) {
     includedPaths.push_back(found);
   }
 
-  PackResult packed = writeConfiguredExecutable(commandLinePath(a.output), templ.bytes, image.imageEnd,
-                                                d.records, includedPaths);
+  // A signed build writes the unsigned executable beside the output first;
+  // the output appears only once it is signed.
+  std::string outputPath = commandLinePath(a.output);
+  bool signing = !a.signWith.empty();
+  std::string packedPath = signing ? outputPath + ".unsigned.tmp" : outputPath;
+  PackResult packed = writeConfiguredExecutable(packedPath, templ.bytes, image.imageEnd, d.records, includedPaths);
   switch (packed.failure) {
-    case PackFailure::none: return kExitOk;
+    case PackFailure::none: {
+      if (!signing) return kExitOk;
+      std::string signedPath = outputPath + ".signed.tmp";
+      bool ok = signExecutable(a, packedPath, signedPath);
+      removeFile(packedPath);
+      if (!ok) return kExitFailure;
+      FileWrite moved = replaceFile(signedPath, outputPath);
+      if (moved.ok) return kExitOk;
+      removeFile(signedPath);
+      report("%s: %s", a.output.c_str(), moved.error.c_str());
+      return kExitFailure;
+    }
     case PackFailure::input:
       report("%s: field \"%s\"[%s]: %s: %s", a.description.c_str(), std::string(kIncludedFilesField).c_str(),
              std::to_string(packed.inputIndex).c_str(), includedPaths[packed.inputIndex].c_str(),
@@ -189,8 +238,8 @@ struct DumpArgs {
 
 // Reads the image and the configuration block, and no more of the file
 // than they need.
-bool readHead(const DumpArgs& a, InputFile& exe, ConfiguredImage& image, int& exitCode) {
-  std::vector<uint8_t> head;
+bool readHead(const DumpArgs& a, InputFile& exe, std::vector<uint8_t>& head, ConfiguredImage& image,
+              int& exitCode) {
   size_t want = size_t(exe.size < kFirstHeadRead ? exe.size : kFirstHeadRead);
   for (;;) {
     std::string error;
@@ -231,6 +280,22 @@ bool readHead(const DumpArgs& a, InputFile& exe, ConfiguredImage& image, int& ex
   return true;
 }
 
+// Which launcher template, of which release, the image was made from, from
+// its version resource; empty when it has none.
+std::string madeFrom(const std::vector<uint8_t>& image) {
+  VersionInfo info = readVersionInfo(image.data(), image.size());
+  if (!info.found) return {};
+  std::string name;
+  std::string version;
+  size_t bad = 0;
+  if (!utf16ToUtf8(info.value(u"OriginalFilename"), name, bad)) name.clear();
+  if (!utf16ToUtf8(info.value(u"FileVersion"), version, bad)) version.clear();
+  if (version.empty()) {
+    for (int i = 0; i < 4; ++i) version += (i ? "." : "") + std::to_string(info.fileVersion[i]);
+  }
+  return name.empty() ? version : name + " " + version;
+}
+
 int runDump(const DumpArgs& a) {
   if (!checkCodePage(a.codePage)) return kExitBadInput;
   int rc = kExitOk;
@@ -242,7 +307,8 @@ int runDump(const DumpArgs& a) {
     return opened == ReadStatus::notFound ? kExitBadInput : kExitFailure;
   }
   ConfiguredImage image;
-  if (!readHead(a, exe, image, rc)) return rc;
+  std::vector<uint8_t> head;
+  if (!readHead(a, exe, head, image, rc)) return rc;
 
   IncludedLayout layout = includedLayout(image.tables);
   if (!layout.ok) {
@@ -250,7 +316,7 @@ int runDump(const DumpArgs& a) {
     return kExitBadInput;
   }
   DescriptionText text = describeConfiguration(image.tables, archForMachine(image.machine), a.codePage,
-                                               !layout.names.empty());
+                                               !layout.names.empty(), madeFrom(head));
   if (!text.ok) {
     report("%s: %s", a.executable.c_str(), text.error.c_str());
     return kExitBadInput;
@@ -273,7 +339,8 @@ int runDump(const DumpArgs& a) {
       return kExitFailure;
     }
   }
-  SectionResult section = walkIncludedSection(exe, image.tables.includedFilesOffset, fileNames, extractDir);
+  SectionResult section = walkIncludedSection(exe, image.tables.includedFilesOffset, image.dataEnd, fileNames,
+                                              extractDir);
   if (!section.ok) {
     report("%s: %s", section.outputFailed ? a.extract.c_str() : a.executable.c_str(), section.error.c_str());
     return section.outputFailed ? kExitFailure : kExitBadInput;
@@ -310,6 +377,12 @@ int main(int argc, char** argv) {
                        "ANSI code page of the narrow texts (default 1252, Windows-1252).")
       ->check(CLI::Range(1u, 65535u));
   buildCmd->add_option("-o,--output", build.output, "The executable to write.")->required();
+  buildCmd->add_option("--sign-with", build.signWith,
+                       "Sign the executable with Authenticode (SHA-256) through osslsigncode, which must "
+                       "be on PATH: CERT is the certificate (PEM or DER, with its chain), KEY its private "
+                       "key (PEM or DER, not encrypted). See docs/signing.md.")
+      ->expected(2)
+      ->option_text("CERT KEY");
 
   DumpArgs dump;
   CLI::App* dumpCmd = app.add_subcommand(

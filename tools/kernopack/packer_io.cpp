@@ -53,3 +53,23 @@ FileWrite writeFileReplacing(const std::string& path, const std::vector<uint8_t>
 InputFile::~InputFile() { closeInputFile(*this); }
 
 OutputFile::~OutputFile() { abandonOutputFile(*this); }
+
+std::string quoteWindowsArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote escaped.
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  // ... and so are those before the closing quote.
+  out.append(backslashes * 2, '\\');
+  out += '"';
+  return out;
+}

@@ -77,6 +77,28 @@ void abandonOutputFile(OutputFile& file);
 // Creates a directory (its parent must exist); an existing directory is fine.
 [[nodiscard]] FileWrite makeDirectory(const std::string& path);
 
+// Renames `from` over `to` (both UTF-8), replacing an existing `to`.
+[[nodiscard]] FileWrite replaceFile(const std::string& from, const std::string& to);
+// Removes a file (UTF-8); a file that is not there is no error.
+void removeFile(const std::string& path);
+
+struct ProgramRun {
+  bool started = false;
+  bool notFound = false;  // no such program on the search path
+  int exitCode = -1;      // when started: its exit code (-1 when killed)
+  std::string error;      // why it did not start
+};
+
+// Runs a program (args[0], looked up on PATH; arguments UTF-8) and waits
+// for it. Its standard output goes to our standard error, so that what it
+// prints never mixes with ours.
+ProgramRun runProgram(const std::vector<std::string>& args);
+
+// One argument as the Windows C runtime's command-line parser reads it
+// back: quoted when it holds a space, a tab or a quote (or is empty), with
+// backslashes doubled only where they precede a quote.
+std::string quoteWindowsArgument(const std::string& arg);
+
 // The directory of the running packer executable; empty when the system
 // does not say.
 std::string executableDirectory();

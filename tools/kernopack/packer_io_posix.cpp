@@ -1,14 +1,19 @@
 // File glue for the native build.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "packer_io.h"
+
+extern char** environ;
 
 namespace {
 
@@ -185,6 +190,53 @@ FileWrite makeDirectory(const std::string& path) {
     }
   }
   r.ok = true;
+  return r;
+}
+
+FileWrite replaceFile(const std::string& from, const std::string& to) {
+  FileWrite r;
+  if (rename(from.c_str(), to.c_str()) != 0) {
+    r.error = errorText("cannot replace it", errno);
+    return r;
+  }
+  r.ok = true;
+  return r;
+}
+
+void removeFile(const std::string& path) { unlink(path.c_str()); }
+
+ProgramRun runProgram(const std::vector<std::string>& args) {
+  ProgramRun r;
+  if (args.empty()) {
+    r.error = "no program given";
+    return r;
+  }
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) {
+    r.error = "cannot prepare the process";
+    return r;
+  }
+  posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  pid_t pid = 0;
+  int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (err != 0) {
+    r.notFound = err == ENOENT;
+    r.error = std::strerror(err);
+    return r;
+  }
+  r.started = true;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      r.error = errorText("cannot wait for it", errno);
+      return r;
+    }
+  }
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
 

@@ -199,6 +199,55 @@ FileWrite makeDirectory(const std::string& path) {
   return r;
 }
 
+FileWrite replaceFile(const std::string& from, const std::string& to) {
+  FileWrite r;
+  if (!MoveFileExW(toWide(from, CP_UTF8).c_str(), toWide(to, CP_UTF8).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    r.error = errorText("cannot replace it", GetLastError());
+    return r;
+  }
+  r.ok = true;
+  return r;
+}
+
+void removeFile(const std::string& path) { DeleteFileW(toWide(path, CP_UTF8).c_str()); }
+
+ProgramRun runProgram(const std::vector<std::string>& args) {
+  ProgramRun r;
+  if (args.empty()) {
+    r.error = "no program given";
+    return r;
+  }
+  std::string line;
+  for (const std::string& a : args) line += (line.empty() ? "" : " ") + quoteWindowsArgument(a);
+  std::wstring wide = toWide(line, CP_UTF8);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = GetStdHandle(STD_ERROR_HANDLE);
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  // No application name: the first word is looked up on PATH (".exe" added).
+  if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    DWORD err = GetLastError();
+    r.notFound = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+    r.error = errorText(nullptr, err);
+    return r;
+  }
+  UniqueHandle process(pi.hProcess);
+  CloseHandle(pi.hThread);
+  r.started = true;
+  DWORD code = 0;
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.get(), &code)) {
+    r.error = errorText("cannot wait for it", GetLastError());
+    return r;
+  }
+  r.exitCode = int(code);
+  return r;
+}
+
 std::string executableDirectory() {
   // Long paths need a larger buffer; grow it until the name fits.
   std::string buf(MAX_PATH, '\0');

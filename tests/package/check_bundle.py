@@ -1,0 +1,91 @@
+#!/usr/bin/env python3
+"""Checks the release bundles: the bundling command run again into a second
+directory gives byte-identical archives; each archive's SHA256SUMS matches
+its files; no file names a build path (as UTF-8 or UTF-16); every Windows
+executable has a zero link time in its PE header.
+
+  check_bundle.py --bundles DIR --again DIR [--forbid TEXT]... -- COMMAND...
+"""
+
+import argparse
+import hashlib
+import io
+import shutil
+import struct
+import subprocess
+import sys
+import tarfile
+import zipfile
+from pathlib import Path
+
+
+def members(archive):
+    """{path inside the bundle: bytes} of a zip or tar.gz, without its top folder."""
+    out = {}
+    if archive.name.endswith(".zip"):
+        with zipfile.ZipFile(archive) as z:
+            for info in z.infolist():
+                if not info.is_dir():
+                    out[info.filename.split("/", 1)[1]] = z.read(info)
+    else:
+        with tarfile.open(archive) as t:
+            for info in t.getmembers():
+                if info.isfile():
+                    out[info.name.split("/", 1)[1]] = t.extractfile(info).read()
+    return out
+
+
+def pe_link_time(data):
+    if data[:2] != b"MZ":
+        return None
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<I", data, pe + 8)[0] if data[pe:pe + 4] == b"PE\0\0" else None
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--bundles", type=Path, required=True)
+    p.add_argument("--again", type=Path, required=True)
+    p.add_argument("--forbid", action="append", default=[])
+    p.add_argument("command", nargs="+")
+    a = p.parse_args()
+
+    problems = []
+    archives = sorted(a.bundles.glob("kerno-*"))
+    if len(archives) != 2:
+        sys.exit(f"expected a zip and a tarball in {a.bundles}, found {[x.name for x in archives]}")
+
+    shutil.rmtree(a.again, ignore_errors=True)
+    subprocess.run(a.command + ["--out", str(a.again)], check=True, stdout=subprocess.DEVNULL)
+    for archive in archives:
+        again = a.again / archive.name
+        if subprocess.run(["cmp", str(archive), str(again)]).returncode != 0:
+            problems.append(f"{archive.name}: a second bundling differs")
+
+        files = members(archive)
+        sums = {}
+        for line in files.pop("SHA256SUMS").decode().splitlines():
+            digest, name = line.split("  ", 1)
+            sums[name] = digest
+        if sorted(sums) != sorted(files):
+            problems.append(f"{archive.name}: SHA256SUMS lists {sorted(sums)}, the bundle has {sorted(files)}")
+        for name, data in sorted(files.items()):
+            if sums.get(name) != hashlib.sha256(data).hexdigest():
+                problems.append(f"{archive.name}: {name}: checksum differs from SHA256SUMS")
+            for text in a.forbid:
+                for encoded in (text.encode(), text.encode("utf-16-le")):
+                    if encoded in data:
+                        problems.append(f"{archive.name}: {name} holds the build path {text!r}")
+            stamp = pe_link_time(data)
+            if stamp:
+                problems.append(f"{archive.name}: {name}: link time {stamp} in the PE header")
+        print(f"{archive.name}: {len(files)} files checked")
+
+    for problem in problems:
+        print("FAIL:", problem)
+    shutil.rmtree(a.again, ignore_errors=True)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
