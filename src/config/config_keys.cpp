@@ -72,6 +72,7 @@ const KeyInfo kKeys[] = {
     {30005, "preshutdownTimeoutSeconds", S, 0, nullptr},
     {30006, "stopTimeoutSeconds", S, 0, nullptr},
     {30007, "outputRotation", S, 0, nullptr},
+    {30020, "eventLog", S, 0, nullptr},
     {20013, "wideErrorCaption", W, 0, nullptr},
     {20017, "serviceDescription", W, 0, ""},
 };

@@ -57,6 +57,7 @@ enum class ConfigKey : int32_t {
   preshutdownTimeoutSeconds = 30005,
   stopTimeoutSeconds = 30006,
   outputRotation = 30007,
+  eventLog = 30020,
 };
 
 // Keys of the wide (UTF-16) section.

@@ -280,7 +280,9 @@ int cmdInstall(DWORD startType) {
   for (const std::string& line : applyInstallSettings(service.get(), plan)) say("%s\n", line.c_str());
   // The event log's message file is the executable itself (its message
   // table); unquoted, whatever the binary path needs.
-  if (unsigned long error = registerEventSource(launcher().serviceName, getExecutablePath())) {
+  unsigned long error = 0;
+  if (settings.eventLog.value_or(false) &&
+      (error = registerEventSource(launcher().serviceName, getExecutablePath())) != 0) {
     say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
         error);
   }

@@ -254,6 +254,10 @@ ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<Dama
     if (parseOutputRotation(*t, r, why)) s.outputRotation = r;
     else damage(ConfigKey::outputRotation, why);
   }
+  if (const std::string* t = stored(ConfigKey::eventLog)) {
+    bool b = false;
+    if (parseFlagSetting(*t, b, why)) s.eventLog = b; else damage(ConfigKey::eventLog, why);
+  }
   return s;
 }
 

@@ -71,6 +71,7 @@ struct ServiceSettings {
   std::optional<uint32_t> preshutdownTimeoutSeconds;
   std::optional<uint32_t> stopTimeoutSeconds;
   std::optional<OutputRotationSetting> outputRotation;
+  std::optional<bool> eventLog;
 };
 
 // A setting whose stored value cannot be used: read as absent.
@@ -79,7 +80,7 @@ struct DamagedSetting {
   std::string why;
 };
 
-// Reads keys 30001-30007. A damaged value leaves its setting absent and is
+// Reads keys 30001-30007 and 30020. A damaged value leaves its setting absent and is
 // named in `damaged`, in key order.
 ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<DamagedSetting>& damaged);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "common/launcher_state.h"
 #include "config/config_store.h"
@@ -11,6 +12,7 @@
 #include "files/extraction_win.h"
 #include "service/event_log_win.h"
 #include "service/service_main_win.h"
+#include "service/service_settings.h"
 #include "startup/command_line.h"
 #include "startup/startup_win.h"
 
@@ -26,8 +28,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTailText, int) {
   launcher().serviceName = getConfigString(ConfigKey::serviceName);
   if (command.overridesServiceName) launcher().serviceName = command.serviceName;
   // A process without a command word is the service process: from here on its
-  // messages go to the event log too. Command processes write nothing there.
-  if (command.word == CommandWord::none) enableEventLog();
+  // messages go to the event log too, when the block asks for it (key 30020;
+  // a damaged value is logged by the service runtime and reads as off).
+  // Command processes write nothing there.
+  if (command.word == CommandWord::none) {
+    std::vector<DamagedSetting> damaged;
+    if (readServiceSettings(launcher().config, damaged).eventLog.value_or(false)) enableEventLog();
+  }
   if (!extractIncludedFiles(launcher().extraction.extractionDirectory)) {
     fatalErrorByKey(ConfigKey::MSG_INTERNAL_ERROR, kPlaceholderErrorCode, "16");
   }

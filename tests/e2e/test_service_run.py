@@ -246,7 +246,7 @@ class WholeRun(ServiceRunTest):
         (self.dir / "lib" / "one.zip").write_bytes(b"")
         (self.dir / "lib" / "two.jar").write_bytes(b"")
         exe = self.service(launcherFlavour="i", classPath=["A1.\\app.jar", "S0.\\lib"],
-                           arguments="x 'y z'", stdoutFile="Logs\\Out.log")
+                           arguments="x 'y z'", stdoutFile="Logs\\Out.log", eventLog=True)
         self.install(exe)
         image = self.image_path()  # the launcher's short, lower-case path
         home = image.rsplit("\\", 1)[0]
@@ -354,10 +354,14 @@ class KernoFlavour(ServiceRunTest):
         self.install(exe)
         image = self.image_path()
         home = image.rsplit("\\", 1)[0]
+        # Without key 30020 nothing of the event log: no source, no entry.
+        rc, _ = SESSION.reg("query", EVENT_SOURCES_KEY + self.name, check=False)
+        self.assertNotEqual(rc, 0)
 
         self.start("-J-Xmx64m", "run")
         self.wait_launched()
         self.assertEqual(self.status(), (RUNNING, 0))
+        self.assertEqual(self.events(), [])
         calls = self.calls()
         self.assertNoMisuse(calls)
         self.assertEqual(self.options(calls), [
@@ -429,7 +433,7 @@ class FailedLaunch(ServiceRunTest):
                 self.trace_offset = SESSION.trace_size()
                 shutil.rmtree(self.dir / "jre", ignore_errors=True)
                 self.runtime("missing=" + missing)
-                exe = self.service()
+                exe = self.service(eventLog=True)
                 self.install(exe)
                 self.start()
                 # The fatal path reports the service stopped, with exit code

@@ -246,6 +246,7 @@ struct Builder {
       }
       case ConfigKey::interactive:
       case ConfigKey::delayedAutoStart:
+      case ConfigKey::eventLog:
         if (!v.is_boolean()) return fail(where, "expected true, false or null, got " + kindOf(v));
         out = v.get<bool>() ? "1" : "0";
         return true;
@@ -533,7 +534,8 @@ Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf
   std::string why;
   switch (key) {
     case ConfigKey::interactive:
-    case ConfigKey::delayedAutoStart: {
+    case ConfigKey::delayedAutoStart:
+    case ConfigKey::eventLog: {
       bool flag = false;
       if (parseFlagSetting(bytes, flag, why)) return flag;
       break;
