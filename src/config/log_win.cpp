@@ -46,8 +46,8 @@ std::FILE* createLogFile(const std::string& name, bool& exists) {
   exists = false;
   PrivateSecurity security(false);
   if (!security.valid()) return nullptr;
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(), CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         security.attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     exists = GetLastError() == ERROR_FILE_EXISTS;
     return nullptr;
