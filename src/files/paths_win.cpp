@@ -21,6 +21,7 @@
 
 #include "common/handles_win.h"
 #include "common/sized_call_win.h"
+#include "common/system_library_win.h"
 #include "common/launcher_state.h"
 #include "files/path_text.h"
 
@@ -280,7 +281,7 @@ DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
   }
 
   ComRelease<IShellFolder> desktop;
-  if (FAILED(SHGetDesktopFolder(&desktop.object))) return 0;
+  if (FAILED(ondemand::SHGetDesktopFolder(&desktop.object))) return 0;
 
   wchar_t wide[kShellPathBytes];
   if (MultiByteToWideChar(fileApiCodePage(), 0, full, -1, wide, kShellPathBytes) == 0) {
@@ -297,7 +298,7 @@ DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
   }
 
   DWORD result = 0;
-  if (!SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(items), full)) {
+  if (!ondemand::SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(items), full)) {
     if (full[0] != '\0') SetLastError(ERROR_INVALID_DATA);
   } else {
     DWORD len = static_cast<DWORD>(lstrlenA(full));
@@ -311,7 +312,7 @@ DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
   }
 
   ComRelease<IMalloc> shellMalloc;
-  if (SUCCEEDED(SHGetMalloc(&shellMalloc.object))) shellMalloc.object->Free(items);
+  if (SUCCEEDED(ondemand::SHGetMalloc(&shellMalloc.object))) shellMalloc.object->Free(items);
   return result;
 }
 
