@@ -58,6 +58,11 @@ struct JvmState {
   // JNI_CreateJavaVM as exported by the loaded library, kept untyped here;
   // the launch casts it to the JNI invocation signature (JNICALL).
   void (*createJavaVM)() = nullptr;
+  // The executables of runtimes the search skipped because their JVM
+  // library is of another machine type, and the type of the first one (for
+  // MSG_NO_JVM's note).
+  std::vector<std::string> otherMachineRuntimes;
+  uint16_t otherMachine = 0;
 };
 
 // The VM that the launch created, for the exit request at stop. Used only on

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/launcher_state.h"
+#include "common/system_library_win.h"
 #include "config/config_store.h"
 #include "config/exit_duties.h"
 #include "config/log_win.h"
@@ -40,7 +41,7 @@ void showMessage(const std::string& text) {
 
   if (launcher().messages.mode == MessageMode::messageBox) {
     std::string caption = getConfigString(ConfigKey::MSG_ERROR_CAPTION);
-    MessageBoxA(nullptr, output.c_str(), caption.c_str(), MB_ICONERROR);
+    ondemand::MessageBoxA(nullptr, output.c_str(), caption.c_str(), MB_ICONERROR);
   } else {
     std::fprintf(stderr, "%s\n", output.c_str());
     std::fflush(stderr);

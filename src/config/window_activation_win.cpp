@@ -1,12 +1,13 @@
 #include "config/window_activation_win.h"
 
 #include "common/launcher_state.h"
+#include "common/system_library_win.h"
 
 namespace {
 BOOL CALLBACK activateWindow(HWND window, LPARAM) {
-  if (IsWindowVisible(window) && windowBelongsToProcess(window)) {
-    SetForegroundWindow(window);
-    SetForegroundWindow(GetLastActivePopup(window));
+  if (ondemand::IsWindowVisible(window) && windowBelongsToProcess(window)) {
+    ondemand::SetForegroundWindow(window);
+    ondemand::SetForegroundWindow(ondemand::GetLastActivePopup(window));
   }
   return TRUE;  // always go on over all windows
 }
@@ -14,13 +15,13 @@ BOOL CALLBACK activateWindow(HWND window, LPARAM) {
 
 bool windowBelongsToProcess(HWND window) {
   DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
+  ondemand::GetWindowThreadProcessId(window, &pid);
   return pid == launcher().messages.targetProcessId;
 }
 
 void activateProcessWindows(DWORD processId) {
   launcher().messages.targetProcessId = processId;
-  EnumWindows(activateWindow, 0);
+  ondemand::EnumWindows(activateWindow, 0);
 }
 
 void prepareMessageDisplay() {
@@ -30,7 +31,7 @@ void prepareMessageDisplay() {
     return;
   }
   DWORD foregroundPid = 0;
-  GetWindowThreadProcessId(GetForegroundWindow(), &foregroundPid);
+  ondemand::GetWindowThreadProcessId(ondemand::GetForegroundWindow(), &foregroundPid);
   if (foregroundPid == GetCurrentProcessId()) return;
   activateProcessWindows(GetCurrentProcessId());
 }

@@ -22,6 +22,7 @@
 #include "common/code_page_win.h"
 #include "common/handles_win.h"
 #include "common/sized_call_win.h"
+#include "common/system_library_win.h"
 #include "common/launcher_state.h"
 #include "files/path_text.h"
 
@@ -239,7 +240,7 @@ DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
   }
 
   ComRelease<IShellFolder> desktop;
-  if (FAILED(SHGetDesktopFolder(&desktop.object))) return 0;
+  if (FAILED(ondemand::SHGetDesktopFolder(&desktop.object))) return 0;
 
   std::wstring wide = widenText(full, fileApiCodePage());
   if (wide.empty()) return 0;
@@ -257,7 +258,7 @@ DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
   }
 
   DWORD result = 0;
-  if (!SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(items), full)) {
+  if (!ondemand::SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(items), full)) {
     if (full[0] != '\0') SetLastError(ERROR_INVALID_DATA);
   } else {
     DWORD len = static_cast<DWORD>(lstrlenA(full));
@@ -271,7 +272,7 @@ DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
   }
 
   ComRelease<IMalloc> shellMalloc;
-  if (SUCCEEDED(SHGetMalloc(&shellMalloc.object))) shellMalloc.object->Free(items);
+  if (SUCCEEDED(ondemand::SHGetMalloc(&shellMalloc.object))) shellMalloc.object->Free(items);
   return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <direct.h>
 
+#include "common/system_library_win.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
 #include "files/paths_win.h"
@@ -64,7 +65,7 @@ void chooseTempDirectory(std::string& out) {
     _mkdir(out.c_str());
     if (canWriteDirectory(out)) return;
   }
-  MessageBoxA(nullptr, kNoTempDirectoryText, kNoTempDirectoryCaption, MB_ICONERROR);
+  ondemand::MessageBoxA(nullptr, kNoTempDirectoryText, kNoTempDirectoryCaption, MB_ICONERROR);
   exitLauncher(1);
 }
 

@@ -13,6 +13,7 @@
 #include "config/log_win.h"
 #include "files/paths_win.h"
 #include "files/temp_files_win.h"
+#include "jvm/library_machine_win.h"
 #include "jvm/runtime_layout.h"
 #include "jvm/version_rules.h"
 
@@ -105,6 +106,8 @@ bool checkJavaExe(std::string& exe, std::string& version, const VersionBounds& b
       logInfo("couldn't get version");
     }
   }
+  // A runtime of the other bitness would be chosen and then fail to load.
+  if (result && skipsOtherMachineRuntime(exe)) result = false;
   if (result && getConfigInt(ConfigKey::executableType) == kExecutableTypeGui) {
     exe = javawFromJavaExe(exe);
     return pathExists(exe);

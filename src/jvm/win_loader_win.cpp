@@ -15,6 +15,8 @@
 #include "config/messages_win.h"
 #include "files/paths_win.h"
 #include "jvm/jvm_library_win.h"
+#include "jvm/library_machine.h"
+#include "jvm/library_machine_win.h"
 #include "jvm/packed_runtime_win.h"
 #include "launch/variables_win.h"
 
@@ -51,7 +53,14 @@ bool LoadDLL() {
   JvmLocationKind kind = searchJvm(exe, location);
   if (kind == JvmLocationKind::kindNone) {
     logError("No JVM found");
-    showMessageByKey(ConfigKey::MSG_NO_JVM, {}, {});
+    std::string text = getConfigString(ConfigKey::MSG_NO_JVM);
+    const JvmState& jvm = launcher().jvm;
+    if (!jvm.otherMachineRuntimes.empty()) {
+      if (!text.empty()) text += "\r\n";
+      text += otherMachineNote(static_cast<int>(jvm.otherMachineRuntimes.size()), jvm.otherMachine,
+                               ownMachineType());
+    }
+    showMessage(text);
     return false;
   }
   logInfo("Trying to load JVM-DLL from %s", exe.c_str());
@@ -141,6 +150,7 @@ JvmLocationKind searchJvm(std::string& exe, std::string& location) {
     (void)testLocation(exe, entry.argument, bounds, true);
     if (pathExists(exe)) {
       logInfo("%s exists", exe.c_str());
+      if (skipsOtherMachineRuntime(exe)) continue;
       location = entry.argument;
       return JvmLocationKind::kindDefinedPath;
     }

@@ -609,6 +609,37 @@ class LibraryLoading(JavaSearchTest):
         self.assertFailed(run, "start failed")
 
 
+    def test_a_runtime_of_the_other_bitness_is_skipped(self):
+        # The other build's stand-in library: a 32-bit jvm.dll for the x64
+        # launcher, a 64-bit one for the x86 launcher. Its java.exe is this
+        # build's, so only the library's header tells them apart.
+        other_tree = "win32" if ARCH == "x64" else "win64"
+        other_dll = Path(TEMPLATE).parent.parent / other_tree / "tests" / "standins" / "jvm.dll"
+        if not other_dll.exists():
+            self.skipTest(f"no {other_dll}")
+        own_bits, other_bits = ("64-bit", "32-bit") if ARCH == "x64" else ("32-bit", "64-bit")
+        other = self.runtime(self.dir / "other")
+        shutil.copy(other_dll, other / "server" / "jvm.dll")
+        own = self.runtime(self.dir / "own")
+        skipped = (rf"Skipping .*\\other\\bin\\java\.exe: its JVM library "
+                   rf".*\\other\\bin\\server\\jvm\.dll is {other_bits}, this launcher is {own_bits}")
+
+        run = self.start(self.service(jreSearchSequence="B.\\other;B.\\own"))
+        self.assertLoaded(run, r"\own\bin\java.exe")
+        self.assertTrue(self.loaded(own))
+        self.assertFalse(self.loaded(other))
+        self.assertInOrder(run, r"Testing location \.\\other \(type B\)", "file exists", skipped,
+                           "checkJavaExe returning 0", r"Testing location \.\\own \(type B\)")
+
+        # Nothing else: the fallback pass skips it too, and the message says why.
+        run = self.start(self.service(jreSearchSequence="B.\\other"))
+        self.assertFailed(run, f"no jvm\r\nThe Java runtime found is {other_bits}; "
+                               f"this program needs a {own_bits} Java runtime.")
+        self.assertInOrder(run, skipped, r"Testing relative location \.\\other", skipped,
+                           "ERROR: No JVM found")
+        self.assertFalse(self.loaded(other))
+
+
 class PackedRuntime(JavaSearchTest):
     def packed(self, home, unpacker=True):
         bindir = self.runtime(home)

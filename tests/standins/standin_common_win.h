@@ -38,3 +38,15 @@ inline std::string readSmallFile(const std::string& file) {
   }
   return content;
 }
+
+// Writes a performance-counter value as one line "<count>\n" for the
+// start-up benchmark: into a temporary name first and then renamed, so that
+// a reader polling for the file never sees half a line.
+inline void writeStamp(const std::string& file, long long count) {
+  std::string temporary = file + ".tmp";
+  if (std::FILE* f = std::fopen(temporary.c_str(), "wb")) {
+    std::fprintf(f, "%lld\n", count);
+    std::fclose(f);
+    MoveFileExA(temporary.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+}

@@ -133,6 +133,9 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       {"", "line 1, column 1"},
       {R"({"serviceName": "a\u00"})", "line 1"},
       {"[1]", "must be a JSON object"},
+      // A number too large for a double: refused, not a crash (found by fuzzing).
+      {R"({"stdoutRedirect": 1e999})", "number overflow parsing '1e999'"},
+      {"55577777777755e5555555a", "number overflow"},
       {R"({"a": {"b": {"c": {"d": {"e": {"f": {"g": {"h": {"i": {"j": {"k": {"l": {"m": {"n": {"o": {"p": {"q": 1}}}}}}}}}}}}}}}}})",
        "nested deeper"},
       // Names.

@@ -435,7 +435,9 @@ Description parseDescription(std::string_view json, unsigned codePage) {
                        [&watch](int depth, Json::parse_event_t event, Json& parsed) {
                          return watch(depth, event, parsed);
                        });
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {
+    // parse_error for the syntax; out_of_range for a number that overflows
+    // a double (1e999), which is no syntax error and must not end the packer.
     d.error = parseErrorText(e.what());
     return d;
   }
