@@ -10,9 +10,8 @@
 # One prefix and one wineserver serve a whole test run: ctest runs --setup as
 # a fixture before the first Wine test and --teardown after the last one.
 # The set-up gives Wine's service manager a start time-out fit for a loaded
-# machine and keeps one idle Wine process (the keeper) in the prefix until
-# the teardown, which ends it, the server and every Wine process of the
-# prefix, and waits until they are gone. See docs/testing.md (Wine).
+# machine; the teardown ends the server and every Wine process of the prefix
+# and waits until they are gone. See docs/testing.md (Wine).
 set -eu
 
 WINE=${KERNO_WINE:-/usr/lib/wine/wine64}
@@ -29,7 +28,7 @@ while [ $# -gt 0 ]; do
     --setup) action=setup; shift ;;
     --teardown) action=teardown; shift ;;
     --restart) action=restart; shift ;;
-    --help|-h) sed -n '2,15p' "$0"; exit 0 ;;
+    --help|-h) sed -n '2,14p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
@@ -41,64 +40,32 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 unset DISPLAY || true
 
-boot() {
+# A persistent server (-p): it never shuts down, and so never ends the
+# service manager, when the prefix has no program running.
+start_server() {
   "$WINESERVER" -p >>"$prefix.boot.log" 2>&1 </dev/null 9>&-
   "$WINE" cmd /c exit >>"$prefix.boot.log" 2>&1 </dev/null 9>&-
 }
 
-start_server() {
-  boot
-  start_keeper
-}
-
-# The keeper: an idle Wine process for the prefix's whole life, so the
-# prefix never runs out of ordinary processes (Wine ends its service manager
-# when the last one ends, unless the server was started persistent). It
-# waits for a line on a FIFO that it holds open itself, so it never gets
-# one; the wineserver's end ends it.
-start_keeper() {
-  rm -f "$prefix.keeper"
-  mkfifo "$prefix.keeper"
-  "$WINE" cmd /c "set /p keep=" 0<>"$prefix.keeper" >>"$prefix.boot.log" 2>&1 9>&- &
-  echo $! >"$prefix.keeper.pid"
-}
-
-# Whether process $1 is a Wine process of this prefix (a pid file may be stale).
-of_prefix() {
-  { tr '\0' '\n' <"/proc/$1/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"
-}
-
 # Ends every Wine process of the prefix and its server, and waits until the
-# keeper's Linux process is gone too (bounded: 60 s).
+# server is gone.
 stop_server() {
   "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -w 2>/dev/null || true
-  pid=$(cat "$prefix.keeper.pid" 2>/dev/null || true)
-  case "$pid" in ''|*[!0-9]*) pid= ;; esac
-  tries=0
-  while [ -n "$pid" ] && of_prefix "$pid" && [ "$tries" -lt 600 ]; do
-    sleep 0.1; tries=$((tries + 1))
-  done
-  if [ -n "$pid" ] && of_prefix "$pid"; then
-    echo "wine-run.sh: the keeper (process $pid) outlived the wineserver; killing it" >&2
-    kill -KILL "$pid" 2>/dev/null || true
-  fi
-  rm -f "$prefix.keeper" "$prefix.keeper.pid"
 }
 
 setup() {
   mkdir -p "$prefix"
   # Helper processes (services.exe and others) inherit the first program's
   # standard handles and keep them open: give them a file, never a pipe.
-  boot
+  start_server
   # Relay traces, where a test asks for them, only show the message box call.
   "$WINE" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.MessageBoxA' /f \
     >>"$prefix.boot.log" 2>&1 </dev/null
   "$WINE" reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout \
     /t REG_SZ /d "$SERVICE_START_TIMEOUT_MS" /f >>"$prefix.boot.log" 2>&1 </dev/null
   # The service manager reads its time-out when it starts: start it again.
-  "$WINESERVER" -k 2>/dev/null || true
-  "$WINESERVER" -w 2>/dev/null || true
+  stop_server
   start_server
   touch "$prefix.ready"
 }
@@ -122,7 +89,7 @@ case $action in
       socket_dir=$(cat "$prefix/wineserver" 2>/dev/null || true)
       case "$socket_dir" in wine-*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac
     fi
-    rm -rf "$prefix" "$prefix.ready" "$prefix.boot.log" "$prefix.lock" "$prefix.keeper" "$prefix.keeper.pid"
+    rm -rf "$prefix" "$prefix.ready" "$prefix.boot.log" "$prefix.lock"
     exit 0 ;;
 esac
 

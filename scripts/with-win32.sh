@@ -15,8 +15,7 @@
 # through a binfmt_misc of the namespace's own (Linux 6.7 or later; nothing
 # is registered machine-wide). A Wine prefix is booted first (a fresh
 # temporary one unless --prefix names one, which is then kept) and its
-# wineserver runs until CMD ends, with one idle Wine process (the keeper)
-# beside CMD, so Wine never ends the prefix's service manager. CMD sees:
+# wineserver runs until CMD ends. CMD sees:
 #
 #   WINEPREFIX           the prefix, its wineserver and services running
 #   KERNO_WINE           the Wine loader for 32-bit programs (/usr/lib/wine/wine)
@@ -237,32 +236,12 @@ inside() {
     exit "$EXIT_ROUTE"
   fi
 
-  # The keeper: an idle Wine process for as long as CMD runs, so the prefix
-  # never runs out of ordinary processes (Wine ends its service manager when
-  # the last one ends, unless the server is persistent). It waits for a line
-  # on a FIFO that it holds open itself; the wineserver's end ends it.
-  local fifo="$prefix/.kerno-keeper"
-  rm -f "$fifo"
-  mkfifo "$fifo" || { say "cannot make $fifo"; exit "$EXIT_ROUTE"; }
-  "$boot" cmd /c "set /p keep=" 0<>"$fifo" >>"$log" 2>&1 &
-  local keeper=$!
-
   local rc=0
   "$@" || rc=$?
 
   # CMD may have restarted the wineserver: stop whichever one runs now.
   "$WINESERVER" -k >>"$log" 2>&1 </dev/null || true
   "$WINESERVER" -w >>"$log" 2>&1 </dev/null || true
-  local tries=0
-  while kill -0 "$keeper" 2>/dev/null && [ "$tries" -lt 600 ]; do
-    sleep 0.1; tries=$((tries + 1))
-  done
-  if kill -0 "$keeper" 2>/dev/null; then
-    say "the keeper (process $keeper) outlived the wineserver; killing it"
-    kill -KILL "$keeper" 2>/dev/null
-  fi
-  wait "$keeper" 2>/dev/null
-  rm -f "$fifo"
   remove_server_dir "$prefix"
   exit "$rc"
 }

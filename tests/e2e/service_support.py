@@ -9,9 +9,8 @@ services it starts) write a relay trace of the calls named in
 `relay_include` to a file, where the tests read the message boxes.
 
 Every prefix booted here gets Wine's service manager ready for a busy
-machine (`SERVICE_MANAGER_SETTINGS`, read when the server starts) and an
-idle keeper process for as long as its server runs (`start_wineserver`,
-`stop_wineserver`); docs/testing.md (Wine) says why.
+machine (`SERVICE_MANAGER_SETTINGS`, read when the server starts;
+`start_wineserver`, `stop_wineserver`); docs/testing.md (Wine) says why.
 
 Also here: reading the diagnostic log of a service run, and the record the
 stand-in jvm.dll writes (`read_calls`; the format is in docs/testing.md)."""
@@ -55,7 +54,7 @@ SERVICE_MANAGER_SETTINGS = [
     (r"HKLM\System\CurrentControlSet\Control", "ServicesPipeTimeout", "REG_SZ",
      str(SERVICE_START_TIMEOUT_MS)),
 ]
-# Bound on waiting for the processes of a stopped wineserver to go.
+# Bound on waiting for a stopped wineserver to go.
 STOP_SECONDS = 120
 
 
@@ -64,39 +63,24 @@ def winpath(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def start_wineserver(env, debug="-all", trace=None):
-    """Starts the persistent wineserver of the prefix in `env`, a first
-    program whose helpers (services.exe and the services it starts) inherit
-    `debug` and write their traces to the file `trace`, and the keeper: an
-    idle Wine process that keeps the prefix from running out of ordinary
-    processes (Wine ends its service manager when the last one ends, unless
-    the server is persistent). Returns the keeper, for stop_wineserver."""
+def start_wineserver(env, debug, trace):
+    """Starts the wineserver of the prefix in `env`, persistent (it never
+    ends the service manager when no program runs), and a first program
+    whose helpers (services.exe and the services it starts) inherit `debug`
+    and write their traces to the file `trace`."""
     subprocess.run([WINESERVER, "-p"], env=env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    with open(trace or os.devnull, "ab") as out:
+    with open(trace, "ab") as out:
         subprocess.run([WINE64, "cmd", "/c", "exit"], env=dict(env, WINEDEBUG=debug),
                        stdin=subprocess.DEVNULL, stdout=out, stderr=out, timeout=300)
-    # It waits for a line on standard input, which nobody writes; the end
-    # of the wineserver ends it.
-    return subprocess.Popen([WINE64, "cmd", "/c", "set /p keep="], env=dict(env, WINEDEBUG="-all"),
-                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
 
 
-def stop_wineserver(env, keeper=None):
+def stop_wineserver(env):
     """Ends every Wine process of the prefix in `env` and its server, and
-    waits (bounded) until the keeper is gone as well."""
+    waits (bounded) until the server is gone."""
     for flag in ("-k", "-w"):
         subprocess.run([WINESERVER, flag], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=STOP_SECONDS)
-    if keeper is not None:
-        keeper.stdin.close()
-        try:
-            keeper.wait(timeout=STOP_SECONDS)
-        except subprocess.TimeoutExpired:
-            keeper.kill()
-            keeper.wait()
-            raise AssertionError(f"the keeper of {env.get('WINEPREFIX')} outlived its wineserver")
 
 
 class PrivateSession:
@@ -111,7 +95,6 @@ class PrivateSession:
         # Further debug channels of the services' trace, e.g. ",+eventlog".
         self.channels = channels
         self._saved = {}
-        self._keeper = None
 
     def env(self, **extra):
         env = dict(os.environ, WINEPREFIX=str(self.prefix))
@@ -137,11 +120,10 @@ class PrivateSession:
     def _start(self, debug):
         # Helpers started now inherit the first program's output and debug
         # channels: the relay trace of every service lands in the trace file.
-        self._keeper = start_wineserver(self.env(), debug, self.trace)
+        start_wineserver(self.env(), debug, self.trace)
 
     def _stop(self):
-        keeper, self._keeper = self._keeper, None
-        stop_wineserver(self.env(), keeper)
+        stop_wineserver(self.env())
 
     def open(self):
         """Boots the prefix with the machine environment and points the

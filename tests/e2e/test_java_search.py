@@ -78,21 +78,15 @@ def reg(*args, check=True):
     return wine("reg", *args, check=check)
 
 
-_keeper = None
-
-
 def start_session(debug):
     """Starts this prefix's wineserver and a first program whose helpers
     (services.exe and the services it starts) inherit `debug` and write
-    their traces to TRACE, and the prefix's keeper."""
-    global _keeper
-    _keeper = start_wineserver(wine_env(), debug, TRACE)
+    their traces to TRACE."""
+    start_wineserver(wine_env(), debug, TRACE)
 
 
 def stop_session():
-    global _keeper
-    keeper, _keeper = _keeper, None
-    stop_wineserver(wine_env(), keeper)
+    stop_wineserver(wine_env())
 
 
 def setUpModule():
