@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page_win.h"
 #include "common/launcher_state.h"
 #include "config/log_win.h"
 #include "launch/vm_options_win.h"

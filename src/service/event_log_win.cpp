@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/handles_win.h"
+#include "common/code_page_win.h"
 #include "common/launcher_state.h"
 #include "config/messages_win.h"
 #include "launch/vm_options_win.h"

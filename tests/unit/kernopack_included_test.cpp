@@ -276,6 +276,19 @@ TEST_F(KernopackSection, AMissingOrUnreadableInputLeavesNoOutput) {
   }
 }
 
+TEST_F(KernopackSection, AnOutputThatIsNotARegularFileIsNeverReplaced) {
+  // Renaming the finished file over a FIFO or a device (-o /dev/null) would
+  // put a regular file in its place.
+  ASSERT_EQ(mkfifo((dir_ / "out").c_str(), 0600), 0);
+  PackResult r = build("{}", dir_ / "out");
+  EXPECT_EQ(r.failure, PackFailure::output);
+  EXPECT_NE(r.error.find("not a regular file"), std::string::npos) << r.error;
+  struct stat st {};
+  ASSERT_EQ(lstat((dir_ / "out").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(entries(), 1u);
+}
+
 // --- Reading it back ------------------------------------------------------
 
 TEST_F(KernopackSection, DumpExtractBuildGivesTheSameBytes) {

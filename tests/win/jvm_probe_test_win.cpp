@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/environment_win.h"
 #include "common/launcher_state.h"
 #include "startup/startup_win.h"
 #include "jvm/dll_search_win.h"
@@ -236,7 +237,7 @@ TEST_F(JvmLibrary, ALibraryPlantedInTheCurrentDirectoryOrOnPathIsNotLoaded) {
                         (planted + "\\kernohelper.dll").c_str(), FALSE));
   char cwd[MAX_PATH * 4];
   GetCurrentDirectoryA(sizeof cwd, cwd);
-  std::string path = readEnvironment("PATH");
+  std::string path = environmentValue("PATH");
   ASSERT_TRUE(SetCurrentDirectoryA(planted.c_str()));
   SetEnvironmentVariableA("PATH", (planted + ";" + path).c_str());
   restrictDllSearch();

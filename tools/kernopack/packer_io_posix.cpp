@@ -113,6 +113,15 @@ void closeInputFile(InputFile& file) {
 FileWrite beginOutputFile(const std::string& path, OutputFile& file, bool executable) {
   FileWrite r;
   abandonOutputFile(file);
+  // The finished file is renamed over the output: over a FIFO or a device
+  // (say -o /dev/null) that would replace the special file with a regular
+  // one. A symbolic link is replaced as a linker would replace it.
+  struct stat existing {};
+  if (lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+      !S_ISLNK(existing.st_mode)) {
+    r.error = "is not a regular file; the output must be a regular file or a new name";
+    return r;
+  }
   int fd = -1;
   std::string temp;
   for (int i = 0; i < kTempNameAttempts && fd < 0; ++i) {
