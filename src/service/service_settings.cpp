@@ -4,13 +4,6 @@
 
 #include "config/config_store.h"
 
-namespace {
-
-constexpr std::string_view kLocalSystem = "LocalSystem";
-constexpr std::string_view kLocalService = "LocalService";
-constexpr std::string_view kNetworkService = "NetworkService";
-constexpr std::string_view kVirtual = "virtual";
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -19,6 +12,13 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
+
+namespace {
+
+constexpr std::string_view kLocalSystem = "LocalSystem";
+constexpr std::string_view kLocalService = "LocalService";
+constexpr std::string_view kNetworkService = "NetworkService";
+constexpr std::string_view kVirtual = "virtual";
 
 // Characters an account name may not contain (besides controls, blanks and
 // anything outside ASCII).

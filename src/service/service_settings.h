@@ -14,6 +14,9 @@
 #include "config/config_block.h"
 #include "config/config_keys.h"
 
+// ASCII letters compared without case (account keywords, field names).
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
 // Bounds of the settings; a value outside them is refused by the packer and
 // read as absent by the launcher.
 inline constexpr uint32_t kMaxRestartDelaySeconds = 86400;

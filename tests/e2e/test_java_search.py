@@ -228,7 +228,8 @@ class JavaSearchTest(LauncherTest):
                 old.unlink()
         offset = TRACE.stat().st_size
         try:
-            wine("sc", "start", name, check=False)
+            started = wine("sc", "start", name, check=False)
+            ended_by = "stopped"
             deadline = time.monotonic() + SERVICE_TIMEOUT
             gone = 0
             while True:
@@ -243,6 +244,7 @@ class JavaSearchTest(LauncherTest):
                 gone = gone + 1 if not process_alive(self.dir.name) else 0
                 if gone >= 3:
                     exit_code = None
+                    ended_by = "its process was not seen three times in a row"
                     break
                 self.assertLess(time.monotonic(), deadline, f"{name} did not stop: {out}")
                 time.sleep(0.2)
@@ -252,7 +254,9 @@ class JavaSearchTest(LauncherTest):
             f.seek(offset)
             trace = f.read().decode("cp1252", "replace")
         logs = [p for d in log_dirs for p in d.glob("brd_nlog_*")]
-        self.assertEqual(len(logs), 1, f"log files: {logs}")
+        # What the start looked like, so that a run without a log says why.
+        self.assertEqual(len(logs), 1, f"log files: {logs}; sc start: {started}; "
+                                       f"ended: {ended_by}; last sc query: {out}")
         log = logs[0].read_bytes().decode("cp1252").replace("\r\n", "\n").split("\n")
         return ServiceRun(exit_code, log, trace)
 

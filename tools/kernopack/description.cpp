@@ -76,15 +76,6 @@ bool isCanonicalInt(const std::string& text, int64_t& value) {
   return true;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 std::string unknownFieldError(const std::string& name) {
   std::string out = field(name) + ": unknown key name";
   std::string_view suggestion;
