@@ -233,26 +233,35 @@ def events(trace):
     return [tuple(e) for e in found]
 
 
-def message_table(exe):
-    """The texts of a PE file's message table (resource type 11, ID 1), by
-    message ID."""
-    data = Path(exe).read_bytes()
+def pe_directory(path, index):
+    """A PE file's bytes, the address of its data directory `index` (0 the
+    exports, 2 the resources; 0 when it has none) and a function from an
+    address to a file offset."""
+    data = Path(path).read_bytes()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     sections = struct.unpack_from("<H", data, pe + 6)[0]
     optional_size = struct.unpack_from("<H", data, pe + 20)[0]
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]
     directories = optional + (96 if magic == 0x10B else 112)
-    resource_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    rva = struct.unpack_from("<I", data, directories + index * 8)[0]
     table = optional + optional_size
 
-    def offset(rva):
+    def offset(address_wanted):
         for i in range(sections):
             virtual_size, address, raw_size, raw = struct.unpack_from("<IIII", data,
                                                                       table + i * 40 + 8)
-            if address <= rva < address + max(virtual_size, raw_size):
-                return raw + rva - address
-        raise ValueError(f"RVA {rva:#x} outside every section")
+            if address <= address_wanted < address + max(virtual_size, raw_size):
+                return raw + address_wanted - address
+        raise ValueError(f"RVA {address_wanted:#x} outside every section")
+
+    return data, rva, offset
+
+
+def message_table(exe):
+    """The texts of a PE file's message table (resource type 11, ID 1), by
+    message ID."""
+    data, resource_rva, offset = pe_directory(exe, 2)
 
     if resource_rva == 0:
         return {}

@@ -28,8 +28,8 @@ from pathlib import Path
 import harness
 from harness import LauncherTest
 from service_support import (ARCH, RUNNING, SERVICES_KEY, STANDINS, STOP_PENDING, STOPPED,
-                             PrivateSession, event_sources, events, message_table, read_calls,
-                             read_log, shown_messages, wait_until)
+                             PrivateSession, event_sources, events, message_table, pe_directory,
+                             read_calls, read_log, shown_messages, wait_until)
 
 # Wine keeps no event log: the relay trace shows the event calls and the
 # eventlog channel their texts.
@@ -58,24 +58,7 @@ _numbers = itertools.count(1)
 
 def exported_names(dll):
     """The names in a PE file's export table."""
-    data = Path(dll).read_bytes()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections = struct.unpack_from("<H", data, pe + 6)[0]
-    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
-    export_rva = struct.unpack_from("<I", data, directories)[0]
-    table = optional + optional_size
-
-    def offset(rva):
-        for i in range(sections):
-            virtual_size, address, raw_size, raw = struct.unpack_from("<IIII", data,
-                                                                      table + i * 40 + 8)
-            if address <= rva < address + max(virtual_size, raw_size):
-                return raw + rva - address
-        raise ValueError(f"RVA {rva:#x} outside every section")
-
+    data, export_rva, offset = pe_directory(dll, 0)
     if export_rva == 0:
         return []
     directory = offset(export_rva)
