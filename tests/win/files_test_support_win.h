@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "common/launcher_state.h"
+#include "files/included_files.h"
 #include "files/temp_files_win.h"
 
 namespace files_test {
@@ -33,6 +35,14 @@ inline bool writeFile(const std::string& path, const std::string& bytes) {
                               written == bytes.size());
   CloseHandle(h);
   return ok;
+}
+
+// One entry of the included-file section: its size as stored (which a test
+// may give wrong on purpose), then the content scrambled.
+inline void appendEntry(std::string& media, int32_t size, std::string content) {
+  for (int i = 0; i < 4; ++i) media += char(uint32_t(size) >> (8 * i));
+  scrambleIncludedBytes(reinterpret_cast<uint8_t*>(content.data()), content.size());
+  media += content;
 }
 
 inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -26,12 +26,6 @@ std::string pattern(size_t size, unsigned seed) {
   return s;
 }
 
-void appendEntry(std::string& media, int32_t size, std::string content) {
-  for (int i = 0; i < 4; ++i) media += char(uint32_t(size) >> (8 * i));
-  scrambleIncludedBytes(reinterpret_cast<uint8_t*>(content.data()), content.size());
-  media += content;
-}
-
 class Extraction : public ::testing::Test {
  protected:
   void SetUp() override {

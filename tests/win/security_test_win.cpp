@@ -88,13 +88,6 @@ void expectPrivate(const std::string& path) {
   EXPECT_EQ(r.sids, only) << path;
 }
 
-void appendEntry(std::string& media, const std::string& content) {
-  for (int i = 0; i < 4; ++i) media += char(uint32_t(content.size()) >> (8 * i));
-  std::string scrambled = content;
-  scrambleIncludedBytes(reinterpret_cast<uint8_t*>(scrambled.data()), scrambled.size());
-  media += scrambled;
-}
-
 class Security : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -115,7 +108,7 @@ class Security : public ::testing::Test {
   void useMedia(const std::vector<std::pair<std::string, std::string>>& files) {
     std::string section, names;
     for (const auto& [name, content] : files) {
-      appendEntry(section, content);
+      appendEntry(section, int32_t(content.size()), content);
       names += name + ";";
     }
     std::string media = scratch_ + "\\media.bin";
