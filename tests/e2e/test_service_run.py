@@ -10,7 +10,7 @@ classes exist, what WinLauncher.main, FirstRun.firstRun and System.exit do)
 in jvm-standin.cfg and read back every JNI call the launcher made, with its
 arguments, from jvm-standin.calls (docs/testing.md).
 
-Like test_java_search.py this module boots a Wine prefix of its own, with
+This module boots a Wine prefix of its own, with
 KERNO_LOG=yes in the machine environment and a relay trace of MessageBoxA."""
 
 import itertools
