@@ -85,6 +85,26 @@ class LauncherTest(unittest.TestCase):
                               timeout=timeout, cwd=cwd or self.dir, stdin=subprocess.DEVNULL)
         return Result(proc)
 
+    def sc_status(self, name):
+        """(state, Win32 exit code) of a service as `sc query` shows them."""
+        r = self.run_exe("sc", "query", name, cwd=WORK_ROOT)
+        return service_status(r.rc, r.out)
+
+
+def service_status(rc, out):
+    """(state, Win32 exit code) from what `sc query` printed; None when the
+    service does not exist."""
+    state = re.search(r"STATE\s*:\s*(\d+)", out)
+    code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", out)
+    if rc != 0 or not state:
+        return None
+    return int(state.group(1)), int(code.group(1)) if code else None
+
+
+def windows_path(path):
+    """A Linux path as the launcher sees it through Wine's Z: drive."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
 
 def message_boxes(result):
     """(text, caption, style) of every MessageBoxA call in a relay trace."""

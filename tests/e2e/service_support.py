@@ -58,11 +58,6 @@ SERVICE_MANAGER_SETTINGS = [
 STOP_SECONDS = 120
 
 
-def winpath(path):
-    """A Linux path as the launcher sees it through Wine's Z: drive."""
-    return "Z:" + str(path).replace("/", "\\")
-
-
 def start_wineserver(env, debug, trace):
     """Starts the wineserver of the prefix in `env`, persistent (it never
     ends the service manager when no program runs), and a first program
@@ -184,12 +179,7 @@ class PrivateSession:
     def status(self, name):
         """(state, Win32 exit code) as `sc query` shows them; None when the
         service does not exist."""
-        rc, out = self.wine("sc", "query", name, check=False)
-        state = re.search(r"STATE\s*:\s*(\d+)", out)
-        code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", out)
-        if rc != 0 or not state:
-            return None
-        return int(state.group(1)), int(code.group(1)) if code else None
+        return harness.service_status(*self.wine("sc", "query", name, check=False))
 
 
 def read_log(path):

@@ -12,7 +12,6 @@ The bundles come from the `package` target (build/all/package)."""
 
 import json
 import os
-import re
 import shutil
 import subprocess
 import tarfile
@@ -203,10 +202,7 @@ class Release(LauncherTest):
         self.assertEqual((r.rc, r.out), (0, f"Uninstalled service '{SERVICE}'.\n"), r)
 
     def state(self):
-        r = self.run_exe("sc", "query", SERVICE, cwd=self.dir)
-        state = re.search(r"STATE\s*:\s*(\d+)", r.out)
-        code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", r.out)
-        return (int(state.group(1)), int(code.group(1))) if state and code else None
+        return self.sc_status(SERVICE)
 
 
 if __name__ == "__main__":

@@ -15,15 +15,12 @@ import unittest
 import uuid
 from pathlib import Path
 
-from harness import TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest
+from harness import TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest, windows_path
 
 SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
 STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
 # The Win32 exit code of a service that was never started.
 ERROR_SERVICE_NEVER_STARTED = 1077
-# How long a test waits for the service control manager to reach a state it
-# asked for; a test that waits this long has failed anyway.
-STATE_DEADLINE_SECONDS = WAIT_SECONDS
 
 
 def standin_path():
@@ -32,11 +29,6 @@ def standin_path():
     if given:
         return Path(given)
     return Path(TEMPLATE).parent / "tests" / "e2e" / "standins" / "service-standin.exe"
-
-
-def windows_path(path):
-    """A Linux path as Wine's Z: drive shows it."""
-    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
 class ServiceTest(LauncherTest):
@@ -62,18 +54,11 @@ class ServiceTest(LauncherTest):
 
     # -- the service control manager, through Wine's tools -----------------
     def status(self, name):
-        """(state, Win32 exit code) as `sc query` shows them; None when the
-        service does not exist."""
-        r = self.run_exe("sc", "query", name)
-        state = re.search(r"STATE\s*:\s*(\d+)", r.out)
-        code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", r.out)
-        if r.rc != 0 or not state:
-            return None
-        return int(state.group(1)), int(code.group(1)) if code else None
+        return self.sc_status(name)
 
     def wait_for(self, name, wanted):
         """Polls until the service's (state, exit code) satisfies `wanted`."""
-        deadline = time.monotonic() + STATE_DEADLINE_SECONDS
+        deadline = time.monotonic() + WAIT_SECONDS
         seen = self.status(name)
         while not wanted(seen):
             if time.monotonic() > deadline:
@@ -158,27 +143,56 @@ class Install(ServiceTest):
                                            r"[A-Za-z]:\\.*\\m" + f"{mode:o}" + r" \(S-1-1-0\); ")
                 self.assertEqual(self.start_type(name), ("REG_DWORD", "0x3"))
 
-    def test_registration_names_the_short_unquoted_path_and_own_interactive_process(self):
-        name = self.unique_name("Reg")
-        self.forget(name)
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        values = self.registration(name)
-        self.assertEqual(values["Type"], ("REG_DWORD", "0x110"))
-        self.assertEqual(values["Start"], ("REG_DWORD", "0x3"))
-        self.assertEqual(values["ErrorControl"], ("REG_DWORD", "0x1"))
-        self.assertEqual(values["DisplayName"], ("REG_SZ", name))
-        self.assertEqual(values["ObjectName"], ("REG_SZ", "LocalSystem"))
-        kind, image = values["ImagePath"]
-        self.assertEqual(kind, "REG_SZ")
-        # The launcher's own path in its short, lower-case form, alone.
-        self.assertEqual(image, image.lower())
-        self.assertTrue(image.startswith("z:\\") and image.endswith("\\svc.exe"), image)
-        self.assertNotIn('"', image)
-        self.assertNotIn(" ", image)
-        # No dependencies and no description were configured.
-        self.assertNotIn("DependOnService", values)
-        self.assertNotIn("Description", values)
+    def test_registration_of_the_configured_keys(self):
+        # Wine gives every long name an 8.3 form, so the short path of a
+        # directory with a space has none and stays unquoted; the quoting of a
+        # path that keeps a space is covered by the unit tests.
+        wide = "N\u00e4chtliche Jobs \u2013 \u65e5\u672c"
+        cases = [
+            ({}, "Program Files/My App", {}),
+            ({"serviceDependencies": "a,,b", "serviceDescription": "Runs the nightly jobs"}, "",
+             {"DependOnService": ("REG_MULTI_SZ", "a\\0b"),
+              "Description": ("REG_SZ", "Runs the nightly jobs")}),
+            ({"serviceDescription": wide}, "", {}),
+            ({"serviceDescription": ""}, "", {}),
+        ]
+        for keys, subdir, expected in cases:
+            with self.subTest(keys=keys):
+                name = self.unique_name("Reg")
+                self.forget(name)
+                exe = self.pack_service(name, subdir=subdir, **keys)
+                self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+                values = self.registration(name)
+                self.assertEqual({k: values[k] for k in ("Type", "Start", "ErrorControl", "DisplayName",
+                                                         "ObjectName")},
+                                 {"Type": ("REG_DWORD", "0x110"), "Start": ("REG_DWORD", "0x3"),
+                                  "ErrorControl": ("REG_DWORD", "0x1"), "DisplayName": ("REG_SZ", name),
+                                  "ObjectName": ("REG_SZ", "LocalSystem")})
+                # The launcher's own path in its short, lower-case form, alone.
+                kind, image = values["ImagePath"]
+                self.assertEqual(kind, "REG_SZ")
+                self.assertEqual(image, image.lower())
+                self.assertTrue(image.startswith("z:\\") and image.endswith("\\svc.exe"), image)
+                self.assertNotIn('"', image)
+                self.assertNotIn(" ", image)
+                for key in ("DependOnService", "Description"):
+                    if key in expected:
+                        self.assertEqual(values[key], expected[key])
+                    elif key != "Description" or not keys.get("serviceDescription"):
+                        self.assertNotIn(key, values)
+                exported = self.exported(name)
+                if "serviceDependencies" in keys:
+                    self.assertIn('"DependOnService"=hex(7):61,00,00,00,62,00,00,00,00,00', exported)
+                if keys.get("serviceDescription") == wide:
+                    # The wide text arrives whole, beyond the ANSI code page too.
+                    self.assertIn(f'"Description"="{wide}"', exported)
+                if subdir:
+                    # The registered path starts the launcher: its service
+                    # reports itself stopped with exit code 1, as it does
+                    # without a Java runtime.
+                    self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
+                    self.run_exe("sc", "start", name)
+                    self.wait_for(name, lambda s: s == (STOPPED, 1))
 
     def test_production_settings_land_in_the_registration(self):
         # Each setting is what the registry shows afterwards, or named in one
@@ -234,16 +248,6 @@ class Install(ServiceTest):
                     self.assertNotIn("FailureActions", values)
                     self.assertNotIn("DelayedAutostart", values)
 
-    def test_installing_again_replaces_the_registration(self):
-        name = self.unique_name("Again")
-        self.forget(name)
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/install-auto"), 0, f"Installed service '{name}'.\n")
-        self.assertEqual(self.start_type(name), ("REG_DWORD", "0x2"))
-        # A service that exists but does not run: nothing about the stop.
-        self.expect(self.run_exe(exe, "/install-demand"), 0, f"Installed service '{name}'.\n")
-        self.assertEqual(self.start_type(name), ("REG_DWORD", "0x3"))
-
     def test_installing_over_a_running_service_stops_and_replaces_it(self):
         name = self.unique_name("Over")
         self.standin(name)
@@ -281,70 +285,26 @@ class Install(ServiceTest):
         self.assertEqual(self.registration(other)["DisplayName"], ("REG_SZ", other))
         self.assertIsNone(self.registration(configured))
 
-    def test_dependencies_are_registered_without_empty_names(self):
-        name = self.unique_name("Deps")
-        self.forget(name)
-        exe = self.pack_service(name, serviceDependencies="a,,b")
-        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        self.assertEqual(self.registration(name)["DependOnService"], ("REG_MULTI_SZ", "a\\0b"))
-        self.assertIn('"DependOnService"=hex(7):61,00,00,00,62,00,00,00,00,00', self.exported(name))
-
-    def test_description_is_registered_as_configured(self):
-        name = self.unique_name("Desc")
-        self.forget(name)
-        exe = self.pack_service(name, serviceDescription="Runs the nightly jobs")
-        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        self.assertEqual(self.registration(name)["Description"],
-                         ("REG_SZ", "Runs the nightly jobs"))
-        # The wide text arrives whole, beyond the ANSI code page too.
-        exe = self.pack_service(name, serviceDescription="Nächtliche Jobs \u2013 \u65e5\u672c")
-        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        self.assertIn('"Description"="Nächtliche Jobs \u2013 \u65e5\u672c"', self.exported(name))
-
-    def test_empty_description_registers_none(self):
-        name = self.unique_name("NoDesc")
-        self.forget(name)
-        exe = self.pack_service(name, serviceDescription="")
-        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        self.assertNotIn("Description", self.registration(name))
-
-    def test_executable_in_a_directory_with_a_space_registers_a_runnable_path(self):
-        # Wine gives every long name an 8.3 form, so the short path has no
-        # space here and stays unquoted; the quoting of a path that keeps a
-        # space is covered by the unit tests (ServiceBinaryPath).
-        name = self.unique_name("Space")
-        self.forget(name)
-        exe = self.pack_service(name, subdir="Program Files/My App")
-        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        image = self.registration(name)["ImagePath"][1]
-        self.assertNotIn(" ", image)
-        self.assertNotIn('"', image)
-        self.assertTrue(image.endswith("\\svc.exe"), image)
-        # The registered path starts the launcher: its service reports itself
-        # stopped with exit code 1, as it does without a Java runtime.
-        self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
-        self.run_exe("sc", "start", name)
-        self.wait_for(name, lambda s: s == (STOPPED, 1))
-
 
 class Uninstall(ServiceTest):
-    def test_a_missing_service_cannot_be_deleted(self):
-        exe = self.pack_service(self.unique_name("Missing"))
-        self.expect(self.run_exe(exe, "/uninstall"), 1, "Could not delete service.\n")
-
-    def test_an_installed_service_is_removed(self):
-        name = self.unique_name("Remove")
+    def test_each_word_fails_on_a_missing_service_and_stop_on_one_that_does_not_run(self):
+        name = self.unique_name("Missing")
         self.forget(name)
         exe = self.pack_service(name)
+        for word, out in (("/uninstall", "Could not delete service.\n"), ("/stop", "Could not stop service.\n"),
+                          ("/start", "Could not start service.\n")):
+            with self.subTest(word=word):
+                self.expect(self.run_exe(exe, word), 1, out)
         self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
+        self.expect(self.run_exe(exe, "/stop"), 1, "Could not stop service.\n")
         self.expect(self.run_exe(exe, "/uninstall"), 0, f"Uninstalled service '{name}'.\n")
         self.assertIsNone(self.registration(name))
-        self.expect(self.run_exe(exe, "/uninstall"), 1, "Could not delete service.\n")
 
-    def test_a_running_service_is_stopped_first(self):
+    def test_a_running_service_cannot_be_started_again_and_is_stopped_first(self):
         name = self.unique_name("RunDel")
         self.standin(name)
         exe = self.pack_service(name)
+        self.expect(self.run_exe(exe, "/start"), 1, "Could not start service.\n")
         self.expect(self.run_exe(exe, "/uninstall"), 0,
                     f"Stopping service '{name}'.\nService stopped\nUninstalled service '{name}'.\n")
         self.wait_for(name, lambda s: s is None)
@@ -361,24 +321,6 @@ class Uninstall(ServiceTest):
 
 
 class Stop(ServiceTest):
-    def test_a_service_that_does_not_run_cannot_be_stopped(self):
-        name = self.unique_name("Idle")
-        self.forget(name)
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        self.expect(self.run_exe(exe, "/stop"), 1, "Could not stop service.\n")
-
-    def test_a_missing_service_cannot_be_stopped(self):
-        exe = self.pack_service(self.unique_name("NoStop"))
-        self.expect(self.run_exe(exe, "/stop"), 1, "Could not stop service.\n")
-
-    def test_a_running_service_is_stopped(self):
-        name = self.unique_name("Stop")
-        self.standin(name)
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/stop"), 0, f"Stopping service '{name}'.\nService stopped\n")
-        self.assertEqual(self.status(name), (STOPPED, 0))
-
     def test_a_service_still_stopping_after_its_wait_hint_is_a_failed_stop(self):
         # The stand-in reports a wait hint of one second and needs eight.
         name = self.unique_name("Late")
@@ -396,25 +338,6 @@ class Stop(ServiceTest):
         exe = self.pack_service(name)
         self.expect(self.run_exe(exe, "/stop"), 0, f"Stopping service '{name}'.\nService stopped\n")
         self.assertEqual(self.status(name), (STOPPED, 0))
-
-
-class Start(ServiceTest):
-    def test_a_stopped_service_is_started(self):
-        name = self.unique_name("Start")
-        self.standin(name, running=False)
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/start"), 0, f"Starting service '{name}'.\n")
-        self.wait_for(name, lambda s: s and s[0] == RUNNING)
-
-    def test_a_running_service_cannot_be_started_again(self):
-        name = self.unique_name("Twice")
-        self.standin(name)
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/start"), 1, "Could not start service.\n")
-
-    def test_a_missing_service_cannot_be_started(self):
-        exe = self.pack_service(self.unique_name("NoStart"))
-        self.expect(self.run_exe(exe, "/start"), 1, "Could not start service.\n")
 
 
 class WordForms(ServiceTest):
@@ -438,6 +361,8 @@ class WordForms(ServiceTest):
                 if word == "/stop":
                     self.wait_for(name, lambda s: s and s[0] == RUNNING)
                 self.expect(self.run_exe(exe, word, name), rc, out)
+                if word == "/stop":
+                    self.assertEqual(self.status(name), (STOPPED, 0))
                 if word == "-install-auto":
                     self.assertEqual(self.start_type(name), ("REG_DWORD", "0x2"))
                 if word == "--install-demand":
