@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <regex>
 #include <string>
 #include <utility>
@@ -16,7 +15,6 @@
 
 #include "common/launcher_state.h"
 #include "config/messages_win.h"
-#include "files/paths_win.h"
 #include "jvm/win_loader_win.h"
 #include "files_test_support_win.h"
 
