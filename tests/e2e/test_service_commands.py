@@ -93,8 +93,13 @@ class ServiceTest(LauncherTest):
     # -- the stand-in service ------------------------------------------------
     def standin(self, name, mode="", running=True):
         """Registers the stand-in under `name` and, unless told otherwise,
-        starts it and waits until it runs."""
+        starts it and waits until it runs. A "slow" one stays stop pending
+        until the test calls the returned function (or ends)."""
         exe = standin_path()
+        # Outside the test's directory, which is gone before the clean-ups run.
+        release = WORK_ROOT / f"{name}.release"
+        if mode == "slow":
+            mode = f"slow {windows_path(release)}"
         if not exe.is_file():
             self.fail(f"stand-in service {exe} is not built: the Windows trees build it from "
                       "tests/e2e/standins (add_subdirectory(e2e/standins) in tests/CMakeLists.txt)")
@@ -102,10 +107,12 @@ class ServiceTest(LauncherTest):
         r = self.run_exe("sc", "create", name, "binPath=", binary)
         self.assertEqual(r.rc, 0, r)
         self.forget(name)
+        self.addCleanup(release.write_text, "")
         if running:
             r = self.run_exe("sc", "start", name)
             self.assertEqual(r.rc, 0, r)
             self.wait_for(name, lambda s: s and s[0] == RUNNING)
+        return lambda: release.write_text("")
 
 
 class Install(ServiceTest):
@@ -264,7 +271,7 @@ class Install(ServiceTest):
         # The old service is only marked for deletion while it still stops,
         # so its name cannot be taken yet: the line says why and what to do.
         name = self.unique_name("Stuck")
-        self.standin(name, "slow")
+        let_go = self.standin(name, "slow")
         exe = self.pack_service(name)
         self.expect(self.run_exe(exe, "/install"), 1,
                     f"Stopping service '{name}'.\nError while stopping service\n"
@@ -273,6 +280,8 @@ class Install(ServiceTest):
                     "the Services console, Event Viewer and any other program holding a handle "
                     "to the service, then install again.\n")
         self.assertIn(standin_path().name, self.registration(name)["ImagePath"][1])
+        let_go()
+        self.wait_for(name, lambda s: s is None)
 
     def test_name_after_the_word_replaces_the_configured_name(self):
         configured = self.unique_name("Conf")
@@ -311,24 +320,29 @@ class Uninstall(ServiceTest):
 
     def test_a_service_that_does_not_stop_in_time_is_still_marked_for_deletion(self):
         name = self.unique_name("SlowDel")
-        self.standin(name, "slow")
+        let_go = self.standin(name, "slow")
         exe = self.pack_service(name)
         self.expect(self.run_exe(exe, "/uninstall"), 0,
                     f"Stopping service '{name}'.\nError while stopping service\n"
                     f"Uninstalled service '{name}'.\n")
         # Gone once it has stopped after all.
+        self.assertEqual(self.status(name)[0], STOP_PENDING)
+        let_go()
         self.wait_for(name, lambda s: s is None)
 
 
 class Stop(ServiceTest):
     def test_a_service_still_stopping_after_its_wait_hint_is_a_failed_stop(self):
-        # The stand-in reports a wait hint of one second and needs eight.
+        # The stand-in reports a wait hint of one second and stops only when
+        # the test lets it go.
         name = self.unique_name("Late")
-        self.standin(name, "slow")
+        let_go = self.standin(name, "slow")
         exe = self.pack_service(name)
         self.expect(self.run_exe(exe, "/stop"), 1,
                     f"Stopping service '{name}'.\nError while stopping service\n")
         self.assertEqual(self.status(name)[0], STOP_PENDING)
+        let_go()
+        self.wait_for(name, lambda s: s and s[0] == STOPPED)
 
     def test_a_service_making_progress_is_waited_for_beyond_its_wait_hint(self):
         # Three seconds of stopping with a wait hint of 1.5 s, the checkpoint

@@ -5,8 +5,9 @@
 // word after the program name in the registered binary path:
 //
 //   (none)    stops at once when asked: stop pending, then stopped
-//   slow      stays stop pending past its short wait hint (1 s) and stops
-//             for real only after 8 s, so a caller gives up waiting first
+//   slow FILE stays stop pending past its short wait hint (1 s) until FILE
+//             exists (the test lets it go), so a caller gives up waiting
+//             first however slow the machine; at most 10 minutes
 //   progress  stays stop pending for about 3 s with a wait hint of 1.5 s,
 //             but advances its checkpoint every 250 ms
 #include <windows.h>
@@ -21,6 +22,7 @@ Mode gMode = Mode::prompt;
 SERVICE_STATUS_HANDLE gHandle = nullptr;
 SERVICE_STATUS gStatus{};
 HANDLE gStopEvent = nullptr;
+const char* gReleaseFile = "";
 
 void report(DWORD state, DWORD checkpoint, DWORD waitHint) {
   gStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -50,7 +52,9 @@ void WINAPI standinMain(DWORD, LPSTR* argv) {
   WaitForSingleObject(gStopEvent, INFINITE);
   switch (gMode) {
     case Mode::prompt: break;
-    case Mode::slow: Sleep(8000); break;
+    case Mode::slow:
+      for (int i = 0; i < 6000 && GetFileAttributesA(gReleaseFile) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
+      break;
     case Mode::progress:
       for (DWORD checkpoint = 2; checkpoint <= 13; ++checkpoint) {
         Sleep(250);
@@ -64,7 +68,10 @@ void WINAPI standinMain(DWORD, LPSTR* argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "slow") == 0) gMode = Mode::slow;
+  if (argc > 2 && std::strcmp(argv[1], "slow") == 0) {
+    gMode = Mode::slow;
+    gReleaseFile = argv[2];
+  }
   if (argc > 1 && std::strcmp(argv[1], "progress") == 0) gMode = Mode::progress;
   char name[] = "";  // an own-process service may leave its table name empty
   SERVICE_TABLE_ENTRYA table[] = {{name, standinMain}, {nullptr, nullptr}};
