@@ -23,17 +23,7 @@
 
 namespace {
 
-using files_test::exists;
-using files_test::readFile;
-using files_test::removeTree;
-
-std::string standinDir() {
-  char path[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string self(path, n);
-  std::string dir = self.substr(0, self.rfind('\\'));     // ...\tests\win
-  return dir.substr(0, dir.rfind('\\')) + "\\standins\\";  // ...\tests\standins\ .
-}
+using namespace files_test;
 
 void putFile(const std::string& path, const std::string& content) {
   ASSERT_TRUE(files_test::writeFile(path, content)) << path;
@@ -85,6 +75,8 @@ class RuntimeDir : public ::testing::Test {
 
 using RunJavaVersion = RuntimeDir;
 
+// The banner's rules are the unit tier's; here: standard error through the
+// pipe, the first line only, and the exit code.
 TEST_F(RunJavaVersion, ReadsTheBannerOfTheFirstLine) {
   struct Case {
     const char* config;
@@ -94,11 +86,8 @@ TEST_F(RunJavaVersion, ReadsTheBannerOfTheFirstLine) {
   const Case cases[] = {
       {"banner=java version \"1.4.2_05\"\nbanner=Java(TM) 2 Runtime Environment\n", true,
        "1.4.2_05"},
-      {"banner=openjdk version \"17.0.2\" 2022-01-18\n", true, "17.0.2"},
-      {"banner=java version \"21.0.1\" 2023-10-17 LTS\n", true, "21.0.1"},
       {"banner=java version \"1.8.0\"\nexit=1\n", false, ""},
       {"banner=Picked up _JAVA_OPTIONS: -Xmx1g\nbanner=java version \"1.8.0\"\n", false, ""},
-      {"banner=java version 1.8.0\n", false, ""},
       {"exit=0\n", false, ""},
   };
   for (const Case& c : cases) {
@@ -109,7 +98,7 @@ TEST_F(RunJavaVersion, ReadsTheBannerOfTheFirstLine) {
       EXPECT_EQ(version, c.version) << c.config;
     }
   }
-  EXPECT_EQ(countLines(dir("jre\\bin") + "\\java-standin.runs"), 7);
+  EXPECT_EQ(countLines(dir("jre\\bin") + "\\java-standin.runs"), 4);
 }
 
 TEST_F(RunJavaVersion, GivesUpOnAProbeThatDoesNotEnd) {
@@ -151,20 +140,6 @@ TEST_F(RunJavaVersion, CachesByLastWriteTime) {
   EXPECT_EQ(countLines(runs), 2);
 
   RegDeleteTreeA(HKEY_CURRENT_USER, versionCacheKeyName(probed).c_str());
-}
-
-TEST(VersionCache, EntryValidOnlyForTheSameTime) {
-  const std::string exe = "c:\\kerno-glue\\cache\\bin\\java.exe";
-  FILETIME time{0x12345678u, 0x01d00000u};
-  writeVersionCache(exe, time, "1.5.0_22");
-  std::string version;
-  EXPECT_TRUE(readVersionCache(exe, time, version));
-  EXPECT_EQ(version, "1.5.0_22");
-  FILETIME other = time;
-  other.dwLowDateTime += 1;
-  EXPECT_FALSE(readVersionCache(exe, other, version));
-  EXPECT_FALSE(readVersionCache("c:\\kerno-glue\\none\\java.exe", time, version));
-  RegDeleteTreeA(HKEY_CURRENT_USER, versionCacheKeyName(exe).c_str());
 }
 
 TEST(ReadRegistryString, LongerValuesCountAsMissing) {
@@ -237,13 +212,11 @@ TEST_F(JvmLibrary, ALibraryPlantedInTheCurrentDirectoryOrOnPathIsNotLoaded) {
                         (planted + "\\kernohelper.dll").c_str(), FALSE));
   char cwd[MAX_PATH * 4];
   GetCurrentDirectoryA(sizeof cwd, cwd);
-  std::string path = environmentValue("PATH");
+  ScopedVariable path("PATH", (planted + ";" + environmentValue("PATH")).c_str());
   ASSERT_TRUE(SetCurrentDirectoryA(planted.c_str()));
-  SetEnvironmentVariableA("PATH", (planted + ";" + path).c_str());
   restrictDllSearch();
   HMODULE module = loadJvmLibrary(exe);
   SetCurrentDirectoryA(cwd);
-  SetEnvironmentVariableA("PATH", path.c_str());
   ASSERT_NE(module, nullptr);
   std::string loads = readFile(server + "\\jvm-standin.loads");
   EXPECT_NE(loads.find("helper genuine "), std::string::npos) << loads;

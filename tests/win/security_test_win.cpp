@@ -200,10 +200,7 @@ TEST_F(Security, TheProcessCommunicationFileIsAlwaysANewPrivateOne) {
 }
 
 TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
-  char savedTmp[MAX_PATH * 4] = {};
-  DWORD n = GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
-  auto restoreTmp = [&] { SetEnvironmentVariableA("TMP", n > 0 && n < sizeof savedTmp ? savedTmp : nullptr); };
-  SetEnvironmentVariableA("TMP", scratch_.c_str());
+  ScopedVariable tmp("TMP", scratch_.c_str());
   {
     CapturedLog log;
     logInfo("private");
@@ -214,10 +211,7 @@ TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
   // Every unique name taken: the fixed name, planted by somebody, is left as
   // it is and the log stays off.
   const std::string fixed(kLogFallbackName);
-  if (exists(fixed)) {
-    restoreTmp();
-    GTEST_SKIP() << fixed << " exists already";
-  }
+  if (exists(fixed)) GTEST_SKIP() << fixed << " exists already";
   for (unsigned i = 0; i < 100; ++i)
     ASSERT_TRUE(writeFile(logCandidateName(scratch_, GetCurrentProcessId(), i), "taken"));
   ASSERT_TRUE(writeFile(fixed, "planted"));
@@ -231,5 +225,4 @@ TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
   }
   EXPECT_EQ(readFile(fixed), "planted");
   DeleteFileA(fixed.c_str());
-  restoreTmp();
 }
