@@ -156,6 +156,40 @@ class PrivateCurrentUser {
   bool ok_ = false;
 };
 
+// A made-up executable of the launcher: a media file in a scratch directory
+// holding the included-file section after `offset` bytes, and the keys that
+// describe it; a private registry for the deletion lists.
+class MediaTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(registry_.ok());
+    saved_ = launcher().paths;
+    scratch_ = makeScratchDir("media");
+    launcher().extraction = ExtractionState{};
+  }
+  void TearDown() override {
+    for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
+    launcher().extraction = ExtractionState{};
+    launcher().config = ConfigTables{};
+    launcher().paths = saved_;
+    removeTree(scratch_);
+  }
+
+  void useMedia(const std::string& section, const std::string& count, const std::string& names, size_t offset) {
+    std::string media = scratch_ + "\\media.bin";
+    ASSERT_TRUE(writeFile(media, std::string(offset, 'M') + section));
+    launcher().paths.executablePath = media;
+    launcher().paths.executablePathComputed = true;
+    launcher().config.narrow[2002] = count;
+    launcher().config.narrow[2003] = names;
+    launcher().config.includedFilesOffset = offset;
+  }
+
+  PrivateCurrentUser registry_;
+  PathCache saved_;
+  std::string scratch_;
+};
+
 inline const char* kListKey = "SOFTWARE\\quarrow\\kerno\\temp\\";
 
 // A list value exactly as stored (the registry keeps text as UTF-16; the

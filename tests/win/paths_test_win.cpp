@@ -61,6 +61,9 @@ TEST(ExecutablePath, IsTheShortLowerCaseModulePathItsDirectoryAndStable) {
   std::string path = "C:\\Program Files\\X.JAR";
   lowercasePath(path);
   EXPECT_EQ(path, "c:\\program files\\x.jar");
+  std::string empty;
+  lowercasePath(empty);
+  EXPECT_EQ(empty, "");
   // Characters of the code page other than ASCII survive the round trip.
   std::string accented = "C:\\Gr\xfc\xdf" "e\\\\\xc4";
   collapseBackslashes(accented);

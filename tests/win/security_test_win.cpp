@@ -88,41 +88,17 @@ void expectPrivate(const std::string& path) {
   EXPECT_EQ(r.sids, only) << path;
 }
 
-class Security : public ::testing::Test {
+class Security : public MediaTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(registry_.ok());
-    saved_ = launcher().paths;
-    scratch_ = makeScratchDir("security");
-    launcher().extraction = ExtractionState{};
-  }
-  void TearDown() override {
-    for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
-    launcher().extraction = ExtractionState{};
-    launcher().config = ConfigTables{};
-    launcher().paths = saved_;
-    removeTree(scratch_);
-  }
-
-  // The included files, in a made-up executable (no bytes before them).
+  // The included files, with no bytes before them.
   void useMedia(const std::vector<std::pair<std::string, std::string>>& files) {
     std::string section, names;
     for (const auto& [name, content] : files) {
       appendEntry(section, int32_t(content.size()), content);
       names += name + ";";
     }
-    std::string media = scratch_ + "\\media.bin";
-    ASSERT_TRUE(writeFile(media, section));
-    launcher().paths.executablePath = media;
-    launcher().paths.executablePathComputed = true;
-    launcher().config.narrow[2002] = std::to_string(files.size());
-    launcher().config.narrow[2003] = names;
-    launcher().config.includedFilesOffset = 0;
+    MediaTest::useMedia(section, std::to_string(files.size()), names, 0);
   }
-
-  PrivateCurrentUser registry_;
-  PathCache saved_;
-  std::string scratch_;
 };
 
 }  // namespace
