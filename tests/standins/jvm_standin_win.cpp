@@ -21,6 +21,7 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "standin_common_win.h"
@@ -110,19 +111,13 @@ std::string quotedName(const std::string& text) { return quotedName(text.c_str()
 
 // -- settings -----------------------------------------------------------------
 
-enum class StepKind { sleep, wait, throwing, exiting, returning, hanging };
-
-struct Step {
-  StepKind kind;
-  std::string text;  // wait: file name; throw: class
-  long value = 0;    // sleep: ms; exit: status; return: boolean
-  bool hasValue = false;
-};
+// A method's steps: word and argument.
+using Steps = std::vector<std::pair<std::string, std::string>>;
 
 struct Settings {
   jint createResult = JNI_OK;
   std::set<std::string> missing;  // classes, and Class.method of static methods
-  std::map<std::string, std::vector<Step>> behaviour;  // main, firstRun, exit
+  std::map<std::string, Steps> behaviour;  // main, firstRun, exit
 };
 
 std::string trim(const std::string& text) {
@@ -131,14 +126,21 @@ std::string trim(const std::string& text) {
   return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
 }
 
-// A whole decimal number, or false.
-bool number(const std::string& text, long& value) {
+bool isNumber(const std::string& text) {
   char* rest = nullptr;
-  value = std::strtol(text.c_str(), &rest, 10);
+  std::strtol(text.c_str(), &rest, 10);
   return !text.empty() && *rest == '\0';
 }
 
-bool parseSteps(const std::string& text, std::vector<Step>& steps) {
+bool knownStep(const std::string& word, const std::string& argument) {
+  if (word == "sleep") return isNumber(argument) && argument[0] != '-';
+  if (word == "wait") return !argument.empty() && argument.find_first_of("\\/:") == std::string::npos;
+  if (word == "exit") return argument.empty() || isNumber(argument);
+  if (word == "return") return argument.empty() || argument == "true" || argument == "false";
+  return word == "throw" || (word == "hang" && argument.empty());
+}
+
+bool parseSteps(const std::string& text, Steps& steps) {
   for (size_t pos = 0; pos <= text.size();) {
     size_t end = text.find(';', pos);
     if (end == std::string::npos) end = text.size();
@@ -148,31 +150,8 @@ bool parseSteps(const std::string& text, std::vector<Step>& steps) {
     size_t blank = step.find(' ');
     std::string word = step.substr(0, blank);
     std::string argument = blank == std::string::npos ? std::string() : trim(step.substr(blank));
-    Step s{StepKind::returning, argument, 0, !argument.empty()};
-    bool ok = true;
-    if (word == "sleep") {
-      s.kind = StepKind::sleep;
-      ok = number(argument, s.value) && s.value >= 0;
-    } else if (word == "exit") {
-      s.kind = StepKind::exiting;
-      ok = !s.hasValue || number(argument, s.value);
-    } else if (word == "hang") {
-      s.kind = StepKind::hanging;
-      ok = !s.hasValue;
-    } else if (word == "wait") {
-      s.kind = StepKind::wait;
-      ok = !argument.empty() && argument.find_first_of("\\/:") == std::string::npos;
-    } else if (word == "throw") {
-      s.kind = StepKind::throwing;
-      if (argument.empty()) s.text = "java/lang/IllegalStateException";
-    } else if (word == "return") {
-      s.value = argument != "false";
-      ok = argument.empty() || argument == "true" || argument == "false";
-    } else {
-      ok = false;
-    }
-    if (!ok) return false;
-    steps.push_back(s);
+    if (!knownStep(word, argument)) return false;
+    steps.emplace_back(word, argument);
   }
   return true;
 }
@@ -192,11 +171,10 @@ Settings readSettings() {
     size_t equals = line.find('=');
     std::string key = trim(line.substr(0, equals));
     std::string value = equals == std::string::npos ? std::string() : trim(line.substr(equals + 1));
-    long result = 0;
-    std::vector<Step> steps;
+    Steps steps;
     bool ok = equals != std::string::npos;
-    if (ok && key == "create" && number(value, result)) {
-      settings.createResult = static_cast<jint>(result);
+    if (ok && key == "create" && isNumber(value)) {
+      settings.createResult = static_cast<jint>(std::atol(value.c_str()));
     } else if (ok && key == "missing" && !value.empty()) {
       settings.missing.insert(value);
     } else if (ok && (key == "main" || key == "firstRun" || key == "exit") && parseSteps(value, steps)) {
@@ -259,44 +237,41 @@ std::string describe(const Object* o) {
 }
 
 // Runs a method's steps; returns its boolean result (true without one).
-bool perform(const std::vector<Step>& steps, long exitStatus) {
-  for (const Step& step : steps) {
-    switch (step.kind) {
-      case StepKind::sleep:
-        record("step sleep " + std::to_string(step.value));
-        Sleep(static_cast<DWORD>(step.value));
-        break;
-      case StepKind::wait: {
-        record("step wait " + quotedName(step.text));
-        std::string file = directory() + step.text;
-        DWORD waited = 0;
-        while (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES && waited < kWaitLimitMs) {
-          Sleep(kWaitPollMs);
-          waited += kWaitPollMs;
-        }
-        if (waited >= kWaitLimitMs) record("step wait timed out");
-        break;
+bool perform(const Steps& steps, long exitStatus) {
+  for (const auto& [word, argument] : steps) {
+    if (word == "sleep") {
+      record("step sleep " + argument);
+      Sleep(static_cast<DWORD>(std::atol(argument.c_str())));
+    } else if (word == "wait") {
+      record("step wait " + quotedName(argument));
+      std::string file = directory() + argument;
+      DWORD waited = 0;
+      while (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES && waited < kWaitLimitMs) {
+        Sleep(kWaitPollMs);
+        waited += kWaitPollMs;
       }
-      case StepKind::hanging:
-        record("step hang");
-        for (;;) Sleep(INFINITE);
-      case StepKind::throwing:
-        record("step throw " + quotedName(step.text));
-        throwNew(step.text, u"thrown by the stand-in");
-        return false;
-      case StepKind::exiting:
-        endProcess(step.hasValue ? step.value : exitStatus);
-      case StepKind::returning:
-        record(!step.hasValue ? "step return" : step.value ? "step return true" : "step return false");
-        return step.value != 0;
+      if (waited >= kWaitLimitMs) record("step wait timed out");
+    } else if (word == "hang") {
+      record("step hang");
+      for (;;) Sleep(INFINITE);
+    } else if (word == "throw") {
+      std::string thrown = argument.empty() ? "java/lang/IllegalStateException" : argument;
+      record("step throw " + quotedName(thrown));
+      throwNew(thrown, u"thrown by the stand-in");
+      return false;
+    } else if (word == "exit") {
+      endProcess(argument.empty() ? exitStatus : std::atol(argument.c_str()));
+    } else {
+      record(argument.empty() ? "step return" : "step return " + argument);
+      return argument != "false";
     }
   }
   record("step return");
   return true;
 }
 
-const std::vector<Step>& behaviourOf(const char* name) {
-  static const std::vector<Step> none;
+const Steps& behaviourOf(const char* name) {
+  static const Steps none;
   auto found = gSettings.behaviour.find(name);
   return found == gSettings.behaviour.end() ? none : found->second;
 }
