@@ -46,7 +46,8 @@ if [ $glue = 1 ]; then
   cmake -S . -B $b -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
     -DCMAKE_CXX_FLAGS="--coverage -O0" -DCMAKE_EXE_LINKER_FLAGS=--coverage >$b/build.log 2>&1 || { cat $b/build.log; exit 1; }
-  nice cmake --build $b --target kerno_glue_tests standin_java standin_unpack200 standin_jvm standin_jvm_noentry >>$b/build.log 2>&1 || { tail -30 $b/build.log; exit 1; }
+  nice cmake --build $b --target kerno_glue_tests standin_java standin_unpack200 standin_jvm standin_jvm_noentry \
+    standin_jvm_helped standin_helper_planted >>$b/build.log 2>&1 || { tail -30 $b/build.log; exit 1; }
   find $b -name '*.gcda' -delete
   prefix="$root/$b/wineprefix"
   cmake/wine-run.sh --prefix "$prefix" --setup

@@ -164,7 +164,10 @@ void awaitApplication() {
   JNIEnv* env = gState.env;
   jclass probe = env->FindClass("com/kerno/testapp/Probe");
   jmethodID await = probe ? env->GetStaticMethodID(probe, "awaitDone", "()Z") : nullptr;
-  if (await == nullptr || env->CallStaticBooleanMethodA(probe, await, nullptr) == JNI_FALSE) {
+  bool done = await != nullptr && env->CallStaticBooleanMethodA(probe, await, nullptr) == JNI_TRUE;
+  // Checked, as JNI demands after a call into Java (and -Xcheck:jni sees).
+  if (env->ExceptionCheck() || !done) {
+    env->ExceptionClear();
     say("ERROR", "the application did not finish");
   }
 }

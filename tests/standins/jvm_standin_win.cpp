@@ -2,33 +2,17 @@
 //
 // Loading it appends "loaded <its path>" to jvm-standin.loads beside it, so
 // the tests see which library the launcher took. Built with
-// KERNO_STANDIN_WITHOUT_ENTRY it exports nothing, for the tests of a
-// damaged runtime. Otherwise it exports JNI_CreateJavaVM (on x86 __stdcall,
-// under the plain and the decorated name, as a 32-bit runtime does) and
-// plays the VM: it implements the JNI functions the launcher calls, records
-// every call with its arguments in jvm-standin.calls beside it, and follows
-// the settings in jvm-standin.cfg beside it. docs/testing.md describes both
-// files; in short:
-//
-//   create=N                  JNI_CreateJavaVM returns N (default 0)
-//   missing=CLASS             FindClass does not find CLASS (a/b/C)
-//   missing=CLASS.METHOD      GetStaticMethodID does not find the method
-//   main=STEPS                what WinLauncher.main does (default: exit 0)
-//   firstRun=STEPS            what FirstRun.firstRun does (default: return true)
-//   exit=STEPS                what System.exit does (default: exit, with its status)
-//
-// STEPS are separated by ";": "sleep MS", "wait FILE" (until FILE exists
-// beside the library, at most two minutes), "throw CLASS", "exit [N]" (the
-// process ends through exit(), as HotSpot's System.exit does), "return
-// [true|false]", "hang" (never returns: a shutdown hook that never ends). The
-// first exit, throw or return ends the method.
+// KERNO_STANDIN_WITHOUT_ENTRY it exports nothing (a damaged runtime).
+// Otherwise it exports JNI_CreateJavaVM (on x86 __stdcall, under the plain
+// and the decorated name, as a 32-bit runtime does) and plays the VM: it
+// implements the JNI functions the launcher calls, records every call with
+// its arguments in jvm-standin.calls and follows jvm-standin.cfg, both beside
+// it (docs/testing.md describes both). Whether the launcher uses JNI as JNI
+// demands is checked by the real-JVM tier under -Xcheck:jni, not here.
 #include <windows.h>
 
 #include <jni.h>
 
-#include <algorithm>
-#include <array>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,12 +59,6 @@ namespace {
 // How long a "wait FILE" step waits at most, and how often it looks.
 constexpr DWORD kWaitLimitMs = 120000;
 constexpr DWORD kWaitPollMs = 50;
-// Settings files and texts beyond these are cut: the double reads what a
-// test wrote, but nothing it reads may grow without bound.
-constexpr size_t kMaxSettingsLine = 4096;
-constexpr size_t kMaxRecordedText = 65536;
-
-// -- recording ----------------------------------------------------------------
 
 SRWLOCK gRecordLock = SRWLOCK_INIT;
 
@@ -92,115 +70,78 @@ void record(const std::string& line) {
   ReleaseSRWLockExclusive(&gRecordLock);
 }
 
-void appendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// UTF-16 text as a double-quoted string in UTF-8 with JSON's escapes, so a
-// test reads every recorded text back exactly (json.loads of the token).
+// UTF-16 text as a double-quoted UTF-8 string with JSON's escapes, so that a
+// test reads it back exactly with json.loads.
 std::string quoted(const std::u16string& text) {
+  std::string utf8;
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  int size = static_cast<int>(text.size());
+  int needed = size == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  utf8.resize(static_cast<size_t>(needed));
+  if (needed > 0) WideCharToMultiByte(CP_UTF8, 0, wide, size, utf8.data(), needed, nullptr, nullptr);
   std::string out = "\"";
-  size_t n = text.size() < kMaxRecordedText ? text.size() : kMaxRecordedText;
-  for (size_t i = 0; i < n; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else if (c == '"' || c == '\\') {
+  for (char c : utf8) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
       out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7F || (c >= 0xD800 && c < 0xE000)) {
+      out += c;
+    } else if (u < 0x20 || u == 0x7F) {
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      std::snprintf(escape, sizeof escape, "\\u%04x", u);
       out += escape;
     } else {
-      appendUtf8(out, c);
+      out += c;
     }
   }
-  if (n < text.size()) out += "...";
   return out + '"';
 }
 
-// A narrow text as UTF-16, at most kMaxRecordedText bytes of it (a longer
-// one ends in "..." when quoted).
-std::u16string widen(const char* text, UINT codePage, bool* cut = nullptr) {
-  if (cut != nullptr) *cut = false;
-  if (text == nullptr) return u"";
-  size_t length = strnlen(text, kMaxRecordedText + 1);
-  if (length > kMaxRecordedText) {
-    length = kMaxRecordedText;
-    if (cut != nullptr) *cut = true;
-  }
-  if (length == 0) return u"";
-  int size = static_cast<int>(length);
-  int needed = MultiByteToWideChar(codePage, 0, text, size, nullptr, 0);
-  if (needed <= 0) return u"?";
+std::u16string widen(const char* text, UINT codePage) {
+  int size = text == nullptr ? 0 : static_cast<int>(std::strlen(text));
+  int needed = size == 0 ? 0 : MultiByteToWideChar(codePage, 0, text, size, nullptr, 0);
   std::u16string out(static_cast<size_t>(needed), u'\0');
-  MultiByteToWideChar(codePage, 0, text, size, reinterpret_cast<wchar_t*>(out.data()), needed);
+  if (needed > 0) MultiByteToWideChar(codePage, 0, text, size, reinterpret_cast<wchar_t*>(out.data()), needed);
   return out;
 }
 
-std::string quotedNarrow(const char* text, UINT codePage) {
-  if (text == nullptr) return "null";
-  bool cut = false;
-  std::string out = quoted(widen(text, codePage, &cut));
-  if (cut) out.insert(out.size() - 1, "...");
-  return out;
-}
-
-// VM options are narrow texts in the ANSI code page.
-std::string quotedAnsi(const char* text) { return quotedNarrow(text, CP_ACP); }
-// JNI names are (modified) UTF-8.
-std::string quotedName(const char* text) { return quotedNarrow(text, CP_UTF8); }
+// VM options are in the ANSI code page, JNI names in (modified) UTF-8.
+std::string quotedAnsi(const char* text) { return text ? quoted(widen(text, CP_ACP)) : "null"; }
+std::string quotedName(const char* text) { return text ? quoted(widen(text, CP_UTF8)) : "null"; }
 std::string quotedName(const std::string& text) { return quotedName(text.c_str()); }
 
 // -- settings -----------------------------------------------------------------
 
-enum class StepKind { sleep, wait, throwing, exiting, returning, hanging };
-
-struct Step {
-  StepKind kind;
-  std::string text;  // wait: file name; throw: class
-  long value = 0;    // sleep: ms; exit: status; return: boolean
-  bool hasValue = false;
-};
+// A method's steps: word and argument.
+using Steps = std::vector<std::pair<std::string, std::string>>;
 
 struct Settings {
   jint createResult = JNI_OK;
   std::set<std::string> missing;  // classes, and Class.method of static methods
-  std::map<std::string, std::vector<Step>> behaviour;  // main, firstRun, exit
+  std::map<std::string, Steps> behaviour;  // main, firstRun, exit
 };
 
 std::string trim(const std::string& text) {
   size_t begin = text.find_first_not_of(" \t\r");
   if (begin == std::string::npos) return std::string();
-  size_t end = text.find_last_not_of(" \t\r");
-  return text.substr(begin, end - begin + 1);
+  return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
 }
 
-bool parseSteps(const std::string& text, std::vector<Step>& steps) {
-  size_t pos = 0;
-  while (pos <= text.size()) {
+bool isNumber(const std::string& text) {
+  char* rest = nullptr;
+  std::strtol(text.c_str(), &rest, 10);
+  return !text.empty() && *rest == '\0';
+}
+
+bool knownStep(const std::string& word, const std::string& argument) {
+  if (word == "sleep") return isNumber(argument) && argument[0] != '-';
+  if (word == "wait") return !argument.empty() && argument.find_first_of("\\/:") == std::string::npos;
+  if (word == "exit") return argument.empty() || isNumber(argument);
+  if (word == "return") return argument.empty() || argument == "true" || argument == "false";
+  return word == "throw" || (word == "hang" && argument.empty());
+}
+
+bool parseSteps(const std::string& text, Steps& steps) {
+  for (size_t pos = 0; pos <= text.size();) {
     size_t end = text.find(';', pos);
     if (end == std::string::npos) end = text.size();
     std::string step = trim(text.substr(pos, end - pos));
@@ -209,35 +150,8 @@ bool parseSteps(const std::string& text, std::vector<Step>& steps) {
     size_t blank = step.find(' ');
     std::string word = step.substr(0, blank);
     std::string argument = blank == std::string::npos ? std::string() : trim(step.substr(blank));
-    Step s{StepKind::returning, argument, 0, !argument.empty()};
-    char* rest = nullptr;
-    if (word == "sleep" || word == "exit") {
-      s.kind = word == "sleep" ? StepKind::sleep : StepKind::exiting;
-      if (s.hasValue) {
-        s.value = std::strtol(argument.c_str(), &rest, 10);
-        if (*rest != '\0' || (s.value < 0 && word == "sleep")) return false;
-      } else if (word == "sleep") {
-        return false;
-      }
-    } else if (word == "hang") {
-      s.kind = StepKind::hanging;
-      if (s.hasValue) return false;
-    } else if (word == "wait") {
-      s.kind = StepKind::wait;
-      if (argument.empty() || argument.find_first_of("\\/:") != std::string::npos) return false;
-    } else if (word == "throw") {
-      s.kind = StepKind::throwing;
-      if (argument.empty()) s.text = "java/lang/IllegalStateException";
-    } else if (word == "return") {
-      if (argument == "true" || argument.empty()) {
-        s.value = 1;
-      } else if (argument != "false") {
-        return false;
-      }
-    } else {
-      return false;
-    }
-    steps.push_back(s);
+    if (!knownStep(word, argument)) return false;
+    steps.emplace_back(word, argument);
   }
   return true;
 }
@@ -248,135 +162,71 @@ Settings readSettings() {
   Settings settings;
   parseSteps("exit 0", settings.behaviour["main"]);
   std::string content = readSmallFile(directory() + "jvm-standin.cfg");
-  size_t pos = 0;
-  while (pos < content.size()) {
+  for (size_t pos = 0; pos < content.size();) {
     size_t end = content.find('\n', pos);
     if (end == std::string::npos) end = content.size();
-    std::string line = trim(content.substr(pos, std::min(end - pos, kMaxSettingsLine)));
+    std::string line = trim(content.substr(pos, end - pos));
     pos = end + 1;
     if (line.empty() || line[0] == '#') continue;
     size_t equals = line.find('=');
-    std::string key = equals == std::string::npos ? line : trim(line.substr(0, equals));
+    std::string key = trim(line.substr(0, equals));
     std::string value = equals == std::string::npos ? std::string() : trim(line.substr(equals + 1));
+    Steps steps;
     bool ok = equals != std::string::npos;
-    if (ok && key == "create") {
-      char* rest = nullptr;
-      long result = std::strtol(value.c_str(), &rest, 10);
-      ok = !value.empty() && *rest == '\0';
-      settings.createResult = static_cast<jint>(result);
-    } else if (ok && key == "missing") {
-      ok = !value.empty();
+    if (ok && key == "create" && isNumber(value)) {
+      settings.createResult = static_cast<jint>(std::atol(value.c_str()));
+    } else if (ok && key == "missing" && !value.empty()) {
       settings.missing.insert(value);
-    } else if (ok && (key == "main" || key == "firstRun" || key == "exit")) {
-      std::vector<Step> steps;
-      ok = parseSteps(value, steps);
-      if (ok) settings.behaviour[key] = steps;
+    } else if (ok && (key == "main" || key == "firstRun" || key == "exit") && parseSteps(value, steps)) {
+      settings.behaviour[key] = steps;
     } else {
-      ok = false;
+      record("ERROR jvm-standin.cfg: cannot use the line " + quotedName(line));
     }
-    if (!ok) record("ERROR jvm-standin.cfg: cannot use the line " + quotedName(line));
   }
   return settings;
 }
 
-// -- the VM's objects -----------------------------------------------------------
+// -- the VM's objects ---------------------------------------------------------
 
-// Every reference the double hands out is a pointer to one of these; a
-// reference is a local one of the creating thread.
-enum class Kind { classObject, string, array, throwable };
-
+// Every reference the double hands out points to one of these; they live as
+// long as the process.
 struct Object {
-  Kind kind;
-  std::string name;          // class: its name; throwable: its class; array: element class
-  std::u16string text;       // string: its characters; throwable: its message
-  std::vector<Object*> elements;
-  bool deleted = false;
+  std::string kind;      // class, string, array, throwable
+  std::string name;      // class: its name; throwable: its class; array: element class
+  std::u16string text;   // string: its characters; throwable: its message
+  std::vector<const Object*> elements;
 };
 
 struct Method {
-  std::string className;
-  std::string name;
-  std::string signature;
+  std::string className, name, signature;
 };
 
-struct Vm {
-  Settings settings;
-  DWORD thread = 0;  // the thread that created the VM, the only one its env belongs to
-  std::deque<Object> objects;
-  std::deque<Method> methods;
-  std::set<const void*> liveObjects;
-  std::set<const void*> liveMethods;
-  Object* pending = nullptr;  // the pending exception, owned by `objects`
-  bool created = false;
-};
-
-Vm gVm;
+Settings gSettings;
+std::deque<Object> gObjects;
+std::deque<Method> gMethods;
+const Object* gPending = nullptr;
 JNINativeInterface_ gFunctions{};
 JNIInvokeInterface_ gInvokeFunctions{};
 JNIEnv gEnv{};
 JavaVM gJavaVm{};
 
-const char* kindName(Kind kind) {
-  switch (kind) {
-    case Kind::classObject: return "class";
-    case Kind::string: return "string";
-    case Kind::array: return "array";
-    case Kind::throwable: return "throwable";
-  }
-  return "?";
+const Object* newObject(const char* kind, std::string name, std::u16string text = u"") {
+  gObjects.push_back(Object{kind, std::move(name), std::move(text), {}});
+  return &gObjects.back();
 }
 
-Object* newObject(Kind kind, std::string name, std::u16string text = u"") {
-  gVm.objects.push_back(Object{kind, std::move(name), std::move(text), {}, false});
-  Object* object = &gVm.objects.back();
-  gVm.liveObjects.insert(object);
-  return object;
-}
+const Object* object(const void* reference) { return static_cast<const Object*>(reference); }
 
 void throwNew(const std::string& className, const std::u16string& message) {
-  gVm.pending = newObject(Kind::throwable, className, message);
+  gPending = newObject("throwable", className, message);
 }
 
-// Checks a call into the env: the right env, the creating thread, and (for
-// the calls JNI forbids then) no pending exception. Misuse is recorded as an
-// error line, which the tests look for.
-void checkCall(JNIEnv* env, const char* call, bool forbiddenWhilePending = true) {
-  if (env != &gEnv) record(std::string("ERROR ") + call + ": not the env of this VM");
-  if (GetCurrentThreadId() != gVm.thread) {
-    record(std::string("ERROR ") + call + ": the env used on a thread other than its own");
-  }
-  if (forbiddenWhilePending && gVm.pending != nullptr) {
-    record(std::string("ERROR ") + call + ": called with an exception pending");
-  }
+std::string describe(const Object* o) {
+  if (o == nullptr) return "null";
+  return o->kind == "string" ? quoted(o->text) : o->kind + " " + quotedName(o->name);
 }
 
-// The object behind a reference; null (and an error line) for a reference
-// that this VM did not hand out or that was deleted.
-Object* resolve(const void* reference, const char* call, Kind kind) {
-  if (reference == nullptr) return nullptr;
-  if (gVm.liveObjects.count(reference) == 0) {
-    record(std::string("ERROR ") + call + ": not a reference of this VM");
-    return nullptr;
-  }
-  Object* object = const_cast<Object*>(static_cast<const Object*>(reference));
-  if (object->deleted) {
-    record(std::string("ERROR ") + call + ": a reference used after DeleteLocalRef");
-  }
-  if (object->kind != kind) {
-    record(std::string("ERROR ") + call + ": a " + kindName(object->kind) + " where a " +
-           kindName(kind) + " belongs");
-    return nullptr;
-  }
-  return object;
-}
-
-std::string describeValue(const Object* object) {
-  if (object == nullptr) return "null";
-  if (object->kind == Kind::string) return quoted(object->text);
-  return std::string(kindName(object->kind)) + " " + quotedName(object->name);
-}
-
-// -- behaviour of the Java methods ------------------------------------------------
+// -- behaviour of the Java methods --------------------------------------------
 
 [[noreturn]] void endProcess(long status) {
   record("exit " + std::to_string(status));
@@ -387,297 +237,160 @@ std::string describeValue(const Object* object) {
 }
 
 // Runs a method's steps; returns its boolean result (true without one).
-bool perform(const std::vector<Step>& steps, long exitStatus) {
-  for (const Step& step : steps) {
-    switch (step.kind) {
-      case StepKind::sleep:
-        record("step sleep " + std::to_string(step.value));
-        Sleep(static_cast<DWORD>(step.value));
-        break;
-      case StepKind::wait: {
-        record("step wait " + quotedName(step.text));
-        std::string file = directory() + step.text;
-        DWORD waited = 0;
-        while (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
-          if (waited >= kWaitLimitMs) {
-            record("step wait timed out");
-            break;
-          }
-          Sleep(kWaitPollMs);
-          waited += kWaitPollMs;
-        }
-        break;
+bool perform(const Steps& steps, long exitStatus) {
+  for (const auto& [word, argument] : steps) {
+    if (word == "sleep") {
+      record("step sleep " + argument);
+      Sleep(static_cast<DWORD>(std::atol(argument.c_str())));
+    } else if (word == "wait") {
+      record("step wait " + quotedName(argument));
+      std::string file = directory() + argument;
+      DWORD waited = 0;
+      while (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES && waited < kWaitLimitMs) {
+        Sleep(kWaitPollMs);
+        waited += kWaitPollMs;
       }
-      case StepKind::hanging:
-        record("step hang");
-        for (;;) Sleep(INFINITE);
-      case StepKind::throwing:
-        record("step throw " + quotedName(step.text));
-        throwNew(step.text, u"thrown by the stand-in");
-        return false;
-      case StepKind::exiting:
-        endProcess(step.hasValue ? step.value : exitStatus);
-      case StepKind::returning:
-        if (!step.hasValue) {
-          record("step return");
-        } else {
-          record(step.value != 0 ? "step return true" : "step return false");
-        }
-        return step.value != 0;
+      if (waited >= kWaitLimitMs) record("step wait timed out");
+    } else if (word == "hang") {
+      record("step hang");
+      for (;;) Sleep(INFINITE);
+    } else if (word == "throw") {
+      std::string thrown = argument.empty() ? "java/lang/IllegalStateException" : argument;
+      record("step throw " + quotedName(thrown));
+      throwNew(thrown, u"thrown by the stand-in");
+      return false;
+    } else if (word == "exit") {
+      endProcess(argument.empty() ? exitStatus : std::atol(argument.c_str()));
+    } else {
+      record(argument.empty() ? "step return" : "step return " + argument);
+      return argument != "false";
     }
   }
   record("step return");
   return true;
 }
 
-const std::vector<Step>& behaviourOf(const char* name) {
-  static const std::vector<Step> none;
-  auto found = gVm.settings.behaviour.find(name);
-  return found == gVm.settings.behaviour.end() ? none : found->second;
+const Steps& behaviourOf(const char* name) {
+  static const Steps none;
+  auto found = gSettings.behaviour.find(name);
+  return found == gSettings.behaviour.end() ? none : found->second;
 }
 
-// -- the JNI functions the launcher calls ---------------------------------------------
+// -- the JNI functions the launcher calls --------------------------------------
 
-jclass JNICALL findClass(JNIEnv* env, const char* name) {
-  checkCall(env, "FindClass");
-  std::string className = name != nullptr ? name : "";
-  if (name == nullptr || gVm.settings.missing.count(className) != 0) {
+jclass JNICALL findClass(JNIEnv*, const char* name) {
+  if (gSettings.missing.count(name)) {
     record("FindClass " + quotedName(name) + " -> null");
     throwNew("java/lang/NoClassDefFoundError", widen(name, CP_UTF8));
     return nullptr;
   }
   record("FindClass " + quotedName(name) + " -> class");
-  return reinterpret_cast<jclass>(newObject(Kind::classObject, className));
+  return jclass(newObject("class", name));
 }
 
-jmethodID JNICALL getStaticMethodID(JNIEnv* env, jclass cls, const char* name, const char* sig) {
-  checkCall(env, "GetStaticMethodID");
-  Object* owner = resolve(cls, "GetStaticMethodID", Kind::classObject);
-  std::string line = "GetStaticMethodID " + describeValue(owner) + " " + quotedName(name) + " " +
-                     quotedName(sig);
-  if (owner == nullptr || name == nullptr || sig == nullptr ||
-      gVm.settings.missing.count(owner->name + "." + name) != 0) {
+jmethodID JNICALL getStaticMethodID(JNIEnv*, jclass cls, const char* name, const char* sig) {
+  const Object* owner = object(cls);
+  std::string line = "GetStaticMethodID " + describe(owner) + " " + quotedName(name) + " " + quotedName(sig);
+  if (gSettings.missing.count(owner->name + "." + name)) {
     record(line + " -> null");
     throwNew("java/lang/NoSuchMethodError", widen(name, CP_UTF8));
     return nullptr;
   }
   record(line + " -> method");
-  gVm.methods.push_back(Method{owner->name, name, sig});
-  Method* method = &gVm.methods.back();
-  gVm.liveMethods.insert(method);
-  return reinterpret_cast<jmethodID>(method);
+  gMethods.push_back(Method{owner->name, name, sig});
+  return reinterpret_cast<jmethodID>(&gMethods.back());
 }
 
-jobjectArray JNICALL newObjectArray(JNIEnv* env, jsize length, jclass cls, jobject initial) {
-  checkCall(env, "NewObjectArray");
-  Object* element = resolve(cls, "NewObjectArray", Kind::classObject);
-  std::string line = "NewObjectArray " + std::to_string(length) + " " + describeValue(element) +
-                     " " + (initial == nullptr ? "null" : "initial");
-  if (length < 0 || element == nullptr) {
-    record(line + " -> null");
-    throwNew(length < 0 ? "java/lang/NegativeArraySizeException" : "java/lang/NullPointerException",
-             u"");
-    return nullptr;
-  }
-  record(line + " -> array");
-  Object* array = newObject(Kind::array, element->name);
-  array->elements.assign(static_cast<size_t>(length), nullptr);
-  return reinterpret_cast<jobjectArray>(array);
+jobjectArray JNICALL newObjectArray(JNIEnv*, jsize length, jclass cls, jobject initial) {
+  record("NewObjectArray " + std::to_string(length) + " " + describe(object(cls)) + " " +
+         (initial == nullptr ? "null" : "initial") + " -> array");
+  gObjects.push_back(Object{"array", object(cls)->name, u"", std::vector<const Object*>(size_t(length))});
+  return jobjectArray(&gObjects.back());
 }
 
-jstring JNICALL newString(JNIEnv* env, const jchar* chars, jsize length) {
-  checkCall(env, "NewString");
-  if (length < 0 || (chars == nullptr && length > 0)) {
-    record("NewString null " + std::to_string(length) + " -> null");
-    record("ERROR NewString: no characters for the length given");
-    return nullptr;
-  }
+jstring JNICALL newString(JNIEnv*, const jchar* chars, jsize length) {
   std::u16string text(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length));
   record("NewString " + quoted(text) + " -> string");
-  return reinterpret_cast<jstring>(newObject(Kind::string, "java/lang/String", text));
+  return jstring(newObject("string", "java/lang/String", text));
 }
 
-void JNICALL setObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
-  checkCall(env, "SetObjectArrayElement");
-  Object* target = resolve(array, "SetObjectArrayElement", Kind::array);
-  Object* element = value == nullptr ? nullptr
-                                     : resolve(value, "SetObjectArrayElement", Kind::string);
-  record("SetObjectArrayElement " + std::to_string(index) + " " + describeValue(element));
-  if (target == nullptr) return;
-  if (index < 0 || static_cast<size_t>(index) >= target->elements.size()) {
-    record("ERROR SetObjectArrayElement: index " + std::to_string(index) + " outside the array");
-    throwNew("java/lang/ArrayIndexOutOfBoundsException", u"");
-    return;
-  }
-  // The array keeps its own copy: deleting the local reference must not
-  // take the element with it.
-  target->elements[static_cast<size_t>(index)] =
-      element == nullptr ? nullptr : newObject(Kind::string, element->name, element->text);
+void JNICALL setObjectArrayElement(JNIEnv*, jobjectArray array, jsize index, jobject value) {
+  record("SetObjectArrayElement " + std::to_string(index) + " " + describe(object(value)));
+  const_cast<Object*>(object(array))->elements.at(size_t(index)) = object(value);
 }
 
-void JNICALL deleteLocalRef(JNIEnv* env, jobject reference) {
-  checkCall(env, "DeleteLocalRef", false);
-  if (reference == nullptr) {
-    record("DeleteLocalRef null");
-    return;
-  }
-  if (gVm.liveObjects.count(reference) == 0) {
-    record("ERROR DeleteLocalRef: not a reference of this VM");
-    return;
-  }
-  Object* object = static_cast<Object*>(static_cast<void*>(reference));
-  record("DeleteLocalRef " + describeValue(object));
-  if (object->deleted) record("ERROR DeleteLocalRef: deleted twice");
-  object->deleted = true;
-}
+void JNICALL deleteLocalRef(JNIEnv*, jobject reference) { record("DeleteLocalRef " + describe(object(reference))); }
 
-// The method behind an ID, checked against the class it is called on and
-// the return type of the Call function used.
-const Method* methodFor(jclass cls, jmethodID id, const char* call, char returnType) {
-  Object* owner = resolve(cls, call, Kind::classObject);
-  if (gVm.liveMethods.count(id) == 0) {
-    record(std::string("ERROR ") + call + ": not a method ID of this VM");
-    return nullptr;
-  }
-  const Method* method = reinterpret_cast<const Method*>(id);
-  if (owner != nullptr && owner->name != method->className) {
-    record(std::string("ERROR ") + call + ": a method of " + method->className + " called on " +
-           owner->name);
-  }
-  size_t close = method->signature.rfind(')');
-  if (close == std::string::npos || close + 1 >= method->signature.size() ||
-      method->signature[close + 1] != returnType) {
-    record(std::string("ERROR ") + call + ": the method returns " +
-           method->signature.substr(close == std::string::npos ? 0 : close + 1));
-  }
-  return method;
-}
-
-void JNICALL callStaticVoidMethodA(JNIEnv* env, jclass cls, jmethodID id, const jvalue* args) {
-  checkCall(env, "CallStaticVoidMethodA");
-  const Method* method = methodFor(cls, id, "CallStaticVoidMethodA", 'V');
-  if (method == nullptr) return;
-  std::string line = "CallStaticVoidMethodA " + quotedName(method->className) + " " +
-                     quotedName(method->name) + " " + quotedName(method->signature);
-  if (method->signature == "([Ljava/lang/String;)V") {
-    Object* array = args != nullptr ? resolve(args[0].l, "CallStaticVoidMethodA", Kind::array)
-                                    : nullptr;
-    if (array == nullptr) {
-      line += " null";
-    } else {
-      for (const Object* element : array->elements) line += " " + describeValue(element);
-    }
-  } else if (method->signature == "(I)V") {
-    line += args != nullptr ? " " + std::to_string(args[0].i) : " ?";
+void JNICALL callStaticVoidMethodA(JNIEnv*, jclass, jmethodID id, const jvalue* args) {
+  const Method& method = *reinterpret_cast<const Method*>(id);
+  std::string line = "CallStaticVoidMethodA " + quotedName(method.className) + " " + quotedName(method.name) +
+                     " " + quotedName(method.signature);
+  if (method.signature == "([Ljava/lang/String;)V") {
+    for (const Object* element : object(args[0].l)->elements) line += " " + describe(element);
+  } else if (method.signature == "(I)V") {
+    line += " " + std::to_string(args[0].i);
   }
   record(line);
-  if (method->className == "com/kerno/runtime/WinLauncher" && method->name == "main") {
+  if (method.className == "com/kerno/runtime/WinLauncher" && method.name == "main") {
     perform(behaviourOf("main"), 0);
-  } else if (method->className == "java/lang/System" && method->name == "exit") {
-    long status = args != nullptr ? args[0].i : 0;
-    auto found = gVm.settings.behaviour.find("exit");
-    if (found == gVm.settings.behaviour.end()) endProcess(status);
-    perform(found->second, status);
+  } else if (method.className == "java/lang/System" && method.name == "exit") {
+    if (!gSettings.behaviour.count("exit")) endProcess(args[0].i);
+    perform(behaviourOf("exit"), args[0].i);
   } else {
     record("step return");
   }
 }
 
-jboolean JNICALL callStaticBooleanMethodA(JNIEnv* env, jclass cls, jmethodID id, const jvalue*) {
-  checkCall(env, "CallStaticBooleanMethodA");
-  const Method* method = methodFor(cls, id, "CallStaticBooleanMethodA", 'Z');
-  if (method == nullptr) return JNI_FALSE;
-  record("CallStaticBooleanMethodA " + quotedName(method->className) + " " +
-         quotedName(method->name) + " " + quotedName(method->signature));
-  bool result = method->name == "firstRun" ? perform(behaviourOf("firstRun"), 0) : true;
-  return result ? JNI_TRUE : JNI_FALSE;
+jboolean JNICALL callStaticBooleanMethodA(JNIEnv*, jclass, jmethodID id, const jvalue*) {
+  const Method& method = *reinterpret_cast<const Method*>(id);
+  record("CallStaticBooleanMethodA " + quotedName(method.className) + " " + quotedName(method.name) + " " +
+         quotedName(method.signature));
+  return method.name != "firstRun" || perform(behaviourOf("firstRun"), 0) ? JNI_TRUE : JNI_FALSE;
 }
 
-jthrowable JNICALL exceptionOccurred(JNIEnv* env) {
-  checkCall(env, "ExceptionOccurred", false);
-  if (gVm.pending == nullptr) {
-    record("ExceptionOccurred -> null");
-    return nullptr;
-  }
-  record("ExceptionOccurred -> " + describeValue(gVm.pending));
-  // A new local reference to the pending exception, as a VM gives one.
-  return reinterpret_cast<jthrowable>(
-      newObject(Kind::throwable, gVm.pending->name, gVm.pending->text));
+jthrowable JNICALL exceptionOccurred(JNIEnv*) {
+  record("ExceptionOccurred -> " + describe(gPending));
+  return jthrowable(gPending);
 }
 
-void JNICALL exceptionDescribe(JNIEnv* env) {
-  checkCall(env, "ExceptionDescribe", false);
-  if (gVm.pending == nullptr) {
+void JNICALL exceptionDescribe(JNIEnv*) {
+  if (gPending == nullptr) {
     record("ExceptionDescribe none");
     return;
   }
-  record("ExceptionDescribe " + describeValue(gVm.pending) + " " + quoted(gVm.pending->text));
+  record("ExceptionDescribe " + describe(gPending) + " " + quoted(gPending->text));
   // What a VM prints, to the process's standard error.
-  std::string name = gVm.pending->name;
-  for (char& c : name) {
-    if (c == '/') c = '.';
-  }
+  std::string name = gPending->name;
+  for (char& c : name) c = c == '/' ? '.' : c;
   std::fprintf(stderr, "Exception in thread \"main\" %s\n", name.c_str());
   std::fflush(stderr);
-  gVm.pending = nullptr;
+  gPending = nullptr;
 }
 
-jint JNICALL destroyJavaVm(JavaVM* vm) {
-  if (vm != &gJavaVm) record("ERROR DestroyJavaVM: not this VM");
+jint JNICALL destroyJavaVm(JavaVM*) {
   record("DestroyJavaVM -> 0");
-  gVm.created = false;
   return JNI_OK;
 }
 
-// -- every other function: a trap ----------------------------------------------------------
-
-// A function the double does not implement ends the process with a line
-// naming its slot in the table (the function's index in the JNI table), so
-// a launcher that starts calling a new function fails its tests visibly.
-// The traps take no arguments: they never return to the caller.
-[[noreturn]] void unexpected(const char* table, size_t index) {
-  record(std::string("ERROR ") + table + " function #" + std::to_string(index) +
-         " is not implemented by the stand-in");
+// Every other slot of the function tables: a launcher that starts calling a
+// function the double lacks fails its tests visibly. The trap never returns.
+void JNICALL unimplemented() {
+  record("ERROR a JNI function the stand-in does not implement");
   std::fflush(nullptr);
   ExitProcess(70);
 }
 
-template <size_t N>
-void JNICALL nativeTrap() {
-  unexpected("JNI", N);
-}
-template <size_t N>
-void JNICALL invokeTrap() {
-  unexpected("invocation", N);
-}
-
-using Trap = void(JNICALL*)();
-constexpr size_t kMaxSlots = 256;
-
-template <size_t... N>
-constexpr std::array<Trap, sizeof...(N)> nativeTraps(std::index_sequence<N...>) {
-  return {&nativeTrap<N>...};
-}
-template <size_t... N>
-constexpr std::array<Trap, sizeof...(N)> invokeTraps(std::index_sequence<N...>) {
-  return {&invokeTrap<N>...};
-}
-
-// The tables are structs of function pointers behind a few reserved
-// pointers; every slot from the first function on gets a trap first.
-template <typename Table, size_t M>
-void fillWithTraps(Table& table, size_t reserved, const std::array<Trap, M>& traps) {
-  constexpr size_t slots = sizeof(Table) / sizeof(void*);
-  static_assert(slots <= M, "more JNI functions than traps");
-  static_assert(sizeof(Trap) == sizeof(void*), "a slot holds one function pointer");
-  char* bytes = reinterpret_cast<char*>(&table);
-  for (size_t i = reserved; i < slots; ++i) {
-    std::memcpy(bytes + i * sizeof(void*), &traps[i], sizeof(Trap));
+// The tables are structs of function pointers behind a few reserved ones.
+template <typename Table>
+void fillWithTraps(Table& table, size_t reserved) {
+  void (JNICALL *trap)() = unimplemented;
+  for (size_t i = reserved; i < sizeof(Table) / sizeof(void*); ++i) {
+    std::memcpy(reinterpret_cast<char*>(&table) + i * sizeof(void*), &trap, sizeof trap);
   }
 }
 
 void buildTables() {
-  fillWithTraps(gFunctions, 4, nativeTraps(std::make_index_sequence<kMaxSlots>()));
+  fillWithTraps(gFunctions, 4);
   gFunctions.FindClass = findClass;
   gFunctions.GetStaticMethodID = getStaticMethodID;
   gFunctions.NewObjectArray = newObjectArray;
@@ -688,7 +401,7 @@ void buildTables() {
   gFunctions.CallStaticBooleanMethodA = callStaticBooleanMethodA;
   gFunctions.ExceptionOccurred = exceptionOccurred;
   gFunctions.ExceptionDescribe = exceptionDescribe;
-  fillWithTraps(gInvokeFunctions, 3, invokeTraps(std::make_index_sequence<16>()));
+  fillWithTraps(gInvokeFunctions, 3);
   gInvokeFunctions.DestroyJavaVM = destroyJavaVm;
   gEnv.functions = &gFunctions;
   gJavaVm.functions = &gInvokeFunctions;
@@ -697,9 +410,8 @@ void buildTables() {
 }  // namespace
 
 // The invocation interface's entry point, exported as JNI_CreateJavaVM by
-// the .def files: on x86 (__stdcall) also under the decorated name
-// _JNI_CreateJavaVM@12, as a 32-bit runtime has it. It has a name of its own
-// because jni.h declares JNI_CreateJavaVM as imported.
+// the .def files (on x86 also as _JNI_CreateJavaVM@12). It has a name of its
+// own because jni.h declares JNI_CreateJavaVM as imported.
 extern "C" jint JNICALL standinCreateJavaVM(JavaVM** vm, void** env, void* args);
 static_assert(std::is_same_v<decltype(&standinCreateJavaVM), decltype(&JNI_CreateJavaVM)>,
               "the entry point must have the type jni.h gives JNI_CreateJavaVM");
@@ -711,38 +423,20 @@ extern "C" jint JNICALL standinCreateJavaVM(JavaVM** vm, void** env, void* args)
   QueryPerformanceCounter(&entered);
   writeStamp(directory() + "jvm-standin.stamp", entered.QuadPart);
   appendRecord(directory() + "jvm-standin.loads", "JNI_CreateJavaVM");
-  if (vm != nullptr) *vm = nullptr;
-  if (env != nullptr) *env = nullptr;
-  if (gVm.created) {
-    record("JNI_CreateJavaVM -> -5");
-    return JNI_EEXIST;
-  }
-  gVm.settings = readSettings();
-  const JavaVMInitArgs* init = static_cast<const JavaVMInitArgs*>(args);
-  if (vm == nullptr || env == nullptr || init == nullptr) {
-    record("ERROR JNI_CreateJavaVM: a null argument");
-    return JNI_EINVAL;
-  }
+  gSettings = readSettings();
+  const auto* init = static_cast<const JavaVMInitArgs*>(args);
   char header[128];
-  std::snprintf(header, sizeof header, "JNI_CreateJavaVM version=0x%08lx nOptions=%ld "
-                "ignoreUnrecognized=%d",
+  std::snprintf(header, sizeof header, "JNI_CreateJavaVM version=0x%08lx nOptions=%ld ignoreUnrecognized=%d",
                 static_cast<unsigned long>(init->version), static_cast<long>(init->nOptions),
                 static_cast<int>(init->ignoreUnrecognized));
   record(header);
-  if (init->nOptions > 0 && init->options == nullptr) {
-    record("ERROR JNI_CreateJavaVM: no option array");
-    return JNI_EINVAL;
-  }
   for (jint i = 0; i < init->nOptions; ++i) {
-    const JavaVMOption& option = init->options[i];
-    record("option " + quotedAnsi(option.optionString) +
-           (option.extraInfo != nullptr ? " extraInfo" : ""));
+    record("option " + quotedAnsi(init->options[i].optionString) +
+           (init->options[i].extraInfo != nullptr ? " extraInfo" : ""));
   }
-  record("JNI_CreateJavaVM -> " + std::to_string(gVm.settings.createResult));
-  if (gVm.settings.createResult != JNI_OK) return gVm.settings.createResult;
+  record("JNI_CreateJavaVM -> " + std::to_string(gSettings.createResult));
+  if (gSettings.createResult != JNI_OK) return gSettings.createResult;
   buildTables();
-  gVm.thread = GetCurrentThreadId();
-  gVm.created = true;
   *vm = &gJavaVm;
   *env = &gEnv;
   return JNI_OK;

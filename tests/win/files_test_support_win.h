@@ -1,12 +1,13 @@
-// Helpers for the glue tests of the temporary area, the extraction and the
-// deferred deletion: a scratch directory, a private registry for the
-// deletion lists, and the diagnostic log switched on for one test.
+// The glue tests' shared support: files and scratch directories, a variable
+// set for one test, a private registry for the deletion lists, the
+// diagnostic log switched on for one test, and where the stand-ins are.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -27,7 +28,7 @@ inline std::string readFile(const std::string& path) {
   return s.str();
 }
 
-inline bool writeFile(const std::string& path, const std::string& bytes) {
+inline bool writeFile(const std::string& path, const std::string& bytes = "") {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
@@ -47,23 +48,59 @@ inline void appendEntry(std::string& media, int32_t size, std::string content) {
 
 inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-inline void removeTree(const std::string& dir) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+// Removes a directory with everything in it, even beyond MAX_PATH (the
+// path must be absolute).
+inline void removeTree(const std::wstring& dir) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
     do {
-      std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string full = dir + "\\" + name;
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring full = dir + L"\\" + name;
       if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         removeTree(full);
       } else {
-        DeleteFileA(full.c_str());
+        DeleteFileW(full.c_str());
       }
-    } while (FindNextFileA(find, &data));
+    } while (FindNextFileW(find, &data));
     FindClose(find);
   }
-  RemoveDirectoryA(dir.c_str());
+  RemoveDirectoryW(dir.c_str());
+}
+
+inline void removeTree(const std::string& dir) { removeTree(L"\\\\?\\" + std::wstring(dir.begin(), dir.end())); }
+
+// An environment variable set (or, with nullptr, removed) for one scope.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    char buffer[32768];
+    DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    had_ = n > 0 && n < sizeof buffer;
+    if (had_) old_.assign(buffer, n);
+    SetEnvironmentVariableA(name, value);
+  }
+  ~ScopedVariable() { SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+  const std::string& old() const { return old_; }
+
+ private:
+  std::string name_, old_;
+  bool had_ = false;
+};
+
+// The stand-ins of tests/standins, built beside this program's directory.
+inline std::string standinDir() {
+  char path[MAX_PATH * 4];
+  std::string self(path, GetModuleFileNameA(nullptr, path, sizeof path));
+  std::string dir = self.substr(0, self.rfind('\\'));     // ...\tests\win
+  return dir.substr(0, dir.rfind('\\')) + "\\standins\\";  // ...\tests\standins\ .
+}
+
+inline bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 // A fresh directory under the temporary directory, named here (Wine
@@ -117,6 +154,40 @@ class PrivateCurrentUser {
   std::string name_;
   HKEY key_ = nullptr;
   bool ok_ = false;
+};
+
+// A made-up executable of the launcher: a media file in a scratch directory
+// holding the included-file section after `offset` bytes, and the keys that
+// describe it; a private registry for the deletion lists.
+class MediaTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(registry_.ok());
+    saved_ = launcher().paths;
+    scratch_ = makeScratchDir("media");
+    launcher().extraction = ExtractionState{};
+  }
+  void TearDown() override {
+    for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
+    launcher().extraction = ExtractionState{};
+    launcher().config = ConfigTables{};
+    launcher().paths = saved_;
+    removeTree(scratch_);
+  }
+
+  void useMedia(const std::string& section, const std::string& count, const std::string& names, size_t offset) {
+    std::string media = scratch_ + "\\media.bin";
+    ASSERT_TRUE(writeFile(media, std::string(offset, 'M') + section));
+    launcher().paths.executablePath = media;
+    launcher().paths.executablePathComputed = true;
+    launcher().config.narrow[2002] = count;
+    launcher().config.narrow[2003] = names;
+    launcher().config.includedFilesOffset = offset;
+  }
+
+  PrivateCurrentUser registry_;
+  PathCache saved_;
+  std::string scratch_;
 };
 
 inline const char* kListKey = "SOFTWARE\\quarrow\\kerno\\temp\\";

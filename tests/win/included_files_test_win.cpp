@@ -26,44 +26,14 @@ std::string pattern(size_t size, unsigned seed) {
   return s;
 }
 
-class Extraction : public ::testing::Test {
+class Extraction : public MediaTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(registry_.ok());
-    saved_ = launcher().paths;
-    scratch_ = makeScratchDir("extract");
-    media_ = scratch_ + "\\media.bin";
-    launcher().extraction = ExtractionState{};
-  }
-  void TearDown() override {
-    for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
-    launcher().extraction = ExtractionState{};
-    launcher().config = ConfigTables{};
-    launcher().paths = saved_;
-    removeTree(scratch_);
-  }
-
-  // Makes the media file the "executable" with the given section and keys.
   void useMedia(const std::string& section, const std::string& count, const std::string& names) {
-    ASSERT_TRUE(writeFile(media_, std::string(kSectionOffset, 'M') + section));
-    launcher().paths.executablePath = media_;
-    launcher().paths.executablePathComputed = true;
-    launcher().config.narrow[2002] = count;
-    launcher().config.narrow[2003] = names;
-    launcher().config.includedFilesOffset = kSectionOffset;
+    MediaTest::useMedia(section, count, names, kSectionOffset);
   }
-
   static const std::vector<std::string>& files() { return launcher().extraction.extractedFiles; }
   static const std::vector<std::string>& dirs() { return launcher().extraction.extractedDirs; }
-
-  PrivateCurrentUser registry_;
-  PathCache saved_;
-  std::string scratch_, media_;
 };
-
-bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 }  // namespace
 
@@ -124,6 +94,7 @@ TEST_F(Extraction, FilesComeOutByteForByteInAFreshDirectory) {
 TEST_F(Extraction, TheCountDecidesHowManyNamesAreUsed) {
   std::string section;
   appendEntry(section, 3, "abc");
+  appendEntry(section, -5, "");  // a negative size: an empty file
   appendEntry(section, 2, "de");
   {
     // More names than the count: the extra names are ignored.
@@ -138,11 +109,13 @@ TEST_F(Extraction, TheCountDecidesHowManyNamesAreUsed) {
   SetUp();
   {
     // Fewer names than the count: the walk ends after the last name.
-    useMedia(section, "5", ";a.txt;;b.txt;");
+    useMedia(section, "5", ";a.txt;;neg.txt;b.txt;");
     CapturedLog log;
     std::string out;
     ASSERT_TRUE(extractIncludedFiles(out));
     EXPECT_EQ(readFile(out + "\\a.txt"), "abc");
+    EXPECT_TRUE(exists(out + "\\neg.txt"));
+    EXPECT_EQ(readFile(out + "\\neg.txt"), "");
     EXPECT_EQ(readFile(out + "\\b.txt"), "de");
     EXPECT_EQ(log.lines().back(), "extracting files done");
   }
@@ -151,8 +124,8 @@ TEST_F(Extraction, TheCountDecidesHowManyNamesAreUsed) {
 TEST_F(Extraction, ANameThatWouldLeaveTheDirectoryIsAFailedExtraction) {
   std::string outside = getTempPath() + "krn_glue_escaped.txt";
   DeleteFileA(outside.c_str());
-  const char* names[] = {"..\\krn_glue_escaped.txt", "../krn_glue_escaped.txt", "sub\\x.txt", "..", "CON",
-                         "nul.txt", "c:krn_glue_escaped.txt", "COM1.jar", "a?.txt"};
+  // Which names are refused is the unit tier's; here: what a refusal does.
+  const char* names[] = {"..\\krn_glue_escaped.txt", "c:krn_glue_escaped.txt", "CON"};
   for (const char* name : names) {
     std::string section;
     appendEntry(section, 5, "owned");
@@ -189,53 +162,24 @@ TEST_F(Extraction, AnExecutableThatEndsEarlyFailsWithTheHalfFileScheduled) {
   EXPECT_EQ(lines[lines.size() - 2], "ERROR: ReadFile failed");
   EXPECT_EQ(lines.back(), "ERROR: Failed to extract " + out + "\\b.bin");
 
-  // At the next message or exit, both files and the directory are handed over.
+  // At each message or exit, both files and then the directory are handed
+  // over (again: the lists are kept).
   cleanupExtractedFiles();
-  EXPECT_EQ(readListValue("delete_file").text(), out + "\\a.txt;" + out + "\\b.bin;");
-  EXPECT_EQ(readListValue("delete_dir").text(), out + ";");
+  cleanupExtractedFiles();
+  std::string listed = out + "\\a.txt;" + out + "\\b.bin;";
+  EXPECT_EQ(readListValue("delete_file").text(), listed + listed);
+  EXPECT_EQ(readListValue("delete_dir").text(), out + ";" + out + ";");
 }
 
-TEST_F(Extraction, AnEntryWithANegativeSizeIsAnEmptyFile) {
-  std::string section;
-  appendEntry(section, -5, "");
-  appendEntry(section, 2, "ok");
-  useMedia(section, "2", "neg.txt;b.txt");
-  std::string out;
-  ASSERT_TRUE(extractIncludedFiles(out));
-  EXPECT_TRUE(exists(out + "\\neg.txt"));
-  EXPECT_EQ(readFile(out + "\\neg.txt"), "");
-  EXPECT_EQ(readFile(out + "\\b.txt"), "ok");
-}
-
-TEST_F(Extraction, CopyDescramblesOnlyWhenAsked) {
+// The extraction always descrambles; a plain copy is the other use.
+TEST_F(Extraction, APlainCopyLeavesTheBytesAsTheyAre) {
   std::string plain = pattern(2 * kExtractionCopyChunk + 3, 5);
-  std::string source = scratch_ + "\\source.bin";
+  std::string source = scratch_ + "\\source.bin", target = scratch_ + "\\copy.bin";
   ASSERT_TRUE(writeFile(source, plain));
-  for (bool descramble : {false, true}) {
-    std::string target = scratch_ + (descramble ? "\\descrambled.bin" : "\\copy.bin");
-    HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    HANDLE out = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(in, INVALID_HANDLE_VALUE);
-    ASSERT_NE(out, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(copyIncludedData(in, out, plain.size(), descramble));
-    CloseHandle(in);
-    CloseHandle(out);
-    std::string expected = plain;
-    if (descramble) scrambleIncludedBytes(reinterpret_cast<uint8_t*>(expected.data()), expected.size());
-    EXPECT_TRUE(readFile(target) == expected) << descramble;
-  }
-}
-
-TEST_F(Extraction, CleanupSchedulesFilesThenDirectoriesEveryTime) {
-  registerExtractedFile("c:\\t\\krn1.tmp_dir2\\a.jar");
-  registerExtractedFile("c:\\t\\krn1.tmp_dir2\\b.jar");
-  registerExtractedDir("c:\\t\\krn1.tmp_dir2");
-  cleanupExtractedFiles();
-  cleanupExtractedFiles();  // a second message schedules them again
-  EXPECT_EQ(readListValue("delete_file").text(),
-            "c:\\t\\krn1.tmp_dir2\\a.jar;c:\\t\\krn1.tmp_dir2\\b.jar;c:\\t\\krn1.tmp_dir2\\a.jar;"
-            "c:\\t\\krn1.tmp_dir2\\b.jar;");
-  EXPECT_EQ(readListValue("delete_dir").text(), "c:\\t\\krn1.tmp_dir2;c:\\t\\krn1.tmp_dir2;");
-  EXPECT_EQ(files().size(), 2u);  // the lists are kept
-  launcher().extraction = ExtractionState{};  // nothing of this exists
+  HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE out = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  EXPECT_TRUE(copyIncludedData(in, out, plain.size(), false));
+  CloseHandle(in);
+  CloseHandle(out);
+  EXPECT_TRUE(readFile(target) == plain);
 }

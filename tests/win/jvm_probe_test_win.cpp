@@ -23,17 +23,7 @@
 
 namespace {
 
-using files_test::exists;
-using files_test::readFile;
-using files_test::removeTree;
-
-std::string standinDir() {
-  char path[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string self(path, n);
-  std::string dir = self.substr(0, self.rfind('\\'));     // ...\tests\win
-  return dir.substr(0, dir.rfind('\\')) + "\\standins\\";  // ...\tests\standins\ .
-}
+using namespace files_test;
 
 void putFile(const std::string& path, const std::string& content) {
   ASSERT_TRUE(files_test::writeFile(path, content)) << path;
@@ -46,36 +36,30 @@ int countLines(const std::string& path) {
   return lines;
 }
 
-// A fresh directory in the temporary area for each test.
+// A fresh directory in the temporary area for each test (a blank in its
+// name on purpose).
 class RuntimeDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = std::string(temp) + "kerno jvm " + info->name();  // a blank on purpose
-    removeTree(root_);
-    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
-  }
+  void SetUp() override { root_ = makeScratchDir("jvm home"); }
   void TearDown() override { removeTree(root_); }
 
+  // root\relative, made with every directory on the way.
   std::string dir(const std::string& relative) {
-    std::string path = root_;
-    size_t pos = 0;
-    while (pos <= relative.size()) {
-      size_t end = relative.find('\\', pos);
-      if (end == std::string::npos) end = relative.size();
-      path += "\\" + relative.substr(pos, end - pos);
-      CreateDirectoryA(path.c_str(), nullptr);
-      pos = end + 1;
+    for (size_t end = relative.find('\\');; end = relative.find('\\', end + 1)) {
+      CreateDirectoryA((root_ + "\\" + relative.substr(0, end)).c_str(), nullptr);
+      if (end == std::string::npos) return root_ + "\\" + relative;
     }
-    return path;
+  }
+
+  // A stand-in copied to the (made) directory `to`, under the name `as`.
+  static bool copyStandin(const std::string& name, const std::string& to, const std::string& as) {
+    return CopyFileA((standinDir() + name).c_str(), (to + "\\" + as).c_str(), FALSE);
   }
 
   // bin\java.exe of a home, answering with the given settings.
   std::string javaIn(const std::string& binDir, const std::string& config) {
     std::string exe = dir(binDir) + "\\java.exe";
-    EXPECT_TRUE(CopyFileA((standinDir() + "java.exe").c_str(), exe.c_str(), FALSE));
+    EXPECT_TRUE(copyStandin("java.exe", dir(binDir), "java.exe"));
     putFile(dir(binDir) + "\\java-standin.cfg", config);
     return exe;
   }
@@ -85,6 +69,8 @@ class RuntimeDir : public ::testing::Test {
 
 using RunJavaVersion = RuntimeDir;
 
+// The banner's rules are the unit tier's; here: standard error through the
+// pipe, the first line only, and the exit code.
 TEST_F(RunJavaVersion, ReadsTheBannerOfTheFirstLine) {
   struct Case {
     const char* config;
@@ -94,11 +80,8 @@ TEST_F(RunJavaVersion, ReadsTheBannerOfTheFirstLine) {
   const Case cases[] = {
       {"banner=java version \"1.4.2_05\"\nbanner=Java(TM) 2 Runtime Environment\n", true,
        "1.4.2_05"},
-      {"banner=openjdk version \"17.0.2\" 2022-01-18\n", true, "17.0.2"},
-      {"banner=java version \"21.0.1\" 2023-10-17 LTS\n", true, "21.0.1"},
       {"banner=java version \"1.8.0\"\nexit=1\n", false, ""},
       {"banner=Picked up _JAVA_OPTIONS: -Xmx1g\nbanner=java version \"1.8.0\"\n", false, ""},
-      {"banner=java version 1.8.0\n", false, ""},
       {"exit=0\n", false, ""},
   };
   for (const Case& c : cases) {
@@ -109,7 +92,7 @@ TEST_F(RunJavaVersion, ReadsTheBannerOfTheFirstLine) {
       EXPECT_EQ(version, c.version) << c.config;
     }
   }
-  EXPECT_EQ(countLines(dir("jre\\bin") + "\\java-standin.runs"), 7);
+  EXPECT_EQ(countLines(dir("jre\\bin") + "\\java-standin.runs"), 4);
 }
 
 TEST_F(RunJavaVersion, GivesUpOnAProbeThatDoesNotEnd) {
@@ -153,20 +136,6 @@ TEST_F(RunJavaVersion, CachesByLastWriteTime) {
   RegDeleteTreeA(HKEY_CURRENT_USER, versionCacheKeyName(probed).c_str());
 }
 
-TEST(VersionCache, EntryValidOnlyForTheSameTime) {
-  const std::string exe = "c:\\kerno-glue\\cache\\bin\\java.exe";
-  FILETIME time{0x12345678u, 0x01d00000u};
-  writeVersionCache(exe, time, "1.5.0_22");
-  std::string version;
-  EXPECT_TRUE(readVersionCache(exe, time, version));
-  EXPECT_EQ(version, "1.5.0_22");
-  FILETIME other = time;
-  other.dwLowDateTime += 1;
-  EXPECT_FALSE(readVersionCache(exe, other, version));
-  EXPECT_FALSE(readVersionCache("c:\\kerno-glue\\none\\java.exe", time, version));
-  RegDeleteTreeA(HKEY_CURRENT_USER, versionCacheKeyName(exe).c_str());
-}
-
 TEST(ReadRegistryString, LongerValuesCountAsMissing) {
   const char* key = "SOFTWARE\\quarrow\\kerno\\glue-test";
   HKEY raw = nullptr;
@@ -201,7 +170,7 @@ using JvmLibrary = RuntimeDir;
 TEST_F(JvmLibrary, TheKitsJreServesWhenItsBinHasNoLibrary) {
   std::string exe = javaIn("jdk\\bin", "");
   std::string client = dir("jdk\\jre\\bin\\client");
-  ASSERT_TRUE(CopyFileA((standinDir() + "jvm.dll").c_str(), (client + "\\jvm.dll").c_str(), FALSE));
+  ASSERT_TRUE(copyStandin("jvm.dll", client, "jvm.dll"));
   HMODULE module = loadJvmLibrary(exe);
   ASSERT_NE(module, nullptr);
   EXPECT_NE(readFile(client + "\\jvm-standin.loads").find("loaded "), std::string::npos);
@@ -213,8 +182,7 @@ TEST_F(JvmLibrary, TheKitsJreServesWhenItsBinHasNoLibrary) {
 TEST_F(JvmLibrary, ALibraryWithoutTheEntryPointStaysLoaded) {
   std::string exe = javaIn("jre\\bin", "");
   std::string server = dir("jre\\bin\\server");
-  ASSERT_TRUE(CopyFileA((standinDir() + "jvm_noentry.dll").c_str(),
-                        (server + "\\jvm.dll").c_str(), FALSE));
+  ASSERT_TRUE(copyStandin("jvm_noentry.dll", server, "jvm.dll"));
   HMODULE module = loadJvmLibrary(exe);
   ASSERT_NE(module, nullptr);
   EXPECT_FALSE(resolveCreateJavaVM(module));
@@ -231,19 +199,16 @@ TEST_F(JvmLibrary, ALibraryPlantedInTheCurrentDirectoryOrOnPathIsNotLoaded) {
   std::string bin = dir("jre\\bin");
   std::string server = dir("jre\\bin\\server");
   std::string planted = dir("planted");
-  ASSERT_TRUE(CopyFileA((standinDir() + "jvm_helped.dll").c_str(), (server + "\\jvm.dll").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileA((standinDir() + "kernohelper.dll").c_str(), (bin + "\\kernohelper.dll").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileA((standinDir() + "planted\\kernohelper.dll").c_str(),
-                        (planted + "\\kernohelper.dll").c_str(), FALSE));
+  ASSERT_TRUE(copyStandin("jvm_helped.dll", server, "jvm.dll"));
+  ASSERT_TRUE(copyStandin("kernohelper.dll", bin, "kernohelper.dll"));
+  ASSERT_TRUE(copyStandin("planted\\kernohelper.dll", planted, "kernohelper.dll"));
   char cwd[MAX_PATH * 4];
   GetCurrentDirectoryA(sizeof cwd, cwd);
-  std::string path = environmentValue("PATH");
+  ScopedVariable path("PATH", (planted + ";" + environmentValue("PATH")).c_str());
   ASSERT_TRUE(SetCurrentDirectoryA(planted.c_str()));
-  SetEnvironmentVariableA("PATH", (planted + ";" + path).c_str());
   restrictDllSearch();
   HMODULE module = loadJvmLibrary(exe);
   SetCurrentDirectoryA(cwd);
-  SetEnvironmentVariableA("PATH", path.c_str());
   ASSERT_NE(module, nullptr);
   std::string loads = readFile(server + "\\jvm-standin.loads");
   EXPECT_NE(loads.find("helper genuine "), std::string::npos) << loads;
@@ -258,8 +223,7 @@ TEST_F(PackedRuntime, UnpackedOnceWithANoticeOnStandardOutput) {
   std::string home = dir("packed jre");
   std::string bin = dir("packed jre\\bin");
   dir("packed jre\\lib\\ext");
-  ASSERT_TRUE(CopyFileA((standinDir() + "unpack200.exe").c_str(),
-                        (bin + "\\unpack200.exe").c_str(), FALSE));
+  ASSERT_TRUE(copyStandin("unpack200.exe", bin, "unpack200.exe"));
   for (const std::string& jar : packedJars()) {
     if (jar == "lib\\plugin.jar") continue;  // missing: passed over
     putFile(home + "\\" + jar + ".pack", "jar " + jar);
@@ -294,8 +258,7 @@ TEST_F(PackedRuntime, OtherHomesAreLeftAlone) {
   std::string home = dir("plain");
   std::string bin = dir("plain\\bin");
   dir("plain\\lib");
-  ASSERT_TRUE(CopyFileA((standinDir() + "unpack200.exe").c_str(),
-                        (bin + "\\unpack200.exe").c_str(), FALSE));
+  ASSERT_TRUE(copyStandin("unpack200.exe", bin, "unpack200.exe"));
   preparePackedJre(home);  // no rt.jar.pack
   putFile(home + "\\lib\\rt.jar.pack", "x");
   putFile(home + "\\lib\\jsse.jar", "x");

@@ -1,3 +1,5 @@
+// The diagnostic log under Wine: switched on by the environment, its file in
+// the temporary directory or, failing that, the drive's root.
 #include "config/log_win.h"
 
 #include <windows.h>
@@ -5,84 +7,61 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "common/launcher_state.h"
+#include "files_test_support_win.h"
+
+using namespace files_test;
 
 namespace {
 
-// Each test starts from an unopened log, as a fresh process would.
-class LogTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset(); }
-  void TearDown() override {
-    reset();
-    SetEnvironmentVariableA("KERNO_LOG", nullptr);
-    SetEnvironmentVariableA("BRINDLE_LOG", nullptr);
-    SetEnvironmentVariableA("TMP", savedTmp_.empty() ? nullptr : savedTmp_.c_str());
-  }
-  static void reset() {
-    LogState& log = launcher().log;
-    if (log.stream) std::fclose(log.stream);
-    log = LogState{};
-  }
-  static std::string readFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  std::string savedTmp_ = [] {
-    char buf[4096];
-    DWORD n = GetEnvironmentVariableA("TMP", buf, sizeof buf);
-    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
-  }();
-};
+// Each case starts from an unopened log, as a fresh process would, and
+// leaves no log file behind.
+void resetLog() {
+  LogState& log = launcher().log;
+  if (log.stream) std::fclose(log.stream);
+  std::string name = log.fileName;
+  log = LogState{};
+  if (!name.empty()) DeleteFileA(name.c_str());
+}
 
-TEST_F(LogTest, OffUnlessAVariableIsExactlyYes) {
-  const char* values[][2] = {{nullptr, nullptr}, {"yes ", nullptr}, {"YES", "no"}, {"", "Yes"}};
+TEST(Log, OffUnlessAVariableIsExactlyYes) {
+  const char* values[][2] = {{nullptr, nullptr}, {"YES", "no"}};
   for (auto& v : values) {
-    reset();
-    SetEnvironmentVariableA("KERNO_LOG", v[0]);
-    SetEnvironmentVariableA("BRINDLE_LOG", v[1]);
+    resetLog();
+    ScopedVariable kerno("KERNO_LOG", v[0]), brindle("BRINDLE_LOG", v[1]);
     logInfo("nothing %d", 1);
     EXPECT_EQ(logFileName(), nullptr) << (v[0] ? v[0] : "(unset)");
     EXPECT_TRUE(launcher().log.opened);
   }
+  resetLog();
 }
 
-TEST_F(LogTest, WritesHeaderEmptyLineAndPrefixedLines) {
-  SetEnvironmentVariableA("KERNO_LOG", "no");
-  SetEnvironmentVariableA("BRINDLE_LOG", "yes");
+TEST(Log, WritesHeaderEmptyLineAndPrefixedLines) {
+  resetLog();
+  ScopedVariable kerno("KERNO_LOG", "no"), brindle("BRINDLE_LOG", "yes");
   logInfo("Included files: %d", 3);
   logError("Could not open %s", "x.exe");
-  const std::string* name = logFileName();
-  ASSERT_NE(name, nullptr);
-  EXPECT_NE(name->find("brd_nlog_"), std::string::npos);
-  std::string text = readFile(*name);
+  ASSERT_NE(logFileName(), nullptr);
+  EXPECT_NE(logFileName()->find("brd_nlog_"), std::string::npos);
+  std::string text = readFile(*logFileName());
   char module[MAX_PATH * 4];
   GetModuleFileNameA(nullptr, module, sizeof module);
   std::string header = std::string("Started executable ") + module + " at ";
   ASSERT_EQ(text.compare(0, header.size(), header), 0) << text;
   // ctime's 24 characters, its own line end, then an empty line, in text mode.
-  size_t afterHeader = header.size() + 24;
-  EXPECT_EQ(text.substr(afterHeader), "\r\n\r\nIncluded files: 3\r\nERROR: Could not open x.exe\r\n");
-  reset();
-  DeleteFileA(name->c_str());
+  EXPECT_EQ(text.substr(header.size() + 24), "\r\n\r\nIncluded files: 3\r\nERROR: Could not open x.exe\r\n");
+  resetLog();
 }
 
-TEST_F(LogTest, TmpThatIsNoDirectoryFallsBackToDriveRoot) {
-  SetEnvironmentVariableA("KERNO_LOG", "yes");
-  SetEnvironmentVariableA("TMP", "c:\\no\\such\\dir");
+TEST(Log, TmpThatIsNoDirectoryFallsBackToDriveRoot) {
+  resetLog();
+  ScopedVariable kerno("KERNO_LOG", "yes"), tmp("TMP", "c:\\no\\such\\dir");
   logInfo("x");
-  const std::string* name = logFileName();
-  ASSERT_NE(name, nullptr);
-  EXPECT_EQ(name->rfind("c:\\brd_nlog_", 0), 0u) << *name;
-  std::string copy = *name;
-  reset();
-  DeleteFileA(copy.c_str());
+  ASSERT_NE(logFileName(), nullptr);
+  EXPECT_EQ(logFileName()->rfind("c:\\brd_nlog_", 0), 0u) << *logFileName();
+  resetLog();
 }
 
 }  // namespace

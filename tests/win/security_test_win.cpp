@@ -88,41 +88,17 @@ void expectPrivate(const std::string& path) {
   EXPECT_EQ(r.sids, only) << path;
 }
 
-class Security : public ::testing::Test {
+class Security : public MediaTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(registry_.ok());
-    saved_ = launcher().paths;
-    scratch_ = makeScratchDir("security");
-    launcher().extraction = ExtractionState{};
-  }
-  void TearDown() override {
-    for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
-    launcher().extraction = ExtractionState{};
-    launcher().config = ConfigTables{};
-    launcher().paths = saved_;
-    removeTree(scratch_);
-  }
-
-  // The included files, in a made-up executable (no bytes before them).
+  // The included files, with no bytes before them.
   void useMedia(const std::vector<std::pair<std::string, std::string>>& files) {
     std::string section, names;
     for (const auto& [name, content] : files) {
       appendEntry(section, int32_t(content.size()), content);
       names += name + ";";
     }
-    std::string media = scratch_ + "\\media.bin";
-    ASSERT_TRUE(writeFile(media, section));
-    launcher().paths.executablePath = media;
-    launcher().paths.executablePathComputed = true;
-    launcher().config.narrow[2002] = std::to_string(files.size());
-    launcher().config.narrow[2003] = names;
-    launcher().config.includedFilesOffset = 0;
+    MediaTest::useMedia(section, std::to_string(files.size()), names, 0);
   }
-
-  PrivateCurrentUser registry_;
-  PathCache saved_;
-  std::string scratch_;
 };
 
 }  // namespace
@@ -200,10 +176,7 @@ TEST_F(Security, TheProcessCommunicationFileIsAlwaysANewPrivateOne) {
 }
 
 TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
-  char savedTmp[MAX_PATH * 4] = {};
-  DWORD n = GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
-  auto restoreTmp = [&] { SetEnvironmentVariableA("TMP", n > 0 && n < sizeof savedTmp ? savedTmp : nullptr); };
-  SetEnvironmentVariableA("TMP", scratch_.c_str());
+  ScopedVariable tmp("TMP", scratch_.c_str());
   {
     CapturedLog log;
     logInfo("private");
@@ -214,10 +187,7 @@ TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
   // Every unique name taken: the fixed name, planted by somebody, is left as
   // it is and the log stays off.
   const std::string fixed(kLogFallbackName);
-  if (exists(fixed)) {
-    restoreTmp();
-    GTEST_SKIP() << fixed << " exists already";
-  }
+  if (exists(fixed)) GTEST_SKIP() << fixed << " exists already";
   for (unsigned i = 0; i < 100; ++i)
     ASSERT_TRUE(writeFile(logCandidateName(scratch_, GetCurrentProcessId(), i), "taken"));
   ASSERT_TRUE(writeFile(fixed, "planted"));
@@ -231,5 +201,4 @@ TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
   }
   EXPECT_EQ(readFile(fixed), "planted");
   DeleteFileA(fixed.c_str());
-  restoreTmp();
 }

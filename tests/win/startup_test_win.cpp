@@ -69,7 +69,6 @@ TEST_F(StartupTest, PathPrefixComesFirstAndAChildSeesIt) {
 TEST_F(StartupTest, EmptyPrefixKeepsPathAndLongOldValuesSurvive) {
   prefixSearchPath();
   EXPECT_EQ(environmentValue("PATH"), savedPath_);
-
   std::string longPath = savedPath_ + ";" + std::string(20000, 'p');
   SetEnvironmentVariableA("PATH", longPath.c_str());
   launcher().config.narrow[10004] = "c:\\first";

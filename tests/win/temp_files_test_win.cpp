@@ -1,5 +1,5 @@
 // The temporary area under Wine: the directory choice and its fallbacks,
-// temporary file names and the process communication file.
+// and temporary file names.
 #include "files/temp_files_win.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +13,6 @@ using namespace files_test;
 
 namespace {
 
-std::string environment(const char* name) {
-  char buf[4096];
-  DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
-  return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
-}
-
 std::string windowsDirectory() {
   char buf[MAX_PATH + 1];
   UINT n = GetWindowsDirectoryA(buf, sizeof buf);
@@ -27,19 +21,16 @@ std::string windowsDirectory() {
 
 }  // namespace
 
-TEST(TempPath, IsTheSystemsWithItsBackslash) {
+TEST(TempPath, IsTheSystemsWithItsBackslashAndChosenWhenItsLongFormIsAnsi) {
   char buf[MAX_PATH + 1];
   DWORD n = GetTempPathA(sizeof buf, buf);
   std::string path = getTempPath();
   EXPECT_EQ(path, std::string(buf, n));
   ASSERT_FALSE(path.empty());
   EXPECT_EQ(path.back(), '\\');
-}
-
-TEST(TempPath, ChosenAsItIsWhenItsLongFormIsAnsi) {
   std::string chosen;
   chooseTempDirectory(chosen);
-  EXPECT_EQ(chosen, getTempPath());
+  EXPECT_EQ(chosen, path);
 }
 
 TEST(TempPath, FallsBackWhenTheLongFormCannotBeShownAndLeavesNoTestDirectory) {
@@ -57,13 +48,13 @@ TEST(TempPath, FallsBackWhenTheLongFormCannotBeShownAndLeavesNoTestDirectory) {
     ASSERT_LT(shortWide[i], 0x80) << "the system gave no ASCII short name";
     shortPath += char(shortWide[i]);
   }
-  std::string savedTmp = environment("TMP");
-  SetEnvironmentVariableA("TMP", shortPath.c_str());
-  std::string chosen;
-  chooseTempDirectory(chosen);
-  std::string fileName;
-  bool created = createTempFileName(fileName);
-  SetEnvironmentVariableA("TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
+  std::string chosen, fileName;
+  bool created;
+  {
+    ScopedVariable tmp("TMP", shortPath.c_str());
+    chooseTempDirectory(chosen);
+    created = createTempFileName(fileName);
+  }
 
   EXPECT_EQ(chosen, windowsDirectory() + "\\temp");
   EXPECT_FALSE(exists(chosen + "\\krn_w_testdir"));
@@ -103,13 +94,4 @@ TEST(CreateTempFileName, MakesANewEmptyKrnFileInTheTempDirectory) {
   EXPECT_NE(first, second);
   DeleteFileA(first.c_str());
   DeleteFileA(second.c_str());
-}
-
-TEST(ProcessCommFileName, NamesAFileInTheTempPathWithoutCreatingIt) {
-  std::string name;
-  processCommFileName(name, GetCurrentProcessId());
-  EXPECT_EQ(name, getTempPath() + "krn_p" + std::to_string(GetCurrentProcessId()) + ".tmp");
-  EXPECT_FALSE(exists(name));
-  processCommFileName(name, 17);
-  EXPECT_EQ(name, getTempPath() + "krn_p17.tmp");
 }
