@@ -14,7 +14,6 @@
 #include "config/log_format.h"
 #include "config/messages.h"
 #include "config/pe_version.h"
-#include "config/value_list.h"
 #include "startup/command_line.h"
 
 namespace {
@@ -57,12 +56,7 @@ TEST(ConfigBlock, RoundTripsAndFindsWhereIncludedFilesBegin) {
 }
 
 TEST(ConfigBlock, DamageFailsWithTheReadThatCameShortKeepingEarlierRecords) {
-  struct Case {
-    const char* what;
-    Bytes bytes;
-    BlockError error;
-    std::map<int32_t, std::string> kept;
-  };
+  struct Case { const char* what; Bytes bytes; BlockError error; std::map<int32_t, std::string> kept; };
   const Case cases[] = {
       {"short magic", Bytes{}.raw("\xD5\x13"), BlockError::readInt, {}},
       {"wrong magic", Bytes{}.i32(0x12345678).i32(0).i32(0), BlockError::magic, {}},
@@ -141,19 +135,6 @@ TEST(ConfigStore, KeyNamesAndNumbersAreUniqueAndMatchTheEnums) {
   // A new service accepts any Java: the version bounds have no default.
   EXPECT_EQ(findKeyByName("minJavaVersion")->packDefault, nullptr);
   EXPECT_EQ(findKeyByName("maxJavaVersion")->packDefault, nullptr);
-}
-
-TEST(ValueList, SplitsKeepingOrDroppingEmptyItems) {
-  auto items = [](std::string_view list, EmptyItems empty) {
-    std::string out;
-    for (std::string_view item : splitList(list, ';', empty)) out += std::string(item) + "|";
-    return out;
-  };
-  const char* cases[][3] = {{"", "", ""}, {"ab;c", "ab|c|", "ab|c|"}, {";a;;b", "|a||b|", "a|b|"}, {";", "||", ""}};
-  for (auto& c : cases) {
-    EXPECT_EQ(items(c[0], EmptyItems::keep), c[1]) << c[0];
-    EXPECT_EQ(items(c[0], EmptyItems::drop), c[2]) << c[0];
-  }
 }
 
 std::string calls;

@@ -264,11 +264,7 @@ TEST(AccessRules, DirectoryWritersAreEveryoneButTheTrusted) {
     return e;
   };
   const uint32_t full = 0x001f01ff, readExecute = 0x001200a9;
-  struct Case {
-    const char* what;
-    DirectoryAccess access;
-    std::vector<std::string> writers;
-  } cases[] = {
+  struct Case { const char* what; DirectoryAccess access; std::vector<std::string> writers; } cases[] = {
       {"a program files directory",
        {std::string(kSidTrustedInstaller), true,
         {allow(full, std::string(kSidLocalSystem)), allow(full, std::string(kSidAdministrators)),

@@ -17,12 +17,7 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(VersionRules, AcceptedVersions) {
-  struct Case {
-    const char* version;
-    const char* minimum;
-    const char* maximum;
-    bool allowBeta, accepted;
-  };
+  struct Case { const char* version; const char* minimum; const char* maximum; bool allowBeta, accepted; };
   const Case cases[] = {
       // Bounds are inclusive prefixes; a proper prefix of the minimum sorts below it.
       {"1.4.2_05", "1.4", "1.4", false, true}, {"1.4", "1.4", "1.4", false, true},

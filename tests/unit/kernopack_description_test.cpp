@@ -134,19 +134,20 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
   ASSERT_TRUE(d.ok) << d.error;
   EXPECT_EQ(narrow(d, 101), std::optional<std::string>("\x93\xFA\x96\x7B"));
   d = parse(R"({"serviceDescription": "D\u00e9mo \ud83d\ude00", "wideRecords": {"9": "y", "1": "x"},
-                "records": {"500": "b", "-3": "a"}, "mainClass": "M", "stdoutFile": null,
+                "records": {"500": "b", "-3": "a", "108": null}, "mainClass": "M", "stdoutFile": null,
                 "MSG_ERROR_DIALOG_TEXT": null, "launcher": "x86"})");
   ASSERT_TRUE(d.ok) << d.error;
   EXPECT_EQ(wide(d, 20017), std::u16string(u"D\u00e9mo \U0001F600"));
   EXPECT_EQ(d.launcher, LauncherArch::x86);
   // Null writes no record even where a default exists; the version bounds have none.
-  for (int32_t key : {103, 1014, 126, 127}) EXPECT_FALSE(narrow(d, key)) << key;
+  for (int32_t key : {103, 1014, 126, 127, 108}) EXPECT_FALSE(narrow(d, key)) << key;
   EXPECT_EQ(narrow(d, 102), std::optional<std::string>("1"));  // a default
   // Records come in canonical order.
   for (size_t i = 1; i < d.records.narrow.size(); ++i) EXPECT_LT(d.records.narrow[i - 1].first, d.records.narrow[i].first);
   EXPECT_EQ(d.records.wide.front().first, 1);
   EXPECT_EQ(parse(R"({"launcher": "x64", "serviceDescription": null})").launcher, LauncherArch::x64);
-  EXPECT_FALSE(wide(parse(R"({"serviceDescription": null})"), 20017));
+  d = parse(R"({"serviceDescription": null, "launcher": null})");
+  EXPECT_TRUE(d.ok && !wide(d, 20017) && d.launcher == LauncherArch::unspecified) << d.error;
 }
 
 TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
@@ -189,6 +190,7 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       // Code page.
       {R"({"mainClass": "ab\u4e2d"})", "field \"mainClass\": character 3 (U+4E2D '\xE4\xB8\xAD') cannot be represented in code page 1252"},
       {R"({"records": {"108": "\u0080"}})", "character 1 (U+0080) cannot"},
+      {R"({"classPath": ["A1\u0100.jar"]})", "field \"classPath\"[0]: character 3 (U+0100"},
       // A count without the files.
       {R"({"includedFileCount": 2})", "field \"includedFileCount\": must read as 0"},
   };

@@ -82,8 +82,7 @@ TEST(KernopackTemplate, AcceptsOnlyAnImageThatEndsWithItsLastSection) {
 }
 
 TEST(KernopackImage, TheBlockFollowsTheImagePaddedTo512AndReadsBack) {
-  BlockRecords records;
-  records.narrow = {{101, "Svc"}};
+  BlockRecords records{{{101, "Svc"}}, {}};
   Bytes templ = goodTemplate(), out = assembleExecutable(templ, 0xA00, records), block = serializeConfigBlock(records);
   ASSERT_EQ(out.size(), 0xA00u + 512u);
   EXPECT_TRUE(std::equal(templ.begin(), templ.end(), out.begin()));
@@ -103,16 +102,12 @@ TEST(KernopackImage, TheBlockFollowsTheImagePaddedTo512AndReadsBack) {
   const std::pair<Bytes, const char*> damaged[] = {
       {goodTemplate(), "carries no configuration block"}, {noMagic, "no magic number at offset 2560"},
       {cut, "is damaged"}, {Bytes(16, 'M'), "not a PE file"}};
-  for (const auto& [file, message] : damaged) {
-    ConfiguredImage r = readConfiguredExecutable(file);
-    EXPECT_FALSE(r.ok) << message;
-    EXPECT_TRUE(contains(r.error, message)) << r.error;
-  }
+  for (const auto& [file, message] : damaged)
+    EXPECT_TRUE(contains(readConfiguredExecutable(file).error, message)) << readConfiguredExecutable(file).error;
 }
 
 TEST(KernopackImage, ASignedExecutableEndsItsBlockAtTheCertificateTable) {
-  BlockRecords records;
-  records.narrow = {{101, "Service"}};
+  BlockRecords records{{{101, "Service"}}, {}};
   Bytes built = assembleExecutable(goodTemplate(), 0xA00, records);
   ConfiguredImage read = readConfiguredExecutable(withSignature(built, uint32_t(built.size()), 64));
   ASSERT_TRUE(read.ok) << read.error;
@@ -137,27 +132,19 @@ TEST(KernopackImage, ASignedExecutableEndsItsBlockAtTheCertificateTable) {
 }
 
 TEST(KernopackImage, BuildDumpBuildGivesTheSameBytes) {
-  const char* descriptions[] = {
-      R"({"serviceName": "KernoDemo", "serviceDescription": "D\u00e9mo \ud83d\ude00", "executableType": 3,
-          "classPath": ["A1kerno-runtime.jar", "A1kerno-demo.jar"], "mainClass": "com.example.demo.DemoService"})",
-      // Defaults left out with null, unusual integers, raw records, odd lists.
-      R"({"launcher": "x86", "stdoutFile": null, "MSG_ERROR_DIALOG_TEXT": null, "serviceDescription": null,
-          "stdoutRedirect": "007", "requireJdk": -1, "jreSearchSequence": ";;", "serviceDependencies": ["a", "b"],
-          "records": {"108": "\u20ac\u0081", "-2147483648": ""}, "wideRecords": {"1": "\u0000"}})",
-  };
-  for (const char* json : descriptions) {
-    Description first = parseDescription(json, 1252);
-    ASSERT_TRUE(first.ok) << first.error;
-    uint16_t machine = first.launcher == LauncherArch::x86 ? kMachineI386 : kMachineAmd64;
-    Bytes templ = goodTemplate(machine), built = assembleExecutable(templ, 0xA00, first.records);
-    ConfiguredImage read = readConfiguredExecutable(built);
-    ASSERT_TRUE(read.ok) << read.error;
-    DescriptionText dumped = describeConfiguration(read.tables, archForMachine(read.machine), 1252);
-    Description second = parseDescription(dumped.json, 1252);
-    ASSERT_TRUE(second.ok) << second.error << "\n" << dumped.json;
-    EXPECT_EQ(second.launcher, archForMachine(machine));
-    EXPECT_EQ(assembleExecutable(templ, 0xA00, second.records), built) << json;
-  }
+  // Defaults left out with null, unusual integers, raw records, odd lists, the x86 launcher.
+  Description first = parseDescription(R"({"launcher": "x86", "stdoutFile": null, "MSG_ERROR_DIALOG_TEXT": null,
+      "serviceDescription": null, "stdoutRedirect": "007", "requireJdk": -1, "jreSearchSequence": ";;",
+      "serviceDependencies": ["a", "b"], "records": {"108": "\u20ac\u0081", "-2147483648": ""}, "wideRecords": {"1": "\u0000"}})",
+                                       1252);
+  ASSERT_TRUE(first.ok) << first.error;
+  Bytes templ = goodTemplate(kMachineI386), built = assembleExecutable(templ, 0xA00, first.records);
+  ConfiguredImage read = readConfiguredExecutable(built);
+  DescriptionText dumped = describeConfiguration(read.tables, archForMachine(read.machine), 1252);
+  Description second = parseDescription(dumped.json, 1252);
+  ASSERT_TRUE(second.ok) << second.error << "\n" << dumped.json;
+  EXPECT_EQ(second.launcher, LauncherArch::x86);
+  EXPECT_EQ(assembleExecutable(templ, 0xA00, second.records), built);
 }
 
 TEST(KernopackLauncher, CommandLineWinsOverTheDescriptionAndTheTemplateIsLookedForBesideItself) {
@@ -181,7 +168,7 @@ TEST(KernopackLauncher, CommandLineWinsOverTheDescriptionAndTheTemplateIsLookedF
 
 Bytes readAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 void writeAll(const fs::path& p, const Bytes& bytes) {
   std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -206,30 +193,29 @@ TEST(KernopackIncluded, TheDescriptionSetsTheCountAndTheNames) {
   EXPECT_EQ(d.includedFiles[1].path, "<runtime>");  // found by the packer, not a path
   for (const char* json : {R"({"includedFiles": null})", R"({"includedFileNames": "a.jar;b.jar"})"}) {
     Description none = parseDescription(json, 1252);
-    ASSERT_TRUE(none.ok) << json << ": " << none.error;
+    EXPECT_TRUE(none.ok && none.includedFiles.empty()) << json << ": " << none.error;
     EXPECT_EQ(narrow(none, ConfigKey::includedFileCount), "0") << json;
-    EXPECT_TRUE(none.includedFiles.empty());
   }
   const std::pair<const char*, const char*> cases[] = {
-      {R"({"includedFiles": "a.jar"})", "field \"includedFiles\": expected an array of file paths or null, got a string"},
-      {R"({"includedFiles": [1]})", "field \"includedFiles\"[0]: expected a file path, got an integer"},
-      {R"({"includedFiles": ["lib/"]})", "field \"includedFiles\"[0]: names no file"},
-      {R"({"includedFiles": ["a.jar", "lib/.."]})", "field \"includedFiles\"[1]: the file name \"..\" is \".\" or \"..\""},
-      {R"({"includedFiles": ["x/nul.txt"]})", "the file name \"nul.txt\" is a reserved device name"},
-      {R"({"includedFiles": ["one/A.jar", "two/a.JAR"]})", "field \"includedFiles\"[1]: the file name \"a.JAR\" is also that of item 0"},
-      {R"({"includedFiles": ["<runtime>", "lib/KERNO-runtime.jar"]})", "is also that of item 0"},
-      {R"({"includedFiles": ["\u4e2d.jar"]})", "field \"includedFiles\"[0]: character 1 (U+4E2D"},
+      {R"("a.jar")", "field \"includedFiles\": expected an array of file paths or null, got a string"},
+      {R"([1])", "field \"includedFiles\"[0]: expected a file path, got an integer"},
+      {R"(["lib/"])", "field \"includedFiles\"[0]: names no file"},
+      {R"(["a.jar", "lib/.."])", "field \"includedFiles\"[1]: the file name \"..\" is \".\" or \"..\""},
+      {R"(["x/nul.txt"])", "is a reserved device name"}, {R"(["C:a.jar"])", "contains ':'"},
+      {R"(["a;b.jar"])", "contains ';'"}, {R"(["a?.jar"])", "does not allow"}, {R"(["a.jar."])", "ends with a dot"},
+      {R"(["one/A.jar", "two/a.JAR"])", "field \"includedFiles\"[1]: the file name \"a.JAR\" is also that of item 0"},
+      {R"(["<runtime>", "lib/KERNO-runtime.jar"])", "is also that of item 0"},
+      {R"(["\u4e2d.jar"])", "field \"includedFiles\"[0]: character 1 (U+4E2D"},
       // The keys follow the list; giving them as well is a contradiction.
-      {R"({"includedFiles": ["a.jar"], "includedFileCount": 1})", "field \"includedFileCount\": set from field \"includedFiles\""},
-      {R"({"includedFileNames": null, "includedFiles": ["a.jar"]})", "field \"includedFileNames\": set from field"},
+      {R"(["a.jar"], "includedFileCount": 1)", "field \"includedFileCount\": set from field \"includedFiles\""},
+      {R"(["a.jar"], "includedFileNames": null)", "field \"includedFileNames\": set from field"},
       // Without the list, names are still checked and the count must be 0.
-      {R"({"includedFileNames": "a.jar;..\\b.jar"})", "field \"includedFileNames\": the name \"..\\b.jar\" contains a path separator"},
-      {R"({"includedFileCount": " 1x", "includedFileNames": "a.jar"})", "must read as 0 without field \"includedFiles\""},
+      {R"(null, "includedFileNames": "a.jar;..\\b.jar")", "field \"includedFileNames\": the name \"..\\b.jar\" contains a path"},
+      {R"(null, "includedFileCount": " 1x")", "must read as 0 without field \"includedFiles\""},
   };
-  for (const auto& [json, message] : cases) {
-    Description bad = parseDescription(json, 1252);
-    EXPECT_FALSE(bad.ok) << json;
-    EXPECT_TRUE(contains(bad.error, message)) << json << "\n  error: " << bad.error;
+  for (const auto& [files, message] : cases) {
+    Description bad = parseDescription(std::string(R"({"includedFiles": )") + files + "}", 1252);
+    EXPECT_TRUE(!bad.ok && contains(bad.error, message)) << files << "\n  error: " << bad.error;
   }
 }
 

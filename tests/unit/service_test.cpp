@@ -19,11 +19,7 @@ namespace {
 using namespace std::string_literals;
 using E = ServiceEvent;
 
-struct Step {
-  ServiceEvent event;
-  uint32_t control, state, exitCode, checkPoint;
-  bool report, signalStop;
-};
+struct Step { ServiceEvent event; uint32_t control, state, exitCode, checkPoint; bool report, signalStop; };
 
 // Walks one life cycle of the service runtime through the table.
 void walk(const char* name, const std::vector<Step>& steps) {
