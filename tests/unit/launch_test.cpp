@@ -91,7 +91,7 @@ TEST(SplitParameters, SpacesSeparateQuotesGroup) {
   EXPECT_EQ(out, (U16s{u"kept", u"x"}));
 }
 
-TEST(VmOptions, FileLinesNamesAndSystemProperties) {
+TEST(VmOptionsFile, LinesAndNames) {
   const std::pair<std::string_view, std::optional<std::string>> lines[] = {
       {"   -Xmx512m   \n", "-Xmx512m"}, {"-Xmx512m\r\r\n\n", "-Xmx512m"}, {"-Xmx512m", "-Xmx512m"},
       {"\t-Xmx512m\t\n", "\t-Xmx512m\t"},  // only spaces are trimmed
@@ -102,7 +102,9 @@ TEST(VmOptions, FileLinesNamesAndSystemProperties) {
   for (const auto& [line, option] : lines) EXPECT_EQ(vmOptionFromFileLine(line), option) << ::testing::PrintToString(line);
   EXPECT_EQ(vmOptionsFileNames("c:\\app\\server.exe"), (Strings{"c:\\app\\server.vmoptions", "c:\\app\\server.exe.vmoptions"}));
   EXPECT_EQ(vmOptionsFileNames("a.x"), (Strings{"a.x.vmoptions"}));  // too short to lose four characters
+}
 
+TEST(SystemProperties, InTheirOrderWhenTheyApply) {
   const std::pair<SystemPropertyInputs, Strings> properties[] = {
       {{LauncherFlavour::brindle, "c:\\s.exe", false, "ignored", "", ""},
        {"-Dkerno.isBrindle=true", "-Dkerno.moduleName=c:\\s.exe", "-Dkerno.tempDir="}},
@@ -113,7 +115,7 @@ TEST(VmOptions, FileLinesNamesAndSystemProperties) {
   for (const auto& [in, options] : properties) EXPECT_EQ(systemPropertyOptions(in), options);
 }
 
-TEST(VmOptions, ClassPathItemsAndEnvironmentValues) {
+TEST(ClassPathItems, ParsingAndEnvironmentValues) {
   std::vector<ClassPathItem> items = parseClassPathItems("A1.\\app.jar;;S0lib;x;D2dir;A1");
   ASSERT_EQ(items.size(), 4u);  // "x" is too short to be an item
   EXPECT_EQ(items[0].type, 'A');
@@ -243,7 +245,7 @@ std::string ascii(std::u16string_view text) {
   return out;
 }
 
-TEST(VmOptions, ListInOrderOfItsSources) {
+TEST(VmOptionList, InTheOrderOfItsSources) {
   VmOptionSources sources;
   sources.systemProperties = {"-Dkerno.moduleName=c:\\app\\s.exe", "-Dkerno.tempDir="};
   sources.optionsFileLines = {"  -Xmx512m  \n", "# comment\n", "-Dfile=1\n"};

@@ -203,7 +203,7 @@ TEST(ServiceSettings, InstallPlan) {
   EXPECT_EQ(big.failureActions->actions[0].delayMilliseconds, 86400000u);
 }
 
-TEST(ServiceCommands, DependencyListHasNoLengthLimit) {
+TEST(DependencyList, NamesEndWithANulAtAnyLength) {
   const std::pair<std::string, std::optional<std::string>> cases[] = {
       {"a", "a\0\0"s}, {",a,,b,", "a\0b\0\0"s}, {" a , b ", " a \0 b \0\0"s},  // names taken as they are
       {"", std::nullopt}, {",,,", std::nullopt},  // no dependencies at all
@@ -215,7 +215,7 @@ TEST(ServiceCommands, DependencyListHasNoLengthLimit) {
   EXPECT_EQ(buildDependencyList(text), expected + '\0');
 }
 
-TEST(ServiceCommands, BinaryPathQuotedExactlyWhenItHoldsASpace) {
+TEST(ServiceBinaryPath, QuotedExactlyWhenItHoldsASpace) {
   const char* cases[][2] = {
       {"c:\\progra~1\\app\\svc.exe", "c:\\progra~1\\app\\svc.exe"},
       {"c:\\program files\\app\\svc.exe", "\"c:\\program files\\app\\svc.exe\""},
