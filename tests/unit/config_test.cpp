@@ -78,7 +78,9 @@ TEST(ConfigBlock, DamageFailsWithTheReadThatCameShortKeepingEarlierRecords) {
     EXPECT_FALSE(p.needMore) << c.what;
     EXPECT_EQ(p.tables.narrow, c.kept) << c.what;
   }
-  EXPECT_STREQ(blockErrorText(BlockError::readWString), "Internal Error: readWString");
+  for (auto [error, name] : {std::pair<BlockError, std::string>{BlockError::magic, "magic"}, {BlockError::readInt, "readInt"},
+                             {BlockError::readString, "readString"}, {BlockError::readWString, "readWString"}})
+    EXPECT_EQ(blockErrorText(error), "Internal Error: " + name);
   EXPECT_STREQ(blockErrorText(BlockError::none), "");
 }
 
@@ -194,7 +196,7 @@ constexpr size_t kSectionRaw = 0x200, kOpt = 0x98;
 Blob versionImage() {
   Blob fixed(52, 0);
   put32(fixed, 0, 0xFEEF04BD), put32(fixed, 8, 0x00010002), put32(fixed, 12, 0x00030004);
-  Blob table = node(u"040904b0", {}, 1, 0, {text(u"FileVersion", u"1.2.3"), text(u"OriginalFilename", u"k.exe")});
+  Blob table = node(u"040904b0", {}, 1, 0, {text(u"FileVersion", u"1.2.3"), text(u"OriginalFilename", u"kernosvc-x64.exe")});
   Blob blob = node(u"VS_VERSION_INFO", fixed, 0, 52,
                    {node(u"StringFileInfo", {}, 1, 0, {table}),
                     node(u"VarFileInfo", {}, 1, 0, {node(u"Translation", {9, 4, 0xb0, 4}, 0, 4)})});
@@ -222,7 +224,7 @@ TEST(PeVersion, ReadsTheFixedVersionAndTheStringsOrSaysThereIsNone) {
   VersionInfo v = readVersionInfo(b.data(), b.size());
   ASSERT_TRUE(v.found) << v.error;
   EXPECT_EQ(std::vector<uint16_t>(v.fileVersion, v.fileVersion + 4), (std::vector<uint16_t>{1, 2, 3, 4}));
-  EXPECT_EQ(v.value(u"OriginalFilename"), u"k.exe");
+  EXPECT_EQ(v.value(u"OriginalFilename"), u"kernosvc-x64.exe");
   EXPECT_EQ(v.value(u"FileVersion"), u"1.2.3");
   EXPECT_EQ(v.value(u"Translation"), u"");  // VarFileInfo is no string table
   EXPECT_EQ(v.strings.size(), 2u);

@@ -68,6 +68,7 @@ TEST(KernopackCodePage, Utf8AndUtf16) {
     EXPECT_EQ(bad, at);
   }
   EXPECT_EQ(encodeNarrow("\xE4\xB8\xAD", kCodePageUtf8).bytes, "\xE4\xB8\xAD");
+  EXPECT_EQ(decodeNarrow("\xE4\xB8\xAD", kCodePageUtf8).utf8, "\xE4\xB8\xAD");
   Decoded d = decodeNarrow("ab\xE4", kCodePageUtf8);
   EXPECT_FALSE(d.ok);
   EXPECT_EQ(d.offset, 2u);
@@ -76,10 +77,12 @@ TEST(KernopackCodePage, Utf8AndUtf16) {
 TEST(KernopackCodePage, SystemCodePages) {
   std::string why;
   ASSERT_TRUE(codePageSupported(932, why)) << why;
-  EXPECT_TRUE(codePageSupported(65001, why));
+  EXPECT_TRUE(codePageSupported(65001, why) && codePageSupported(1252, why));
   Encoded e = encodeNarrow("\xE6\x97\xA5\xE6\x9C\xAC", 932);  // two kanji
   EXPECT_EQ(e.bytes, "\x93\xFA\x96\x7B");
-  EXPECT_EQ(decodeNarrow(e.bytes, 932).utf8, "\xE6\x97\xA5\xE6\x9C\xAC");
+  Decoded d = decodeNarrow(e.bytes, 932);
+  EXPECT_TRUE(d.ok) << d.error;
+  EXPECT_EQ(d.utf8, "\xE6\x97\xA5\xE6\x9C\xAC");
   Encoded bad = encodeNarrow("a\xC3\xA9", 932);  // no e-acute in Shift-JIS
   EXPECT_FALSE(bad.ok);
   EXPECT_EQ(bad.position, 2u);
@@ -91,7 +94,8 @@ TEST(KernopackCodePage, SystemCodePages) {
   EXPECT_NE(why.find("4242"), std::string::npos);
   e = encodeNarrow("a", 4242);
   EXPECT_TRUE(!e.ok && e.position == 0 && !e.error.empty());
-  EXPECT_FALSE(decodeNarrow("a", 4242).ok);
+  d = decodeNarrow("a", 4242);
+  EXPECT_TRUE(!d.ok && d.error.find("4242") != std::string::npos) << d.error;
 }
 
 std::optional<std::string> narrow(const Description& d, int32_t key) {
@@ -185,6 +189,7 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       {R"({"records": {"2147483648": "x"}})", "not a key number"},
       {R"({"records": {"12345678901": "x"}})", "not a key number"},
       {R"({"records": {"1x": "x"}})", "not a key number"},
+      {R"({"records": {"+1": "x"}})", "not a key number"},
       {R"({"records": {"": "x"}})", "not a key number"},
       {R"({"records": {"108": 1}})", "field \"records\".\"108\": expected a string or null, got an integer"},
       // Code page.
@@ -209,6 +214,7 @@ TEST(KernopackDescription, SettingsAreStoredInOneFormAndBadOnesRefused) {
   const std::map<int32_t, std::string> expected = {{30001, "NetworkService"}, {30002, "0"}, {30003, "60,3,24"},
                                                    {30004, "1"}, {30005, "120"}, {30006, "0"}, {30007, "10485760,5"}};
   for (const auto& [key, stored] : expected) EXPECT_EQ(narrow(d, key), std::optional<std::string>(stored)) << key;
+  EXPECT_EQ(narrow(parse(R"({"serviceAccount": "virtual"})"), 30001), std::optional<std::string>("virtual"));
   const std::pair<const char*, const char*> cases[] = {
       {R"({"serviceAccount": "CORP\\web"})", "field \"serviceAccount\": \"CORP\\web\" is not an account"},
       {R"({"serviceAccount": 1})", "field \"serviceAccount\": expected a string"},

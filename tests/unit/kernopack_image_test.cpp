@@ -144,6 +144,7 @@ TEST(KernopackImage, BuildDumpBuildGivesTheSameBytes) {
   Description second = parseDescription(dumped.json, 1252);
   ASSERT_TRUE(second.ok) << second.error << "\n" << dumped.json;
   EXPECT_EQ(second.launcher, LauncherArch::x86);
+  EXPECT_EQ(archForMachine(kMachineAmd64), LauncherArch::x64);
   EXPECT_EQ(assembleExecutable(templ, 0xA00, second.records), built);
 }
 
@@ -161,6 +162,7 @@ TEST(KernopackLauncher, CommandLineWinsOverTheDescriptionAndTheTemplateIsLookedF
             (std::vector<std::string>{"/opt/kp/kernosvc-x64.exe", "/b/win64/kernosvc-x64.exe"}));
   EXPECT_EQ(templateCandidates(A::x86, "C:\\kp\\", "", "Z:/b/win32/"),
             (std::vector<std::string>{"C:\\kp\\kernosvc-x86.exe", "Z:/b/win32/kernosvc-x86.exe"}));
+  EXPECT_EQ(templateCandidates(A::x64, "", "", "/b/win32"), std::vector<std::string>{});
   const char* quoted[][2] = {{"plain", "plain"}, {"", "\"\""}, {"C:\\dir\\", "C:\\dir\\"}, {"a dir\\", "\"a dir\\\\\""},
                              {"back\\\"quote", "\"back\\\\\\\"quote\""}};
   for (auto& q : quoted) EXPECT_EQ(quoteWindowsArgument(q[0]), q[1]) << q[0];  // as a Windows program reads them

@@ -159,6 +159,11 @@ TEST(ServiceSettings, TheLauncherReadsDamagedValuesAsAbsent) {
   for (const DamagedSetting& d : damaged) names.push_back(d.name);
   EXPECT_EQ(names, (std::vector<std::string_view>{"serviceAccount", "interactive", "recovery", "delayedAutoStart",
                                                   "preshutdownTimeoutSeconds", "stopTimeoutSeconds", "outputRotation"}));
+  std::vector<DamagedSetting> noDamage;
+  ServiceSettings none = readServiceSettings(ConfigTables{}, noDamage);  // a block without them
+  EXPECT_TRUE(noDamage.empty());
+  EXPECT_FALSE(none.account || none.interactive || none.recovery || none.delayedAutoStart ||
+               none.preshutdownTimeoutSeconds || none.stopTimeoutSeconds || none.outputRotation);
   EXPECT_EQ(damagedSettingLine(damaged[5]),
             "setting stopTimeoutSeconds ignored, its stored value is damaged: \"-5\" is not a plain decimal number");
 }
