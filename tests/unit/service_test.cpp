@@ -1,0 +1,268 @@
+// The service runtime's decisions: the status table, the production
+// settings and their install plan, the dependency list and binary path, the
+// event log texts and the console events.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/console_events.h"
+#include "service/dependency_list.h"
+#include "service/event_log.h"
+#include "service/service_settings.h"
+#include "service/service_status.h"
+#include "startup/command_line.h"
+
+namespace {
+
+using namespace std::string_literals;
+using E = ServiceEvent;
+
+struct Step { ServiceEvent event; uint32_t control, state, exitCode, checkPoint; bool report, signalStop; };
+
+// Walks one life cycle of the service runtime through the table.
+void walk(const char* name, const std::vector<Step>& steps) {
+  ServiceStatusRecord record;
+  record.currentState = 0;  // not registered yet
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const Step& s = steps[i];
+    ServiceTransition t = applyServiceEvent(record, s.event, s.control);
+    EXPECT_EQ(t.record.currentState, s.state) << name << " step " << i;
+    EXPECT_EQ(t.record.win32ExitCode, s.exitCode) << name << " step " << i;
+    EXPECT_EQ(t.record.checkPoint, s.checkPoint) << name << " step " << i;
+    EXPECT_EQ(t.report, s.report) << name << " step " << i;
+    EXPECT_EQ(t.signalStop, s.signalStop) << name << " step " << i;
+    EXPECT_EQ(t.cleanupFiles, s.signalStop) << name << " step " << i;
+    // The event log's stop entry: only the step that ends a run with code 0.
+    bool cleanStop = record.currentState != svc::kStopped && t.record.currentState == svc::kStopped &&
+                     t.record.win32ExitCode == 0;
+    EXPECT_EQ(t.stoppedCleanly, cleanStop) << name << " step " << i;
+    record = t.record;
+  }
+}
+
+TEST(ServiceStatus, LifeCycles) {
+  const uint32_t run = svc::kRunning, pending = svc::kStopPending, stopped = svc::kStopped;
+  walk("no Java; a later fatal error or the process end changes nothing",
+       {{E::started, 0, run, 0, 0, true, false}, {E::launchFailed, 0, stopped, 1, 0, true, false},
+        {E::fatalExit, 0, stopped, 1, 0, false, false}, {E::processExit, 0, stopped, 1, 0, false, false}});
+  walk("stopped by the service control manager",
+       {{E::started, 0, run, 0, 0, true, false}, {E::launchSucceeded, 0, run, 0, 0, true, false},
+        {E::control, 4 /* interrogate */, run, 0, 0, true, false},
+        {E::control, svc::kControlStop, pending, 0, 0, true, true}, {E::processExit, 0, stopped, 0, 0, true, false}});
+  walk("shutdown counts a checkpoint",
+       {{E::started, 0, run, 0, 0, true, false}, {E::control, svc::kControlShutdown, pending, 0, 1, true, true},
+        {E::control, svc::kControlShutdown, pending, 0, 2, true, true},
+        {E::vmExitReturned, 0, stopped, 0, 2, true, false}});
+  walk("stop while main still runs stays pending",
+       {{E::started, 0, run, 0, 0, true, false}, {E::control, svc::kControlStop, pending, 0, 0, true, true},
+        {E::launchSucceeded, 0, pending, 0, 0, false, false}, {E::processExit, 0, stopped, 0, 0, true, false}});
+  walk("a fatal error while running is a failure, not a clean stop",
+       {{E::started, 0, run, 0, 0, true, false}, {E::fatalExit, 0, stopped, 1, 0, true, false}});
+}
+
+TEST(ServiceStatus, PreshutdownAndTheStopTimeOut) {
+  ServiceStatusRecord r;
+  r.currentState = 0;
+  r.controlsAccepted = acceptedControls(true);
+  EXPECT_EQ(r.controlsAccepted, 0x105u);
+  EXPECT_EQ(acceptedControls(false), svc::kAcceptStopAndShutdown);
+  r = applyServiceEvent(r, E::started).record;
+  EXPECT_EQ(r.controlsAccepted, 0x105u);  // kept across the start
+  EXPECT_FALSE(applyServiceEvent(r, E::stopProgress).report);  // nothing before a stop
+  ServiceTransition t = applyServiceEvent(r, E::control, svc::kControlPreshutdown);
+  EXPECT_EQ(t.record.currentState, svc::kStopPending);
+  EXPECT_TRUE(t.signalStop && t.cleanupFiles && t.report);
+  r = t.record;
+  for (uint32_t i = 1; i <= 2; ++i) {
+    t = applyServiceEvent(r, E::stopProgress);
+    EXPECT_TRUE(t.report);
+    EXPECT_EQ(t.record.checkPoint, i);
+    r = t.record;
+  }
+  t = applyServiceEvent(r, E::stopTimedOut);
+  EXPECT_EQ(t.record.currentState, svc::kStopped);
+  EXPECT_EQ(t.record.win32ExitCode, svc::kExitStopTimedOut);
+  EXPECT_TRUE(t.report);
+  // After the exit path reported a clean stop, neither changes it.
+  ServiceStatusRecord stopped = applyServiceEvent(r, E::processExit).record;
+  EXPECT_FALSE(applyServiceEvent(stopped, E::stopProgress).report);
+  t = applyServiceEvent(stopped, E::stopTimedOut);
+  EXPECT_FALSE(t.report);
+  EXPECT_EQ(t.record.win32ExitCode, 0u);
+}
+
+TEST(ServiceSettings, AccountForms) {
+  const std::pair<const char*, const char*> cases[] = {  // objectName nullptr: refused
+      {"LocalSystem", "LocalSystem"}, {"localservice", "NT AUTHORITY\\LocalService"},
+      {"NetworkService", "NT AUTHORITY\\NetworkService"}, {"virtual", "NT SERVICE\\Svc"},
+      {"corp.example.com\\svc-app_1$", "corp.example.com\\svc-app_1$"},
+      // Accounts that would need a password, or are not accounts at all.
+      {"CORP\\web", nullptr}, {"web$", nullptr}, {"", nullptr}, {"a\\b\\c$", nullptr}, {"\\web$", nullptr},
+      {".\\web$", nullptr}, {"CORP\\$", nullptr}, {"CO@RP\\web$", nullptr}, {"CORP\\we b$", nullptr},
+      {"CORP\\we@b$", nullptr}, {"CORP\\w$b$", nullptr}, {"CORP\\caf\xE9$", nullptr}, {"LocalSystem ", nullptr},
+  };
+  for (const auto& [text, objectName] : cases) {
+    ServiceAccount a;
+    std::string why;
+    EXPECT_EQ(parseServiceAccount(text, a, why), objectName != nullptr) << text << ": " << why;
+    if (objectName) {
+      // What the packer stores parses back to the same account.
+      ServiceAccount again;
+      ASSERT_TRUE(parseServiceAccount(serviceAccountText(a), again, why));
+      EXPECT_EQ(accountObjectName(again, "Svc"), objectName);
+    } else {
+      EXPECT_NE(why.find("\"DOMAIN\\\\name$\""), std::string::npos) << why;
+    }
+  }
+}
+
+TEST(ServiceSettings, NumbersAndPairsArePlainAndBounded) {
+  uint64_t n = 0;
+  std::string why;
+  for (const char* good : {"0", "86400"}) EXPECT_TRUE(parseBoundedNumber(good, 0, 86400, n, why)) << good;
+  for (const char* bad : {"86401", "-1", "01", " 1", "", "99999999999999999999"})
+    EXPECT_FALSE(parseBoundedNumber(bad, 0, 86400, n, why)) << bad;
+  RecoverySetting r;
+  EXPECT_TRUE(parseRecovery("60,3,24", r, why));
+  EXPECT_EQ(recoveryText(r), "60,3,24");
+  for (const char* bad : {"60,3", "60,3,24,1", "x,3,24", "60,0,24", "60,3,0"}) EXPECT_FALSE(parseRecovery(bad, r, why)) << bad;
+  OutputRotationSetting o;
+  EXPECT_TRUE(parseOutputRotation("1048576,5", o, why));
+  EXPECT_EQ(outputRotationText(o), "1048576,5");
+  for (const char* bad : {"1023,5", "1048576,0", "1048576"}) EXPECT_FALSE(parseOutputRotation(bad, o, why)) << bad;
+}
+
+TEST(ServiceSettings, TheLauncherReadsDamagedValuesAsAbsent) {
+  ConfigTables good;
+  good.narrow = {{30001, "virtual"}, {30002, "0"},  {30003, "5,2,1"}, {30004, "1"},
+                 {30005, "120"},     {30006, "30"}, {30007, "4096,3"}};
+  std::vector<DamagedSetting> damaged;
+  ServiceSettings s = readServiceSettings(good, damaged);
+  EXPECT_TRUE(damaged.empty());
+  ASSERT_TRUE(s.account && s.interactive && s.recovery && s.delayedAutoStart && s.outputRotation);
+  EXPECT_EQ(s.account->kind, AccountKind::virtualAccount);
+  EXPECT_FALSE(*s.interactive);
+  EXPECT_EQ(s.recovery->maxRestarts, 2u);
+  EXPECT_EQ(s.preshutdownTimeoutSeconds, std::optional<uint32_t>(120));
+  EXPECT_EQ(s.stopTimeoutSeconds, std::optional<uint32_t>(30));
+  EXPECT_EQ(s.outputRotation->keep, 3u);
+
+  ConfigTables bad;
+  bad.narrow = {{30001, "user"}, {30002, "yes"}, {30003, "5,2"}, {30004, ""}, {30005, "0"}, {30006, "-5"}, {30007, "10,3"}};
+  damaged.clear();
+  s = readServiceSettings(bad, damaged);
+  EXPECT_FALSE(s.account || s.interactive || s.recovery || s.delayedAutoStart || s.preshutdownTimeoutSeconds ||
+               s.stopTimeoutSeconds || s.outputRotation);
+  std::vector<std::string_view> names;
+  for (const DamagedSetting& d : damaged) names.push_back(d.name);
+  EXPECT_EQ(names, (std::vector<std::string_view>{"serviceAccount", "interactive", "recovery", "delayedAutoStart",
+                                                  "preshutdownTimeoutSeconds", "stopTimeoutSeconds", "outputRotation"}));
+  std::vector<DamagedSetting> noDamage;
+  ServiceSettings none = readServiceSettings(ConfigTables{}, noDamage);  // a block without them
+  EXPECT_TRUE(noDamage.empty());
+  EXPECT_FALSE(none.account || none.interactive || none.recovery || none.delayedAutoStart ||
+               none.preshutdownTimeoutSeconds || none.stopTimeoutSeconds || none.outputRotation);
+  EXPECT_EQ(damagedSettingLine(damaged[5]),
+            "setting stopTimeoutSeconds ignored, its stored value is damaged: \"-5\" is not a plain decimal number");
+}
+
+TEST(ServiceSettings, InstallPlan) {
+  const std::tuple<std::optional<AccountKind>, std::optional<bool>, uint32_t, const char*> cases[] = {
+      {std::nullopt, std::nullopt, 0x110, ""},  // the install of old
+      {AccountKind::localSystem, true, 0x110, ""},
+      {AccountKind::localSystem, false, 0x10, ""},
+      {std::nullopt, false, 0x10, ""},
+      // A damaged block cannot make the system refuse the install.
+      {AccountKind::networkService, true, 0x10, "NT AUTHORITY\\NetworkService"},
+      {AccountKind::managed, std::nullopt, 0x10, "CORP\\web$"},
+  };
+  for (const auto& [account, interactive, type, accountName] : cases) {
+    ServiceSettings s;
+    if (account) s.account = ServiceAccount{*account, "CORP\\web$"};
+    s.interactive = interactive;
+    InstallPlan plan = planServiceInstall(s, "Svc", true);
+    EXPECT_EQ(plan.serviceType, type) << accountName;
+    EXPECT_EQ(plan.accountName, accountName);
+    EXPECT_FALSE(plan.failureActions || plan.delayedAutoStart || plan.preshutdownTimeoutMilliseconds);
+  }
+  ServiceSettings s;
+  s.recovery = RecoverySetting{30, 2, 24};
+  s.delayedAutoStart = true;
+  s.preshutdownTimeoutSeconds = 90;
+  InstallPlan automatic = planServiceInstall(s, "Svc", true);
+  ASSERT_TRUE(automatic.failureActions);
+  EXPECT_EQ(automatic.failureActions->resetPeriodSeconds, 86400u);
+  // Two restarts 30 s apart, then the service stays stopped.
+  EXPECT_EQ(automatic.failureActions->actions,
+            (std::vector<FailureAction>{{scm::kActionRestart, 30000}, {scm::kActionRestart, 30000}, {scm::kActionNone, 0}}));
+  EXPECT_TRUE(automatic.delayedAutoStart);
+  EXPECT_EQ(automatic.preshutdownTimeoutMilliseconds, std::optional<uint32_t>(90000));
+  EXPECT_FALSE(planServiceInstall(s, "Svc", false).delayedAutoStart);  // nothing for a start on demand
+  // The largest values still fit the system's 32-bit fields.
+  s.recovery = RecoverySetting{kMaxRestartDelaySeconds, kMaxRestarts, kMaxResetPeriodHours};
+  InstallPlan big = planServiceInstall(s, "Svc", true);
+  EXPECT_EQ(big.failureActions->resetPeriodSeconds, 8760u * 3600u);
+  EXPECT_EQ(big.failureActions->actions.size(), kMaxRestarts + 1);
+  EXPECT_EQ(big.failureActions->actions[0].delayMilliseconds, 86400000u);
+}
+
+TEST(DependencyList, NamesEndWithANulAtAnyLength) {
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"a", "a\0\0"s}, {",a,,b,", "a\0b\0\0"s}, {" a , b ", " a \0 b \0\0"s},  // names taken as they are
+      {"", std::nullopt}, {",,,", std::nullopt},  // no dependencies at all
+  };
+  for (const auto& [text, list] : cases) EXPECT_EQ(buildDependencyList(text), list) << text;
+  // Far beyond the 8192 bytes the list was once built in.
+  std::string text, expected;
+  for (int i = 0; i < 3000; ++i) text += "svc" + std::to_string(i) + ",", expected += "svc" + std::to_string(i) + '\0';
+  EXPECT_EQ(buildDependencyList(text), expected + '\0');
+}
+
+TEST(ServiceBinaryPath, QuotedExactlyWhenItHoldsASpace) {
+  const char* cases[][2] = {
+      {"c:\\progra~1\\app\\svc.exe", "c:\\progra~1\\app\\svc.exe"},
+      {"c:\\program files\\app\\svc.exe", "\"c:\\program files\\app\\svc.exe\""},
+      {" c:\\svc.exe", "\" c:\\svc.exe\""}, {"", ""},
+  };
+  for (auto& c : cases) {
+    EXPECT_EQ(serviceBinaryPath(c[0]), c[1]) << c[0];
+    // Started as a command line, the whole path is the program name: the
+    // launcher finds an empty command tail and becomes the service.
+    EXPECT_EQ(commandTail(serviceBinaryPath(c[0])), "") << c[0];
+  }
+}
+
+TEST(EventLog, SourceKeyTextsAndConsoleEvents) {
+  EXPECT_EQ(eventSourceKeyPath("My Svc"), "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\My Svc");
+  // A name that would reach another key (or the log itself) is refused.
+  for (const char* bad : {"", "a\\b", "a/b"}) EXPECT_FALSE(eventSourceKeyPath(bad).has_value()) << bad;
+  const char* texts[][2] = {{"a\nb", "a\r\nb"}, {"a\r\nb", "a\r\nb"}, {"\n\n", "\r\n\r\n"}, {"", ""}};
+  for (auto& t : texts) EXPECT_EQ(eventText(t[0]), t[1]) << t[0];
+  std::string lines;
+  while (lines.size() < 2 * kMaxEventTextBytes) lines += "x\n";
+  std::string cut = eventText(lines);
+  EXPECT_LE(cut.size(), kMaxEventTextBytes);
+  EXPECT_GE(cut.size(), kMaxEventTextBytes - 2);
+  EXPECT_NE(cut.back(), '\r');  // never half a line break
+  std::string crlf = "x";  // puts a CR on the last byte that fits
+  while (crlf.size() < 2 * kMaxEventTextBytes) crlf += "ab\r\n";
+  EXPECT_NE(eventText(crlf).back(), '\r');
+  for (const std::string& text : {serviceStartedText("Svc", "c:\\j\\java.exe", "c:\\j\\jvm.dll"),
+                                  serviceStoppedText("Svc", "c:\\j\\java.exe", "c:\\j\\jvm.dll")}) {
+    for (const char* part : {"'Svc'", "c:\\j\\java.exe", "c:\\j\\jvm.dll"})
+      EXPECT_NE(text.find(part), std::string::npos) << text;
+  }
+  EXPECT_NE(serviceStartedText("S", "", "").find("started"), std::string::npos);
+  EXPECT_NE(serviceStoppedText("S", "", "").find("stopped"), std::string::npos);
+  const std::tuple<uint32_t, bool, bool> events[] = {
+      {console_event::kCtrlC, true, false}, {console_event::kCtrlBreak, true, false}, {console_event::kClose, true, true},
+      {console_event::kLogoff, true, true}, {console_event::kShutdown, true, true},    {3, false, false}};
+  for (const auto& [event, stop, wait] : events) {
+    EXPECT_EQ(consoleEventAction(event).stop, stop) << event;
+    EXPECT_EQ(consoleEventAction(event).waitForExit, wait) << event;
+  }
+}
+
+}  // namespace
