@@ -150,6 +150,12 @@ class ServiceRunTest(LauncherTest):
         self.assertEqual(r.err, "", r)
         return r.rc, r.out
 
+    def stop_cleanly(self, exe):
+        """/stop answers that the service stopped, and it is stopped with 0."""
+        self.assertEqual(self.command(exe, "/stop"),
+                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
+        self.assertEqual(self.status(), (STOPPED, 0))
+
     def wait_launched(self):
         """Waits until the service runs its application and waits for a stop."""
         wait_until(lambda: "registering ConsoleCtrlHandler" in self.log(),
@@ -275,9 +281,7 @@ class WholeRun(ServiceRunTest):
         # is the unit tier's).
         self.assertNotIn("com/brindle/runtime/FirstRun", [c[1] for c in calls if len(c) > 1])
 
-        self.assertEqual(self.command(exe, "/stop"),
-                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
-        self.assertEqual(self.status(), (STOPPED, 0))
+        self.stop_cleanly(exe)
         # System.exit(0), which ended the process through the C runtime's
         # exit (the stopped report above comes from the launcher's exit handler).
         self.assertEqual(self.calls()[-1], ["exit", "0"])
@@ -399,9 +403,7 @@ class FirstRunHook(ServiceRunTest):
         self.assertEqual(self.status(), (RUNNING, 0))
         self.assertInOrder(self.log(), "JVM created", "checkFirstRun stopped further execution",
                            "launch done")
-        self.assertEqual(self.command(exe, "/stop"),
-                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
-        self.assertEqual(self.status(), (STOPPED, 0))
+        self.stop_cleanly(exe)
 
 
 class Stop(ServiceRunTest):
@@ -443,9 +445,7 @@ class Stop(ServiceRunTest):
         self.install(exe)
         self.start()
         self.wait_launched()
-        self.assertEqual(self.command(exe, "/stop"),
-                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
-        self.assertEqual(self.status(), (STOPPED, 0))
+        self.stop_cleanly(exe)
         calls = self.calls()
         self.assertNoMisuse(calls)
         self.assertEqual(calls[-4:], [
@@ -563,8 +563,7 @@ class ConsoleRun(ServiceRunTest):
         self.install(exe)
         self.start()
         self.wait_launched()
-        self.assertEqual(self.command(exe, "/stop"),
-                         (0, f"Stopping service '{self.name}'.\nService stopped\n"))
+        self.stop_cleanly(exe)
         service_calls = self.calls()
         (self.vm_dir / "jvm-standin.calls").unlink()
 
