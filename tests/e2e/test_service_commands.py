@@ -345,8 +345,8 @@ class Stop(ServiceTest):
         self.wait_for(name, lambda s: s and s[0] == STOPPED)
 
     def test_a_service_making_progress_is_waited_for_beyond_its_wait_hint(self):
-        # Three seconds of stopping with a wait hint of 1.5 s, the checkpoint
-        # advancing all the while.
+        # Eight seconds of stopping with a wait hint of 5 s, the checkpoint
+        # advancing every 0.2 s.
         name = self.unique_name("Steps")
         self.standin(name, "progress")
         exe = self.pack_service(name)

@@ -8,8 +8,10 @@
 //   slow FILE stays stop pending past its short wait hint (1 s) until FILE
 //             exists (the test lets it go), so a caller gives up waiting
 //             first however slow the machine; at most 10 minutes
-//   progress  stays stop pending for about 3 s with a wait hint of 1.5 s,
-//             but advances its checkpoint every 250 ms
+//   progress  stays stop pending for about 8 s with a wait hint of 5 s,
+//             but advances its checkpoint every 200 ms: a caller that
+//             counts the hint from the last checkpoint waits it out even
+//             when a busy machine stalls either side for seconds
 #include <windows.h>
 
 #include <cstring>
@@ -17,6 +19,8 @@
 namespace {
 
 enum class Mode { prompt, slow, progress };
+
+constexpr DWORD kProgressWaitHint = 5000;
 
 Mode gMode = Mode::prompt;
 SERVICE_STATUS_HANDLE gHandle = nullptr;
@@ -36,7 +40,7 @@ void report(DWORD state, DWORD checkpoint, DWORD waitHint) {
 
 DWORD WINAPI controlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
   if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
-    report(SERVICE_STOP_PENDING, 1, gMode == Mode::slow ? 1000 : 1500);
+    report(SERVICE_STOP_PENDING, 1, gMode == Mode::slow ? 1000 : kProgressWaitHint);
     SetEvent(gStopEvent);
     return NO_ERROR;
   }
@@ -56,9 +60,9 @@ void WINAPI standinMain(DWORD, LPSTR* argv) {
       for (int i = 0; i < 6000 && GetFileAttributesA(gReleaseFile) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
       break;
     case Mode::progress:
-      for (DWORD checkpoint = 2; checkpoint <= 13; ++checkpoint) {
-        Sleep(250);
-        report(SERVICE_STOP_PENDING, checkpoint, 1500);
+      for (DWORD checkpoint = 2; checkpoint <= 41; ++checkpoint) {
+        Sleep(200);
+        report(SERVICE_STOP_PENDING, checkpoint, kProgressWaitHint);
       }
       break;
   }
