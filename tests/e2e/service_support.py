@@ -207,6 +207,22 @@ def event_sources(trace):
                       trace)
 
 
+_STATUS = re.compile(r"trace:service:SetServiceStatus \S+ (\S+) (\S+) (\S+) (\S+) (\S+) (\S+) (\S+)$")
+
+
+def reported_statuses(trace):
+    """(state, Win32 exit code, checkpoint) of every SetServiceStatus call in
+    a trace with the service channel on, in order: what a service reported,
+    however briefly it held a state."""
+    found = []
+    for line in trace.splitlines():
+        m = _STATUS.search(line)
+        if m:
+            _, state, _, code, _, checkpoint, _ = (int(v, 16) for v in m.groups())
+            found.append((state, code, checkpoint))
+    return found
+
+
 def events(trace):
     """(type, event ID, text) of every ReportEventW call in a relay trace
     with the eventlog channel on (Wine keeps no event log: it prints the
