@@ -1,9 +1,9 @@
 """Included files end to end: configured executables carrying files, run under
-Wine as a person would. The files come out byte for byte into a fresh
-directory of the temporary area at every start; names and counts that do not
-fit are handled as the launcher promises; everything extracted is listed for
-deletion in the registry when the process ends; and the next service start
-deletes what nobody holds, leaving a held file and its directory listed.
+Wine as a person would. What only a whole process shows: the files come out
+and are listed for deletion in the registry when the process ends, the next
+service start deletes what nobody holds (leaving a held file and its
+directory listed), and a failed extraction ends the process with its
+message. The extraction's own cases are the glue tier's.
 
 Every service start sweeps the deletion lists of the whole prefix, so a
 service test running beside this module in the shared prefix could delete
@@ -22,7 +22,6 @@ import sys
 import time
 import unittest
 import uuid
-from pathlib import Path
 
 import harness
 from harness import LauncherTest, block_offset, windows_path, windows_to_unix
@@ -197,64 +196,21 @@ class Packer(FilesTest):
 
 
 class Extraction(FilesTest):
-    def test_files_come_out_byte_for_byte_into_a_fresh_directory_and_are_listed(self):
-        files = {"empty.txt": b"", "page.bin": content(8192, 1), "page1.bin": content(8193, 2),
-                 "big.jar": content(5 * 1024 * 1024 + 7, 3)}
-        exe = self.pack_files(files)
-        r, lines = self.logged_run(exe)
-        self.assertEqual((r.rc, r.err), (0, ""), r)
-        directory = self.extraction_dir(lines)
-        self.assertEqual(lines[:2], ["extracting files", "Included files: 4"])
-        expected = [f"extracting {directory}\\{n} (size: {len(d)})" for n, d in files.items()]
-        start = lines.index(expected[0])
-        self.assertEqual(lines[start:start + 5], expected + ["extracting files done"])
-
-        unix = windows_to_unix(directory)
-        for file_name, data in files.items():
-            # An empty entry comes out as an empty file.
-            self.assertEqual((unix / file_name).read_bytes(), data, file_name)
-        # The temporary file that lent the directory its name is gone.
-        self.assertFalse((unix.parent / TEMP_DIR_SHAPE.match(directory).group("file")).exists())
-
-        # Every name is listed once for deletion when the process ends (the
-        # empty entry's too), as text values; nothing is deleted by the run.
-        lists = self.lists()
-        for file_name in files:
-            self.assertEqual(lists["delete_file"].count(f"{directory}\\{file_name}"), 1, lists)
-            self.assertIn(f"schedule for deletion in delete_file: {directory}\\{file_name}", lines)
-        self.assertEqual(lists["delete_dir"].count(directory), 1, lists)
-        self.assertEqual(lines[-1], f"schedule for deletion in delete_dir: {directory}")
-        query = self.run_exe("reg", "query", LIST_KEY)
-        self.assertRegex(query.out, r"(?m)^\s+delete_file\s+REG_SZ\s")
-        self.assertRegex(query.out, r"(?m)^\s+delete_dir\s+REG_SZ\s")
-
-        # Every start extracts again, into a directory of its own.
-        r, again = self.logged_run(exe)
-        self.assertEqual(r.rc, 0, r)
-        self.assertNotEqual(self.extraction_dir(again), directory)
-        self.assertTrue(unix.is_dir())
+    """What the extraction does is the glue tier's (included_files_test_win);
+    here: how a failed one ends the process."""
 
     def test_a_name_that_would_leave_the_directory_is_internal_error_16(self):
-        # The packer refuses these names, so they are patched in.
-        temp = windows_to_unix(self.temp())
-        for bad in ("..\\defg.jar", "NUL.txt.jar"):
-            with self.subTest(name=bad):
-                exe = self.pack_files({"abcdefg.jar": b"must not land anywhere"}, name="bad.exe")
-                self.patch(exe, b"abcdefg.jar", bad.encode())
-                r, lines = self.logged_run(exe)
-                self.assertEqual(r.rc, 1, r)
-                self.assertEqual(r.err.split("\n\nLog: ")[0], INTERNAL_16, r)
-                directory = self.extraction_dir(lines)
-                self.assertIn(f"ERROR: Failed to extract {directory}\\{bad}", lines)
-                self.assertNotIn("extracting files done", lines)
-                for place in (temp / "defg.jar", temp.parent / "defg.jar", temp / "cdefg.jar",
-                              windows_to_unix(directory) / "cdefg.jar"):
-                    self.assertFalse(place.exists(), place)
-                self.assertEqual(list(windows_to_unix(directory).iterdir()), [])
-                # The message hands the directory over; the name never was.
-                lists = self.lists()
-                self.assertIn(directory, lists.get("delete_dir", []))
-                self.assertFalse(any(p.startswith(directory + "\\") for p in lists.get("delete_file", [])))
+        # The packer refuses such a name, so it is patched in.
+        exe = self.pack_files({"abcdefg.jar": b"must not land anywhere"})
+        self.patch(exe, b"abcdefg.jar", b"..\\defg.jar")
+        r, lines = self.logged_run(exe)
+        self.assertEqual(r.rc, 1, r)
+        self.assertEqual(r.err.split("\n\nLog: ")[0], INTERNAL_16, r)
+        directory = self.extraction_dir(lines)
+        self.assertIn(f"ERROR: Failed to extract {directory}\\..\\defg.jar", lines)
+        self.assertFalse((windows_to_unix(self.temp()) / "defg.jar").exists())
+        # The message hands the directory over at the process's end.
+        self.assertIn(directory, self.lists().get("delete_dir", []))
 
     def test_an_executable_that_ends_before_a_size_field_fails_as_the_block_reader_does(self):
         exe = self.pack_files({"a.txt": b"first", "b.txt": b"second"})
@@ -353,24 +309,37 @@ class Sweep(FilesTest):
         self.addCleanup(let_go)
         return let_go
 
-    def test_the_next_service_start_deletes_what_nobody_holds(self):
+    def test_extracted_files_are_listed_and_the_next_service_start_deletes_what_nobody_holds(self):
         ready = windows_path(self.dir) + "\\ready.txt"
         # The batch file says it runs, then waits on its input; meanwhile
         # the command interpreter holds it open.
         batch = f'@echo ready> "{ready}"\r\n@find "never"\r\n'.encode()
-        files = {"hold.bat": batch, "a.jar": content(3000, 7), "b.zip": content(9000, 8)}
+        files = {"hold.bat": batch, "empty.txt": b"", "a.jar": content(3000, 7),
+                 "b.zip": content(5 * 1024 * 1024 + 7, 8)}
         r, lines = self.logged_run(self.pack_files(files))
-        self.assertEqual(r.rc, 0, r)
+        self.assertEqual((r.rc, r.err), (0, ""), r)
         directory = self.extraction_dir(lines)
         unix = windows_to_unix(directory)
-        let_go = self.hold(f"{directory}\\hold.bat")
+        for file_name, data in files.items():
+            self.assertEqual((unix / file_name).read_bytes(), data, file_name)
+        # The process's end listed every name once (the empty one's too) and
+        # the directory last, as text values; nothing was deleted.
+        lists = self.lists()
+        for file_name in files:
+            self.assertEqual(lists["delete_file"].count(f"{directory}\\{file_name}"), 1, lists)
+        self.assertEqual(lists["delete_dir"].count(directory), 1, lists)
+        self.assertEqual(lines[-1], f"schedule for deletion in delete_dir: {directory}")
+        query = self.run_exe("reg", "query", LIST_KEY)
+        self.assertRegex(query.out, r"(?m)^\s+delete_file\s+REG_SZ\s")
+        self.assertRegex(query.out, r"(?m)^\s+delete_dir\s+REG_SZ\s")
 
+        let_go = self.hold(f"{directory}\\hold.bat")
         self.sweep()
         self.assertEqual(sorted(p.name for p in unix.iterdir()), ["hold.bat"])
         lists = self.lists()
         self.assertIn(f"{directory}\\hold.bat", lists["delete_file"])
         self.assertIn(directory, lists["delete_dir"])
-        for file_name in ("a.jar", "b.zip"):
+        for file_name in ("empty.txt", "a.jar", "b.zip"):
             self.assertNotIn(f"{directory}\\{file_name}", lists["delete_file"])
 
         # Once nobody holds it, the next start removes the rest.

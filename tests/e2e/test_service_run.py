@@ -391,9 +391,9 @@ class FailedLaunch(ServiceRunTest):
 
 
 class FirstRunHook(ServiceRunTest):
-    def test_false_skips_main_and_the_service_runs(self):
+    def test_false_skips_main_and_an_exit_that_returns_destroys_the_vm(self):
         # The marker beside the executable makes the launch ask the hook.
-        self.runtime("main=return", "firstRun=return false")
+        self.runtime("main=return", "firstRun=return false", "exit=return")
         (self.dir / ".brindle").mkdir()
         (self.dir / ".brindle" / "firstrun").write_text("")
         exe = self.service(launcherFlavour="i")
@@ -404,6 +404,15 @@ class FirstRunHook(ServiceRunTest):
         self.assertInOrder(self.log(), "JVM created", "checkFirstRun stopped further execution",
                            "launch done")
         self.stop_cleanly(exe)
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertIsNone(self.main_parameters(calls))
+        self.assertEqual(calls[-4:], [
+            ["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"],
+            ["step", "return"],
+            ["ExceptionOccurred", "->", "null"],
+            ["DestroyJavaVM", "->", "0"],
+        ])
 
 
 class Stop(ServiceRunTest):
@@ -438,22 +447,6 @@ class Stop(ServiceRunTest):
             ["step", "sleep", "2000"], ["exit", "0"]])
         self.assertInOrder(self.log(), "main returned", "launch done",
                            "registering ConsoleCtrlHandler")
-
-    def test_exit_that_returns_destroys_the_vm_and_ends_the_service(self):
-        self.runtime("main=return", "exit=return")
-        exe = self.service()
-        self.install(exe)
-        self.start()
-        self.wait_launched()
-        self.stop_cleanly(exe)
-        calls = self.calls()
-        self.assertNoMisuse(calls)
-        self.assertEqual(calls[-4:], [
-            ["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"],
-            ["step", "return"],
-            ["ExceptionOccurred", "->", "null"],
-            ["DestroyJavaVM", "->", "0"],
-        ])
 
 
 class StopTimeOut(ServiceRunTest):

@@ -167,29 +167,8 @@ TEST(ReadRegistryString, LongerValuesCountAsMissing) {
 
 using JvmLibrary = RuntimeDir;
 
-TEST_F(JvmLibrary, TheKitsJreServesWhenItsBinHasNoLibrary) {
-  std::string exe = javaIn("jdk\\bin", "");
-  std::string client = dir("jdk\\jre\\bin\\client");
-  ASSERT_TRUE(copyStandin("jvm.dll", client, "jvm.dll"));
-  HMODULE module = loadJvmLibrary(exe);
-  ASSERT_NE(module, nullptr);
-  EXPECT_NE(readFile(client + "\\jvm-standin.loads").find("loaded "), std::string::npos);
-  launcher().jvm.createJavaVM = nullptr;
-  EXPECT_TRUE(resolveCreateJavaVM(module));
-  EXPECT_NE(launcher().jvm.createJavaVM, nullptr);
-}
-
-TEST_F(JvmLibrary, ALibraryWithoutTheEntryPointStaysLoaded) {
-  std::string exe = javaIn("jre\\bin", "");
-  std::string server = dir("jre\\bin\\server");
-  ASSERT_TRUE(copyStandin("jvm_noentry.dll", server, "jvm.dll"));
-  HMODULE module = loadJvmLibrary(exe);
-  ASSERT_NE(module, nullptr);
-  EXPECT_FALSE(resolveCreateJavaVM(module));
-  EXPECT_FALSE(resolveCreateJavaVM(nullptr));
-  EXPECT_EQ(loadJvmLibraryBeside(javaIn("empty\\bin", "")), nullptr);
-}
-
+// Which library the search loads, the kit's jre included, and what a library
+// without the entry point gives: jvm_search_test_win.
 TEST_F(JvmLibrary, ALibraryPlantedInTheCurrentDirectoryOrOnPathIsNotLoaded) {
   // The runtime's bin holds the library its JVM library imports, as a real
   // runtime holds its compiler's runtime; a library of the same name waits in

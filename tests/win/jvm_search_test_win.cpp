@@ -472,29 +472,6 @@ TEST_F(Search, JavawAndTheDevelopmentKitRequirement) {
   expectLoaded(search(), "\\kit\\jre\\bin\\java.exe");
 }
 
-TEST_F(Search, VersionCacheSparesTheSecondRunUntilTheExecutableChanges) {
-  std::string bindir = runtime(path("jre"), Runtime::of("1.7.0_80"));
-  set(ConfigKey::jreSearchSequence, "B.\\jre");
-  expectInOrder(search(), {"got version from execution 1.7.0_80"});
-  EXPECT_EQ(runs(bindir), 1);
-  Result second = search();
-  expectLoaded(second, "\\jre\\bin\\java.exe");
-  expectInOrder(second, {"got version from registry 1.7.0_80"});
-  EXPECT_EQ(runs(bindir), 1);
-
-  // Replaced: a new last-write time, so it is run again.
-  HANDLE h = CreateFileA((bindir + "\\java.exe").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  FILETIME later;
-  GetSystemTimeAsFileTime(&later);
-  later.dwHighDateTime += 1;
-  SetFileTime(h, nullptr, nullptr, &later);
-  CloseHandle(h);
-  expectInOrder(search(), {"got version from execution 1.7.0_80"});
-  EXPECT_EQ(runs(bindir), 2);
-}
-
 TEST_F(Search, LibraryTypesInOrderAndTheKitsJre) {
   std::string bindir = runtime(path("jre"), Runtime().withVm("client"));
   set(ConfigKey::jreSearchSequence, "B.\\jre");
