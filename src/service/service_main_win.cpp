@@ -30,13 +30,22 @@ void reportStopTimedOut();
 
 // The one writer of the service status: applies an event to the record and
 // does what the transition asks for, in the order the controls need it
-// (files handed over, the whole record reported, then the stop signalled).
+// (files handed over, a clean stop logged, the whole record reported, then
+// the stop signalled).
 void applyEvent(ServiceEvent event, DWORD control = 0) {
   ServiceState& service = launcher().service;
   AcquireSRWLockExclusive(&gStatusLock);
   ServiceTransition t = applyServiceEvent(service.record, event, control);
   if (t.cleanupFiles) cleanupExtractedFiles();
   service.record = t.record;
+  if (t.stoppedCleanly) {
+    // Before the stopped report: once a service has reported itself
+    // stopped, its process may be ended at any moment.
+    const JvmState& jvm = launcher().jvm;
+    std::string text = serviceStoppedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+    logInfo("%s", text.c_str());
+    reportInformationEvent(text);
+  }
   if (t.report && service.statusHandle) {
     SERVICE_STATUS status{};
     status.dwServiceType = t.record.serviceType;
@@ -54,12 +63,6 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
     // cannot hold the stop either.
     armStopTimeout(service.stopTimeoutSeconds, StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
     if (service.stopEvent) SetEvent(service.stopEvent);
-  }
-  if (t.stoppedCleanly) {
-    const JvmState& jvm = launcher().jvm;
-    std::string text = serviceStoppedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
-    logInfo("%s", text.c_str());
-    reportInformationEvent(text);
   }
 }
 
