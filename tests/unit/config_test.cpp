@@ -15,62 +15,53 @@
 #include "config/messages.h"
 #include "config/pe_version.h"
 #include "startup/command_line.h"
+#include "pe_test_image.h"
 
 namespace {
 
 // Block bytes field by field, so that any part can be damaged.
-struct Bytes {
+struct Block {
   std::vector<uint8_t> v;
-  Bytes& i32(int32_t x) { appendLe32(v, uint32_t(x)); return *this; }
-  Bytes& raw(const std::string& s) { v.insert(v.end(), s.begin(), s.end()); return *this; }
-  Bytes& narrow(int32_t key, const std::string& s) { return i32(key).i32(int32_t(s.size())).raw(s); }
+  Block& i32(int32_t x) { appendLe32(v, uint32_t(x)); return *this; }
+  Block& raw(const std::string& s) { v.insert(v.end(), s.begin(), s.end()); return *this; }
+  Block& narrow(int32_t key, const std::string& s) { return i32(key).i32(int32_t(s.size())).raw(s); }
 };
 const int32_t kMagic = int32_t(kConfigMagic);
 
 BlockParse parse(const std::vector<uint8_t>& v) { return parseConfigBlock(v.data(), v.size(), v.size(), 1000); }
 
 TEST(ConfigBlock, RoundTripsAndFindsWhereIncludedFilesBegin) {
-  BlockRecords r;
-  r.narrow = {{101, "Svc"}, {146, ""}};
-  r.wide = {{20017, u"d\u00e9sc"}};
-  std::vector<uint8_t> bytes = serializeConfigBlock(r);
-  bytes.push_back(0x55);  // first byte of the included-file section
-  BlockParse p = parseConfigBlock(bytes.data(), bytes.size(), bytes.size(), 4096);
-  ASSERT_EQ(p.error, BlockError::none);
-  EXPECT_EQ(p.tables.narrow, (std::map<int32_t, std::string>{{101, "Svc"}, {146, ""}}));
-  EXPECT_EQ(p.tables.wide.at(20017), u"d\u00e9sc");
-  EXPECT_EQ(p.tables.includedFilesOffset, 4096 + bytes.size() - 1);
-
-  // A later record replaces an earlier one; an odd wide length keeps whole units.
-  Bytes b;
-  b.i32(kMagic).i32(2).narrow(7, "first").narrow(7, "second").i32(1).i32(7).i32(3).raw(std::string("w\0x", 3));
-  p = parse(b.v);
+  // A later record replaces an earlier one; an odd wide length keeps whole
+  // units; the included-file section begins where the block ends.
+  Block b;
+  b.i32(kMagic).i32(2).narrow(7, "first").narrow(7, "second").i32(1).i32(7).i32(3).raw(std::string("w\0x", 3)).raw("U");
+  BlockParse p = parse(b.v);
   EXPECT_EQ(p.tables.narrow.at(7), "second");
   EXPECT_EQ(p.tables.wide.at(7), u"w");
-  EXPECT_EQ(p.tables.includedFilesOffset, 1000u + b.v.size());
+  EXPECT_EQ(p.tables.includedFilesOffset, 1000u + b.v.size() - 1);
   for (int32_t count : {-1, INT32_MIN}) {  // no records
-    p = parse(Bytes{}.i32(kMagic).i32(count).i32(count).v);
+    p = parse(Block{}.i32(kMagic).i32(count).i32(count).v);
     EXPECT_EQ(p.error, BlockError::none);
     EXPECT_EQ(p.tables.includedFilesOffset, 1000u + 12);
   }
 }
 
 TEST(ConfigBlock, DamageFailsWithTheReadThatCameShortKeepingEarlierRecords) {
-  struct Case { const char* what; Bytes bytes; BlockError error; std::map<int32_t, std::string> kept; };
+  struct Case { const char* what; Block bytes; BlockError error; std::map<int32_t, std::string> kept; };
   const Case cases[] = {
-      {"short magic", Bytes{}.raw("\xD5\x13"), BlockError::readInt, {}},
-      {"wrong magic", Bytes{}.i32(0x12345678).i32(0).i32(0), BlockError::magic, {}},
-      {"no narrow count", Bytes{}.i32(kMagic), BlockError::readInt, {}},
-      {"no wide count", Bytes{}.i32(kMagic).i32(0), BlockError::readInt, {}},
-      {"missing length", Bytes{}.i32(kMagic).i32(1).i32(101).raw("\0\0"), BlockError::readInt, {}},
-      {"text cut short", Bytes{}.i32(kMagic).i32(3).narrow(101, "s").narrow(1000, "E").i32(9).i32(10).raw("abc"),
+      {"short magic", Block{}.raw("\xD5\x13"), BlockError::readInt, {}},
+      {"wrong magic", Block{}.i32(0x12345678).i32(0).i32(0), BlockError::magic, {}},
+      {"no narrow count", Block{}.i32(kMagic), BlockError::readInt, {}},
+      {"no wide count", Block{}.i32(kMagic).i32(0), BlockError::readInt, {}},
+      {"missing length", Block{}.i32(kMagic).i32(1).i32(101).raw("\0\0"), BlockError::readInt, {}},
+      {"text cut short", Block{}.i32(kMagic).i32(3).narrow(101, "s").narrow(1000, "E").i32(9).i32(10).raw("abc"),
        BlockError::readString, {{101, "s"}, {1000, "E"}}},
-      {"negative length", Bytes{}.i32(kMagic).i32(1).i32(101).i32(-1).i32(0), BlockError::readString, {}},
-      {"length beyond file", Bytes{}.i32(kMagic).i32(1).i32(101).i32(INT32_MAX).i32(0), BlockError::readString, {}},
-      {"wide cut short", Bytes{}.i32(kMagic).i32(1).narrow(1000, "C").i32(1).i32(20017).i32(8).raw("ab"),
+      {"negative length", Block{}.i32(kMagic).i32(1).i32(101).i32(-1).i32(0), BlockError::readString, {}},
+      {"length beyond file", Block{}.i32(kMagic).i32(1).i32(101).i32(INT32_MAX).i32(0), BlockError::readString, {}},
+      {"wide cut short", Block{}.i32(kMagic).i32(1).narrow(1000, "C").i32(1).i32(20017).i32(8).raw("ab"),
        BlockError::readWString, {{1000, "C"}}},
-      {"no wide length", Bytes{}.i32(kMagic).i32(0).i32(1).i32(20017), BlockError::readInt, {}},
-      {"negative wide length", Bytes{}.i32(kMagic).i32(0).i32(1).i32(20017).i32(-2), BlockError::readWString, {}},
+      {"no wide length", Block{}.i32(kMagic).i32(0).i32(1).i32(20017), BlockError::readInt, {}},
+      {"negative wide length", Block{}.i32(kMagic).i32(0).i32(1).i32(20017).i32(-2), BlockError::readWString, {}},
   };
   for (const Case& c : cases) {
     BlockParse p = parse(c.bytes.v);
@@ -127,16 +118,8 @@ TEST(ConfigStore, KeyNamesAndNumbersAreUniqueAndMatchTheEnums) {
     EXPECT_EQ(findKeyByNumber(k->number, wide), k);
     EXPECT_EQ(k->separator != 0, k->type == ValueType::list) << k->name;
   }
-  for (auto [name, number] : {std::pair<const char*, int32_t>{"serviceName", int32_t(ConfigKey::serviceName)},
-                              {"includedFileNames", int32_t(ConfigKey::includedFileNames)},
-                              {"serviceDescription", int32_t(WideKey::serviceDescription)}}) {
-    EXPECT_EQ(findKeyByName(name)->number, number) << name;
-  }
   EXPECT_EQ(findKeyByNumber(20017, false), nullptr);  // a wide key, not a narrow one
   EXPECT_EQ(findKeyByName("nosuchkey"), nullptr);
-  // A new service accepts any Java: the version bounds have no default.
-  EXPECT_EQ(findKeyByName("minJavaVersion")->packDefault, nullptr);
-  EXPECT_EQ(findKeyByName("maxJavaVersion")->packDefault, nullptr);
 }
 
 std::string calls;
@@ -163,64 +146,52 @@ TEST(ExitDuties, RunInTheTablesOrderWhenDueAndRegistered) {
 
 // --- Version resource -------------------------------------------------------
 
-using Blob = std::vector<uint8_t>;
-void put16(Blob& b, size_t at, uint16_t v) { b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8); }
-void put32(Blob& b, size_t at, uint32_t v) { put16(b, at, uint16_t(v)), put16(b, at + 2, uint16_t(v >> 16)); }
-void pad4(Blob& b) { b.resize((b.size() + 3) & ~size_t(3), 0); }
-Blob utf16z(const std::u16string& s) {
-  Blob b;
+void pad4(Bytes& b) { b.resize((b.size() + 3) & ~size_t(3), 0); }
+Bytes utf16z(const std::u16string& s) {
+  Bytes b;
   for (char16_t c : s + u'\0') b.insert(b.end(), {uint8_t(c), uint8_t(c >> 8)});
   return b;
 }
 
 // One VS_VERSION_INFO node: header, key, value and children, each 4-aligned.
-Blob node(const std::u16string& key, const Blob& value, uint16_t type, uint16_t valueLength,
-          const std::vector<Blob>& children = {}) {
-  Blob b(6, 0), k = utf16z(key);
+Bytes node(const std::u16string& key, const Bytes& value, uint16_t type, uint16_t valueLength,
+           const std::vector<Bytes>& children = {}) {
+  Bytes b(6, 0), k = utf16z(key);
   b.insert(b.end(), k.begin(), k.end());
   pad4(b);
   b.insert(b.end(), value.begin(), value.end());
-  for (const Blob& child : children) pad4(b), b.insert(b.end(), child.begin(), child.end());
+  for (const Bytes& child : children) pad4(b), b.insert(b.end(), child.begin(), child.end());
   put16(b, 0, uint16_t(b.size())), put16(b, 2, valueLength), put16(b, 4, type);
   return b;
 }
-Blob text(const std::u16string& key, const std::u16string& value) {
+Bytes text(const std::u16string& key, const std::u16string& value) {
   return node(key, utf16z(value), 1, uint16_t(value.size() + 1));
 }
 
-constexpr uint32_t kSectionRva = 0x1000;
-constexpr size_t kSectionRaw = 0x200, kOpt = 0x98;
-
-// MZ, PE32+ headers with 16 data directories, one section holding the
-// resource directory (type 16, name 1, language 0x409) and the version blob.
-Blob versionImage() {
-  Blob fixed(52, 0);
+// One section at 0x200 holding the resource directory (type 16, name 1,
+// language 0x409) and the version blob, which ends the file.
+Bytes versionImage() {
+  Bytes fixed(52, 0);
   put32(fixed, 0, 0xFEEF04BD), put32(fixed, 8, 0x00010002), put32(fixed, 12, 0x00030004);
-  Blob table = node(u"040904b0", {}, 1, 0, {text(u"FileVersion", u"1.2.3"), text(u"OriginalFilename", u"kernosvc-x64.exe")});
-  Blob blob = node(u"VS_VERSION_INFO", fixed, 0, 52,
-                   {node(u"StringFileInfo", {}, 1, 0, {table}),
-                    node(u"VarFileInfo", {}, 1, 0, {node(u"Translation", {9, 4, 0xb0, 4}, 0, 4)})});
-  Blob rsrc(0x58, 0);
+  Bytes table = node(u"040904b0", {}, 1, 0, {text(u"FileVersion", u"1.2.3"), text(u"OriginalFilename", u"kernosvc-x64.exe")});
+  Bytes blob = node(u"VS_VERSION_INFO", fixed, 0, 52,
+                    {node(u"StringFileInfo", {}, 1, 0, {table}),
+                     node(u"VarFileInfo", {}, 1, 0, {node(u"Translation", {9, 4, 0xb0, 4}, 0, 4)})});
+  Bytes rsrc(0x58, 0);
   auto dir = [&](size_t at, uint32_t id, uint32_t target) {
     put16(rsrc, at + 14, 1), put32(rsrc, at + 16, id), put32(rsrc, at + 20, target);
   };
   dir(0x00, 16, 0x80000018u), dir(0x18, 1, 0x80000030u), dir(0x30, 0x409, 0x48);
-  put32(rsrc, 0x48, kSectionRva + 0x58), put32(rsrc, 0x4c, uint32_t(blob.size()));
+  put32(rsrc, 0x48, 0x200 + 0x58), put32(rsrc, 0x4c, uint32_t(blob.size()));
   rsrc.insert(rsrc.end(), blob.begin(), blob.end());
-  Blob b(kSectionRaw, 0);
-  b[0] = 'M', b[1] = 'Z', b[0x80] = 'P', b[0x81] = 'E';
-  put32(b, 0x3c, 0x80), put16(b, 0x84, 0x8664), put16(b, 0x86, 1), put16(b, 0x94, 0xF0);
-  put16(b, kOpt, 0x20b), put32(b, kOpt + 108, 16);
-  put32(b, kOpt + 128, kSectionRva), put32(b, kOpt + 132, uint32_t(rsrc.size()));
-  size_t section = kOpt + 0xF0;
-  put32(b, section + 8, uint32_t(rsrc.size())), put32(b, section + 12, kSectionRva);
-  put32(b, section + 16, uint32_t(rsrc.size())), put32(b, section + 20, kSectionRaw);
+  Bytes b = makePe(kMachineAmd64, {{uint32_t(rsrc.size()), 0x200}}, 0x200);
+  setDirectory(b, 2, 0x200, uint32_t(rsrc.size()));
   b.insert(b.end(), rsrc.begin(), rsrc.end());
   return b;
 }
 
 TEST(PeVersion, ReadsTheFixedVersionAndTheStringsOrSaysThereIsNone) {
-  Blob b = versionImage();
+  Bytes b = versionImage();
   VersionInfo v = readVersionInfo(b.data(), b.size());
   ASSERT_TRUE(v.found) << v.error;
   EXPECT_EQ(std::vector<uint16_t>(v.fileVersion, v.fileVersion + 4), (std::vector<uint16_t>{1, 2, 3, 4}));
@@ -228,21 +199,21 @@ TEST(PeVersion, ReadsTheFixedVersionAndTheStringsOrSaysThereIsNone) {
   EXPECT_EQ(v.value(u"FileVersion"), u"1.2.3");
   EXPECT_EQ(v.value(u"Translation"), u"");  // VarFileInfo is no string table
   EXPECT_EQ(v.strings.size(), 2u);
-  put32(b, kOpt + 132, 0);  // resource directory size 0
+  setDirectory(b, 2, 0x200, 0);  // resource directory size 0
   EXPECT_FALSE(readVersionInfo(b.data(), b.size()).found);
   b = versionImage();
-  put32(b, kSectionRaw + 16, 11);  // RT_MESSAGETABLE, not RT_VERSION
+  put32(b, 0x200 + 16, 11);  // RT_MESSAGETABLE, not RT_VERSION
   EXPECT_EQ(readVersionInfo(b.data(), b.size()).error, "no version resource");
 }
 
 TEST(PeVersion, ShortOrDamagedFilesAreReadSafely) {
-  Blob whole = versionImage();
+  Bytes whole = versionImage();
   // The blob ends the file, so no shorter file holds all of it.
   for (size_t size = 0; size < whole.size(); ++size) EXPECT_FALSE(readVersionInfo(whole.data(), size).found) << size;
   // Every byte set to a few values: nothing read outside the file (ASan), no value past its bound.
   for (size_t at = 0; at < whole.size(); ++at) {
     for (uint8_t value : {0x00, 0x01, 0x7f, 0xff}) {
-      Blob b = whole;
+      Bytes b = whole;
       b[at] = value;
       VersionInfo v = readVersionInfo(b.data(), b.size());
       EXPECT_LE(v.strings.size(), kMaxVersionStrings);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "config/pe_image.h"
 #include "jvm/library_machine.h"
 #include "jvm/runtime_layout.h"
 #include "jvm/search_sequence.h"
 #include "jvm/version_rules.h"
+#include "pe_test_image.h"
 
 namespace {
 
@@ -149,28 +149,18 @@ TEST(RuntimeLayout, CommandLinesQuotePathsWithBlanksAndPackedRuntime) {
   EXPECT_EQ("c:\\jre\\" + packedJars().back(), preparedRuntimeMarker("c:\\jre"));
 }
 
-// The headers of a DLL as a linker writes them: MZ stub, PE signature at
-// 0x80, file header, optional header of the machine's size, one section.
-std::vector<uint8_t> libraryHeader(uint16_t machine) {
-  std::vector<uint8_t> b(0x400, 0);
-  b[0] = 'M', b[1] = 'Z', b[0x3c] = 0x80, b[0x80] = 'P', b[0x81] = 'E';
-  b[0x84] = uint8_t(machine), b[0x85] = uint8_t(machine >> 8), b[0x86] = 1;
-  b[0x94] = machine == kMachineI386 ? 0xE0 : 0xF0;
-  return b;
-}
-
 TEST(LibraryMachine, HeaderJudgedAgainstTheLaunchersMachine) {
   const std::tuple<uint16_t, uint16_t, LibraryFit> cases[] = {
       {kMachineAmd64, kMachineAmd64, LibraryFit::loadable}, {kMachineI386, kMachineI386, LibraryFit::loadable},
       {kMachineI386, kMachineAmd64, LibraryFit::otherMachine}, {0xAA64, kMachineAmd64, LibraryFit::otherMachine}};
   for (const auto& [library, own, fit] : cases) {
-    std::vector<uint8_t> header = libraryHeader(library);
+    Bytes header = makePe(library, {{0x200, 0x200}}, 0x400);  // a DLL as a linker writes it
     LibraryMachine judged = judgeLibraryHeader(header.data(), header.size(), own);
     EXPECT_EQ(judged.fit, fit) << std::hex << library << " in " << own;
     EXPECT_EQ(judged.machine, library);
   }
   // What is not a whole PE header is for the load to decide.
-  std::vector<uint8_t> header = libraryHeader(kMachineI386);
+  Bytes header = makePe(kMachineI386, {{0x200, 0x200}}, 0x400);
   EXPECT_EQ(judgeLibraryHeader(header.data(), 0x90, kMachineAmd64).fit, LibraryFit::unknown);
   header[0x80] = 'X';
   EXPECT_EQ(judgeLibraryHeader(header.data(), header.size(), kMachineAmd64).fit, LibraryFit::unknown);

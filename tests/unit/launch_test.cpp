@@ -116,14 +116,10 @@ TEST(SystemProperties, InTheirOrderWhenTheyApply) {
 }
 
 TEST(ClassPathItems, ParsingAndEnvironmentValues) {
-  std::vector<ClassPathItem> items = parseClassPathItems("A1.\\app.jar;;S0lib;x;D2dir;A1");
-  ASSERT_EQ(items.size(), 4u);  // "x" is too short to be an item
-  EXPECT_EQ(items[0].type, 'A');
-  EXPECT_TRUE(items[0].mustExist);
-  EXPECT_EQ(items[0].path, ".\\app.jar");
-  EXPECT_EQ(items[1].path, "lib");
-  EXPECT_FALSE(items[2].mustExist);  // only '1' makes an item required
-  EXPECT_EQ(items[3].path, "");
+  std::string described;
+  for (const ClassPathItem& item : parseClassPathItems("A1.\\app.jar;;S0lib;x;D2dir;A1"))
+    described += item.type + std::string(item.mustExist ? "!" : "?") + "[" + item.path + "]";
+  EXPECT_EQ(described, "A![.\\app.jar]S?[lib]D?[dir]A![]");  // "x" is too short; only '1' makes an item required
   const char* values[][2] = {{"c:\\a.jar", "c:\\a.jar;"}, {"\"c:\\a b;c:\\c;\"", "c:\\a b;c:\\c;"},
                              {"\"c:\\a", "\"c:\\a;"}, {"\"", "\";"}, {"\"\"", ""}, {"", ""}};
   for (auto& v : values) EXPECT_EQ(classPathFromEnvironment(v[0]), v[1]) << v[0];
