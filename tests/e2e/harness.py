@@ -101,6 +101,27 @@ def service_status(rc, out):
     return int(state.group(1)), int(code.group(1)) if code else None
 
 
+def processes_with(text):
+    """The processes whose command line holds `text`, with the state of each
+    of their threads (from /proc): what a failed wait for a service shows,
+    so that a stuck process can be told from one that is gone."""
+    lines = []
+    for proc in Path("/proc").glob("[0-9]*"):
+        try:
+            command = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+            if text not in command or int(proc.name) == os.getpid():
+                continue
+            threads = []
+            for task in sorted((proc / "task").iterdir()):
+                stat = (task / "stat").read_text()
+                wchan = (task / "wchan").read_text() if (task / "wchan").exists() else "?"
+                threads.append(f"{task.name}:{stat[stat.rindex(')') + 2]}:{wchan or '-'}")
+        except OSError:  # gone meanwhile
+            continue
+        lines.append(f"pid {proc.name} [{' '.join(threads)}] {command[:300]}")
+    return "\n".join(lines) or f"no process with {text!r} in its command line"
+
+
 def windows_path(path):
     """A Linux path as the launcher sees it through Wine's Z: drive."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")

@@ -322,13 +322,15 @@ def read_calls(directory):
     return [parse_call(l) for l in f.read_text(encoding="utf-8").splitlines() if l]
 
 
-def wait_until(predicate, what, timeout=harness.WAIT_SECONDS, interval=0.2):
-    """Polls `predicate` until it gives something true; fails with `what`."""
+def wait_until(predicate, what, timeout=harness.WAIT_SECONDS, interval=0.2, processes=None):
+    """Polls `predicate` until it gives something true; fails with `what`
+    (and the processes whose command line holds `processes`, if given)."""
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()
         if value:
             return value
         if time.monotonic() > deadline:
-            raise AssertionError(f"timed out waiting for {what}")
+            shown = f"; its processes:\n{harness.processes_with(processes)}" if processes else ""
+            raise AssertionError(f"timed out waiting for {what}{shown}")
         time.sleep(interval)

@@ -15,7 +15,7 @@ import unittest
 import uuid
 from pathlib import Path
 
-from harness import TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest, windows_path
+from harness import TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest, processes_with, windows_path
 
 SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
 STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
@@ -62,7 +62,7 @@ class ServiceTest(LauncherTest):
         seen = self.status(name)
         while not wanted(seen):
             if time.monotonic() > deadline:
-                self.fail(f"service {name} stayed at {seen}")
+                self.fail(f"service {name} stayed at {seen}; its processes:\n{processes_with(name)}")
             time.sleep(0.2)
             seen = self.status(name)
         return seen

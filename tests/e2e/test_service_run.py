@@ -139,7 +139,7 @@ class ServiceRunTest(LauncherTest):
         def reached():
             status = self.status()
             return status if status and wanted(status[0]) else None
-        return wait_until(reached, f"the state of {self.name}", STATE_TIMEOUT)
+        return wait_until(reached, f"the state of {self.name}", STATE_TIMEOUT, processes=self.dir.name)
 
     def wait_stopped(self):
         return self.wait_state(lambda state: state == STOPPED)
@@ -159,7 +159,7 @@ class ServiceRunTest(LauncherTest):
     def wait_launched(self):
         """Waits until the service runs its application and waits for a stop."""
         wait_until(lambda: "registering ConsoleCtrlHandler" in self.log(),
-                   f"{self.name} to finish its launch", STATE_TIMEOUT)
+                   f"{self.name} to finish its launch", STATE_TIMEOUT, processes=self.dir.name)
 
     # -- what the run left ---------------------------------------------------------------
     def log(self):
