@@ -25,7 +25,8 @@ from harness import LauncherTest, block_offset
 from service_support import ARCH, RUNNING, STANDINS, STOPPED, wait_until
 
 PACKAGE_DIR = Path(os.environ.get("KERNO_PACKAGE_DIR", ""))
-STATE_TIMEOUT = 90
+# Bound on waiting for a state the test set going, as everywhere in the tier.
+STATE_TIMEOUT = harness.WAIT_SECONDS
 SERVICE = "KernoDemo"
 
 
