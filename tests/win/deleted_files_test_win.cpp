@@ -111,13 +111,15 @@ TEST_F(DeferredDeletion, AFileHeldOpenStaysListedAndSoDoesItsDirectory) {
 
 // Which names the sweep may act on is the unit tier's; here: that it acts on
 // no other, in either list, and keeps them listed. Each would be deleted by a
-// sweep that trusted its lists: a file outside the temporary area, and an
-// empty directory of the launcher's shape outside it.
+// sweep that trusted its lists or only the names' shape: a file in a
+// directory of the launcher's shape outside the temporary area, and an empty
+// directory of that shape outside it.
 TEST_F(DeferredDeletion, OnlyTheLauncherOwnNamesInTheTemporaryAreaAreTouched) {
   std::string elsewhere = makeScratchDir("sweep-victims");
   made_.push_back(elsewhere);
-  std::string outside = elsewhere + "\\krn1.tmp_dir2", foreign = elsewhere + "\\b.jar";
+  std::string outside = elsewhere + "\\krn1.tmp_dir2", foreign = elsewhere + "\\krn1.tmp_dir3\\a.jar";
   ASSERT_TRUE(CreateDirectoryA(outside.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((elsewhere + "\\krn1.tmp_dir3").c_str(), nullptr));
   ASSERT_TRUE(writeFile(foreign, "keep"));
   writeListValue("delete_file", foreign + ";");
   writeListValue("delete_dir", outside + ";");
