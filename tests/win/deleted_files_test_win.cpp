@@ -16,10 +16,7 @@ namespace {
 
 class DeferredDeletion : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(registry_.ok()) << "HKEY_CURRENT_USER could not be redirected";
-    dir_ = extractionDir();
-  }
+  void SetUp() override { ASSERT_TRUE(registry_.ok()) << "HKEY_CURRENT_USER could not be redirected"; }
   void TearDown() override {
     for (const std::string& dir : made_) removeTree(dir);
   }
@@ -27,12 +24,6 @@ class DeferredDeletion : public ::testing::Test {
   std::string extractionDir() {
     made_.push_back(makeExtractionShapedDir());
     return made_.back();
-  }
-
-  std::string file(const std::string& name, const std::string& content = "x") {
-    std::string path = dir_ + "\\" + name;
-    EXPECT_TRUE(writeFile(path, content));
-    return path;
   }
 
   static std::string list(const char* name) { return readListValue(name).text(); }
@@ -43,7 +34,6 @@ class DeferredDeletion : public ::testing::Test {
 
   PrivateCurrentUser registry_;
   std::vector<std::string> made_;
-  std::string dir_;
 };
 
 }  // namespace
@@ -55,7 +45,6 @@ TEST_F(DeferredDeletion, SchedulingAppendsEachPathWithItsSeparator) {
   scheduleDirDeletion("c:\\t\\krn1.tmp_dir5");
   scheduleDirDeletion("c:\\users\\a;b\\krn1.tmp_dir2");  // holds the separator: not scheduled
   ListValue files = readListValue("delete_file");
-  ASSERT_TRUE(files.present);
   EXPECT_EQ(files.type, DWORD(REG_SZ));
   EXPECT_EQ(files.text(), "c:\\t\\krn1.tmp_dir5\\a.jar;c:\\t\\krn1.tmp_dir5\\a.jar;");
   EXPECT_EQ(list("delete_dir"), "c:\\t\\krn1.tmp_dir5;");
@@ -120,51 +109,37 @@ TEST_F(DeferredDeletion, AFileHeldOpenStaysListedAndSoDoesItsDirectory) {
   EXPECT_EQ(list("delete_dir"), "");
 }
 
-TEST_F(DeferredDeletion, ARelativeEntryIsNeverActedOn) {
-  char cwd[MAX_PATH + 1];
-  GetCurrentDirectoryA(sizeof cwd, cwd);
-  ASSERT_TRUE(SetCurrentDirectoryA(dir_.c_str()));
-  std::string victim = file("victim.txt");
-  writeListValue("delete_file", "victim.txt;");
-  sweepScheduledDeletions();
-  SetCurrentDirectoryA(cwd);
-  EXPECT_TRUE(exists(victim));
-  EXPECT_EQ(list("delete_file"), "victim.txt;");
-}
-
+// Which names the sweep may act on is the unit tier's; here: that it acts on
+// no other, in either list, and keeps them listed. Each would be deleted by a
+// sweep that trusted its lists or only the names' shape: a file in a
+// directory of the launcher's shape outside the temporary area, and an empty
+// directory of that shape outside it.
 TEST_F(DeferredDeletion, OnlyTheLauncherOwnNamesInTheTemporaryAreaAreTouched) {
-  // Each would be deleted by a sweep that trusted its lists: a file of the
-  // launcher's shape outside the temporary area, one in a directory not of
-  // its making, an empty directory in the temporary area that is not an
-  // extraction directory, and a file listed as a directory.
   std::string elsewhere = makeScratchDir("sweep-victims");
   made_.push_back(elsewhere);
-  std::string outside = elsewhere + "\\krn1.tmp_dir2";
+  std::string outside = elsewhere + "\\krn1.tmp_dir2", foreign = elsewhere + "\\krn1.tmp_dir3\\a.jar";
   ASSERT_TRUE(CreateDirectoryA(outside.c_str(), nullptr));
-  std::vector<std::string> files = {outside + "\\a.jar", elsewhere + "\\b.jar"};
-  for (const std::string& path : files) ASSERT_TRUE(writeFile(path, "keep"));
-  std::string emptyForeign = makeScratchDir("sweep-empty");
-  made_.push_back(emptyForeign);
-  std::string fileAsDir = file("c.jar");
-  writeListValue("delete_file", files[0] + ";" + files[1] + ";");
-  writeListValue("delete_dir", outside + ";" + emptyForeign + ";" + fileAsDir + ";");
+  ASSERT_TRUE(CreateDirectoryA((elsewhere + "\\krn1.tmp_dir3").c_str(), nullptr));
+  ASSERT_TRUE(writeFile(foreign, "keep"));
+  writeListValue("delete_file", foreign + ";");
+  writeListValue("delete_dir", outside + ";");
   CapturedLog log;
   sweepScheduledDeletions();
-  for (const std::string& path : {files[0], files[1], outside, emptyForeign, fileAsDir})
-    EXPECT_TRUE(exists(path)) << path;
-  EXPECT_EQ(list("delete_file"), files[0] + ";" + files[1] + ";");
-  EXPECT_EQ(list("delete_dir"), outside + ";" + emptyForeign + ";" + fileAsDir + ";");
-  std::vector<std::string> lines = log.lines();
-  EXPECT_EQ(countOf(lines, "not deleting " + files[1] + ": not a name the launcher makes in the temporary area"),
+  EXPECT_TRUE(exists(foreign));
+  EXPECT_TRUE(exists(outside));
+  EXPECT_EQ(list("delete_file"), foreign + ";");
+  EXPECT_EQ(list("delete_dir"), outside + ";");
+  EXPECT_EQ(countOf(log.lines(), "not deleting " + foreign + ": not a name the launcher makes in the temporary area"),
             1u);
 }
 
 TEST_F(DeferredDeletion, SweepsListsOfAnyLengthStoredWithATerminator) {
   // More than 8192 bytes of entries: none may be lost or left behind.
-  std::string value;
+  std::string dir = extractionDir(), value;
   std::vector<std::string> paths;
   for (int i = 0; value.size() < 3 * 8192; ++i) {
-    paths.push_back(file("a-rather-long-name-for-an-extracted-library-number-" + std::to_string(i) + ".jar"));
+    paths.push_back(dir + "\\a-rather-long-name-for-an-extracted-library-number-" + std::to_string(i) + ".jar");
+    ASSERT_TRUE(writeFile(paths.back(), "x"));
     value += paths.back() + ";";
   }
   writeListValue("delete_file", value + std::string(1, '\0'));

@@ -1,6 +1,7 @@
 // The glue tests' shared support: files and scratch directories, a variable
-// set for one test, a private registry for the deletion lists, the
-// diagnostic log switched on for one test, and where the stand-ins are.
+// set for one test, the stand-ins and copies of them, registry strings, a
+// private registry for the deletion lists, and the diagnostic log switched
+// on for one test.
 #pragma once
 
 #include <windows.h>
@@ -84,48 +85,81 @@ class ScopedVariable {
   ~ScopedVariable() { SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr); }
   ScopedVariable(const ScopedVariable&) = delete;
   ScopedVariable& operator=(const ScopedVariable&) = delete;
-  const std::string& old() const { return old_; }
 
  private:
   std::string name_, old_;
   bool had_ = false;
 };
 
-// The stand-ins of tests/standins, built beside this program's directory.
-inline std::string standinDir() {
+// The stand-ins of tests/standins, built beside this program's directory
+// (or, given a tree such as "win32", beside that tree's).
+inline std::string standinDir(const char* tree = nullptr) {
   char path[MAX_PATH * 4];
-  std::string self(path, GetModuleFileNameA(nullptr, path, sizeof path));
-  std::string dir = self.substr(0, self.rfind('\\'));     // ...\tests\win
-  return dir.substr(0, dir.rfind('\\')) + "\\standins\\";  // ...\tests\standins\ .
+  std::string dir(path, GetModuleFileNameA(nullptr, path, sizeof path));
+  for (int up = 0; up < 2; ++up) dir = dir.substr(0, dir.rfind('\\'));  // ...\<tree>\tests
+  if (tree != nullptr) {
+    std::string own = dir.substr(0, dir.rfind('\\'));  // ...\<tree>
+    dir = own.substr(0, own.rfind('\\') + 1) + tree + "\\tests";
+  }
+  return dir + "\\standins\\";
 }
 
-inline bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
+// A stand-in copied to the path `to`.
+inline void copyStandin(const std::string& name, const std::string& to, const char* tree = nullptr) {
+  ASSERT_TRUE(CopyFileA((standinDir(tree) + name).c_str(), to.c_str(), FALSE)) << name << " -> " << to;
+}
+
+// A path's directory with every directory on the way.
+inline void makeDirs(const std::string& path) {
+  for (size_t pos = path.find('\\', 3); pos != std::string::npos; pos = path.find('\\', pos + 1))
+    CreateDirectoryA(path.substr(0, pos).c_str(), nullptr);
+  CreateDirectoryA(path.c_str(), nullptr);
+}
+
+// How many runs or loads a stand-in wrote down in its record file.
+inline int countLines(const std::string& path) {
+  std::string text = readFile(path);
+  return int(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A REG_SZ value (or, with no name, only the key).
+inline void setRegistryString(HKEY root, const std::string& key, const char* name, const std::string& value) {
+  HKEY h;
+  ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_SUCCESS)
+      << key;
+  if (name != nullptr)
+    RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), DWORD(value.size() + 1));
+  RegCloseKey(h);
+}
+
+// Whether a list (log lines, options) holds the item.
+inline bool contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// A fresh directory under the temporary directory, named here (Wine
-// shortens the C runtime's temporary names).
-inline std::string makeScratchDir(const char* tag) {
-  static int counter = 0;
-  std::string dir = getTempPath() + "krn_glue_" + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-                    std::to_string(++counter);
+// A fresh directory in the temporary directory, named here (Wine shortens
+// the C runtime's temporary names).
+inline std::string makeFreshDir(const std::string& name) {
+  std::string dir = getTempPath() + name;
   removeTree(dir);
   CreateDirectoryA(dir.c_str(), nullptr);
   return dir;
 }
 
-// A fresh directory named as the launcher names its extraction directories
-// (krn<hex>.tmp_dir<hex>), directly in the temporary directory: the only
-// kind of place the deletion sweep acts on.
+inline std::string makeScratchDir(const char* tag) {
+  static int counter = 0;
+  return makeFreshDir("krn_glue_" + std::string(tag) + "_" + std::to_string(GetCurrentProcessId()) + "_" +
+                      std::to_string(++counter));
+}
+
+// A directory named as the launcher names its extraction directories
+// (krn<hex>.tmp_dir<hex>): the only kind of place the deletion sweep acts on.
 inline std::string makeExtractionShapedDir() {
   static unsigned counter = 0;
   char name[64];
   std::snprintf(name, sizeof name, "krn%lx.tmp_dir%x", static_cast<unsigned long>(GetCurrentProcessId()),
                 0xa000u + ++counter);
-  std::string dir = getTempPath() + name;
-  removeTree(dir);
-  CreateDirectoryA(dir.c_str(), nullptr);
-  return dir;
+  return makeFreshDir(name);
 }
 
 // HKEY_CURRENT_USER of this process redirected to a private key, so that the
@@ -175,7 +209,9 @@ class MediaTest : public ::testing::Test {
     removeTree(scratch_);
   }
 
-  void useMedia(const std::string& section, const std::string& count, const std::string& names, size_t offset) {
+  // By default with bytes before the section, so that the extraction must seek to it.
+  void useMedia(const std::string& section, const std::string& count, const std::string& names,
+                size_t offset = 100) {
     std::string media = scratch_ + "\\media.bin";
     ASSERT_TRUE(writeFile(media, std::string(offset, 'M') + section));
     launcher().paths.executablePath = media;
@@ -241,18 +277,25 @@ inline bool listKeyExists() {
   return true;
 }
 
+// The log back to unopened, as a fresh process has it, its file deleted.
+inline void resetLog() {
+  LogState& log = launcher().log;
+  if (log.stream) std::fclose(log.stream);
+  std::string name = log.fileName;
+  log = LogState{};
+  if (!name.empty()) DeleteFileA(name.c_str());
+}
+
 // The diagnostic log switched on for one test; lines() gives what was logged.
 class CapturedLog {
  public:
   CapturedLog() {
-    reset();
+    resetLog();
     SetEnvironmentVariableA("KERNO_LOG", "yes");
   }
   ~CapturedLog() {
-    std::string name = launcher().log.fileName;
-    reset();
+    resetLog();
     SetEnvironmentVariableA("KERNO_LOG", nullptr);
-    if (!name.empty()) DeleteFileA(name.c_str());
   }
   CapturedLog(const CapturedLog&) = delete;
   CapturedLog& operator=(const CapturedLog&) = delete;
@@ -263,23 +306,11 @@ class CapturedLog {
     if (launcher().log.fileName.empty()) return out;
     std::istringstream in(readFile(launcher().log.fileName));
     std::string line;
-    int skip = 2;
-    while (std::getline(in, line)) {
+    for (int n = 1; std::getline(in, line); ++n) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (skip > 0) {
-        --skip;
-        continue;
-      }
-      out.push_back(line);
+      if (n > 2) out.push_back(line);
     }
     return out;
-  }
-
- private:
-  static void reset() {
-    LogState& log = launcher().log;
-    if (log.stream) std::fclose(log.stream);
-    log = LogState{};
   }
 };
 

@@ -4,42 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "common/environment_win.h"
-#include "common/handles_win.h"
 #include "common/launcher_state.h"
 #include "files/paths_win.h"
 
 namespace {
-
-// Runs a command line and returns what it printed on standard output.
-std::string childOutput(std::string commandLine) {
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return "<no pipe>";
-  UniqueHandle reader(readEnd), writer(writeEnd);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = writeEnd;
-  si.hStdError = writeEnd;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &si, &pi)) {
-    return "<no process>";
-  }
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  writer.reset();
-  std::string out;
-  char buf[4096];
-  DWORD got = 0;
-  while (ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  return out;
-}
 
 class StartupTest : public ::testing::Test {
  protected:
@@ -57,18 +29,16 @@ class StartupTest : public ::testing::Test {
   std::string savedPath_, savedDir_;
 };
 
-TEST_F(StartupTest, PathPrefixComesFirstAndAChildSeesIt) {
+TEST_F(StartupTest, PathPrefixComesFirstForTheSystemAndTheCRuntime) {
   launcher().config.narrow[10004] = "lib;d:\\tools;;x";
   prefixSearchPath();
   std::string expected = exeDirectory() + "lib;d:\\tools;" + exeDirectory() + "x;" + savedPath_;
   EXPECT_EQ(environmentValue("PATH"), expected);
-  std::string printed = childOutput("cmd.exe /c echo %PATH%");
-  EXPECT_EQ(printed.rfind(exeDirectory() + "lib;d:\\tools;", 0), 0u) << printed;
+  // The C runtime's copy too, which a library loaded in the process reads.
+  EXPECT_STREQ(std::getenv("PATH"), expected.c_str());
 }
 
-TEST_F(StartupTest, EmptyPrefixKeepsPathAndLongOldValuesSurvive) {
-  prefixSearchPath();
-  EXPECT_EQ(environmentValue("PATH"), savedPath_);
+TEST_F(StartupTest, ALongOldValueSurvives) {
   std::string longPath = savedPath_ + ";" + std::string(20000, 'p');
   SetEnvironmentVariableA("PATH", longPath.c_str());
   launcher().config.narrow[10004] = "c:\\first";
