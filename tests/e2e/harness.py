@@ -24,6 +24,17 @@ WORK_ROOT = Path(os.environ.get("KERNO_E2E_WORK", tempfile.gettempdir()))
 # Console output of the launcher is in the ANSI code page.
 ENCODING = "cp1252"
 
+# On the x86 route through qemu-user, a 32-bit service process now and then
+# leaves a control unanswered: Wine's service manager logs "receiving command
+# result timed out" and the stop fails, or the process hangs in the stop
+# (reproduced with sc and the plain stand-in service, outside these tests;
+# docs/x86-route.md). Tests that send a control to a running service run on
+# x64, and on x86 where the kernel runs i386 code itself.
+EMULATED_X86 = ARCH == "x86" and os.environ.get("KERNO_X86_EMULATION") == "qemu"
+sends_a_control = unittest.skipIf(
+    EMULATED_X86, "a 32-bit service under qemu-user now and then leaves a control unanswered "
+    "(docs/x86-route.md); runs on x64 and on native i386")
+
 MAGIC = 0xE8E413D5
 # Bound on waiting for a state a test set going (a service's state, a
 # process's end). Generous: on a busy machine one Wine command takes seconds

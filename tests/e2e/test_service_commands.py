@@ -15,7 +15,8 @@ import unittest
 import uuid
 from pathlib import Path
 
-from harness import TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest, processes_with, windows_path
+from harness import (TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest, processes_with, sends_a_control,
+                     windows_path)
 
 SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
 STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
@@ -255,6 +256,7 @@ class Install(ServiceTest):
                     self.assertNotIn("FailureActions", values)
                     self.assertNotIn("DelayedAutostart", values)
 
+    @sends_a_control
     def test_installing_over_a_running_service_stops_and_replaces_it(self):
         name = self.unique_name("Over")
         self.standin(name)
@@ -267,6 +269,7 @@ class Install(ServiceTest):
         self.assertEqual(values["Type"], ("REG_DWORD", "0x110"))
         self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
 
+    @sends_a_control
     def test_a_service_that_does_not_stop_in_time_is_not_replaced(self):
         # The old service is only marked for deletion while it still stops,
         # so its name cannot be taken yet: the line says why and what to do.
@@ -309,6 +312,7 @@ class Uninstall(ServiceTest):
         self.expect(self.run_exe(exe, "/uninstall"), 0, f"Uninstalled service '{name}'.\n")
         self.assertIsNone(self.registration(name))
 
+    @sends_a_control
     def test_a_running_service_cannot_be_started_again_and_is_stopped_first(self):
         name = self.unique_name("RunDel")
         self.standin(name)
@@ -318,6 +322,7 @@ class Uninstall(ServiceTest):
                     f"Stopping service '{name}'.\nService stopped\nUninstalled service '{name}'.\n")
         self.wait_for(name, lambda s: s is None)
 
+    @sends_a_control
     def test_a_service_that_does_not_stop_in_time_is_still_marked_for_deletion(self):
         name = self.unique_name("SlowDel")
         let_go = self.standin(name, "slow")
@@ -331,6 +336,7 @@ class Uninstall(ServiceTest):
         self.wait_for(name, lambda s: s is None)
 
 
+@sends_a_control
 class Stop(ServiceTest):
     def test_a_service_still_stopping_after_its_wait_hint_is_a_failed_stop(self):
         # The stand-in reports a wait hint of one second and stops only when
@@ -354,6 +360,7 @@ class Stop(ServiceTest):
         self.assertEqual(self.status(name), (STOPPED, 0))
 
 
+@sends_a_control
 class WordForms(ServiceTest):
     def test_every_word_form_reaches_its_command(self):
         # One service named after the word: started, stopped, removed and

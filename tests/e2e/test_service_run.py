@@ -26,7 +26,7 @@ import unittest
 from pathlib import Path
 
 import harness
-from harness import LauncherTest
+from harness import LauncherTest, sends_a_control
 from service_support import (ARCH, RUNNING, SERVICES_KEY, STANDINS, STOP_PENDING, STOPPED,
                              PrivateSession, event_sources, events, message_table, pe_directory,
                              read_calls, read_log, reported_statuses, shown_messages, wait_until)
@@ -224,6 +224,7 @@ class ServiceRunTest(LauncherTest):
         return re.search(r"ImagePath\s+REG_SZ\s+(.*)", out).group(1).strip()
 
 
+@sends_a_control
 class WholeRun(ServiceRunTest):
     def test_install_start_with_parameters_stop_and_uninstall(self):
         # The shipped configuration's shape: brindle flavour, a required jar
@@ -300,6 +301,7 @@ class WholeRun(ServiceRunTest):
         self.assertEqual(len(self.events()), 2)
 
 
+@sends_a_control
 class KernoFlavour(ServiceRunTest):
     def test_options_file_parameters_and_start_parameters_for_the_application(self):
         self.runtime("main=return", javaw=True)
@@ -390,6 +392,7 @@ class FailedLaunch(ServiceRunTest):
                            "ERROR: could not find main class")
 
 
+@sends_a_control
 class FirstRunHook(ServiceRunTest):
     def test_false_skips_main_and_an_exit_that_returns_destroys_the_vm(self):
         # The marker beside the executable makes the launch ask the hook.
@@ -415,6 +418,7 @@ class FirstRunHook(ServiceRunTest):
         ])
 
 
+@sends_a_control
 class Stop(ServiceRunTest):
     def test_stop_while_main_runs_is_acted_on_after_main_returns(self):
         # main runs until the test lets it go; the application's shutdown
@@ -449,6 +453,7 @@ class Stop(ServiceRunTest):
                            "registering ConsoleCtrlHandler")
 
 
+@sends_a_control
 class StopTimeOut(ServiceRunTest):
     # Long enough for the progress reports, a second apart, to come before
     # it even when a busy machine stretches each second.
