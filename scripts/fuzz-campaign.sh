@@ -101,7 +101,18 @@ if [ "$merge" -eq 1 ]; then
     mkdir -p "$fresh" "$seeds"
     if nice -n "$niceness" "$bin/$t" -set_cover_merge=1 "$fresh" "$seeds" "$work/$t-corpus" \
         >"$work/$t-merge.log" 2>&1; then
-      rm -f "$seeds"/*
+      # Named inputs (a finding's regression case, a hand-made seed) stay
+      # as they are; the hash-named ones give way to the minimised set, less
+      # the copies of named ones (libFuzzer names a file by its SHA-1).
+      for f in "$seeds"/*; do
+        [ -f "$f" ] || continue
+        b=$(basename "$f")
+        if [ ${#b} -eq 40 ] && [ -z "$(printf '%s' "$b" | tr -d 0-9a-f)" ]; then
+          rm -f "$f"
+        else
+          rm -f "$fresh/$(sha1sum <"$f" | cut -d' ' -f1)"
+        fi
+      done
       cp "$fresh"/* "$seeds"/ 2>/dev/null || true
     else
       echo "fuzz-campaign: merging $t failed, corpus left as it was (see $work/$t-merge.log)" >&2
