@@ -565,6 +565,26 @@ class ConsoleRun(ServiceRunTest):
         self.assertEqual(calls[-2:], [
             ["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"], ["exit", "0"]])
 
+    def test_a_runtime_of_the_other_bitness_is_skipped_for_the_next_one(self):
+        # First in the sequence a runtime whose JVM library is the other
+        # template's build, then one of this template's: the run takes the
+        # second, and the log names the skipped one.
+        self.runtime("main=exit 3")
+        other = self.dir / "other" / "bin"
+        (other / "server").mkdir(parents=True)
+        shutil.copy(STANDINS / "java.exe", other / "java.exe")
+        (other / "java-standin.cfg").write_text('banner=java version "1.8.0_392"\n')
+        other_tree = "win64" if ARCH == "x86" else "win32"
+        shutil.copy(STANDINS.parents[2] / other_tree / "tests" / "standins" / "jvm.dll",
+                    other / "server" / "jvm.dll")
+        exe = self.service(jreSearchSequence="B.\\other;B.\\jre")
+        r = self.run_exe(exe, "/console")
+        self.assertEqual(r.rc, 3, r)
+        found, own = ("64-bit", "32-bit") if ARCH == "x86" else ("32-bit", "64-bit")
+        self.assertRegex(r.err, r"(?m)^Skipping .*\\other\\bin\\java\.exe: its JVM library "
+                                rf".*\\other\\bin\\server\\jvm\.dll is {found}, this launcher is {own}$")
+        self.assertIn("calling main", r.err.split("\n"))
+
     def test_messages_and_log_on_standard_error_exit_code_of_the_application(self):
         cases = [(["main=exit 3"], 3, None, "calling main"),
                  (["missing=com/kerno/runtime/WinLauncher"], 1, "no launcher class",
