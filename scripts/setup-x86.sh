@@ -9,24 +9,14 @@
 # It leaves the machine's binfmt registrations as they are: the route
 # registers i386 only inside its own namespace, and the emulator package's
 # own formats (arm, mips, ...) are kept from being switched on here.
-#
-# Where the distribution's emulator is older than 10.0 (Debian 12 has 7.2,
-# whose 32-bit Wine processes now and then die in a control; see
-# docs/x86-route.md), it also fetches the i386 emulator of qemu-user from the
-# distribution's backports into /usr/local/lib/kerno-x86/qemu-i386, without
-# installing the package.
 set -eu
 
 # The mingw compiler only builds the self-test (scripts/with-win32.sh --self-test).
 PACKAGES="wine wine64 wine32:i386 qemu-user-static gcc binutils g++-mingw-w64-i686-posix"
-# Where scripts/with-win32.sh looks for the newer emulator first.
-EMULATOR=/usr/local/lib/kerno-x86/qemu-i386
-# The oldest emulator release known to run 32-bit Wine services reliably.
-EMULATOR_MAJOR=10
 check_only=0
 case "${1:-}" in
   --check) check_only=1 ;;
-  --help|-h) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  --help|-h) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   "") ;;
   *) echo "setup-x86.sh: unknown argument: $1" >&2; exit 2 ;;
 esac
@@ -37,66 +27,6 @@ installed() {
   [ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null)" = "ii " ]
 }
 
-# The major release of an emulator binary; 0 when it does not run.
-emulator_major() {
-  v=$("$1" --version 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9][0-9]*\)\..*/\1/p' | head -n 1)
-  echo "${v:-0}"
-}
-
-# Fetches qemu-user from <codename>-backports with apt-get's own lists and
-# cache in a scratch directory (the machine's sources and state stay as they
-# are) and unpacks its i386 emulator to $EMULATOR.
-fetch_emulator() {
-  # shellcheck disable=SC1091 # the distribution's own file
-  codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
-  case "$codename" in ''|*[!a-z]*) say "unknown distribution release: cannot fetch a newer emulator"; return 1 ;; esac
-  work=$(mktemp -d) || return 1
-  chmod 755 "$work"  # apt fetches as the _apt user
-  mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
-  keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-  signed=
-  [ -f "$keyring" ] && signed=" [signed-by=$keyring]"
-  echo "deb$signed http://deb.debian.org/debian $codename-backports main" >"$work/sources.list"
-  set -- -o "Dir::Etc::sourcelist=$work/sources.list" -o Dir::Etc::sourceparts=- \
-    -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache" -o APT::Get::List-Cleanup=0
-  say "fetching qemu-user from $codename-backports (the i386 emulator only)"
-  ok=0
-  if apt-get "$@" update -qq >"$work/log" 2>&1 &&
-     (cd "$work" && apt-get "$@" download -qq "qemu-user/$codename-backports") >>"$work/log" 2>&1; then
-    for deb in "$work"/qemu-user_*.deb; do
-      [ -f "$deb" ] || continue
-      mkdir -p "$work/x" "$(dirname "$EMULATOR")"
-      dpkg-deb -x "$deb" "$work/x" &&
-        [ "$(emulator_major "$work/x/usr/bin/qemu-i386")" -ge "$EMULATOR_MAJOR" ] &&
-        install -m 755 "$work/x/usr/bin/qemu-i386" "$EMULATOR.new" &&
-        mv -f "$EMULATOR.new" "$EMULATOR" && ok=1
-    done
-  fi
-  [ "$ok" = 1 ] || { say "could not fetch a newer emulator:"; tail -n 5 "$work/log" | sed 's/^/  /' >&2; }
-  rm -rf "$work"
-  [ "$ok" = 1 ]
-}
-
-# Whether the route has an emulator of $EMULATOR_MAJOR or newer.
-emulator_current() {
-  [ "$(emulator_major "$EMULATOR")" -ge "$EMULATOR_MAJOR" ] ||
-    [ "$(emulator_major /usr/bin/qemu-i386-static)" -ge "$EMULATOR_MAJOR" ]
-}
-
-# The newer emulator, unless the machine runs i386 code itself or is not
-# root; a failure leaves the route on the old one (its tests of controls
-# are then skipped), so it only warns.
-ensure_emulator() {
-  emulator_current && return 0
-  if [ "$check_only" = 1 ]; then
-    say "no i386 emulator of release $EMULATOR_MAJOR or newer (run as root to fetch it to $EMULATOR)"
-    return 0
-  fi
-  [ "$(id -u)" = 0 ] || { say "not root: keeping the emulator of release $(emulator_major /usr/bin/qemu-i386-static)"; return 0; }
-  fetch_emulator || say "warning: keeping the emulator of release $(emulator_major /usr/bin/qemu-i386-static)"
-  return 0
-}
-
 has_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 && has_i386=1
 missing=
@@ -105,7 +35,6 @@ for p in $PACKAGES; do
 done
 
 if [ "$has_i386" = 1 ] && [ -z "$missing" ]; then
-  ensure_emulator
   [ "$check_only" = 1 ] && say "everything is installed"
   exit 0
 fi
@@ -205,5 +134,4 @@ fi
 for p in $PACKAGES; do
   installed "$p" || { say "not installed after all: $p"; exit 1; }
 done
-ensure_emulator
 say "done"

@@ -22,7 +22,6 @@
 #   KERNO_WINESERVER     the wineserver launcher (/usr/lib/wine/wineserver)
 #   KERNO_WIN32_ROUTE    1
 #   KERNO_X86_EMULATION  how i386 code runs: native or qemu
-#   KERNO_QEMU_VERSION   the emulator's release (e.g. 10.0.2), under qemu only
 #   KERNO_WINE_BOOT_LOG  the file that holds the output of Wine's helpers
 #   LD_PRELOAD           the mmap fix for qemu (an empty twin for 64-bit code)
 #   WINEDEBUG, WINEDLLOVERRIDES  defaults (-all; no Mono or Gecko) unless set
@@ -35,9 +34,7 @@
 # the kernel can, else qemu; or force native or qemu), KERNO_X86_CACHE (where
 # the preload library and the self-test are built; default
 # ${XDG_CACHE_HOME:-$HOME/.cache}/kerno-x86), KERNO_QEMU_I386 (default
-# /usr/local/lib/kerno-x86/qemu-i386, which scripts/setup-x86.sh fetches where
-# the distribution's emulator is too old, else /usr/bin/qemu-i386-static),
-# TMPDIR.
+# /usr/bin/qemu-i386-static), TMPDIR.
 set -uo pipefail
 # A closed standard handle (possible under CI) becomes /dev/null before any
 # file we open could take its number.
@@ -55,17 +52,7 @@ readonly X86_DIR="$SCRIPT_DIR/x86"
 readonly WINE32=/usr/lib/wine/wine
 readonly WINE64=/usr/lib/wine/wine64
 readonly WINESERVER=/usr/lib/wine/wineserver
-# The emulator: the one scripts/setup-x86.sh fetched where the distribution's
-# is too old (docs/x86-route.md), else the distribution's.
-readonly FETCHED_QEMU=/usr/local/lib/kerno-x86/qemu-i386
-if [ -n "${KERNO_QEMU_I386:-}" ]; then
-  QEMU=$KERNO_QEMU_I386
-elif [ -x "$FETCHED_QEMU" ]; then
-  QEMU=$FETCHED_QEMU
-else
-  QEMU=/usr/bin/qemu-i386-static
-fi
-readonly QEMU
+readonly QEMU=${KERNO_QEMU_I386:-/usr/bin/qemu-i386-static}
 readonly I386_LIBC=/lib/i386-linux-gnu/libc.so.6
 readonly MINGW_CXX=i686-w64-mingw32-g++-posix
 readonly EXIT_SKIP=77
@@ -221,10 +208,6 @@ inside() {
   export KERNO_WINESERVER=$WINESERVER
   export KERNO_WIN32_ROUTE=1
   export KERNO_X86_EMULATION=$X86_EMULATION
-  if [ "$X86_EMULATION" = qemu ]; then
-    KERNO_QEMU_VERSION=$("$QEMU" --version 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9][0-9.]*\).*/\1/p' | head -n 1)
-    export KERNO_QEMU_VERSION
-  fi
   export KERNO_WINE_BOOT_LOG=$log
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES-mscoree,mshtml=}
