@@ -93,16 +93,17 @@ class ServiceRunTest(LauncherTest):
         self.service_log = None
 
     # -- the runtime and the Java side ---------------------------------------------
-    def runtime(self, *settings, javaw=False):
-        """The fake runtime home .\\jre beside the executable; `settings`
-        are the lines of the JNI double's jvm-standin.cfg."""
-        bindir = self.dir / "jre" / "bin"
+    def runtime(self, *settings, javaw=False, home="jre", jvm=STANDINS / "jvm.dll"):
+        """A fake runtime home beside the executable (.\\jre unless `home`
+        names another) whose VM library is `jvm`; `settings` are the lines
+        of the JNI double's jvm-standin.cfg."""
+        bindir = self.dir / home / "bin"
         (bindir / "server").mkdir(parents=True)
         shutil.copy(STANDINS / "java.exe", bindir / "java.exe")
         if javaw:
             shutil.copy(STANDINS / "java.exe", bindir / "javaw.exe")
         (bindir / "java-standin.cfg").write_text('banner=java version "1.8.0_392"\n')
-        shutil.copy(STANDINS / "jvm.dll", bindir / "server" / "jvm.dll")
+        shutil.copy(jvm, bindir / "server" / "jvm.dll")
         self.vm_dir = bindir / "server"
         (self.vm_dir / "jvm-standin.cfg").write_text("".join(s + "\n" for s in settings))
         return self.vm_dir
@@ -569,14 +570,9 @@ class ConsoleRun(ServiceRunTest):
         # First in the sequence a runtime whose JVM library is the other
         # template's build, then one of this template's: the run takes the
         # second, and the log names the skipped one.
-        self.runtime("main=exit 3")
-        other = self.dir / "other" / "bin"
-        (other / "server").mkdir(parents=True)
-        shutil.copy(STANDINS / "java.exe", other / "java.exe")
-        (other / "java-standin.cfg").write_text('banner=java version "1.8.0_392"\n')
         other_tree = "win64" if ARCH == "x86" else "win32"
-        shutil.copy(STANDINS.parents[2] / other_tree / "tests" / "standins" / "jvm.dll",
-                    other / "server" / "jvm.dll")
+        self.runtime(home="other", jvm=STANDINS.parents[2] / other_tree / "tests" / "standins" / "jvm.dll")
+        self.runtime("main=exit 3")
         exe = self.service(jreSearchSequence="B.\\other;B.\\jre")
         r = self.run_exe(exe, "/console")
         self.assertEqual(r.rc, 3, r)
