@@ -73,6 +73,11 @@ const KeyInfo kKeys[] = {
     {30006, "stopTimeoutSeconds", S, 0, nullptr},
     {30007, "outputRotation", S, 0, nullptr},
     {30020, "eventLog", S, 0, nullptr},
+    // Thread dumps cost nothing until asked for: on for packed services.
+    {30021, "threadDumpControlCode", S, 0, "200"},
+    {30022, "startupProbe", S, 0, nullptr},
+    {30023, "livenessProbe", S, 0, nullptr},
+    {30024, "onLivenessFailure", S, 0, nullptr},
     {20013, "wideErrorCaption", W, 0, nullptr},
     {20017, "serviceDescription", W, 0, ""},
 };

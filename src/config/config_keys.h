@@ -58,6 +58,11 @@ enum class ConfigKey : int32_t {
   stopTimeoutSeconds = 30006,
   outputRotation = 30007,
   eventLog = 30020,
+  // The watchdog (service/watchdog_rules.h).
+  threadDumpControlCode = 30021,
+  startupProbe = 30022,
+  livenessProbe = 30023,
+  onLivenessFailure = 30024,
 };
 
 // Keys of the wide (UTF-16) section.

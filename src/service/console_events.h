@@ -19,6 +19,9 @@ inline constexpr uint32_t kShutdown = 6;
 struct ConsoleEventAction {
   bool stop = false;         // handled: signal the stop (else the next handler runs)
   bool waitForExit = false;  // do not return: the process would end at once
+  bool threadDump = false;   // handled: ask for a thread dump (nothing else)
 };
 
-ConsoleEventAction consoleEventAction(uint32_t eventType);
+// With `threadDumps` (a thread dump control code is configured), Ctrl+Break
+// asks for a thread dump instead of stopping.
+ConsoleEventAction consoleEventAction(uint32_t eventType, bool threadDumps = false);

@@ -14,11 +14,18 @@
 #include "service/console_events.h"
 #include "service/service_main_win.h"
 #include "service/stop_timeout_win.h"
+#include "service/watchdog_win.h"
 
 namespace {
 
+LONG gThreadDumps = 0;  // a thread dump control code is configured
+
 BOOL WINAPI consoleStopHandler(DWORD eventType) {
-  ConsoleEventAction action = consoleEventAction(eventType);
+  ConsoleEventAction action = consoleEventAction(eventType, InterlockedCompareExchange(&gThreadDumps, 0, 0) != 0);
+  if (action.threadDump) {
+    requestThreadDump();
+    return TRUE;
+  }
   if (!action.stop) return FALSE;
   logInfo("Console event %lu: stopping the application", static_cast<unsigned long>(eventType));
   SetEvent(launcher().service.stopEvent);
@@ -44,6 +51,8 @@ int runConsole() {
 
   // The same stop time-out as the service's.
   state.service.stopTimeoutSeconds = configuredStopTimeoutSeconds();
+  std::vector<DamagedWatchdogSetting> damaged;
+  WatchdogSettings watch = readWatchdogSettings(state.config, damaged);
 
   // The launch arguments of a service start without start parameters.
   std::vector<std::u16string> arguments{toUtf16(state.serviceName, CP_ACP)};
@@ -52,7 +61,13 @@ int runConsole() {
   // Again, now in front of any handler the VM registered while it was created.
   SetConsoleCtrlHandler(consoleStopHandler, FALSE);
   SetConsoleCtrlHandler(consoleStopHandler, TRUE);
-  logInfo("Running in the console: Ctrl+C, Ctrl+Break or closing the console stops it");
+  if (watch.threadDumpControlCode) {
+    startThreadDumps(*watch.threadDumpControlCode);
+    InterlockedExchange(&gThreadDumps, 1);
+    logInfo("Running in the console: Ctrl+C or closing the console stops it, Ctrl+Break writes a thread dump");
+  } else {
+    logInfo("Running in the console: Ctrl+C, Ctrl+Break or closing the console stops it");
+  }
 
   WaitForSingleObject(state.service.stopEvent, INFINITE);
   stopApplication();

@@ -18,6 +18,7 @@
 #include "service/service_settings.h"
 #include "service/service_status.h"
 #include "service/stop_timeout_win.h"
+#include "service/watchdog_win.h"
 
 namespace {
 
@@ -69,7 +70,11 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
 void reportStopProgress() { applyEvent(ServiceEvent::stopProgress); }
 void reportStopTimedOut() { applyEvent(ServiceEvent::stopTimedOut); }
 
-void WINAPI serviceControlHandler(DWORD control) { applyEvent(ServiceEvent::control, control); }
+void WINAPI serviceControlHandler(DWORD control) {
+  // The thread dump code only wakes the dump worker: no lock, no Java.
+  if (isThreadDumpControl(control)) return requestThreadDump();
+  applyEvent(ServiceEvent::control, control);
+}
 
 // Registered after the VM exists, so it sees console events (a user logging
 // off) before the VM's own handlers and keeps them from ending the service.
@@ -112,10 +117,16 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   service.stopTimeoutSeconds = settings.stopTimeoutSeconds.value_or(0);
   service.record = ServiceStatusRecord{};
   service.record.controlsAccepted = acceptedControls(settings.preshutdownTimeoutSeconds.has_value());
+  std::vector<DamagedWatchdogSetting> damagedWatch;
+  WatchdogSettings watch = readWatchdogSettings(launcher().config, damagedWatch);
+  for (const DamagedWatchdogSetting& d : damagedWatch)
+    logError("%s", damagedSettingLine(DamagedSetting{d.name, d.why}).c_str());
+  if (watch.startupProbe) service.record.waitHint = startupWaitHintMs(*watch.startupProbe);
   service.statusHandle =
       RegisterServiceCtrlHandlerA(launcher().serviceName.c_str(), serviceControlHandler);
   if (!service.statusHandle) return;
-  applyEvent(ServiceEvent::started);
+  // With a startup probe the start stays pending until the probe passes.
+  applyEvent(watch.startupProbe ? ServiceEvent::startedPending : ServiceEvent::started);
   registerExitDuty(ExitDuty::reportServiceFailed, reportServiceFailed);
   std::atexit(reportServiceStopped);
 
@@ -133,7 +144,18 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   logInfo("registering ConsoleCtrlHandler");
   SetConsoleCtrlHandler(consoleControlHandler, TRUE);
 
-  WaitForSingleObject(service.stopEvent, INFINITE);
+  startThreadDumps(watch.threadDumpControlCode.value_or(0));
+  // Startup progress and readiness come from the watchdog's timer through
+  // this event; reporting them here keeps the timer off the status lock.
+  HANDLE watchdogSignal = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  startWatchdog(watch, watchdogSignal);
+  HANDLE waits[2] = {service.stopEvent, watchdogSignal};
+  while (WaitForMultipleObjects(watchdogSignal ? 2 : 1, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    StartupNews news = takeStartupNews();
+    for (uint32_t i = 0; i < news.progress; ++i) applyEvent(ServiceEvent::startupProgress);
+    if (news.ready) applyEvent(ServiceEvent::ready);
+  }
+  standDownWatchdog();
   stopApplication();
   applyEvent(ServiceEvent::vmExitReturned);
   std::_Exit(0);

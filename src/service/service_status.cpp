@@ -20,7 +20,8 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
       // A stop that arrived while main ran is pending already: reporting
       // running again would tell the service manager, and a /stop waiting
       // for the service, that the stop was dropped. The stop event is set.
-      if (r.currentState == svc::kStopPending) break;
+      // A start that waits for its startup probe stays pending.
+      if (r.currentState == svc::kStopPending || r.currentState == svc::kStartPending) break;
       r.currentState = svc::kRunning;
       t.report = true;
       break;
@@ -69,6 +70,28 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
         t.report = true;
       }
       break;
+    case ServiceEvent::startedPending:
+      r = ServiceStatusRecord{};
+      r.controlsAccepted = current.controlsAccepted;
+      r.waitHint = current.waitHint;
+      r.currentState = svc::kStartPending;
+      r.checkPoint = 1;
+      t.report = true;
+      break;
+    case ServiceEvent::startupProgress:
+      if (r.currentState == svc::kStartPending) {
+        ++r.checkPoint;
+        t.report = true;
+      }
+      break;
+    case ServiceEvent::ready:
+      if (r.currentState == svc::kStartPending) {
+        r.currentState = svc::kRunning;
+        r.checkPoint = 0;
+        r.waitHint = svc::kWaitHintMs;
+        t.report = true;
+      }
+      break;
     case ServiceEvent::vmExitReturned:
       t.stoppedCleanly = r.currentState != svc::kStopped && r.win32ExitCode == 0;
       r.currentState = svc::kStopped;
@@ -76,4 +99,14 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
       break;
   }
   return t;
+}
+
+ServiceStatusRecord watchdogStoppedRecord(uint32_t serviceCode) {
+  ServiceStatusRecord r;
+  r.currentState = svc::kStopped;
+  r.controlsAccepted = 0;
+  r.win32ExitCode = svc::kExitServiceSpecific;
+  r.serviceSpecificExitCode = serviceCode;
+  r.waitHint = 0;
+  return r;
 }

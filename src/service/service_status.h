@@ -10,6 +10,7 @@
 namespace svc {
 inline constexpr uint32_t kWin32 = 0x30;  // own-process and share-process bits
 inline constexpr uint32_t kStopped = 1;
+inline constexpr uint32_t kStartPending = 2;
 inline constexpr uint32_t kStopPending = 3;
 inline constexpr uint32_t kRunning = 4;
 inline constexpr uint32_t kAcceptStopAndShutdown = 5;
@@ -22,6 +23,9 @@ inline constexpr uint32_t kExitIncorrectFunction = 1;
 // ERROR_TIMEOUT: the stop time-out ended the process, as the Win32 exit code
 // reported and as the process exit code.
 inline constexpr uint32_t kExitStopTimedOut = 1460;
+// ERROR_SERVICE_SPECIFIC_ERROR: the service-specific exit code says why
+// (the watchdog's codes, service/watchdog_rules.h).
+inline constexpr uint32_t kExitServiceSpecific = 1066;
 // How often a stop with a time-out reports progress (a rising checkpoint),
 // well inside the wait hint.
 inline constexpr uint32_t kStopProgressIntervalMs = 1000;
@@ -55,6 +59,10 @@ enum class ServiceEvent {
   stopProgress,     // a stop with a time-out still runs: the checkpoint rises
   stopTimedOut,     // its time is up: stopped with kExitStopTimedOut, then the
                     // process ends (whatever the record said)
+  startedPending,   // as started, but start pending (checkpoint 1) until the
+                    // startup probe passes; the wait hint is the current one
+  startupProgress,  // the startup probe still waits: the checkpoint rises
+  ready,            // the startup probe passed: running
 };
 
 struct ServiceTransition {
@@ -64,6 +72,10 @@ struct ServiceTransition {
   bool cleanupFiles = false; // hand the extracted files to deferred deletion
   bool stoppedCleanly = false;  // now stopped with exit code 0: the event log says so
 };
+
+// The record a watchdog stop reports, without the service runtime's lock:
+// stopped, no controls, ERROR_SERVICE_SPECIFIC_ERROR with `serviceCode`.
+ServiceStatusRecord watchdogStoppedRecord(uint32_t serviceCode);
 
 // Applies one event (with its control code, for ServiceEvent::control).
 ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceEvent event,

@@ -8,17 +8,26 @@
 //       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
 //       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
 //       [--exit-marker FILE] [--await 0|1] [--output-rotation MAXBYTES,KEEP]
+//       [--health DUMPFILE]
 //       -- LAUNCH-ARGUMENTS...
 //
 // Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
 // as "MESSAGE: <key> <value>" and "FATAL: <key> <value>". Exit codes: the
 // VM's (0 after requestVmExit), 1 after a fatal message, 3 for a failed
-// launch, 4 when requestVmExit returned.
+// launch, 4 when requestVmExit returned. With --health, after the
+// application's main the watchdog's VM calls run on threads of their own
+// (launch/health_calls.cpp): a thread dump to DUMPFILE, then each check of
+// kHealthChecks with a deadline, reported as "CHECK <check>: ok", "...:
+// failed: <why>" or "...: no answer within the time-out".
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <future>
+#include <memory>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -26,6 +35,7 @@
 #include <vector>
 
 #include "common/launcher_state.h"
+#include "launch/health_calls.h"
 #include "launch/java_vm_launcher.h"
 #include "launch/vm_options.h"
 
@@ -172,6 +182,57 @@ void awaitApplication() {
   }
 }
 
+const char* const kHealthChecks[] = {
+    "deadlock",
+    "method=com.kerno.testapp.WatchdogApp.healthy",
+    "method=com.kerno.testapp.WatchdogApp.answersFalse",
+    "method=com.kerno.testapp.WatchdogApp.throwsIllegalState",
+    "method=com.kerno.testapp.WatchdogApp.blocks",
+    "heartbeat=1",   // the application has just beaten
+    "sleep",         // its heartbeat stops for good
+    "heartbeat=1",
+};
+
+// One call on a fresh attached thread, bounded as the watchdog bounds it: a
+// call that blocks keeps its thread and is given up.
+void runOnAttachedThread(const std::string& what, const std::function<std::string(JNIEnv*)>& call) {
+  auto answer = std::make_shared<std::promise<std::string>>();
+  std::future<std::string> result = answer->get_future();
+  std::thread([answer, call] {
+    JNIEnv* env = attachLauncherThread(gState.vm, "kerno watchdog");
+    answer->set_value(env ? call(env) : std::string("failed: cannot attach"));
+  }).detach();
+  if (result.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+    say("CHECK", what + ": no answer within the time-out");
+  } else {
+    say("CHECK", what + ": " + result.get());
+  }
+}
+
+void runHealthCalls() {
+  std::string dumpFile = option("--health");
+  runOnAttachedThread("dump", [&dumpFile](JNIEnv* env) -> std::string {
+    std::FILE* file = std::fopen(dumpFile.c_str(), "wb");
+    if (file == nullptr) return "failed: cannot create " + dumpFile;
+    std::string why;
+    bool ok = streamThreadDump(env, [file](const char* data, size_t size) {
+      return std::fwrite(data, 1, size, file) == size;
+    }, why);
+    std::fclose(file);
+    return ok ? "ok" : "failed: " + why;
+  });
+  for (const char* check : kHealthChecks) {
+    if (std::string(check) == "sleep") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+      continue;
+    }
+    runOnAttachedThread(check, [check](JNIEnv* env) -> std::string {
+      std::string why;
+      return runVmCheck(env, check, why) ? "ok" : "failed: " + why;
+    });
+  }
+}
+
 void* launchThread(void*) {
   VmLaunchHooks hooks = makeHooks();
   if (!launchProgram(hooks, gState)) {
@@ -179,6 +240,7 @@ void* launchThread(void*) {
     leave(kExitLaunchFailed);
   }
   if (option("--await", "0") == "1") awaitApplication();
+  if (!option("--health").empty()) runHealthCalls();
   say("INFO", "requesting VM exit");
   requestVmExit(gState);
   say("INFO", "requestVmExit returned");

@@ -299,3 +299,52 @@ TEST(JvmLaunch, OutputRotationLosesNothingAndKeepsOrder) {
     }
   }
 }
+
+TEST(JvmLaunch, WatchdogDumpsAndChecksAgainstTheRealVm) {
+  fs::path dir = workDir();
+  fs::path dump = dir / "dump.txt";
+  Outcome outcome = runChild(dir,
+                             {"--class-path", bothJars(), "--main-class", "com.kerno.testapp.WatchdogApp",
+                              "--vm-parameters", baseParameters(dir), "--await", "1", "--health", dump.string()},
+                             {"KernoTest"});
+  ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+  auto answer = [&outcome](const std::string& check) {
+    std::vector<std::string> found;
+    for (const std::string& line : outcome.log)
+      if (startsWith(line, "CHECK: " + check + ": ")) found.push_back(line.substr(9 + check.size()));
+    return found;
+  };
+  EXPECT_EQ(answer("dump"), std::vector<std::string>{"ok"}) << describe(outcome);
+  std::string text = readFile(dump);
+  // The application's threads with their whole stacks, beyond the eight
+  // frames ThreadInfo.toString would show, and the VM's own deadlock report.
+  for (const char* thread : {"\"kerno-deep-stack\"", "\"kerno-deadlock-a\"", "\"main\""})
+    EXPECT_NE(text.find(thread), std::string::npos) << thread << "\n" << text;
+  size_t deep = 0;
+  for (size_t at = text.find("WatchdogApp.deep("); at != std::string::npos; at = text.find("WatchdogApp.deep(", at + 1)) ++deep;
+  EXPECT_GE(deep, 21u) << text;
+  EXPECT_NE(text.find("Found one Java-level deadlock"), std::string::npos) << text;
+
+  const std::pair<std::string, std::vector<std::string>> expected[] = {
+      {"deadlock", {}},  // checked below: it names both threads
+      {"method=com.kerno.testapp.WatchdogApp.healthy", {"ok"}},
+      {"method=com.kerno.testapp.WatchdogApp.answersFalse", {"failed: com.kerno.testapp.WatchdogApp.answersFalse returned false"}},
+      {"method=com.kerno.testapp.WatchdogApp.throwsIllegalState",
+       {"failed: com.kerno.testapp.WatchdogApp.throwsIllegalState threw java.lang.IllegalStateException: the pool is exhausted"}},
+      {"method=com.kerno.testapp.WatchdogApp.blocks", {"no answer within the time-out"}},
+  };
+  for (const auto& [check, lines] : expected) {
+    if (!lines.empty()) {
+      EXPECT_EQ(answer(check), lines) << describe(outcome);
+    }
+  }
+  std::vector<std::string> deadlock = answer("deadlock");
+  ASSERT_EQ(deadlock.size(), 1u) << describe(outcome);
+  EXPECT_TRUE(startsWith(deadlock[0], "failed: deadlocked threads:") &&
+              deadlock[0].find("\"kerno-deadlock-a\"") != std::string::npos &&
+              deadlock[0].find("\"kerno-deadlock-b\"") != std::string::npos) << deadlock[0];
+  std::vector<std::string> heartbeat = answer("heartbeat=1");
+  ASSERT_EQ(heartbeat.size(), 2u) << describe(outcome);
+  EXPECT_EQ(heartbeat[0], "ok");
+  EXPECT_TRUE(startsWith(heartbeat[1], "failed: no heartbeat for ")) << heartbeat[1];
+}

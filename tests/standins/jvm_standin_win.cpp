@@ -117,7 +117,7 @@ using Steps = std::vector<std::pair<std::string, std::string>>;
 struct Settings {
   jint createResult = JNI_OK;
   std::set<std::string> missing;  // classes, and Class.method of static methods
-  std::map<std::string, Steps> behaviour;  // main, firstRun, exit
+  std::map<std::string, Steps> behaviour;  // main, firstRun, exit, dump, check
 };
 
 std::string trim(const std::string& text) {
@@ -177,7 +177,8 @@ Settings readSettings() {
       settings.createResult = static_cast<jint>(std::atol(value.c_str()));
     } else if (ok && key == "missing" && !value.empty()) {
       settings.missing.insert(value);
-    } else if (ok && (key == "main" || key == "firstRun" || key == "exit") && parseSteps(value, steps)) {
+    } else if (ok && (key == "main" || key == "firstRun" || key == "exit" || key == "dump" || key == "check") &&
+               parseSteps(value, steps)) {
       settings.behaviour[key] = steps;
     } else {
       record("ERROR jvm-standin.cfg: cannot use the line " + quotedName(line));
@@ -210,9 +211,15 @@ JNIInvokeInterface_ gInvokeFunctions{};
 JNIEnv gEnv{};
 JavaVM gJavaVm{};
 
+// The watchdog's threads call in beside the main thread.
+SRWLOCK gObjectLock = SRWLOCK_INIT;
+
 const Object* newObject(const char* kind, std::string name, std::u16string text = u"") {
+  AcquireSRWLockExclusive(&gObjectLock);
   gObjects.push_back(Object{kind, std::move(name), std::move(text), {}});
-  return &gObjects.back();
+  const Object* created = &gObjects.back();
+  ReleaseSRWLockExclusive(&gObjectLock);
+  return created;
 }
 
 const Object* object(const void* reference) { return static_cast<const Object*>(reference); }
@@ -297,8 +304,11 @@ jmethodID JNICALL getStaticMethodID(JNIEnv*, jclass cls, const char* name, const
     return nullptr;
   }
   record(line + " -> method");
+  AcquireSRWLockExclusive(&gObjectLock);
   gMethods.push_back(Method{owner->name, name, sig});
-  return reinterpret_cast<jmethodID>(&gMethods.back());
+  const Method* created = &gMethods.back();
+  ReleaseSRWLockExclusive(&gObjectLock);
+  return reinterpret_cast<jmethodID>(const_cast<Method*>(created));
 }
 
 jobjectArray JNICALL newObjectArray(JNIEnv*, jsize length, jclass cls, jobject initial) {
@@ -346,6 +356,63 @@ jboolean JNICALL callStaticBooleanMethodA(JNIEnv*, jclass, jmethodID id, const j
   record("CallStaticBooleanMethodA " + quotedName(method.className) + " " + quotedName(method.name) + " " +
          quotedName(method.signature));
   return method.name != "firstRun" || perform(behaviourOf("firstRun"), 0) ? JNI_TRUE : JNI_FALSE;
+}
+
+// The watchdog's calls: ThreadDumps.dump gives a byte array (its text in
+// `name`), Health.check null (healthy) or a reason, as the "dump" and
+// "check" behaviours say.
+constexpr const char* kStandinDump =
+    "Full thread dump of the stand-in VM:\n\n\"main\" #1 prio=5 RUNNABLE\n\tat Main.main(Main.java:1)\n";
+
+jobject JNICALL callStaticObjectMethodA(JNIEnv*, jclass, jmethodID id, const jvalue* args) {
+  const Method& method = *reinterpret_cast<const Method*>(id);
+  std::string line = "CallStaticObjectMethodA " + quotedName(method.className) + " " + quotedName(method.name) +
+                     " " + quotedName(method.signature);
+  if (method.signature == "(Ljava/lang/String;)Ljava/lang/String;") line += " " + describe(object(args[0].l));
+  record(line);
+  if (method.name == "dump") {
+    if (!perform(behaviourOf("dump"), 0)) return nullptr;
+    return newObject("byte[]", kStandinDump);
+  }
+  if (method.name == "check") {
+    return perform(behaviourOf("check"), 0) ? nullptr : newObject("string", "java/lang/String", u"the stand-in says no");
+  }
+  return nullptr;
+}
+
+jsize JNICALL getArrayLength(JNIEnv*, jarray array) {
+  record("GetArrayLength " + describe(object(array)));
+  return static_cast<jsize>(object(array)->name.size());
+}
+
+void JNICALL getByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length, jbyte* out) {
+  record("GetByteArrayRegion " + std::to_string(start) + " " + std::to_string(length));
+  std::memcpy(out, object(array)->name.data() + start, static_cast<size_t>(length));
+}
+
+jstring JNICALL newStringUtf(JNIEnv*, const char* text) {
+  record("NewStringUTF " + quotedName(text));
+  return jstring(newObject("string", "java/lang/String", widen(text, CP_UTF8)));
+}
+
+jsize JNICALL getStringLength(JNIEnv*, jstring text) { return static_cast<jsize>(object(text)->text.size()); }
+
+void JNICALL getStringUtfRegion(JNIEnv*, jstring text, jsize start, jsize length, char* out) {
+  const std::u16string& units = object(text)->text;
+  for (jsize i = 0; i < length; ++i) *out++ = char(units[size_t(start + i)] < 0x80 ? units[size_t(start + i)] : '?');
+  *out = '\0';
+}
+
+void JNICALL exceptionClear(JNIEnv*) {
+  record("ExceptionClear");
+  gPending = nullptr;
+}
+
+jint JNICALL attachCurrentThreadAsDaemon(JavaVM*, void** env, void* args) {
+  const auto* attach = static_cast<const JavaVMAttachArgs*>(args);
+  record("AttachCurrentThreadAsDaemon " + quotedName(attach && attach->name ? attach->name : "") + " -> 0");
+  *env = &gEnv;
+  return JNI_OK;
 }
 
 jthrowable JNICALL exceptionOccurred(JNIEnv*) {
@@ -401,8 +468,16 @@ void buildTables() {
   gFunctions.CallStaticBooleanMethodA = callStaticBooleanMethodA;
   gFunctions.ExceptionOccurred = exceptionOccurred;
   gFunctions.ExceptionDescribe = exceptionDescribe;
+  gFunctions.CallStaticObjectMethodA = callStaticObjectMethodA;
+  gFunctions.GetArrayLength = getArrayLength;
+  gFunctions.GetByteArrayRegion = getByteArrayRegion;
+  gFunctions.NewStringUTF = newStringUtf;
+  gFunctions.GetStringLength = getStringLength;
+  gFunctions.GetStringUTFRegion = getStringUtfRegion;
+  gFunctions.ExceptionClear = exceptionClear;
   fillWithTraps(gInvokeFunctions, 3);
   gInvokeFunctions.DestroyJavaVM = destroyJavaVm;
+  gInvokeFunctions.AttachCurrentThreadAsDaemon = attachCurrentThreadAsDaemon;
   gEnv.functions = &gFunctions;
   gJavaVm.functions = &gInvokeFunctions;
 }

@@ -101,6 +101,14 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
       {R"({"recovery": {"restartDelaySeconds": 60, "maxRestarts": 3, "resetPeriodHours": 24}})", 30003, "60,3,24"},
       {R"({"preshutdownTimeoutSeconds": 120})", 30005, "120"}, {R"({"stopTimeoutSeconds": 0})", 30006, "0"},
       {R"({"outputRotation": {"maxBytes": 10485760, "keep": 5}})", 30007, "10485760,5"},
+      // The watchdog: dumps on by default, probes with their timing defaults filled in.
+      {"{}", 30021, "200"}, {R"({"threadDumpControlCode": 128})", 30021, "128"},
+      {R"({"livenessProbe": {"deadlock": true, "httpGet": {"port": 8080, "path": "/health"}, "heartbeat": false,
+           "periodSeconds": 15}})", 30023,
+       "deadlock httpGet=8080/health initialDelaySeconds=60 periodSeconds=15 timeoutSeconds=10 failureThreshold=3"},
+      {R"({"startupProbe": {"ready": true, "tcpSocket": {"port": 1}, "method": "a.B$c.ok"}})", 30022,
+       "ready tcpSocket=1 method=a.B$c.ok initialDelaySeconds=0 periodSeconds=5 timeoutSeconds=5 failureThreshold=120"},
+      {R"({"onLivenessFailure": {"threadDumps": 0}})", 30024, "threadDumps=0"},
       // The included files set the count and the names, in the code page.
       {R"({"includedFiles": ["lib/d\u00e9j\u00e0/caf\u00e9.jar", "<runtime>", "c"]})", 2003, "caf\xE9.jar;kerno-runtime.jar;c"},
       {R"({"includedFiles": ["a", "b", "c"]})", 2002, "3"}, {R"({"includedFiles": null})", 2002, "0"},
@@ -191,6 +199,17 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       {R"({"stopTimeoutSeconds": 1.5})", "field \"stopTimeoutSeconds\": expected an integer"},
       {R"({"preshutdownTimeoutSeconds": 0})", "field \"preshutdownTimeoutSeconds\": 0 is outside 1..3600"},
       {R"({"outputRotation": {"maxBytes": 100, "keep": 2}})", "field \"outputRotation\".\"maxBytes\": 100 is outside"},
+      {R"({"threadDumpControlCode": 127})", "field \"threadDumpControlCode\": 127 is outside 128..255"},
+      {R"({"livenessProbe": {"deadlock": true, "periodSecond": 5}})", "field \"livenessProbe\".\"periodSecond\": unknown member"},
+      {R"({"livenessProbe": {"ready": true}})", "field \"livenessProbe\".\"ready\": unknown member"},
+      {R"({"livenessProbe": {"deadlock": false}})", "field \"livenessProbe\": no check is given"},
+      {R"({"livenessProbe": {"deadlock": 1}})", "field \"livenessProbe\".\"deadlock\": expected true or false"},
+      {R"({"livenessProbe": {"tcpSocket": {"port": 65536}}})", "field \"livenessProbe\".\"tcpSocket\".\"port\": 65536 is outside 1..65535"},
+      {R"({"livenessProbe": {"tcpSocket": {"port": 1, "host": "x"}}})", "field \"livenessProbe\".\"tcpSocket\".\"host\": unknown member"},
+      {R"({"startupProbe": {"httpGet": {"port": 80, "path": "a b"}}})", "field \"startupProbe\".\"httpGet\".\"path\": expected a path"},
+      {R"({"startupProbe": {"method": "noClass"}})", "field \"startupProbe\".\"method\": expected \"package.Class.method\""},
+      {R"({"startupProbe": {"deadlock": true, "periodSeconds": 0}})", "field \"startupProbe\".\"periodSeconds\": 0 is outside 1..3600"},
+      {R"({"onLivenessFailure": {"threadDumps": 11}})", "field \"onLivenessFailure\".\"threadDumps\": 11 is outside 0..10"},
       // A password, wherever it stands, however it is spelt.
       {R"({"servicePassword": "x"})", "field \"servicePassword\": a password is never stored"},
       {R"({"recovery": {"PASSWORD": 1}})", "field \"recovery\".\"PASSWORD\": a password is never stored"},
@@ -239,6 +258,20 @@ TEST(KernopackDescribe, ShowsValuesInTheirMostReadableExactForm) {
     ASSERT_TRUE(t.ok) << t.error;
     EXPECT_EQ(nlohmann::json::parse(t.json)[std::string(findKeyByNumber(key, false)->name)], nlohmann::json::parse(shown))
         << t.json;
+  }
+  // The watchdog's settings come back as the objects that rebuild them byte for byte.
+  for (const auto& [key, stored] : std::vector<std::pair<int32_t, std::string>>{
+           {30022, "ready tcpSocket=9 initialDelaySeconds=1 periodSeconds=2 timeoutSeconds=3 failureThreshold=4"},
+           {30023, "method=a.B.c httpGet=80/x?y=1 deadlock heartbeat initialDelaySeconds=0 periodSeconds=1 "
+                   "timeoutSeconds=1 failureThreshold=1"},
+           {30021, "255"}, {30024, "threadDumps=3"}}) {
+    DescriptionText shown = describeConfiguration(tablesOf({{key, stored}}), LauncherArch::unspecified, 1252);
+    ASSERT_TRUE(shown.ok) << shown.error;
+    EXPECT_TRUE(nlohmann::json::parse(shown.json)[std::string(findKeyByNumber(key, false)->name)].is_number() ||
+                nlohmann::json::parse(shown.json)[std::string(findKeyByNumber(key, false)->name)].is_object()) << shown.json;
+    Description back = parseDescription(shown.json, 1252);
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_EQ(narrow(back, key), std::optional<std::string>(stored)) << shown.json;
   }
   ConfigTables t = tablesOf({{101, "S"}, {108, "x"}, {-1, "m"}, {30003, "60,3"}}, {{20013, u"cap"}, {5, u"w"}});
   DescriptionText d = describeConfiguration(t, LauncherArch::x86, 1252);

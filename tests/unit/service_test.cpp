@@ -12,6 +12,7 @@
 #include "service/event_log.h"
 #include "service/service_settings.h"
 #include "service/service_status.h"
+#include "service/watchdog_rules.h"
 #include "startup/command_line.h"
 
 namespace {
@@ -244,7 +245,153 @@ TEST(EventLog, SourceKeyTextsAndConsoleEvents) {
   for (const auto& [event, stop, wait] : events) {
     EXPECT_EQ(consoleEventAction(event).stop, stop) << event;
     EXPECT_EQ(consoleEventAction(event).waitForExit, wait) << event;
+    // With thread dumps on, only Ctrl+Break changes: it dumps instead.
+    ConsoleEventAction dumping = consoleEventAction(event, true);
+    bool isBreak = event == console_event::kCtrlBreak;
+    EXPECT_EQ(dumping.stop, stop && !isBreak) << event;
+    EXPECT_EQ(dumping.threadDump, isBreak) << event;
   }
 }
 
 }  // namespace
+
+namespace {
+
+// One call of the watchdog's schedule: at `at` ms, with a finished probe
+// ('+' healthy, '-' failed, ' ' none), and what it must decide.
+struct WatchStep {
+  uint64_t at;
+  char finished;
+  const char* expect;  // letters: p start probe, s startup progress, r ready, t trip, n never ready
+  uint64_t wakeAt;
+  WatchdogPhase phase;
+};
+
+void watch(const char* name, const WatchdogSettings& settings, const std::vector<WatchStep>& steps) {
+  WatchdogState state = startWatchdog(settings, 0);
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const WatchStep& s = steps[i];
+    ProbeOutcome outcome{s.finished == '+', s.finished == '-' ? "refused" : ""};
+    WatchdogStep step = advanceWatchdog(state, settings, s.at, s.finished == ' ' ? nullptr : &outcome);
+    std::string got = std::string(step.startProbe ? "p" : "") + (step.startupProgress ? "s" : "") +
+                      (step.ready ? "r" : "") + (step.trip ? "t" : "") + (step.neverReady ? "n" : "");
+    EXPECT_EQ(got, s.expect) << name << " step " << i;
+    EXPECT_EQ(step.wakeAtMs, s.wakeAt) << name << " step " << i;
+    EXPECT_EQ(state.phase, s.phase) << name << " step " << i;
+  }
+}
+
+ProbeSetting probe(uint32_t delay, uint32_t period, uint32_t timeout, uint32_t threshold) {
+  ProbeSetting p;
+  p.checks = {ProbeCheck{CheckKind::tcpSocket, 80, ""}};
+  p.initialDelaySeconds = delay, p.periodSeconds = period, p.timeoutSeconds = timeout, p.failureThreshold = threshold;
+  return p;
+}
+
+}  // namespace
+
+TEST(Watchdog, ScheduleCountsConsecutiveFailuresAndTimeOuts) {
+  using P = WatchdogPhase;
+  WatchdogSettings live;
+  live.livenessProbe = probe(10, 5, 2, 3);
+  watch("initial delay, then a failure streak broken by a success, then three in a row trip",
+        live,
+        {{0, ' ', "", 10000, P::liveness}, {9999, ' ', "", 10000, P::liveness},
+         {10000, ' ', "p", 12000, P::liveness}, {10100, '-', "", 15000, P::liveness},
+         {15000, ' ', "p", 17000, P::liveness}, {15100, '-', "", 20000, P::liveness},
+         {20000, ' ', "p", 22000, P::liveness}, {20100, '+', "", 25000, P::liveness},
+         {25000, ' ', "p", 27000, P::liveness}, {25100, '-', "", 30000, P::liveness},
+         {30000, ' ', "p", 32000, P::liveness}, {30100, '-', "", 35000, P::liveness},
+         {35000, ' ', "p", 37000, P::liveness}, {35100, '-', "t", 0, P::ended}});
+  watch("a probe past its time-out fails; its late answer is dropped; a hung worker fails each period",
+        live,
+        {{10000, ' ', "p", 12000, P::liveness}, {12000, ' ', "", 15000, P::liveness},
+         {13000, '+', "", 15000, P::liveness},  // late: still one failure
+         {15000, ' ', "p", 17000, P::liveness}, {17000, ' ', "", 20000, P::liveness},
+         {20000, ' ', "t", 0, P::ended}});  // still running: the third failure
+  WatchdogSettings both = live;
+  both.startupProbe = probe(0, 2, 1, 2);
+  watch("start pending with progress until ready, then liveness after its delay", both,
+        {{0, ' ', "ps", 1000, P::startup}, {500, '-', "", 2000, P::startup},
+         {2000, ' ', "ps", 3000, P::startup}, {2500, '+', "r", 12500, P::liveness},
+         {12500, ' ', "p", 14500, P::liveness}});
+  watch("never ready", both,
+        {{0, ' ', "ps", 1000, P::startup}, {1000, ' ', "", 2000, P::startup},
+         {2000, ' ', "sn", 0, P::ended}});
+  WatchdogSettings startupOnly;
+  startupOnly.startupProbe = probe(0, 2, 1, 2);
+  watch("startup only: off once ready", startupOnly,
+        {{0, ' ', "ps", 1000, P::startup}, {10, '+', "r", 0, P::off}, {5000, ' ', "", 0, P::off}});
+  watch("nothing configured", WatchdogSettings{}, {{0, ' ', "", 0, P::off}});
+  EXPECT_GT(startupWaitHintMs(probe(0, 30, 20, 1)), 50000u);
+  const uint32_t pending = svc::kStartPending, run = svc::kRunning;
+  walk("a start that waits for its startup probe; a stop while it waits",
+       {{E::startedPending, 0, pending, 0, 1, true, false}, {E::launchSucceeded, 0, pending, 0, 1, false, false},
+        {E::startupProgress, 0, pending, 0, 2, true, false}, {E::ready, 0, run, 0, 0, true, false},
+        {E::startupProgress, 0, run, 0, 0, false, false}, {E::ready, 0, run, 0, 0, false, false}});
+  walk("stopped while start pending", {{E::startedPending, 0, pending, 0, 1, true, false},
+        {E::control, svc::kControlStop, svc::kStopPending, 0, 1, true, true},
+        {E::ready, 0, svc::kStopPending, 0, 1, false, false}});
+}
+
+TEST(Watchdog, StoredSettingsAndDumpFiles) {
+  const std::tuple<const char*, bool, const char*> cases[] = {
+      {"deadlock", false, nullptr}, {"  heartbeat   periodSeconds=7 ", false, nullptr},
+      {"httpGet=65535", false, nullptr}, {"ready", true, nullptr},
+      {"ready", false, "\"ready\" is not a check or timing field of the liveness probe"},
+      {"", false, "no check is given"}, {"periodSeconds=5", false, "no check is given"},
+      {"deadlock deadlock", false, "\"deadlock\" is given twice"},
+      {"deadlock=1", false, "deadlock takes no value"}, {"tcpSocket", false, "tcpSocket needs a value"},
+      {"tcpSocket=0", false, "tcpSocket: port 0 is outside 1..65535"},
+      {"tcpSocket=080", false, "not a plain decimal"}, {"httpGet=80x/", false, "httpGet: port"},
+      {"httpGet=80/a\x7F", false, "httpGet: the path"}, {"method=a..b", false, "method: not"},
+      {"method=1a.b", false, "method: not"}, {"method=Main", false, "method: not"},
+      {"deadlock failureThreshold=0", false, "failureThreshold: 0 is outside 1..10000"},
+      {"deadlock timeoutSeconds", false, "timeoutSeconds: has no value"},
+  };
+  for (const auto& [text, startup, error] : cases) {
+    ProbeSetting p;
+    std::string why;
+    EXPECT_EQ(parseProbeSetting(text, startup, p, why), error == nullptr) << text;
+    if (error) {
+      EXPECT_NE(why.find(error), std::string::npos) << text << ": " << why;
+    }
+  }
+  ProbeSetting p;
+  std::string why;
+  EXPECT_FALSE(parseProbeSetting("deadlock " + std::string(1100, ' '), false, p, why));
+  ASSERT_TRUE(parseProbeSetting("httpGet=8080 periodSeconds=7", false, p, why)) << why;
+  EXPECT_EQ(probeSettingText(p),
+            "httpGet=8080/ initialDelaySeconds=60 periodSeconds=7 timeoutSeconds=10 failureThreshold=3");
+
+  ConfigTables config;
+  config.narrow = {{30021, "127"}, {30023, "deadlock"}, {30024, "threadDumps=9"}};
+  std::vector<DamagedWatchdogSetting> damaged;
+  WatchdogSettings s = readWatchdogSettings(config, damaged);
+  ASSERT_EQ(damaged.size(), 1u);
+  EXPECT_EQ(damaged[0].name, "threadDumpControlCode");
+  EXPECT_FALSE(s.threadDumpControlCode || s.startupProbe);
+  EXPECT_TRUE(s.livenessProbe && s.threadDumpsOnFailure == 9);
+
+  const std::pair<const char*, const char*> replies[] = {
+      {"HTTP/1.1 200 OK\r\n", nullptr}, {"HTTP/1.0 399", nullptr}, {"HTTP/1.1 503 Busy\r\n", "HTTP status 503"},
+      {"HTTP/1.1 199 x", "HTTP status 199"}, {"", "no HTTP answer"}, {"SSH-2.0-x\r\n", "not an HTTP answer"},
+      {"HTTP/1.1 2000", "not an HTTP answer"}, {"HTTP/1.1 2x0", "not an HTTP answer"}};
+  for (const auto& [reply, error] : replies) {
+    EXPECT_EQ(httpReplyHealthy(reply, why), error == nullptr) << reply;
+    if (error) {
+      EXPECT_NE(why.find(error), std::string::npos) << reply << ": " << why;
+    }
+  }
+  EXPECT_EQ(threadDumpFileName("Ord:ers\x01", 2026, 3, 4, 5, 6, 7, 8), "threaddump-Ord_ers_-20260304-050607-008.txt");
+  EXPECT_TRUE(threadDumpAllowed(false, 0, 0));
+  EXPECT_FALSE(threadDumpAllowed(true, 5000, 14999));
+  EXPECT_TRUE(threadDumpAllowed(true, 5000, 15000));
+  std::vector<std::string> names;
+  for (unsigned i = 12; i >= 1; --i) names.push_back(threadDumpFileName("S", 2026, 1, 1, 0, 0, i, 0));
+  names.push_back("threaddump-S-x.txt");
+  names.push_back("threaddump-T-20260101-000000-000.txt");
+  std::vector<std::string> gone = threadDumpsToDelete("S", names, 10);
+  EXPECT_EQ(gone, (std::vector<std::string>{threadDumpFileName("S", 2026, 1, 1, 0, 0, 1, 0),
+                                            threadDumpFileName("S", 2026, 1, 1, 0, 0, 2, 0)}));
+}

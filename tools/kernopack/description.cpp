@@ -14,6 +14,7 @@
 #include "config/value_list.h"
 #include "files/included_files.h"
 #include "service/service_settings.h"
+#include "service/watchdog_rules.h"
 
 namespace {
 
@@ -224,6 +225,78 @@ struct Builder {
     return true;
   }
 
+  // A probe object: its checks and timing fields; no other members.
+  bool probeSetting(const std::string& where, const Json& v, bool startup, ProbeSetting& probe) {
+    if (!v.is_object()) return fail(where, "expected an object or null, got " + kindOf(v));
+    probe = defaultProbeSetting(startup);
+    const std::pair<const char*, uint32_t ProbeSetting::*> timing[] = {
+        {"initialDelaySeconds", &ProbeSetting::initialDelaySeconds},
+        {"periodSeconds", &ProbeSetting::periodSeconds},
+        {"timeoutSeconds", &ProbeSetting::timeoutSeconds},
+        {"failureThreshold", &ProbeSetting::failureThreshold}};
+    const std::pair<uint64_t, uint64_t> bounds[] = {{0, kMaxInitialDelaySeconds},
+                                                    {1, kMaxPeriodSeconds},
+                                                    {1, kMaxProbeTimeoutSeconds},
+                                                    {1, kMaxFailureThreshold}};
+    for (const auto& item : v.items()) {
+      const std::string& name = item.key();
+      const Json& m = item.value();
+      std::string at = where + ".\"" + name + "\"";
+      bool done = false;
+      for (size_t i = 0; i < 4 && !done; ++i) {
+        if (name != timing[i].first) continue;
+        uint64_t n = 0;
+        if (!settingNumber(at, m, bounds[i].first, bounds[i].second, n)) return false;
+        probe.*(timing[i].second) = uint32_t(n);
+        done = true;
+      }
+      if (done) continue;
+      ProbeCheck check;
+      if (name == "deadlock" || name == "heartbeat" || (startup && name == "ready")) {
+        if (!m.is_boolean()) return fail(at, "expected true or false, got " + kindOf(m));
+        if (!m.get<bool>()) continue;
+        check.kind = name == "deadlock" ? CheckKind::deadlock
+                     : name == "heartbeat" ? CheckKind::heartbeat : CheckKind::ready;
+      } else if (name == "method") {
+        if (!m.is_string() || !isProbeMethodName(m.get_ref<const std::string&>()))
+          return fail(at, "expected \"package.Class.method\" of a static boolean method without "
+                          "parameters (Java identifiers, at most 255 characters)");
+        check.kind = CheckKind::method;
+        check.text = m.get<std::string>();
+      } else if (name == "tcpSocket" || name == "httpGet") {
+        bool http = name == "httpGet";
+        check.kind = http ? CheckKind::httpGet : CheckKind::tcpSocket;
+        if (!m.is_object()) return fail(at, "expected an object, got " + kindOf(m));
+        for (const auto& member : m.items()) {
+          if (member.key() != "port" && !(http && member.key() == "path"))
+            return fail(at + ".\"" + member.key() + "\"", std::string("unknown member; the members are ") +
+                                                               (http ? "\"port\", \"path\"" : "\"port\""));
+        }
+        auto port = m.find("port");
+        if (port == m.end()) return fail(at + ".\"port\"", "missing");
+        uint64_t n = 0;
+        if (!settingNumber(at + ".\"port\"", *port, 1, 65535, n)) return false;
+        check.port = uint16_t(n);
+        if (http) {
+          auto path = m.find("path");
+          check.text = path == m.end() ? "/" : path->is_string() ? path->get<std::string>() : std::string();
+          if (!isProbePath(check.text))
+            return fail(at + ".\"path\"", "expected a path that starts with '/' and holds only printable "
+                                           "ASCII without blanks (at most 255 characters)");
+        }
+      } else {
+        return fail(at, std::string("unknown member; a probe has the checks \"deadlock\", \"method\", "
+                                    "\"httpGet\", \"tcpSocket\", \"heartbeat\"") +
+                            (startup ? ", \"ready\"" : "") +
+                            " and the fields \"initialDelaySeconds\", \"periodSeconds\", "
+                            "\"timeoutSeconds\", \"failureThreshold\"");
+      }
+      probe.checks.push_back(std::move(check));
+    }
+    if (probe.checks.empty()) return fail(where, "no check is given; list at least one");
+    return true;
+  }
+
   bool setSetting(const KeyInfo& k, const std::string& where, const Json& v) {
     std::string& out = narrow[k.number];
     std::string why;
@@ -268,6 +341,25 @@ struct Builder {
                            n))
           return false;
         out = outputRotationText(OutputRotationSetting{n[0], uint32_t(n[1])});
+        return true;
+      }
+      case ConfigKey::threadDumpControlCode: {
+        uint64_t n = 0;
+        if (!settingNumber(where, v, kMinThreadDumpControlCode, kMaxThreadDumpControlCode, n)) return false;
+        out = std::to_string(n);
+        return true;
+      }
+      case ConfigKey::startupProbe:
+      case ConfigKey::livenessProbe: {
+        ProbeSetting probe;
+        if (!probeSetting(where, v, ConfigKey(k.number) == ConfigKey::startupProbe, probe)) return false;
+        out = probeSettingText(probe);
+        return true;
+      }
+      case ConfigKey::onLivenessFailure: {
+        std::vector<uint64_t> n;
+        if (!settingObject(where, v, {{"threadDumps", {0, kMaxThreadDumpsOnFailure}}}, n)) return false;
+        out = livenessFailureText(uint32_t(n[0]));
         return true;
       }
       default: break;
@@ -550,6 +642,35 @@ Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf
     case ConfigKey::outputRotation: {
       OutputRotationSetting rot;
       if (parseOutputRotation(bytes, rot, why)) return Json{{"maxBytes", rot.maxBytes}, {"keep", rot.keep}};
+      break;
+    }
+    case ConfigKey::threadDumpControlCode: {
+      uint32_t n = 0;
+      if (parseThreadDumpControlCode(bytes, n, why)) return n;
+      break;
+    }
+    case ConfigKey::startupProbe:
+    case ConfigKey::livenessProbe: {
+      ProbeSetting p;
+      if (!parseProbeSetting(bytes, key == ConfigKey::startupProbe, p, why)) break;
+      Json j = Json::object();
+      for (const ProbeCheck& c : p.checks) {
+        switch (c.kind) {
+          case CheckKind::method: j["method"] = c.text; break;
+          case CheckKind::tcpSocket: j["tcpSocket"] = Json{{"port", c.port}}; break;
+          case CheckKind::httpGet: j["httpGet"] = Json{{"port", c.port}, {"path", c.text}}; break;
+          default: j[std::string(checkKindName(c.kind))] = true; break;
+        }
+      }
+      j["initialDelaySeconds"] = p.initialDelaySeconds;
+      j["periodSeconds"] = p.periodSeconds;
+      j["timeoutSeconds"] = p.timeoutSeconds;
+      j["failureThreshold"] = p.failureThreshold;
+      return j;
+    }
+    case ConfigKey::onLivenessFailure: {
+      uint32_t n = 0;
+      if (parseLivenessFailure(bytes, n, why)) return Json{{"threadDumps", n}};
       break;
     }
     default: break;

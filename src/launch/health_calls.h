@@ -1,0 +1,41 @@
+// The watchdog's calls into the VM, from a thread of the launcher: attaching
+// that thread, the thread dump of the runtime jar (com.kerno.runtime.
+// ThreadDumps.dump) handed out in pieces, and the checks that need the VM
+// (com.kerno.runtime.Health.check: deadlock, method, heartbeat, ready).
+// Depends on jni.h only, so it also runs natively against a real HotSpot.
+//
+// JNI functions called (a JNI double must provide them): FindClass,
+// GetStaticMethodID, CallStaticObjectMethodA, NewStringUTF, GetArrayLength,
+// GetByteArrayRegion, GetStringUTFLength, GetStringUTFRegion,
+// GetStringLength, ExceptionOccurred, ExceptionClear, DeleteLocalRef, and
+// AttachCurrentThreadAsDaemon of the invocation interface.
+#pragma once
+
+#include <jni.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+inline constexpr const char* kHealthClass = "com/kerno/runtime/Health";
+inline constexpr const char* kThreadDumpsClass = "com/kerno/runtime/ThreadDumps";
+// The longest reason of a failed check that is kept (the log line's part).
+inline constexpr size_t kMaxCheckReason = 1000;
+// The pieces a dump is handed out in.
+inline constexpr size_t kDumpPieceBytes = 64 * 1024;
+
+// Attaches the calling thread to the VM as a daemon (it never holds the VM's
+// exit) under `name`; nullptr when the VM refuses.
+JNIEnv* attachLauncherThread(JavaVM* vm, const char* name);
+
+// Asks the runtime jar for a thread dump and hands it to `write` in pieces
+// of at most kDumpPieceBytes (UTF-8 text). False with `why` when the VM
+// could not make it or `write` refused a piece.
+bool streamThreadDump(JNIEnv* env, const std::function<bool(const char*, size_t)>& write,
+                      std::string& why);
+
+// One VM check ("deadlock", "ready", "heartbeat=<seconds>",
+// "method=<pkg.Class.method>"): true when healthy, else false with `why`
+// (at most kMaxCheckReason bytes).
+bool runVmCheck(JNIEnv* env, std::string_view check, std::string& why);

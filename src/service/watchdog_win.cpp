@@ -1,0 +1,321 @@
+#include "service/watchdog_win.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/handles_win.h"
+#include "common/launcher_state.h"
+#include "common/loopback_win.h"
+#include "config/config_keys.h"
+#include "config/config_store.h"
+#include "config/log_win.h"
+#include "files/access_rules_win.h"
+#include "files/paths_win.h"
+#include "launch/health_calls.h"
+#include "service/event_log_win.h"
+#include "service/service_status.h"
+
+namespace {
+
+// How long the watchdog waits for each of its dumps before it goes on.
+constexpr DWORD kTripDumpDeadlineMs = 20000;
+
+HANDLE gDumpRequest = nullptr;  // auto-reset: a dump is asked for
+HANDLE gDumpDone = nullptr;     // auto-reset: the worker finished one
+LONG gDumpCode = 0;             // the configured control code, 0: none
+LONG gDumpForced = 0;           // the watchdog's request: no rate limit
+std::string gDumpDirectory;     // with its trailing backslash
+
+HANDLE gProbeRequest = nullptr;  // auto-reset: run gProbe now
+HANDLE gProbeDone = nullptr;     // auto-reset: gOutcome holds the answer
+const ProbeSetting* gProbe = nullptr;
+ProbeOutcome gOutcome;
+WatchdogSettings gSettings;
+HANDLE gStartupSignal = nullptr;
+LONG gStartupProgress = 0;
+LONG gReady = 0;
+LONG gStandDown = 0;
+
+// --- Thread dumps --------------------------------------------------------------
+
+void removeOldDumps() {
+  const std::string& service = launcher().serviceName;
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  std::string pattern = gDumpDirectory + threadDumpPrefix(service) + "*.txt";
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  for (const std::string& name : threadDumpsToDelete(service, names)) {
+    UniqueHandle file(openWithoutFollowing(gDumpDirectory + name, DELETE, FILE_SHARE_DELETE, false));
+    if (!file || !deleteOpenObject(file.get())) logError("cannot delete the old thread dump %s%s", gDumpDirectory.c_str(), name.c_str());
+  }
+}
+
+// One dump to a new private file; the log line and the event entry name it.
+void writeDump(JNIEnv* env) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  std::string path = gDumpDirectory + threadDumpFileName(launcher().serviceName, t.wYear, t.wMonth, t.wDay, t.wHour,
+                                                         t.wMinute, t.wSecond, t.wMilliseconds);
+  // The output directory is made by the Java side when it redirects the
+  // output; a dump that comes first makes it (private, like the dump).
+  if (GetFileAttributesA(gDumpDirectory.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    PrivateSecurity directory(true);
+    if (directory.valid()) CreateDirectoryA(gDumpDirectory.c_str(), directory.attributes());
+  }
+  PrivateSecurity security(false);
+  // CREATE_NEW: never a file (or link) that was there before.
+  UniqueHandle file(security.valid() ? CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
+                                                   FILE_ATTRIBUTE_NORMAL, nullptr)
+                                     : INVALID_HANDLE_VALUE);
+  if (!file) {
+    std::string text = "Thread dump of service " + launcher().serviceName + " not written: cannot create " + path +
+                       " (error " + std::to_string(GetLastError()) + ")";
+    logError("%s", text.c_str());
+    reportErrorEvent(text);
+    return;
+  }
+  std::string why;
+  bool ok = env != nullptr && streamThreadDump(env, [&file](const char* data, size_t size) {
+    DWORD written = 0;
+    return WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+  }, why);
+  if (env == nullptr) why = "the dump thread could not attach to the VM";
+  file.reset();
+  std::string text = ok ? "Thread dump of service " + launcher().serviceName + " written to " + path
+                        : "Thread dump of service " + launcher().serviceName + " incomplete in " + path + ": " + why;
+  if (ok) {
+    logInfo("%s", text.c_str());
+    reportInformationEvent(text);
+  } else {
+    logError("%s", text.c_str());
+    reportErrorEvent(text);
+  }
+  removeOldDumps();
+}
+
+DWORD WINAPI dumpWorker(LPVOID) {
+  JNIEnv* env = attachLauncherThread(reinterpret_cast<JavaVM*>(launcher().launch.vm), "kerno thread dumps");
+  bool hadOne = false;
+  ULONGLONG last = 0;
+  for (;;) {
+    WaitForSingleObject(gDumpRequest, INFINITE);
+    bool forced = InterlockedExchange(&gDumpForced, 0) != 0;
+    ULONGLONG now = GetTickCount64();
+    if (!forced && !threadDumpAllowed(hadOne, last, now)) {
+      logInfo("thread dump request ignored: the last dump was %llu ms ago (at most one per %llu s)",
+              static_cast<unsigned long long>(now - last),
+              static_cast<unsigned long long>(kThreadDumpIntervalMs / 1000));
+      continue;
+    }
+    hadOne = true;
+    last = now;
+    writeDump(env);
+    SetEvent(gDumpDone);
+  }
+}
+
+// --- Probes ------------------------------------------------------------------
+
+std::string checkLabel(const ProbeCheck& c) {
+  std::string label(checkKindName(c.kind));
+  if (c.kind == CheckKind::tcpSocket || c.kind == CheckKind::httpGet) label += " 127.0.0.1:" + std::to_string(c.port);
+  if (c.kind == CheckKind::httpGet) label += c.text;
+  if (c.kind == CheckKind::method) label += " " + c.text;
+  return label;
+}
+
+bool runCheck(const ProbeCheck& c, const ProbeSetting& probe, JNIEnv*& env, std::string& why) {
+  uint32_t timeoutMs = probe.timeoutSeconds * 1000u;
+  std::string reply;
+  switch (c.kind) {
+    case CheckKind::tcpSocket:
+      return loopbackExchange(c.port, {}, 0, timeoutMs, reply, why);
+    case CheckKind::httpGet:
+      return loopbackExchange(c.port, httpProbeRequest(c.port, c.text), kMaxHttpStatusLine, timeoutMs, reply, why) &&
+             httpReplyHealthy(reply, why);
+    default:
+      break;
+  }
+  if (env == nullptr) env = attachLauncherThread(reinterpret_cast<JavaVM*>(launcher().launch.vm), "kerno watchdog");
+  if (env == nullptr) {
+    why = "the watchdog could not attach to the VM";
+    return false;
+  }
+  std::string check(checkKindName(c.kind));
+  if (c.kind == CheckKind::method) check += "=" + c.text;
+  if (c.kind == CheckKind::heartbeat) check += "=" + std::to_string(probe.periodSeconds);
+  return runVmCheck(env, check, why);
+}
+
+DWORD WINAPI probeWorker(LPVOID) {
+  JNIEnv* env = nullptr;
+  for (;;) {
+    WaitForSingleObject(gProbeRequest, INFINITE);
+    const ProbeSetting& probe = *gProbe;
+    ProbeOutcome outcome{true, {}};
+    for (const ProbeCheck& c : probe.checks) {
+      std::string why;
+      if (!runCheck(c, probe, env, why)) {
+        outcome = ProbeOutcome{false, checkLabel(c) + ": " + why};
+        break;
+      }
+    }
+    gOutcome = std::move(outcome);
+    SetEvent(gProbeDone);
+  }
+}
+
+// Reports the service stopped with `code` and ends the process; never waits
+// on the service runtime's lock or on Java.
+[[noreturn]] void endService(uint32_t code) {
+  void* handle = launcher().service.statusHandle;
+  if (handle != nullptr) {
+    ServiceStatusRecord r = watchdogStoppedRecord(code);
+    SERVICE_STATUS status{};
+    status.dwServiceType = r.serviceType;
+    status.dwCurrentState = r.currentState;
+    status.dwControlsAccepted = r.controlsAccepted;
+    status.dwWin32ExitCode = r.win32ExitCode;
+    status.dwServiceSpecificExitCode = r.serviceSpecificExitCode;
+    status.dwCheckPoint = r.checkPoint;
+    status.dwWaitHint = r.waitHint;
+    SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &status);
+  }
+  TerminateProcess(GetCurrentProcess(), code);
+  ExitProcess(code);  // not reached
+}
+
+[[noreturn]] void trip(const WatchdogState& state) {
+  const ProbeSetting& probe = *gSettings.livenessProbe;
+  std::string text = "Watchdog: the liveness probe of service " + launcher().serviceName + " failed " +
+                     std::to_string(probe.failureThreshold) + " times in a row (last error: " + state.lastError +
+                     "); ending the service with exit code " + std::to_string(kExitLivenessFailed);
+  logError("%s", text.c_str());
+  reportErrorEvent(text);
+  for (uint32_t i = 0; i < gSettings.threadDumpsOnFailure && gDumpRequest != nullptr; ++i) {
+    InterlockedExchange(&gDumpForced, 1);
+    SetEvent(gDumpRequest);
+    if (WaitForSingleObject(gDumpDone, kTripDumpDeadlineMs) != WAIT_OBJECT_0) {
+      logError("Watchdog: thread dump %u did not finish within %lu s; going on", i + 1,
+               static_cast<unsigned long>(kTripDumpDeadlineMs / 1000));
+      break;
+    }
+  }
+  endService(kExitLivenessFailed);
+}
+
+[[noreturn]] void failStart(const WatchdogState& state) {
+  const ProbeSetting& probe = *gSettings.startupProbe;
+  std::string text = "Service " + launcher().serviceName + " did not become ready: its startup probe failed " +
+                     std::to_string(probe.failureThreshold) + " times (last error: " + state.lastError +
+                     "); the start failed with exit code " + std::to_string(kExitNeverReady);
+  logError("%s", text.c_str());
+  reportErrorEvent(text);
+  endService(kExitNeverReady);
+}
+
+DWORD WINAPI watchdogTimer(LPVOID) {
+  WatchdogState state = startWatchdog(gSettings, GetTickCount64());
+  ProbeOutcome outcome;
+  const ProbeOutcome* finished = nullptr;
+  for (;;) {
+    ULONGLONG now = GetTickCount64();
+    WatchdogStep step = advanceWatchdog(state, gSettings, now, finished);
+    finished = nullptr;
+    bool standDown = InterlockedCompareExchange(&gStandDown, 0, 0) != 0;
+    if (step.startupProgress) InterlockedIncrement(&gStartupProgress);
+    if (step.ready) {
+      logInfo("Watchdog: the startup probe passed");
+      InterlockedExchange(&gReady, 1);
+    }
+    if ((step.startupProgress || step.ready) && gStartupSignal) SetEvent(gStartupSignal);
+    if (step.trip && !standDown) trip(state);
+    if (step.neverReady && !standDown) failStart(state);
+    if (state.phase == WatchdogPhase::off || state.phase == WatchdogPhase::ended || standDown) return 0;
+    if (step.startProbe) {
+      gProbe = state.phase == WatchdogPhase::startup ? &*gSettings.startupProbe : &*gSettings.livenessProbe;
+      SetEvent(gProbeRequest);
+    }
+    ULONGLONG wake = step.wakeAtMs > now ? step.wakeAtMs - now : 0;
+    DWORD wait = static_cast<DWORD>(wake < 0xFFFFFFF0ull ? wake : 0xFFFFFFF0ull);
+    if (WaitForSingleObject(gProbeDone, wait) == WAIT_OBJECT_0) {
+      outcome = gOutcome;
+      finished = &outcome;
+    }
+  }
+}
+
+bool startThread(LPTHREAD_START_ROUTINE routine, const char* what) {
+  HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+  if (thread == nullptr) {
+    logError("cannot start the %s thread (error %lu)", what, static_cast<unsigned long>(GetLastError()));
+    return false;
+  }
+  CloseHandle(thread);
+  return true;
+}
+
+}  // namespace
+
+std::string threadDumpDirectory() {
+  std::string file;
+  if (getConfigInt(ConfigKey::stdoutRedirect) != 0) file = getConfigString(ConfigKey::stdoutFile);
+  std::string resolved = file.empty() ? std::string() : resolvePath(file, true);
+  size_t slash = resolved.find_last_of('\\');
+  std::string dir = slash == std::string::npos ? exeDirectory() : resolved.substr(0, slash + 1);
+  if (dir.empty() || dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
+void startThreadDumps(uint32_t code) {
+  if (code == 0 || gDumpRequest != nullptr) return;
+  gDumpDirectory = threadDumpDirectory();
+  gDumpRequest = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gDumpDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (gDumpRequest == nullptr || gDumpDone == nullptr || !startThread(dumpWorker, "thread dump")) {
+    gDumpRequest = nullptr;
+    return;
+  }
+  InterlockedExchange(&gDumpCode, static_cast<LONG>(code));
+  logInfo("thread dumps on control code %u, written to %s", code, gDumpDirectory.c_str());
+}
+
+bool isThreadDumpControl(uint32_t control) {
+  LONG code = InterlockedCompareExchange(&gDumpCode, 0, 0);
+  return code != 0 && control == static_cast<uint32_t>(code);
+}
+
+void requestThreadDump() {
+  if (InterlockedCompareExchange(&gDumpCode, 0, 0) != 0) SetEvent(gDumpRequest);
+}
+
+void startWatchdog(const WatchdogSettings& settings, void* signal) {
+  if (!settings.startupProbe && !settings.livenessProbe) return;
+  gSettings = settings;
+  gStartupSignal = signal;
+  gProbeRequest = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gProbeDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (gProbeRequest == nullptr || gProbeDone == nullptr || !startThread(probeWorker, "probe") ||
+      !startThread(watchdogTimer, "watchdog")) {
+    logError("the watchdog does not run");
+    // A start that waits for readiness would wait for ever: let it go on.
+    InterlockedExchange(&gReady, 1);
+    if (signal) SetEvent(signal);
+  }
+}
+
+StartupNews takeStartupNews() {
+  StartupNews news;
+  news.progress = static_cast<uint32_t>(InterlockedExchange(&gStartupProgress, 0));
+  news.ready = InterlockedExchange(&gReady, 0) != 0;
+  return news;
+}
+
+void standDownWatchdog() { InterlockedExchange(&gStandDown, 1); }
