@@ -194,9 +194,9 @@ DWORD WINAPI probeWorker(LPVOID) {
 
 [[noreturn]] void trip(const WatchdogState& state) {
   const ProbeSetting& probe = *gSettings.livenessProbe;
-  std::string text = "Watchdog: the liveness probe of service " + launcher().serviceName + " failed " +
-                     std::to_string(probe.failureThreshold) + " times in a row (last error: " + state.lastError +
-                     "); ending the service with exit code " + std::to_string(kExitLivenessFailed);
+  std::string text = "Watchdog: liveness probe failed (" + state.lastError + "), " +
+                     std::to_string(probe.failureThreshold) + " times in a row: ending service " +
+                     launcher().serviceName + " with exit code " + std::to_string(kExitLivenessFailed);
   logError("%s", text.c_str());
   reportErrorEvent(text);
   for (uint32_t i = 0; i < gSettings.threadDumpsOnFailure && gDumpRequest != nullptr; ++i) {
@@ -213,9 +213,9 @@ DWORD WINAPI probeWorker(LPVOID) {
 
 [[noreturn]] void failStart(const WatchdogState& state) {
   const ProbeSetting& probe = *gSettings.startupProbe;
-  std::string text = "Service " + launcher().serviceName + " did not become ready: its startup probe failed " +
-                     std::to_string(probe.failureThreshold) + " times (last error: " + state.lastError +
-                     "); the start failed with exit code " + std::to_string(kExitNeverReady);
+  std::string text = "Startup probe failed (" + state.lastError + "), " + std::to_string(probe.failureThreshold) +
+                     " times: service " + launcher().serviceName + " did not become ready; the start failed with exit code " +
+                     std::to_string(kExitNeverReady);
   logError("%s", text.c_str());
   reportErrorEvent(text);
   endService(kExitNeverReady);

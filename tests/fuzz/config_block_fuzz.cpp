@@ -1,12 +1,15 @@
 // Fuzzes the configuration-block reader with arbitrary bytes. The first byte
 // chooses how much of the input counts as "read so far", so the grow-and-retry
 // path is exercised too. Whatever parses must survive a write/read round trip.
+// The same bytes as a stored probe setting (service/watchdog_rules): what
+// parses must come back the same from its written form.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "config/config_block.h"
 #include "config/pe_image.h"
+#include "service/watchdog_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -29,6 +32,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         reread.tables.wide != whole.tables.wide) {
       std::abort();
     }
+  }
+
+  ProbeSetting probe;
+  std::string why;
+  bool startup = (data[0] & 1) != 0;
+  if (parseProbeSetting(std::string_view(reinterpret_cast<const char*>(block), blockSize), startup, probe, why)) {
+    ProbeSetting again;
+    if (!parseProbeSetting(probeSettingText(probe), startup, again, why) || !(again.checks == probe.checks) ||
+        probeSettingText(again) != probeSettingText(probe))
+      std::abort();
   }
 
   PeLayout pe = parsePeLayout(data, size);

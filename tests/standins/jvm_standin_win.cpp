@@ -372,10 +372,10 @@ jobject JNICALL callStaticObjectMethodA(JNIEnv*, jclass, jmethodID id, const jva
   record(line);
   if (method.name == "dump") {
     if (!perform(behaviourOf("dump"), 0)) return nullptr;
-    return newObject("byte[]", kStandinDump);
+    return jobject(newObject("byte[]", kStandinDump));
   }
   if (method.name == "check") {
-    return perform(behaviourOf("check"), 0) ? nullptr : newObject("string", "java/lang/String", u"the stand-in says no");
+    return perform(behaviourOf("check"), 0) ? nullptr : jobject(newObject("string", "java/lang/String", u"the stand-in says no"));
   }
   return nullptr;
 }
