@@ -64,7 +64,7 @@ int runConsole() {
   if (watch.threadDumpControlCode) {
     startThreadDumps(*watch.threadDumpControlCode);
     InterlockedExchange(&gThreadDumps, 1);
-    logInfo("Running in the console: Ctrl+C or closing the console stops it, Ctrl+Break writes a thread dump");
+    logInfo("Running in the console: Ctrl+C stops it, Ctrl+Break writes a thread dump");
   } else {
     logInfo("Running in the console: Ctrl+C, Ctrl+Break or closing the console stops it");
   }

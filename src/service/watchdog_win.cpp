@@ -101,7 +101,8 @@ void writeDump(JNIEnv* env) {
 }
 
 DWORD WINAPI dumpWorker(LPVOID) {
-  JNIEnv* env = attachLauncherThread(reinterpret_cast<JavaVM*>(launcher().launch.vm), "kerno thread dumps");
+  // Attached at the first dump: until then the VM sees nothing of it.
+  JNIEnv* env = nullptr;
   bool hadOne = false;
   ULONGLONG last = 0;
   for (;;) {
@@ -116,6 +117,7 @@ DWORD WINAPI dumpWorker(LPVOID) {
     }
     hadOne = true;
     last = now;
+    if (env == nullptr) env = attachLauncherThread(launcher().launch.vm, "kerno thread dumps");
     writeDump(env);
     SetEvent(gDumpDone);
   }
@@ -143,7 +145,7 @@ bool runCheck(const ProbeCheck& c, const ProbeSetting& probe, JNIEnv*& env, std:
     default:
       break;
   }
-  if (env == nullptr) env = attachLauncherThread(reinterpret_cast<JavaVM*>(launcher().launch.vm), "kerno watchdog");
+  if (env == nullptr) env = attachLauncherThread(launcher().launch.vm, "kerno watchdog");
   if (env == nullptr) {
     why = "the watchdog could not attach to the VM";
     return false;
