@@ -51,7 +51,7 @@ int runConsole() {
 
   // The same stop time-out as the service's.
   state.service.stopTimeoutSeconds = configuredStopTimeoutSeconds();
-  std::vector<DamagedWatchdogSetting> damaged;
+  std::vector<DamagedSetting> damaged;
   WatchdogSettings watch = readWatchdogSettings(state.config, damaged);
 
   // The launch arguments of a service start without start parameters.

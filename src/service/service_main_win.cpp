@@ -117,10 +117,9 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   service.stopTimeoutSeconds = settings.stopTimeoutSeconds.value_or(0);
   service.record = ServiceStatusRecord{};
   service.record.controlsAccepted = acceptedControls(settings.preshutdownTimeoutSeconds.has_value());
-  std::vector<DamagedWatchdogSetting> damagedWatch;
+  std::vector<DamagedSetting> damagedWatch;
   WatchdogSettings watch = readWatchdogSettings(launcher().config, damagedWatch);
-  for (const DamagedWatchdogSetting& d : damagedWatch)
-    logError("%s", damagedSettingLine(DamagedSetting{d.name, d.why}).c_str());
+  for (const DamagedSetting& d : damagedWatch) logError("%s", damagedSettingLine(d).c_str());
   if (watch.startupProbe) service.record.waitHint = startupWaitHintMs(*watch.startupProbe);
   service.statusHandle =
       RegisterServiceCtrlHandlerA(launcher().serviceName.c_str(), serviceControlHandler);

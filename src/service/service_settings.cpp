@@ -210,12 +210,14 @@ bool parseTimeoutSetting(ConfigKey key, std::string_view text, uint32_t& out, st
   return true;
 }
 
+const std::string* storedSetting(const ConfigTables& config, ConfigKey key) {
+  auto it = config.narrow.find(int32_t(key));
+  return it == config.narrow.end() ? nullptr : &it->second;
+}
+
 ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<DamagedSetting>& damaged) {
   ServiceSettings s;
-  auto stored = [&](ConfigKey key) -> const std::string* {
-    auto it = config.narrow.find(int32_t(key));
-    return it == config.narrow.end() ? nullptr : &it->second;
-  };
+  auto stored = [&](ConfigKey key) { return storedSetting(config, key); };
   auto damage = [&](ConfigKey key, std::string why) {
     damaged.push_back(DamagedSetting{findKeyByNumber(int32_t(key), false)->name, std::move(why)});
   };

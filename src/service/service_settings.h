@@ -83,6 +83,9 @@ struct DamagedSetting {
   std::string why;
 };
 
+// The stored text of a setting's key; nullptr when the block has none.
+const std::string* storedSetting(const ConfigTables& config, ConfigKey key);
+
 // Reads keys 30001-30007 and 30020. A damaged value leaves its setting absent and is
 // named in `damaged`, in key order.
 ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<DamagedSetting>& damaged);

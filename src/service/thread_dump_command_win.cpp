@@ -55,7 +55,7 @@ ULONGLONG nowFileTime() {
 
 int cmdThreadDump() {
   const char* name = launcher().serviceName.c_str();
-  std::vector<DamagedWatchdogSetting> damaged;
+  std::vector<DamagedSetting> damaged;
   WatchdogSettings settings = readWatchdogSettings(launcher().config, damaged);
   if (!settings.threadDumpControlCode) {
     std::printf("Thread dumps are off for service '%s': its configuration has no usable "

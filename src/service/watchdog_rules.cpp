@@ -218,14 +218,11 @@ std::string livenessFailureText(uint32_t threadDumps) {
 }
 
 WatchdogSettings readWatchdogSettings(const ConfigTables& config,
-                                      std::vector<DamagedWatchdogSetting>& damaged) {
+                                      std::vector<DamagedSetting>& damaged) {
   WatchdogSettings s;
-  auto stored = [&](ConfigKey key) -> const std::string* {
-    auto it = config.narrow.find(int32_t(key));
-    return it == config.narrow.end() ? nullptr : &it->second;
-  };
+  auto stored = [&](ConfigKey key) { return storedSetting(config, key); };
   auto damage = [&](ConfigKey key, std::string why) {
-    damaged.push_back(DamagedWatchdogSetting{findKeyByNumber(int32_t(key), false)->name, std::move(why)});
+    damaged.push_back(DamagedSetting{findKeyByNumber(int32_t(key), false)->name, std::move(why)});
   };
   std::string why;
   if (const std::string* t = stored(ConfigKey::threadDumpControlCode)) {

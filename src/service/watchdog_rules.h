@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/config_block.h"
+#include "service/service_settings.h"
 
 // --- Settings -------------------------------------------------------------------
 
@@ -88,14 +89,9 @@ struct WatchdogSettings {
   uint32_t threadDumpsOnFailure = kDefaultThreadDumpsOnFailure;
 };
 
-struct DamagedWatchdogSetting {
-  std::string_view name;
-  std::string why;
-};
-
 // Reads keys 30021-30024; a damaged value is absent and named in `damaged`.
 WatchdogSettings readWatchdogSettings(const ConfigTables& config,
-                                      std::vector<DamagedWatchdogSetting>& damaged);
+                                      std::vector<DamagedSetting>& damaged);
 
 // --- The probe schedule ------------------------------------------------------
 

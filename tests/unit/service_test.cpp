@@ -366,7 +366,7 @@ TEST(Watchdog, StoredSettingsAndDumpFiles) {
 
   ConfigTables config;
   config.narrow = {{30021, "127"}, {30023, "deadlock"}, {30024, "threadDumps=9"}};
-  std::vector<DamagedWatchdogSetting> damaged;
+  std::vector<DamagedSetting> damaged;
   WatchdogSettings s = readWatchdogSettings(config, damaged);
   ASSERT_EQ(damaged.size(), 1u);
   EXPECT_EQ(damaged[0].name, "threadDumpControlCode");
