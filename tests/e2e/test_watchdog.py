@@ -41,7 +41,9 @@ def tearDownModule():
 
 
 class Listener:
-    """A TCP listener on a free port of 127.0.0.1 that accepts and closes."""
+    """A TCP listener on a free port of 127.0.0.1 that answers every
+    connection as a healthy HTTP server would (a bare connection of a
+    tcpSocket check just ends) and keeps the request lines it got."""
 
     def __init__(self, port=0):
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -49,6 +51,7 @@ class Listener:
         self.sock.bind(("127.0.0.1", port))
         self.sock.listen(16)
         self.port = self.sock.getsockname()[1]
+        self.requests = []
         threading.Thread(target=self._serve, daemon=True).start()
 
     def _serve(self):
@@ -57,7 +60,15 @@ class Listener:
                 conn, _ = self.sock.accept()
             except OSError:
                 return
-            conn.close()
+            with conn:
+                conn.settimeout(5)
+                try:
+                    request = conn.recv(1024)
+                    if request:
+                        self.requests.append(request.split(b"\r\n")[0])
+                        conn.sendall(b"HTTP/1.0 204 No Content\r\n\r\n")
+                except OSError:
+                    pass
 
     def close(self):
         self.sock.close()
@@ -108,12 +119,14 @@ class Watchdog(base.ServiceRunTest):
         self.runtime("main=return")
         exe = self.service(eventLog=True, onLivenessFailure={"threadDumps": 1},
                            livenessProbe=dict(FAST, tcpSocket={"port": listener.port},
+                                              httpGet={"port": listener.port, "path": "/health?deep=1"},
                                               initialDelaySeconds=0, failureThreshold=2))
         self.install(exe)
         self.start()
         self.wait_launched()
-        time.sleep(3)  # a few healthy probes
+        time.sleep(3)  # a few healthy probes, each a connection and an HTTP request
         self.assertEqual(self.status(), (RUNNING, 0))
+        self.assertIn(b"GET /health?deep=1 HTTP/1.0", listener.requests)
         listener.close()
         self.assertEqual(self.wait_stopped(), (STOPPED, ERROR_SERVICE_SPECIFIC_ERROR))
         _, out = SESSION.wine("sc", "query", self.name)
