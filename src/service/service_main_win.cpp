@@ -83,7 +83,11 @@ BOOL WINAPI consoleControlHandler(DWORD) {
   return TRUE;
 }
 
-void reportServiceStopped() { applyEvent(ServiceEvent::processExit); }
+void reportServiceStopped() {
+  // The watchdog reported the stop already and is ending the process.
+  if (uint32_t code = watchdogEndingCode()) TerminateProcess(GetCurrentProcess(), code);
+  applyEvent(ServiceEvent::processExit);
+}
 
 // The fatal-error path ends the process: stopped with Win32 exit code 1.
 void reportServiceFailed() { applyEvent(ServiceEvent::fatalExit); }

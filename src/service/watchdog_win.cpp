@@ -37,6 +37,7 @@ HANDLE gStartupSignal = nullptr;
 LONG gStartupProgress = 0;
 LONG gReady = 0;
 LONG gStandDown = 0;
+LONG gEndingCode = 0;
 
 // --- Thread dumps --------------------------------------------------------------
 
@@ -177,6 +178,7 @@ DWORD WINAPI probeWorker(LPVOID) {
 // Reports the service stopped with `code` and ends the process; never waits
 // on the service runtime's lock or on Java.
 [[noreturn]] void endService(uint32_t code) {
+  InterlockedExchange(&gEndingCode, static_cast<LONG>(code));
   void* handle = launcher().service.statusHandle;
   if (handle != nullptr) {
     ServiceStatusRecord r = watchdogStoppedRecord(code);
@@ -321,3 +323,5 @@ StartupNews takeStartupNews() {
 }
 
 void standDownWatchdog() { InterlockedExchange(&gStandDown, 1); }
+
+uint32_t watchdogEndingCode() { return static_cast<uint32_t>(InterlockedCompareExchange(&gEndingCode, 0, 0)); }

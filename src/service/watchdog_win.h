@@ -46,3 +46,10 @@ StartupNews takeStartupNews();
 
 // The service stops: from now on no probe trips the watchdog.
 void standDownWatchdog();
+
+// Once the watchdog has reported the service stopped and is ending the
+// process: its exit code (kExitLivenessFailed, kExitNeverReady), else 0.
+// The system's dispatcher may return as soon as the stopped report is in,
+// so the exit handler asks this and ends the process the same way instead
+// of reporting a clean stop.
+uint32_t watchdogEndingCode();

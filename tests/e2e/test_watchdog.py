@@ -28,6 +28,7 @@ base.SESSION = SESSION = PrivateSession(
 START_PENDING = 2
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
 EXIT_LIVENESS_FAILED = 1101
+EXIT_NEVER_READY = 1102
 # Short periods: the whole module stays within a few minutes.
 FAST = {"periodSeconds": 1, "timeoutSeconds": 1}
 
@@ -155,6 +156,21 @@ class Watchdog(base.ServiceRunTest):
         self.assertGreaterEqual(len(pending), 2, reported)
         self.assertEqual(pending, sorted(pending), reported)
         self.stop_cleanly(exe)
+
+    def test_a_start_that_never_becomes_ready_fails(self):
+        port = free_port()  # nobody listens there
+        self.runtime("main=return")
+        exe = self.service(eventLog=True, startupProbe=dict(FAST, tcpSocket={"port": port}, failureThreshold=2))
+        self.install(exe)
+        self.start()
+        self.assertEqual(self.wait_stopped(), (STOPPED, ERROR_SERVICE_SPECIFIC_ERROR))
+        _, out = SESSION.wine("sc", "query", self.name)
+        self.assertEqual(service_exit_code(out), EXIT_NEVER_READY, out)
+        texts = [e[2] or "" for e in self.events() if e[0] == "error"]
+        self.assertTrue(any(t.startswith(f"Startup probe failed (tcpSocket 127.0.0.1:{port}: ") for t in texts), texts)
+        # Never reported running.
+        states = [s for s, _, _ in reported_statuses(SESSION.trace_since(self.trace_offset))]
+        self.assertNotIn(RUNNING, states)
 
 
 if __name__ == "__main__":
