@@ -17,6 +17,7 @@
 #include "service/event_log_win.h"
 #include "service/service_settings.h"
 #include "service/service_status.h"
+#include "service/status_report_win.h"
 #include "service/stop_timeout_win.h"
 #include "service/watchdog_win.h"
 
@@ -47,17 +48,7 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
     logInfo("%s", text.c_str());
     reportInformationEvent(text);
   }
-  if (t.report && service.statusHandle) {
-    SERVICE_STATUS status{};
-    status.dwServiceType = t.record.serviceType;
-    status.dwCurrentState = t.record.currentState;
-    status.dwControlsAccepted = t.record.controlsAccepted;
-    status.dwWin32ExitCode = t.record.win32ExitCode;
-    status.dwServiceSpecificExitCode = t.record.serviceSpecificExitCode;
-    status.dwCheckPoint = t.record.checkPoint;
-    status.dwWaitHint = t.record.waitHint;
-    SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(service.statusHandle), &status);
-  }
+  if (t.report) reportServiceStatus(service.statusHandle, t.record);
   ReleaseSRWLockExclusive(&gStatusLock);
   if (t.signalStop) {
     // Counted from the stop request, so that a main that never returns

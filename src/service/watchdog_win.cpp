@@ -16,6 +16,7 @@
 #include "launch/health_calls.h"
 #include "service/event_log_win.h"
 #include "service/service_status.h"
+#include "service/status_report_win.h"
 
 namespace {
 
@@ -179,19 +180,7 @@ DWORD WINAPI probeWorker(LPVOID) {
 // on the service runtime's lock or on Java.
 [[noreturn]] void endService(uint32_t code) {
   InterlockedExchange(&gEndingCode, static_cast<LONG>(code));
-  void* handle = launcher().service.statusHandle;
-  if (handle != nullptr) {
-    ServiceStatusRecord r = watchdogStoppedRecord(code);
-    SERVICE_STATUS status{};
-    status.dwServiceType = r.serviceType;
-    status.dwCurrentState = r.currentState;
-    status.dwControlsAccepted = r.controlsAccepted;
-    status.dwWin32ExitCode = r.win32ExitCode;
-    status.dwServiceSpecificExitCode = r.serviceSpecificExitCode;
-    status.dwCheckPoint = r.checkPoint;
-    status.dwWaitHint = r.waitHint;
-    SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &status);
-  }
+  reportServiceStatus(launcher().service.statusHandle, watchdogStoppedRecord(code));
   TerminateProcess(GetCurrentProcess(), code);
   ExitProcess(code);  // not reached
 }

@@ -1,0 +1,8 @@
+// Hands a status record to the service control manager (SetServiceStatus):
+// the one place that turns the pure record into the system's structure.
+#pragma once
+
+#include "service/service_status.h"
+
+// Does nothing without a status handle (outside a service run).
+void reportServiceStatus(void* statusHandle, const ServiceStatusRecord& record);
