@@ -86,8 +86,10 @@ struct LaunchState {
 
 // The service runtime's status record and the hand-over from the control
 // handler to the service main routine. Written by ServiceMain, the control
-// handler, the exit handler and the stop time-out's thread, each reporting
-// the whole record at once under the service runtime's one lock.
+// handler, the exit handler and the stop time-out's progress report, each
+// reporting the whole record at once under the service runtime's one lock;
+// the time-out's final report reads a lock-free snapshot instead and leaves
+// the record alone.
 struct ServiceState {
   ServiceStatusRecord record;
   void* statusHandle = nullptr;  // SERVICE_STATUS_HANDLE; none outside a service run
