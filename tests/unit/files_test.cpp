@@ -248,10 +248,10 @@ TEST(AccessRules, ExtractionDirectoryAndTemporaryNames) {
   EXPECT_EQ(extractionDirectoryName("C:\\T\\", random, sizeof random), "C:\\T\\krn_" + hex);
   EXPECT_EQ(extractionDirectoryName("C:\\T", random, sizeof random), "C:\\T\\krn_" + hex);
   // Today's names and those earlier launchers left behind are swept.
-  for (const std::string ours : {"krn_" + hex, std::string("KRN_009FA0FF000000000000000000000000"),
+  for (const std::string& ours : {"krn_" + hex, std::string("KRN_009FA0FF000000000000000000000000"),
                                  std::string("KRN3F.TMP_DIR27314"), std::string("krn3F.tmp_dir009fa0ff")})
     EXPECT_TRUE(isExtractionDirectoryName(ours)) << ours;
-  for (const std::string other :
+  for (const std::string& other :
        {"krn_" + hex.substr(1), "krn_" + hex + "0", "krn_" + hex.substr(1) + "g", std::string("krn_w_0123"),
         std::string("krn.tmp_dir1"), std::string("krn3F.tmp_dir"), std::string("krn3F.tmp"),
         std::string("krn3F.tmp_dir1 "), std::string("xkrn3F.tmp_dir1"), std::string("krn3F.tmp_dir1g"),
