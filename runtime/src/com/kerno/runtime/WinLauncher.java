@@ -185,8 +185,13 @@ public final class WinLauncher {
      * the system cannot name are left out, which only makes it more
      * private); on a POSIX file system, the owner alone; else nothing given.
      */
-    static FileAttribute<?>[] privateAttributes(Path path, boolean directory) throws IOException {
-        FileStore store = Files.getFileStore(existingAncestor(path));
+    static FileAttribute<?>[] privateAttributes(Path path, boolean directory) {
+        FileStore store;
+        try {
+            store = Files.getFileStore(existingAncestor(path));
+        } catch (IOException | RuntimeException e) {
+            return new FileAttribute<?>[0];
+        }
         if (store.supportsFileAttributeView(AclFileAttributeView.class)) {
             final List<AclEntry> acl = privateAcl(directory);
             if (acl.isEmpty()) {
@@ -214,21 +219,32 @@ public final class WinLauncher {
     /**
      * Sets the private access list exactly, where the file system has access
      * lists: a list given at creation may have had the parent's inheritable
-     * entries merged in.
+     * entries merged in. A file system that refuses keeps the list given at
+     * creation; the output is written all the same.
      */
-    static void restrictAcl(Path path, boolean directory) throws IOException {
+    static void restrictAcl(Path path, boolean directory) {
         AclFileAttributeView view = Files.getFileAttributeView(path, AclFileAttributeView.class,
             LinkOption.NOFOLLOW_LINKS);
         if (view == null) {
             return;
         }
-        List<AclEntry> acl = privateAcl(directory);
-        if (!acl.isEmpty()) {
-            view.setAcl(acl);
+        try {
+            // The owner too: the account the system made it for, whatever
+            // name the account's own lookup found.
+            List<AclEntry> acl = privateAcl(directory, view.getOwner());
+            if (!acl.isEmpty()) {
+                view.setAcl(acl);
+            }
+        } catch (IOException | RuntimeException e) {
+            // Kept as created.
         }
     }
 
     static List<AclEntry> privateAcl(boolean directory) {
+        return privateAcl(directory, null);
+    }
+
+    static List<AclEntry> privateAcl(boolean directory, UserPrincipal owner) {
         UserPrincipalLookupService lookup = FileSystems.getDefault().getUserPrincipalLookupService();
         List<AclEntry> acl = new ArrayList<>();
         UserPrincipal self = principal(lookup, System.getProperty("user.name"));
@@ -240,7 +256,7 @@ public final class WinLauncher {
             ? EnumSet.of(AclEntryFlag.FILE_INHERIT, AclEntryFlag.DIRECTORY_INHERIT)
             : EnumSet.noneOf(AclEntryFlag.class);
         Set<UserPrincipal> seen = new HashSet<>();
-        for (UserPrincipal who : new UserPrincipal[] {self, principal(lookup, "SYSTEM"),
+        for (UserPrincipal who : new UserPrincipal[] {self, owner, principal(lookup, "SYSTEM"),
                                                       principal(lookup, "Administrators")}) {
             if (who != null && seen.add(who)) {
                 acl.add(AclEntry.newBuilder().setType(AclEntryType.ALLOW).setPrincipal(who)
@@ -282,12 +298,7 @@ public final class WinLauncher {
                 Set<OpenOption> options = new HashSet<>(Arrays.asList(StandardOpenOption.CREATE_NEW,
                     StandardOpenOption.WRITE, StandardOpenOption.APPEND, LinkOption.NOFOLLOW_LINKS));
                 FileChannel channel = FileChannel.open(file, options, privateAttributes(file, false));
-                try {
-                    restrictAcl(file, false);
-                } catch (IOException e) {
-                    channel.close();
-                    throw e;
-                }
+                restrictAcl(file, false);
                 return channel;
             } catch (FileAlreadyExistsException e) {
                 taken = e;
