@@ -250,7 +250,8 @@ TEST(CommandLine, WordsPrefixesAndNameOverrides) {
       {"--console Other Svc", CommandWord::console, "Other Svc"}, {"/install ", CommandWord::install, ""},
       {"/stop  \"q\" x", CommandWord::stop, " \"q\" x"}, {"/install\tMySvc", CommandWord::none, ""},
       {"/bogus Other", CommandWord::none, "Other"},    {"", CommandWord::none, ""},
-      {"/", CommandWord::none, ""},
+      {"/", CommandWord::none, ""}, {"/status My Svc", CommandWord::status, "My Svc"},
+      {"-restart", CommandWord::restart, ""},
   };
   for (const Case& c : cases) {
     ParsedCommand p = parseCommandTail(c.tail);
