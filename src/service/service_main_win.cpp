@@ -1,5 +1,6 @@
 #include "service/service_main_win.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -23,20 +24,42 @@
 
 namespace {
 
-// Held while the record changes and is reported: the stop time-out's thread
-// reports progress while the exit path or a control reports too.
+// Held while the record changes and is reported: a control, the exit path
+// and the stop time-out's progress report may come at the same time. The
+// holder may wait (the deletion lists' mutex, the event log); so the stop
+// time-out never waits for it: its progress report is skipped while the lock
+// is busy, and its final report goes without the lock (reportStopTimedOut).
 SRWLOCK gStatusLock = SRWLOCK_INIT;
+
+// What the time-out's final report needs of the record, readable without the
+// lock: the state last handed to the service manager (stored before the
+// call) and the controls accepted (fixed before any stop). Once the time-out
+// has claimed the end, nothing else is reported, so its report is the last.
+std::atomic<uint32_t> gReportedState{svc::kRunning};
+std::atomic<uint32_t> gControlsAccepted{svc::kAcceptStopAndShutdown};
+std::atomic<bool> gTimedOutClaimed{false};
+
+void setStatus(const ServiceStatusRecord& record) {
+  reportServiceStatus(launcher().service.statusHandle, record);
+}
 
 void reportStopProgress();
 void reportStopTimedOut();
+
+// Whether applyEvent may wait for the lock.
+enum class LockWait { wait, skipWhenBusy };
 
 // The one writer of the service status: applies an event to the record and
 // does what the transition asks for, in the order the controls need it
 // (files handed over, a clean stop logged, the whole record reported, then
 // the stop signalled).
-void applyEvent(ServiceEvent event, DWORD control = 0) {
+void applyEvent(ServiceEvent event, DWORD control = 0, LockWait wait = LockWait::wait) {
   ServiceState& service = launcher().service;
-  AcquireSRWLockExclusive(&gStatusLock);
+  if (wait == LockWait::wait) {
+    AcquireSRWLockExclusive(&gStatusLock);
+  } else if (!TryAcquireSRWLockExclusive(&gStatusLock)) {
+    return;
+  }
   ServiceTransition t = applyServiceEvent(service.record, event, control);
   if (t.cleanupFiles) cleanupExtractedFiles();
   service.record = t.record;
@@ -48,24 +71,39 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
     logInfo("%s", text.c_str());
     reportInformationEvent(text);
   }
-  if (t.report) reportServiceStatus(service.statusHandle, t.record);
+  if (t.report && service.statusHandle && !gTimedOutClaimed.load() &&
+      watchdogEndingCode() == 0) {
+    gReportedState.store(t.record.currentState);
+    setStatus(t.record);
+  }
   ReleaseSRWLockExclusive(&gStatusLock);
   if (t.signalStop) {
     // Counted from the stop request, so that a main that never returns
     // cannot hold the stop either.
-    armStopTimeout(service.stopTimeoutSeconds, StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
+    armStopTimeout(service.stopTimeoutSeconds, serviceStopTimeoutHooks());
     if (service.stopEvent) SetEvent(service.stopEvent);
   }
 }
 
-void reportStopProgress() { applyEvent(ServiceEvent::stopProgress); }
-void reportStopTimedOut() { applyEvent(ServiceEvent::stopTimedOut); }
+// On the time-out's thread: a checkpoint when the lock is free, none when
+// it is busy (the next interval tries again).
+void reportStopProgress() { applyEvent(ServiceEvent::stopProgress, 0, LockWait::skipWhenBusy); }
 
-void WINAPI serviceControlHandler(DWORD control) {
-  // The thread dump code only wakes the dump worker: no lock, no Java.
-  if (isThreadDumpControl(control)) return requestThreadDump();
-  applyEvent(ServiceEvent::control, control);
+// On the time-out's thread, just before it ends the process: reported
+// without the lock and without waiting for anything, from the lock-free
+// snapshot. A report the exit path made already (stopped) stands; one it
+// is making at this moment may reach the service manager before or after
+// this one, and either says stopped.
+void reportStopTimedOut() {
+  if (gTimedOutClaimed.exchange(true)) return;
+  if (!launcher().service.statusHandle) return;
+  ServiceStatusRecord snapshot;
+  snapshot.currentState = gReportedState.load();
+  snapshot.controlsAccepted = gControlsAccepted.load();
+  ServiceTransition t = applyServiceEvent(snapshot, ServiceEvent::stopTimedOut);
+  if (t.report) setStatus(t.record);
 }
+
 
 // Registered after the VM exists, so it sees console events (a user logging
 // off) before the VM's own handlers and keeps them from ending the service.
@@ -85,6 +123,14 @@ void reportServiceFailed() { applyEvent(ServiceEvent::fatalExit); }
 
 }  // namespace
 
+void WINAPI serviceControlHandler(DWORD control) {
+  // The thread dump code only wakes the dump worker: no lock, no Java.
+  if (isThreadDumpControl(control)) return requestThreadDump();
+  applyEvent(ServiceEvent::control, control);
+}
+
+StopTimeoutHooks serviceStopTimeoutHooks() { return StopTimeoutHooks{reportStopProgress, reportStopTimedOut}; }
+
 bool startApplication(const std::vector<std::u16string>& launchArguments) {
   sweepScheduledDeletions();
   if (!LoadDLL() || !launchProgram(launchArguments)) return false;
@@ -100,8 +146,7 @@ void stopApplication() {
   // exit path (and so, in a service, reportServiceStopped); with a stop
   // time-out, the time-out ends it when that path hangs. Without a status
   // handle (a console run) the hooks report nothing.
-  requestStopWithTimeout(launcher().service.stopTimeoutSeconds,
-                         StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
+  requestStopWithTimeout(launcher().service.stopTimeoutSeconds, serviceStopTimeoutHooks());
 }
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
@@ -112,6 +157,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   service.stopTimeoutSeconds = settings.stopTimeoutSeconds.value_or(0);
   service.record = ServiceStatusRecord{};
   service.record.controlsAccepted = acceptedControls(settings.preshutdownTimeoutSeconds.has_value());
+  gControlsAccepted.store(service.record.controlsAccepted);
   std::vector<DamagedSetting> damagedWatch;
   WatchdogSettings watch = readWatchdogSettings(launcher().config, damagedWatch);
   for (const DamagedSetting& d : damagedWatch) logError("%s", damagedSettingLine(d).c_str());

@@ -12,6 +12,7 @@
 #include "jvm/dll_search_win.h"
 #include "service/console_run_win.h"
 #include "service/service_commands_win.h"
+#include "service/service_report_win.h"
 #include "service/thread_dump_command_win.h"
 
 void prefixSearchPath() {
@@ -47,6 +48,8 @@ int runCommand(CommandWord word) {
     case CommandWord::stop: return cmdStop(true);
     case CommandWord::start: return cmdStart();
     case CommandWord::console: return runConsole();
+    case CommandWord::status: return cmdStatus();
+    case CommandWord::restart: return cmdRestart();
     case CommandWord::threadDump: return cmdThreadDump();
     case CommandWord::none: break;
   }

@@ -101,6 +101,8 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
       {R"({"recovery": {"restartDelaySeconds": 60, "maxRestarts": 3, "resetPeriodHours": 24}})", 30003, "60,3,24"},
       {R"({"preshutdownTimeoutSeconds": 120})", 30005, "120"}, {R"({"stopTimeoutSeconds": 0})", 30006, "0"},
       {R"({"outputRotation": {"maxBytes": 10485760, "keep": 5}})", 30007, "10485760,5"},
+      // The event log is on for a description that does not say otherwise.
+      {"{}", 30020, "1"}, {R"({"eventLog": false})", 30020, "0"},
       // The watchdog: dumps on by default, probes with their timing defaults filled in.
       {"{}", 30021, "200"}, {R"({"threadDumpControlCode": 128})", 30021, "128"},
       {R"({"livenessProbe": {"deadlock": true, "httpGet": {"port": 8080, "path": "/health"}, "heartbeat": false,
@@ -134,6 +136,7 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
   EXPECT_EQ(d.launcher, LauncherArch::x86);
   // Null writes no record even where a default exists; the version bounds have none.
   for (int32_t key : {103, 1014, 126, 127, 108}) EXPECT_FALSE(narrow(d, key)) << key;
+  EXPECT_FALSE(narrow(parse(R"({"eventLog": null})"), 30020));
   EXPECT_EQ(narrow(d, 102), std::optional<std::string>("1"));  // a default
   // Records come in canonical order.
   for (size_t i = 1; i < d.records.narrow.size(); ++i) EXPECT_LT(d.records.narrow[i - 1].first, d.records.narrow[i].first);
