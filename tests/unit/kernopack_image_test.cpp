@@ -188,15 +188,21 @@ class KernopackSection : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Builds from a description whose included paths are relative to dir_.
-  PackResult build(const std::string& json, const fs::path& out, const fs::path& description = {}) {
+  // Builds from a description whose included paths are relative to dir_,
+  // as the packer does with --allow-outside for each of `allowed`.
+  PackResult build(const std::string& json, const fs::path& out, const fs::path& description = {},
+                   const std::vector<std::string>& allowed = {}) {
     Description d = parseDescription(json, 1252);
     EXPECT_TRUE(d.ok) << d.error;
-    std::vector<std::string> paths;
-    for (const IncludedFile& f : d.includedFiles)
-      paths.push_back(resolveIncludedPath((description.empty() ? dir_ / "svc.json" : description).string(), f.path, false));
+    std::vector<IncludedSource> sources;
+    for (const IncludedFile& f : d.includedFiles) {
+      IncludedChoice choice =
+          chooseIncludedSource((description.empty() ? dir_ / "svc.json" : description).string(), f.path, allowed, false);
+      if (!choice.ok) return PackResult{PackFailure::input, sources.size(), choice.error};
+      sources.push_back(choice.source);
+    }
     Bytes templ = makePe(kMachineAmd64, {{0x200, 0x400}}, 0x600);
-    return writeConfiguredExecutable(out.string(), templ, templ.size(), d.records, paths);
+    return writeConfiguredExecutable(out.string(), templ, templ.size(), d.records, sources);
   }
   size_t entries() const { return size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())); }
 
@@ -291,7 +297,7 @@ TEST_F(KernopackSection, NoOutputFromAnUnreadableInputAndNoneReplacesWhatIsNoReg
       {R"({"includedFiles": ["/dev/zero"]})", 0, "cannot read: is a device, not a regular file"},
   };
   for (const auto& [json, index, message] : cases) {
-    PackResult r = build(json, dir_ / "old.exe");
+    PackResult r = build(json, dir_ / "old.exe", {}, {"/dev"});
     EXPECT_EQ(r.failure, PackFailure::input) << json;
     EXPECT_EQ(r.inputIndex, index) << json;
     EXPECT_TRUE(contains(r.error, message)) << r.error;
