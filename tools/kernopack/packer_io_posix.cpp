@@ -178,9 +178,9 @@ ReadStatus openFileBeneath(const std::string& directory, const std::vector<std::
     int err = seenFd.fd < 0 ? errno : 0;
     // ENOSYS: a kernel before 5.6; EPERM: a sandbox that filters the call.
     if (err != ENOSYS && err != EPERM) {
-      // A link on the way (ELOOP, EXDEV) is found and named by the walk
-      // per component, which refuses it as well.
-      if (err == ELOOP || err == EXDEV) return openPerComponent(dir.fd, components, file, error);
+      // A link on the way (ELOOP, EXDEV) or a file on the way (ENOTDIR) is
+      // found and named by the walk per component, which refuses it as well.
+      if (err == ELOOP || err == EXDEV || err == ENOTDIR) return openPerComponent(dir.fd, components, file, error);
       if (err != 0) return openFailure(err, error);
       struct stat seen;
       if (fstat(seenFd.fd, &seen) != 0) return openFailure(errno, error);
