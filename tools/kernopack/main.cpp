@@ -106,7 +106,12 @@ bool signExecutable(const BuildArgs& a, const std::string& unsignedPath, const s
   ProgramRun run = runProgram({kSigningTool, "sign", "-certs", commandLinePath(a.signWith[0]), "-key",
                                commandLinePath(a.signWith[1]), "-h", "sha256", "-in", unsignedPath, "-out",
                                signedPath});
-  if (run.started && run.exitCode == 0) return true;
+  if (run.started && run.exitCode == 0) {
+    if (readFileBounded(signedPath, 0).status != ReadStatus::notFound) return true;
+    report("%s: %s sign ended without an error but wrote no signed executable; nothing was written",
+           a.output.c_str(), kSigningTool);
+    return false;
+  }
   if (!run.started) {
     report("--sign-with: cannot run %s: %s; install it (Debian: apt-get install osslsigncode), or build "
            "without --sign-with and sign the executable afterwards (docs/signing.md); nothing was written",

@@ -1,5 +1,5 @@
 // File glue for the native build.
-#include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -390,6 +390,63 @@ void removeFile(const std::string& path) { unlink(path.c_str()); }
 
 std::string PrivateDirectory::file(const std::string& name) const { return path + "/" + name; }
 
+namespace {
+
+// The private directory of this run, for the signal handler: an interrupt
+// or a termination while signing removes it too. Set and cleared with the
+// signals blocked; the handler uses only system calls.
+char gPrivateDirectory[PATH_MAX];
+struct sigaction gPreviousActions[3];
+constexpr int kCleanupSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+void emptyAndRemove(const char* path) {
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    alignas(8) char buf[4096];
+    for (;;) {
+      long n = syscall(SYS_getdents64, fd, buf, sizeof buf);
+      if (n <= 0) break;
+      for (long at = 0; at < n;) {
+        // struct linux_dirent64: inode, offset, record length, type, name.
+        unsigned short length;
+        std::memcpy(&length, buf + at + 16, sizeof length);
+        const char* name = buf + at + 19;
+        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) unlinkat(fd, name, 0);
+        at += length;
+      }
+    }
+    close(fd);
+  }
+  rmdir(path);
+}
+
+void removeOnSignal(int sig) {
+  if (gPrivateDirectory[0] != '\0') emptyAndRemove(gPrivateDirectory);
+  // Then end as the signal would have ended us.
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void setSignalCleanup(const std::string& path) {
+  sigset_t all, old;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &old);
+  bool on = !path.empty() && path.size() < sizeof gPrivateDirectory;
+  if (on) {
+    std::memcpy(gPrivateDirectory, path.c_str(), path.size() + 1);
+    struct sigaction action {};
+    action.sa_handler = removeOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &action, &gPreviousActions[i]);
+  } else if (gPrivateDirectory[0] != '\0') {
+    gPrivateDirectory[0] = '\0';
+    for (int i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &gPreviousActions[i], nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+}  // namespace
+
 FileWrite makePrivateDirectory(PrivateDirectory& dir) {
   FileWrite r;
   removePrivateDirectory(dir);
@@ -405,27 +462,15 @@ FileWrite makePrivateDirectory(PrivateDirectory& dir) {
     return r;
   }
   dir.path = name.data();
+  setSignalCleanup(dir.path);
   r.ok = true;
   return r;
 }
 
 void removePrivateDirectory(PrivateDirectory& dir) {
   if (dir.path.empty()) return;
-  int fd = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    if (DIR* d = fdopendir(fd)) {
-      std::vector<std::string> names;
-      while (struct dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-      }
-      for (const std::string& n : names) unlinkat(dirfd(d), n.c_str(), 0);
-      closedir(d);
-    } else {
-      close(fd);
-    }
-  }
-  rmdir(dir.path.c_str());
+  setSignalCleanup(std::string());
+  emptyAndRemove(dir.path.c_str());
   dir.path.clear();
 }
 

@@ -335,6 +335,45 @@ std::wstring temporaryArea() {
 
 }  // namespace
 
+namespace {
+
+void emptyAndRemove(const std::wstring& wide) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") DeleteFileW((wide + L"\\" + name).c_str());
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+  RemoveDirectoryW(wide.c_str());
+}
+
+// The private directory of this run, for Ctrl+C, Ctrl+Break and a closed
+// console: the system then ends the process, and the directory goes first.
+SRWLOCK gPrivateLock = SRWLOCK_INIT;
+std::wstring gPrivateDirectory;
+
+BOOL WINAPI removeOnConsoleEvent(DWORD) {
+  AcquireSRWLockExclusive(&gPrivateLock);
+  if (!gPrivateDirectory.empty()) emptyAndRemove(gPrivateDirectory);
+  gPrivateDirectory.clear();
+  ReleaseSRWLockExclusive(&gPrivateLock);
+  return FALSE;  // on to the default handler, which ends the process
+}
+
+void setConsoleCleanup(const std::wstring& path) {
+  AcquireSRWLockExclusive(&gPrivateLock);
+  bool was = !gPrivateDirectory.empty();
+  gPrivateDirectory = path;
+  ReleaseSRWLockExclusive(&gPrivateLock);
+  if (!path.empty() && !was) SetConsoleCtrlHandler(removeOnConsoleEvent, TRUE);
+  if (path.empty() && was) SetConsoleCtrlHandler(removeOnConsoleEvent, FALSE);
+}
+
+}  // namespace
+
 FileWrite makePrivateDirectory(PrivateDirectory& dir) {
   FileWrite r;
   removePrivateDirectory(dir);
@@ -362,6 +401,7 @@ FileWrite makePrivateDirectory(PrivateDirectory& dir) {
     }
     if (CreateDirectoryW(name.c_str(), security.attributes())) {
       dir.path = toUtf8(name);
+      setConsoleCleanup(name);
       r.ok = true;
       return r;
     }
@@ -373,17 +413,8 @@ FileWrite makePrivateDirectory(PrivateDirectory& dir) {
 
 void removePrivateDirectory(PrivateDirectory& dir) {
   if (dir.path.empty()) return;
-  std::wstring wide = toWide(dir.path, CP_UTF8);
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name != L"." && name != L"..") DeleteFileW((wide + L"\\" + name).c_str());
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryW(wide.c_str());
+  setConsoleCleanup(std::wstring());
+  emptyAndRemove(toWide(dir.path, CP_UTF8));
   dir.path.clear();
 }
 
