@@ -162,7 +162,9 @@ IncludedChoice chooseIncludedSource(std::string_view descriptionPath, std::strin
   }
   ConfinedPath confined = confineIncludedPath(path);
   if (!confined.ok) {
-    r.error = confined.error;
+    r.error = confined.error +
+              "; an included file must lie beneath the description's directory (--allow-outside FILE-OR-DIR lets "
+              "one in)";
     return r;
   }
   r.source.confined = true;

@@ -207,9 +207,7 @@ int runBuild(const BuildArgs& a) {
       shownPaths.push_back(f.path);
       IncludedChoice source = chooseIncludedSource(descriptionPath, f.path, allowed, kWindowsPaths);
       if (!source.ok) {
-        report("%s: field \"%s\"[%s]: %s: %s; an included file must lie beneath the description's directory "
-               "(--allow-outside FILE-OR-DIR lets one in)",
-               a.description.c_str(), std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(),
+        report("%s: field \"%s\"[%s]: %s: %s", a.description.c_str(), std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(),
                f.path.c_str(), source.error.c_str());
         return kExitBadInput;
       }

@@ -96,11 +96,6 @@ void abandonOutputFile(OutputFile& file);
 // Creates a directory (its parent must exist); an existing directory is fine.
 [[nodiscard]] FileWrite makeDirectory(const std::string& path);
 
-// Renames `from` over `to` (both UTF-8), replacing an existing `to`.
-[[nodiscard]] FileWrite replaceFile(const std::string& from, const std::string& to);
-// Removes a file (UTF-8); a file that is not there is no error.
-void removeFile(const std::string& path);
-
 // Copies `from` over `to` as writeFileReplacing does, in pieces.
 [[nodiscard]] FileWrite copyFileReplacing(const std::string& from, const std::string& to);
 

@@ -376,18 +376,6 @@ FileWrite makeDirectory(const std::string& path) {
   return r;
 }
 
-FileWrite replaceFile(const std::string& from, const std::string& to) {
-  FileWrite r;
-  if (rename(from.c_str(), to.c_str()) != 0) {
-    r.error = errorText("cannot replace it", errno);
-    return r;
-  }
-  r.ok = true;
-  return r;
-}
-
-void removeFile(const std::string& path) { unlink(path.c_str()); }
-
 std::string PrivateDirectory::file(const std::string& name) const { return path + "/" + name; }
 
 namespace {

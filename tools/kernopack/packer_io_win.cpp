@@ -302,19 +302,6 @@ FileWrite makeDirectory(const std::string& path) {
   return r;
 }
 
-FileWrite replaceFile(const std::string& from, const std::string& to) {
-  FileWrite r;
-  if (!MoveFileExW(toWide(from, CP_UTF8).c_str(), toWide(to, CP_UTF8).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    r.error = errorText("cannot replace it", GetLastError());
-    return r;
-  }
-  r.ok = true;
-  return r;
-}
-
-void removeFile(const std::string& path) { DeleteFileW(toWide(path, CP_UTF8).c_str()); }
-
 std::string PrivateDirectory::file(const std::string& name) const { return path + "\\" + name; }
 
 namespace {
