@@ -191,6 +191,14 @@ TEST(KernopackTerminal, WhatATerminalActsOnIsEscaped) {
       {"overlong \xC0\xAF surrogate \xED\xA0\x80", "overlong \\xc0\\xaf surrogate \\xed\\xa0\\x80"},
       {"bidi \xE2\x80\xAE ok \xF0\x9F\x98\x80", "bidi \\u202e ok \xF0\x9F\x98\x80"}};
   for (const auto& [text, escaped] : cases) EXPECT_EQ(escapeForTerminal(text), escaped);
+  // dump writes them as JSON escapes: the same description, safe to show.
+  Description d = parseDescription(R"({"serviceDescription": "a\u009b\u202e\u007fb\u001b"})", 1252);
+  ASSERT_TRUE(d.ok) << d.error;
+  std::vector<uint8_t> block = serializeConfigBlock(d.records);
+  DescriptionText text = describeConfiguration(parseConfigBlock(block.data(), block.size(), block.size(), 0).tables,
+                                               LauncherArch::x64, 1252);
+  EXPECT_TRUE(contains(text.json, R"("serviceDescription": "a\u009b\u202e\u007fb\u001b")")) << text.json;
+  EXPECT_EQ(parseDescription(text.json, 1252).records.wide, d.records.wide);
 }
 
 TEST(KernopackSigning, TheToolIsLookedForInAbsolutePathEntriesOnly) {

@@ -80,3 +80,23 @@ std::string escapeForTerminal(std::string_view text) {
   }
   return out;
 }
+
+std::string jsonForTerminal(std::string_view json) {
+  std::string out;
+  out.reserve(json.size());
+  for (size_t at = 0; at < json.size();) {
+    uint32_t cp = 0;
+    size_t length = static_cast<unsigned char>(json[at]) < 0x80 ? 1 : decodeUtf8(json, at, cp);
+    if (length == 1) cp = static_cast<unsigned char>(json[at]);
+    if (length == 0) {
+      out += json[at++];  // not UTF-8: left to the reader, who refuses it
+    } else if (cp == 0x7F || actsOnTerminal(cp)) {
+      appendCodePointEscape(out, cp);
+      at += length;
+    } else {
+      out.append(json.substr(at, length));
+      at += length;
+    }
+  }
+  return out;
+}
