@@ -193,7 +193,10 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   while (WaitForMultipleObjects(watchdogSignal ? 2 : 1, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
     StartupNews news = takeStartupNews();
     for (uint32_t i = 0; i < news.progress; ++i) applyEvent(ServiceEvent::startupProgress);
-    if (news.ready) applyEvent(ServiceEvent::ready);
+    if (news.ready) {
+      logInfo("the startup probe passed: running");
+      applyEvent(ServiceEvent::ready);
+    }
   }
   standDownWatchdog();
   stopApplication();

@@ -22,6 +22,9 @@ namespace {
 
 // How long the watchdog waits for each of its dumps before it goes on.
 constexpr DWORD kTripDumpDeadlineMs = 20000;
+// How long its log line and event entry may take (a log write can wait on
+// the C runtime's stream lock, an event entry on the event log service).
+constexpr DWORD kEndReportWaitMs = 5000;
 
 HANDLE gDumpRequest = nullptr;  // auto-reset: a dump is asked for
 HANDLE gDumpDone = nullptr;     // auto-reset: the worker finished one
@@ -185,19 +188,44 @@ DWORD WINAPI probeWorker(LPVOID) {
   ExitProcess(code);  // not reached
 }
 
+// One error line and, with `event`, one error entry, written by a thread of
+// their own and waited for at most kEndReportWaitMs: the timer never waits
+// for a lock.
+struct EndReport {
+  std::string text;
+  bool event = false;
+};
+
+DWORD WINAPI writeEndReport(LPVOID parameter) {
+  const EndReport* report = static_cast<const EndReport*>(parameter);
+  logError("%s", report->text.c_str());
+  if (report->event) reportErrorEvent(report->text);
+  return 0;
+}
+
+void reportEnd(std::string text, bool event) {
+  // Kept for as long as the process lives: a writer that is still stuck
+  // when the wait ends must not read freed memory.
+  EndReport* report = new EndReport{std::move(text), event};
+  if (HANDLE writer = CreateThread(nullptr, 0, writeEndReport, report, 0, nullptr)) {
+    WaitForSingleObject(writer, kEndReportWaitMs);
+    CloseHandle(writer);
+  }
+}
+
 [[noreturn]] void trip(const WatchdogState& state) {
   const ProbeSetting& probe = *gSettings.livenessProbe;
   std::string text = "Watchdog: liveness probe failed (" + state.lastError + "), " +
                      std::to_string(probe.failureThreshold) + " times in a row: ending service " +
                      launcher().serviceName + " with exit code " + std::to_string(kExitLivenessFailed);
-  logError("%s", text.c_str());
-  reportErrorEvent(text);
+  reportEnd(std::move(text), true);
   for (uint32_t i = 0; i < gSettings.threadDumpsOnFailure && gDumpRequest != nullptr; ++i) {
     InterlockedExchange(&gDumpForced, 1);
     SetEvent(gDumpRequest);
     if (WaitForSingleObject(gDumpDone, kTripDumpDeadlineMs) != WAIT_OBJECT_0) {
-      logError("Watchdog: thread dump %u did not finish within %lu s; going on", i + 1,
-               static_cast<unsigned long>(kTripDumpDeadlineMs / 1000));
+      reportEnd("Watchdog: thread dump " + std::to_string(i + 1) + " did not finish within " +
+                    std::to_string(kTripDumpDeadlineMs / 1000) + " s; going on",
+                false);
       break;
     }
   }
@@ -209,8 +237,7 @@ DWORD WINAPI probeWorker(LPVOID) {
   std::string text = "Startup probe failed (" + state.lastError + "), " + std::to_string(probe.failureThreshold) +
                      " times: service " + launcher().serviceName + " did not become ready; the start failed with exit code " +
                      std::to_string(kExitNeverReady);
-  logError("%s", text.c_str());
-  reportErrorEvent(text);
+  reportEnd(std::move(text), true);
   endService(kExitNeverReady);
 }
 
@@ -224,10 +251,7 @@ DWORD WINAPI watchdogTimer(LPVOID) {
     finished = nullptr;
     bool standDown = InterlockedCompareExchange(&gStandDown, 0, 0) != 0;
     if (step.startupProgress) InterlockedIncrement(&gStartupProgress);
-    if (step.ready) {
-      logInfo("Watchdog: the startup probe passed");
-      InterlockedExchange(&gReady, 1);
-    }
+    if (step.ready) InterlockedExchange(&gReady, 1);
     if ((step.startupProgress || step.ready) && gStartupSignal) SetEvent(gStartupSignal);
     if (step.trip && !standDown) trip(state);
     if (step.neverReady && !standDown) failStart(state);
