@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/launcher_state.h"
 #include "config/config_block.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "config/paths_win.h"
 #include "config/pe_image.h"
-#include "files/paths_win.h"
 
 namespace {
 
@@ -87,13 +87,13 @@ void loadConfig() {
     uint64_t limit = bytes.size() < want ? bytes.size() : available;
     BlockParse parsed = parseConfigBlock(bytes.data(), bytes.size(), limit, pe.imageEnd);
     if (parsed.error == BlockError::none) {
-      launcher().config = std::move(parsed.tables);
+      configTables() = std::move(parsed.tables);
       break;
     }
     if (!parsed.needMore || want == available) {
       // The records read before the damage count as read: the message box
       // shows the caption (key 1000) when it came before the damage.
-      launcher().config = std::move(parsed.tables);
+      configTables() = std::move(parsed.tables);
       failBlock(parsed.error);
     }
     want = static_cast<size_t>(std::min<uint64_t>(available, uint64_t(want) * 4));

@@ -11,9 +11,9 @@
 
 #include "common/environment_win.h"
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
+#include "config/access_rules_win.h"
+#include "config/config_state.h"
 #include "config/log_format.h"
-#include "files/access_rules_win.h"
 
 namespace {
 
@@ -82,7 +82,7 @@ std::FILE* openUniqueLog(std::string& name) {
 void writeHeader(std::FILE* stream);
 
 void openLog() {
-  LogState& log = launcher().log;
+  LogState& log = logState();
   log.opened = true;
   if (!envIsYes("KERNO_LOG") && !envIsYes("BRINDLE_LOG")) return;
 
@@ -115,7 +115,7 @@ void writeHeader(std::FILE* stream) {
 }
 
 void writeLine(const char* prefix, const char* format, va_list args) {
-  LogState& log = launcher().log;
+  LogState& log = logState();
   if (!log.opened) openLog();
   if (!log.stream) return;
   if (prefix) std::fputs(prefix, log.stream);
@@ -141,7 +141,7 @@ void logError(const char* format, ...) {
 }
 
 void useStandardErrorLog() {
-  LogState& log = launcher().log;
+  LogState& log = logState();
   log.opened = true;
   log.hasName = false;
   log.fileName.clear();
@@ -150,6 +150,6 @@ void useStandardErrorLog() {
 }
 
 const std::string* logFileName() {
-  const LogState& log = launcher().log;
+  const LogState& log = logState();
   return log.hasName ? &log.fileName : nullptr;
 }

@@ -5,15 +5,16 @@
 #include <vector>
 
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
+#include "config/access_rules.h"
+#include "config/access_rules_win.h"
 #include "config/config_block.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/config_store_win.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
-#include "files/access_rules.h"
-#include "files/access_rules_win.h"
 #include "files/deferred_deletion_win.h"
+#include "files/files_state.h"
 #include "files/included_files.h"
 #include "files/temp_files.h"
 #include "files/temp_files_win.h"
@@ -61,7 +62,7 @@ bool extractIncludedFiles(std::string& out) {
 
   UniqueHandle media = openMediaFile();
   LARGE_INTEGER offset;
-  offset.QuadPart = static_cast<LONGLONG>(launcher().config.includedFilesOffset);
+  offset.QuadPart = static_cast<LONGLONG>(configTables().includedFilesOffset);
   if (!SetFilePointerEx(media.get(), offset, nullptr, FILE_BEGIN)) {
     logError("ReadFile failed");
     return false;
@@ -163,15 +164,15 @@ bool copyIncludedData(HANDLE src, HANDLE dst, uint64_t size, bool descramble) {
 }
 
 void registerExtractedFile(const std::string& path) {
-  launcher().extraction.extractedFiles.push_back(path);
+  extractionState().extractedFiles.push_back(path);
 }
 
 void registerExtractedDir(const std::string& path) {
-  launcher().extraction.extractedDirs.push_back(path);
+  extractionState().extractedDirs.push_back(path);
 }
 
 void cleanupExtractedFiles() {
-  const ExtractionState& state = launcher().extraction;
+  const ExtractionState& state = extractionState();
   for (const std::string& path : state.extractedFiles) scheduleFileDeletion(path);
   for (const std::string& path : state.extractedDirs) scheduleDirDeletion(path);
 }

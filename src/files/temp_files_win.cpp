@@ -5,7 +5,7 @@
 #include "common/system_library_win.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 #include "files/temp_files.h"
 
 namespace {

@@ -5,16 +5,18 @@
 
 #include "common/code_page_win.h"
 #include "common/environment_win.h"
-#include "common/launcher_state.h"
+
+#include "config/access_rules_win.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
-#include "files/access_rules_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
+#include "config/service_settings.h"
+#include "files/files_state.h"
 #include "files/temp_files_win.h"
-#include "launch/variables_win.h"
+#include "jvm/variables_win.h"
 #include "launch/vm_options.h"
-#include "service/service_settings.h"
 
 namespace {
 
@@ -48,9 +50,8 @@ std::u16string redirectFile(ConfigKey flag, ConfigKey file) {
 }  // namespace
 
 std::vector<std::string> buildSystemProperties() {
-  const LauncherState& state = launcher();
   SystemPropertyInputs in;
-  in.flavour = state.flavour;
+  in.flavour = launcherFlavour();
   in.executablePath = getExecutablePath();
   in.useProcessCommFile = getConfigInt(ConfigKey::useProcessCommFile) != 0;
   if (in.useProcessCommFile) {
@@ -64,10 +65,10 @@ std::vector<std::string> buildSystemProperties() {
       in.useProcessCommFile = false;
     }
   }
-  in.extractionDirectory = state.extraction.extractionDirectory;
+  in.extractionDirectory = extractionState().extractionDirectory;
   // A damaged value was logged by the service runtime; it is left out here.
   std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(state.config, damaged);
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
   if (settings.outputRotation) in.outputRotation = outputRotationText(*settings.outputRotation);
   return systemPropertyOptions(in);
 }
@@ -90,14 +91,13 @@ std::vector<std::string> readVmOptionsFile() {
 
 std::vector<std::string> buildVmOptions(const std::vector<std::string>& properties,
                                         const std::vector<std::u16string>& launchArguments) {
-  const LauncherState& state = launcher();
   VmOptionSources sources;
   sources.systemProperties = properties;
   sources.optionsFileLines = readVmOptionsFile();
 
   ClassPathSystem sys;
-  sys.flavour = state.flavour;
-  sys.extractedFiles = state.extraction.extractedFiles;
+  sys.flavour = launcherFlavour();
+  sys.extractedFiles = extractionState().extractedFiles;
   if (sys.flavour == LauncherFlavour::brindle) {
     sys.installationDirectory =
         resolvePath(getConfigString(ConfigKey::installationDirectory), false);

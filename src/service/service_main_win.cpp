@@ -5,17 +5,19 @@
 #include <vector>
 
 #include "common/code_page_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "config/service_settings.h"
 #include "files/deferred_deletion_win.h"
 #include "files/extraction_win.h"
+#include "jvm/jvm_state.h"
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
 #include "launch/vm_options_win.h"
 #include "service/event_log.h"
 #include "service/event_log_win.h"
-#include "service/service_settings.h"
+#include "service/service_state.h"
 #include "service/service_status.h"
 #include "service/stop_timeout_win.h"
 
@@ -33,7 +35,7 @@ void reportStopTimedOut();
 // (files handed over, a clean stop logged, the whole record reported, then
 // the stop signalled).
 void applyEvent(ServiceEvent event, DWORD control = 0) {
-  ServiceState& service = launcher().service;
+  ServiceState& service = serviceState();
   AcquireSRWLockExclusive(&gStatusLock);
   ServiceTransition t = applyServiceEvent(service.record, event, control);
   if (t.cleanupFiles) cleanupExtractedFiles();
@@ -41,8 +43,8 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
   if (t.stoppedCleanly) {
     // Before the stopped report: once a service has reported itself
     // stopped, its process may be ended at any moment.
-    const JvmState& jvm = launcher().jvm;
-    std::string text = serviceStoppedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+    const JvmState& jvm = jvmState();
+    std::string text = serviceStoppedText(serviceState().name, jvm.javaExe, jvm.vmLibrary);
     logInfo("%s", text.c_str());
     reportInformationEvent(text);
   }
@@ -88,8 +90,8 @@ void reportServiceFailed() { applyEvent(ServiceEvent::fatalExit); }
 bool startApplication(const std::vector<std::u16string>& launchArguments) {
   sweepScheduledDeletions();
   if (!LoadDLL() || !launchProgram(launchArguments)) return false;
-  const JvmState& jvm = launcher().jvm;
-  std::string text = serviceStartedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+  const JvmState& jvm = jvmState();
+  std::string text = serviceStartedText(serviceState().name, jvm.javaExe, jvm.vmLibrary);
   logInfo("%s", text.c_str());
   reportInformationEvent(text);
   return true;
@@ -100,20 +102,20 @@ void stopApplication() {
   // exit path (and so, in a service, reportServiceStopped); with a stop
   // time-out, the time-out ends it when that path hangs. Without a status
   // handle (a console run) the hooks report nothing.
-  requestStopWithTimeout(launcher().service.stopTimeoutSeconds,
+  requestStopWithTimeout(serviceState().stopTimeoutSeconds,
                          StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
 }
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
-  ServiceState& service = launcher().service;
+  ServiceState& service = serviceState();
   std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(launcher().config, damaged);
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) logError("%s", damagedSettingLine(d).c_str());
   service.stopTimeoutSeconds = settings.stopTimeoutSeconds.value_or(0);
   service.record = ServiceStatusRecord{};
   service.record.controlsAccepted = acceptedControls(settings.preshutdownTimeoutSeconds.has_value());
   service.statusHandle =
-      RegisterServiceCtrlHandlerA(launcher().serviceName.c_str(), serviceControlHandler);
+      RegisterServiceCtrlHandlerA(serviceState().name.c_str(), serviceControlHandler);
   if (!service.statusHandle) return;
   applyEvent(ServiceEvent::started);
   registerExitDuty(ExitDuty::reportServiceFailed, reportServiceFailed);

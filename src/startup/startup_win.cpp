@@ -5,10 +5,10 @@
 #include <cstdlib>
 
 #include "common/environment_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/config_store_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 #include "jvm/dll_search_win.h"
 #include "service/console_run_win.h"
 #include "service/service_commands_win.h"
@@ -28,7 +28,7 @@ void enterWorkingDirectory() {
 
 void initLauncher() {
   loadConfig();
-  launcher().flavour = parseLauncherFlavour(getConfigString(ConfigKey::launcherFlavour));
+  launcherFlavour() = parseLauncherFlavour(getConfigString(ConfigKey::launcherFlavour));
   restrictDllSearch();
   prefixSearchPath();
   enterWorkingDirectory();

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "config/service_settings.h"
 #include "service/console_events.h"
 #include "service/dependency_list.h"
 #include "service/event_log.h"
-#include "service/service_settings.h"
 #include "service/service_status.h"
 #include "startup/command_line.h"
 

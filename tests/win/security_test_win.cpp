@@ -13,11 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "common/launcher_state.h"
+#include "config/access_rules_win.h"
+#include "config/config_state.h"
 #include "config/log_format.h"
 #include "config/log_win.h"
-#include "files/access_rules_win.h"
 #include "files/extraction_win.h"
+#include "files/files_state.h"
 #include "files/included_files.h"
 #include "files/temp_files_win.h"
 #include "files_test_support_win.h"
@@ -108,12 +109,12 @@ TEST_F(Security, TheExtractionDirectoryAndItsFilesAreOnlyForTheAccountSystemAndA
   std::string dir;
   ASSERT_TRUE(extractIncludedFiles(dir));
   expectPrivate(dir);
-  for (const std::string& file : launcher().extraction.extractedFiles) expectPrivate(file);
+  for (const std::string& file : extractionState().extractedFiles) expectPrivate(file);
 
   // Only what was extracted joins the class path, not an archive put beside it.
   ASSERT_TRUE(writeFile(dir + "\\evil.jar", "PK-evil"));
   ASSERT_TRUE(writeFile(dir + "\\evil.zip", "PK-evil"));
-  launcher().extraction.extractionDirectory = dir;
+  extractionState().extractionDirectory = dir;
   EXPECT_TRUE(contains(buildVmOptions({}, {}), "-Djava.class.path=" + dir + "\\app.jar;" + dir + "\\lib.zip;"));
 }
 
@@ -133,7 +134,7 @@ TEST_F(Security, APlantedFileOrDirectoryUnderAnExtractedNameIsNeitherUsedNorOver
     // any file that cannot be created does.
     EXPECT_EXIT(
         {
-          HANDLE media = CreateFileA(launcher().paths.executablePath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+          HANDLE media = CreateFileA(pathCache().executablePath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                      nullptr, OPEN_EXISTING, 0, nullptr);
           (void)extractIncludedFile(media, target);
           std::exit(0);
@@ -147,7 +148,7 @@ TEST_F(Security, APlantedFileOrDirectoryUnderAnExtractedNameIsNeitherUsedNorOver
 }
 
 TEST_F(Security, TheProcessCommunicationFileIsAlwaysANewPrivateOne) {
-  launcher().config.narrow[10005] = "1";
+  configTables().narrow[10005] = "1";
   std::string name;
   processCommFileName(name, GetCurrentProcessId());
   const std::string property = "-Dkerno.processCommFile=" + name;
@@ -188,8 +189,8 @@ TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
     logInfo("must not land in the planted file");
     ASSERT_NE(logFileName(), nullptr);
     EXPECT_EQ(*logFileName(), fixed);
-    EXPECT_EQ(launcher().log.stream, nullptr);
-    launcher().log.fileName.clear();  // CapturedLog deletes the log it names
+    EXPECT_EQ(logState().stream, nullptr);
+    logState().fileName.clear();  // CapturedLog deletes the log it names
   }
   EXPECT_EQ(readFile(fixed), "planted");
   DeleteFileA(fixed.c_str());

@@ -11,9 +11,9 @@
 #include "codepage.h"
 #include "config/config_keys.h"
 #include "config/config_store.h"
+#include "config/service_settings.h"
 #include "config/value_list.h"
 #include "files/included_files.h"
-#include "service/service_settings.h"
 
 namespace {
 
