@@ -8,8 +8,13 @@
 
 struct ExtractionState {
   std::string extractionDirectory;  // empty when nothing is included
+  // The launcher's private directory when nothing is included: made on first
+  // use by the thread that runs the Java search and the launch.
+  std::string workDirectory;
+  // Guarded by extraction_win's lock once other threads exist.
   std::vector<std::string> extractedFiles;
   std::vector<std::string> extractedDirs;
+  std::vector<std::string> launcherFiles;  // the launcher's own files in its private directory
 };
 
 ExtractionState& extractionState();

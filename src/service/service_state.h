@@ -9,9 +9,10 @@
 #include "service/service_status.h"
 
 // The status record is written by ServiceMain, the control handler, the exit
-// handler and the stop time-out's thread, each reporting the whole record at
-// once under the service runtime's one lock. The name is set by start-up
-// before any other thread exists.
+// handler and the stop time-out's progress report, each reporting the whole
+// record at once under the service runtime's one lock; the time-out's final
+// report reads a lock-free snapshot instead and leaves the record alone. The
+// name is set by start-up before any other thread exists.
 struct ServiceState {
   std::string name;  // the service name the process runs or manages
   ServiceStatusRecord record;

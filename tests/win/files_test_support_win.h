@@ -153,6 +153,13 @@ inline std::string makeScratchDir(const char* tag) {
                       std::to_string(++counter));
 }
 
+// Removes what the launcher made for a test in its private directory (a
+// probe's output lands there) and forgets it.
+inline void removeLauncherDirectories() {
+  for (const std::string& dir : extractionState().extractedDirs) removeTree(dir);
+  extractionState() = ExtractionState{};
+}
+
 // A directory named as the launcher names its extraction directories
 // (krn<hex>.tmp_dir<hex>): the only kind of place the deletion sweep acts on.
 inline std::string makeExtractionShapedDir() {
@@ -203,8 +210,7 @@ class MediaTest : public ::testing::Test {
     extractionState() = ExtractionState{};
   }
   void TearDown() override {
-    for (const std::string& dir : extractionState().extractedDirs) removeTree(dir);
-    extractionState() = ExtractionState{};
+    removeLauncherDirectories();
     configTables() = ConfigTables{};
     pathCache() = saved_;
     removeTree(scratch_);

@@ -77,6 +77,7 @@ class Search : public ::testing::Test {
     jvmState() = JvmState{};
     launcherFlavour() = LauncherFlavour::none;
     removeTree(root_);
+    removeLauncherDirectories();
   }
 
   void set(ConfigKey key, const std::string& value) { configTables().narrow[int32_t(key)] = value; }
