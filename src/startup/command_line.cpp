@@ -12,6 +12,7 @@ constexpr WordEntry kWords[] = {
     {"install-demand", CommandWord::installDemand}, {"uninstall", CommandWord::uninstall},
     {"stop", CommandWord::stop},           {"start", CommandWord::start},
     {"console", CommandWord::console},
+    {"configure", CommandWord::configure},
 };
 }  // namespace
 

@@ -11,7 +11,7 @@ std::string_view commandTail(std::string_view commandLine);
 
 // `console` runs what the service process runs, in the foreground of the
 // console (docs/launcher.md).
-enum class CommandWord { none, install, installAuto, installDemand, uninstall, stop, start, console };
+enum class CommandWord { none, install, installAuto, installDemand, uninstall, stop, start, console, configure };
 
 struct ParsedCommand {
   CommandWord word = CommandWord::none;

@@ -14,6 +14,7 @@
 #include "jvm/search_sequence.h"
 #include "included.h"
 #include "launcher_choice.h"
+#include "msi.h"
 #include "packer_dirs.h"
 #include "packer_io.h"
 
@@ -108,6 +109,19 @@ bool signExecutable(const BuildArgs& a, const std::string& unsignedPath, const s
   return false;
 }
 
+// The runtime jar: beside the packer, else in the tree that built it; empty
+// when neither has it, `looked` then lists where it was looked for.
+std::string findRuntimeJar(std::string& looked) {
+  for (std::string dir : {executableDirectory(), std::string(kPackerRuntimeDir)}) {
+    if (dir.empty()) continue;
+    if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+    std::string candidate = dir + std::string(kRuntimeJarName);
+    if (readFileBounded(candidate, 0).status != ReadStatus::notFound) return candidate;
+    looked += (looked.empty() ? "" : ", ") + candidate;
+  }
+  return {};
+}
+
 int runBuild(const BuildArgs& a) {
   if (!checkCodePage(a.codePage)) return kExitBadInput;
   int rc = kExitOk;
@@ -179,18 +193,8 @@ int runBuild(const BuildArgs& a) {
       includedPaths.push_back(resolveIncludedPath(descriptionPath, f.path, kWindowsPaths));
       continue;
     }
-    std::string found;
     std::string looked;
-    for (std::string dir : {executableDirectory(), std::string(kPackerRuntimeDir)}) {
-      if (dir.empty()) continue;
-      if (dir.back() != '/' && dir.back() != '\\') dir += '/';
-      std::string candidate = dir + std::string(kRuntimeJarName);
-      if (readFileBounded(candidate, 0).status != ReadStatus::notFound) {
-        found = candidate;
-        break;
-      }
-      looked += (looked.empty() ? "" : ", ") + candidate;
-    }
+    std::string found = findRuntimeJar(looked);
     if (found.empty()) {
       report("%s: field \"%s\": no %s found (looked for %s); build the runtime jar or list its path",
              a.description.c_str(), std::string(kIncludedFilesField).c_str(),
@@ -397,6 +401,33 @@ int main(int argc, char** argv) {
                       "description names them relative to DIR: save it there to build again.")
       ->option_text("DIR");
 
+  MsiArgs msi;
+  CLI::App* msiCmd = app.add_subcommand(
+      "msi", "Write a Windows Installer package (MSI) that installs, upgrades and removes the service: the "
+             "executable `build` writes, the files the service needs beside it, the service registration. "
+             "Needs wixl and msibuild (Debian: wixl, msitools). See docs/msi.md.");
+  msiCmd->add_option("SERVICE.json", msi.description, "The service description (UTF-8 JSON).")->required();
+  msiCmd->add_option("--product-version", msi.productVersion,
+                     "major.minor.build (major, minor up to 255, build up to 65535). Default: the "
+                     "\"package\" section's \"productVersion\".")
+      ->option_text("X.Y.Z");
+  msiCmd->add_option("--upgrade-code", msi.upgradeCode,
+                     "The GUID all versions of the product share. Default: the \"package\" section's "
+                     "\"upgradeCode\".")
+      ->option_text("GUID");
+  msiCmd->add_option("--launcher", build.launcher,
+                     "x86, x64, or the path of a launcher template, as for build.");
+  msiCmd->add_option("--codepage", build.codePage, "ANSI code page of the narrow texts (default 1252).")
+      ->check(CLI::Range(1u, 65535u));
+  msiCmd->add_option("--sign-with", build.signWith, "Sign the executable as build does (docs/signing.md).")
+      ->expected(2)
+      ->option_text("CERT KEY");
+  msiCmd->add_option("-o,--output", msi.output, "The package to write.")->option_text("OUT.msi");
+  msiCmd->add_option("--wxs", msi.wxs,
+                     "Also (or only) write the WiX source, and the files it installs into OUT.files beside "
+                     "it, for the WiX Toolset on Windows.")
+      ->option_text("OUT.wxs");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -404,5 +435,18 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitOk : kExitBadInput;
   }
   if (buildCmd->parsed()) return runBuild(build);
+  if (msiCmd->parsed()) {
+    msi.launcher = build.launcher;
+    msi.codePage = build.codePage;
+    build.description = msi.description;
+    MsiBuildSteps steps;
+    steps.buildExecutable = [&build](const std::string& path) {
+      BuildArgs b = build;
+      b.output = path;
+      return runBuild(b);
+    };
+    steps.findRuntimeJar = findRuntimeJar;
+    return runMsi(msi, steps);
+  }
   return runDump(dump);
 }
