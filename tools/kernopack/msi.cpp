@@ -419,13 +419,19 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   int built = steps.buildExecutable(stage.filesDir + kSeparator + plan.executableName);
   if (built != kExitOk) return built;
   stage.paths.insert(plan.executableName);
-  FileRead exe = readFileBounded(stage.filesDir + kSeparator + plan.executableName, 4096);
-  if (exe.status != ReadStatus::ok || exe.bytes.size() < 0x40) {
-    report("%s: cannot read back the executable just built", stage.filesDir.c_str());
-    return kExitFailure;
+  // The architecture, from the headers of the executable just built.
+  uint8_t head[4096] = {};
+  size_t headSize = 0;
+  {
+    InputFile exe;
+    if (openInputFile(stage.filesDir + kSeparator + plan.executableName, exe, error) != ReadStatus::ok ||
+        !readInputFile(exe, head, sizeof head, headSize, error) || headSize < 0x40) {
+      report("%s: cannot read back the executable just built: %s", stage.filesDir.c_str(), error.c_str());
+      return kExitFailure;
+    }
   }
-  uint32_t pe = readLe32(exe.bytes.data() + 0x3C);
-  uint16_t machine = pe + 6 <= exe.bytes.size() ? readLe16(exe.bytes.data() + pe + 4) : 0;
+  uint32_t pe = readLe32(head + 0x3C);
+  uint16_t machine = pe < headSize && headSize - pe >= 6 ? readLe16(head + pe + 4) : 0;
   plan.arch = archForMachine(machine);
   if (plan.arch == LauncherArch::unspecified) {
     report("%s: the launcher is neither an x64 nor an x86 one (machine type 0x%04x)", a.description.c_str(),
@@ -485,10 +491,16 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
     }
   }
 
-  // The package code is derived from everything the package holds.
+  // The package code is derived from everything the package holds, not from
+  // where the files were staged: the same inputs give the same package
+  // whatever the output is called.
   std::string source;
   std::string digest;
-  if (!wixSource(plan, source, error)) {
+  std::string sourceDirectory = std::move(plan.sourceDirectory);
+  plan.sourceDirectory.clear();
+  bool described = wixSource(plan, source, error);
+  plan.sourceDirectory = std::move(sourceDirectory);
+  if (!described) {
     report("%s: %s", a.description.c_str(), error.c_str());
     return kExitBadInput;
   }

@@ -420,8 +420,8 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
          attr("Manufacturer", plan.manufacturer) + " />");
   w.line("<MajorUpgrade DowngradeErrorMessage=\"A newer version of [ProductName] is already installed.\" />");
   w.line("<Media Id=\"1\" Cabinet=\"product.cab\" EmbedCab=\"yes\" />");
-  w.line("<Property" + attr("Id", kAccountProperty) + attr("Value", plan.account) + " Secure=\"yes\" />");
-  w.open("<Property Id=\"REMEMBERED_INSTALLDIR\" Secure=\"yes\">");
+  w.line("<Property" + attr("Id", kAccountProperty) + attr("Value", plan.account) + " />");
+  w.open("<Property Id=\"REMEMBERED_INSTALLDIR\">");
   w.line("<RegistrySearch Id=\"RememberedInstallDir\" Root=\"HKLM\"" + attr("Key", rememberKey) +
          " Name=\"InstallDir\" Type=\"raw\" Win64=\"" + win64 + "\" />");
   w.close("</Property>");
@@ -434,12 +434,16 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
   // the configuration block to the service it just registered.
   w.line("<CustomAction Id=\"ConfigureService\" FileKey=\"ServiceExecutable\" ExeCommand=\"/configure\" "
          "Execute=\"deferred\" Impersonate=\"no\" Return=\"check\" />");
+  // Explicit sequence numbers: wixl places Before/After actions differently
+  // from one run to the next (and After="InstallServices" alone after
+  // InstallFinalize). 990: after AppSearch (50), before CostFinalize (1000);
+  // 5850: after InstallServices (5800), before StartServices (5900).
   for (const char* sequence : {"InstallUISequence", "InstallExecuteSequence"}) {
     w.open(std::string("<") + sequence + ">");
-    w.line("<Custom Action=\"UseRememberedInstallDir\" Before=\"CostFinalize\">"
+    w.line("<Custom Action=\"UseRememberedInstallDir\" Sequence=\"990\">"
            "REMEMBERED_INSTALLDIR AND NOT INSTALLDIR</Custom>");
     if (std::strcmp(sequence, "InstallExecuteSequence") == 0) {
-      w.line("<Custom Action=\"ConfigureService\" After=\"InstallServices\" Before=\"StartServices\">"
+      w.line("<Custom Action=\"ConfigureService\" Sequence=\"5850\">"
              "NOT REMOVE~=\"ALL\"</Custom>");
     }
     w.close(std::string("</") + sequence + ">");
@@ -518,8 +522,7 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
         w.open("<Directory" + attr("Id", id) + attr("Name", d.name) + ">");
         if (prefix.empty() && d.name == "logs") {
           std::string cid = "LogsFolder";
-          w.open("<Component" + attr("Id", cid) + attr("Guid", (*guid)("folder logs")) + " Win64=\"" + win64 +
-                 "\" KeyPath=\"yes\">");
+          w.open("<Component" + attr("Id", cid) + attr("Guid", (*guid)("folder logs")) + " Win64=\"" + win64 + "\">");
           w.line("<CreateFolder />");
           w.close("</Component>");
           componentIds.push_back(cid);
