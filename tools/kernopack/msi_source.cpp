@@ -418,7 +418,19 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
          " InstallerVersion=\"500\" Compressed=\"yes\" InstallScope=\"perMachine\"" +
          attr("Description", plan.productName + " " + productVersionText(plan.version)) +
          attr("Manufacturer", plan.manufacturer) + " />");
-  w.line("<MajorUpgrade DowngradeErrorMessage=\"A newer version of [ProductName] is already installed.\" />");
+  // A major upgrade, spelled out: wixl has no Schedule for MajorUpgrade, and
+  // the older product must go before the newer one is registered (removed
+  // after it, as MajorUpgrade schedules it, Wine's installer drops the
+  // upgrade code's registration, and a later downgrade goes unnoticed).
+  std::string version = productVersionText(plan.version);
+  w.open("<Upgrade" + attr("Id", plan.upgradeCode) + ">");
+  w.line("<UpgradeVersion Minimum=\"0.0.0\"" + attr("Maximum", version) +
+         " IncludeMinimum=\"yes\" IncludeMaximum=\"no\" Property=\"OLDER_VERSION_FOUND\" />");
+  w.line("<UpgradeVersion" + attr("Minimum", version) +
+         " IncludeMinimum=\"no\" OnlyDetect=\"yes\" Property=\"NEWER_VERSION_FOUND\" />");
+  w.close("</Upgrade>");
+  w.line("<Condition Message=\"A newer version of [ProductName] is already installed.\">"
+         "NOT NEWER_VERSION_FOUND</Condition>");
   w.line("<Media Id=\"1\" Cabinet=\"product.cab\" EmbedCab=\"yes\" />");
   w.line("<Property" + attr("Id", kAccountProperty) + attr("Value", plan.account) + " />");
   w.open("<Property Id=\"REMEMBERED_INSTALLDIR\">");
@@ -437,12 +449,14 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
   // Explicit sequence numbers: wixl places Before/After actions differently
   // from one run to the next (and After="InstallServices" alone after
   // InstallFinalize). 990: after AppSearch (50), before CostFinalize (1000);
-  // 5850: after InstallServices (5800), before StartServices (5900).
+  // 5850: after InstallServices (5800), before StartServices (5900); 1401:
+  // right after InstallValidate (1400).
   for (const char* sequence : {"InstallUISequence", "InstallExecuteSequence"}) {
     w.open(std::string("<") + sequence + ">");
     w.line("<Custom Action=\"UseRememberedInstallDir\" Sequence=\"990\">"
            "REMEMBERED_INSTALLDIR AND NOT INSTALLDIR</Custom>");
     if (std::strcmp(sequence, "InstallExecuteSequence") == 0) {
+      w.line("<RemoveExistingProducts Sequence=\"1401\" />");
       w.line("<Custom Action=\"ConfigureService\" Sequence=\"5850\">"
              "NOT REMOVE~=\"ALL\"</Custom>");
     }
