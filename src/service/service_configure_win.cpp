@@ -32,6 +32,15 @@ DWORD startTypeOf(SC_HANDLE service) {
   return config->dwStartType;
 }
 
+// The executable's path in long form: an installer may start it by its short
+// name, and the event source names the file as /install would.
+std::string longExecutablePath() {
+  const std::string& path = getExecutablePath();
+  char buffer[MAX_PATH];
+  DWORD n = GetLongPathNameA(path.c_str(), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::string(buffer, n) : path;
+}
+
 }  // namespace
 
 int cmdConfigure() {
@@ -56,7 +65,7 @@ int cmdConfigure() {
   InstallPlan plan = planServiceInstall(settings, name, startTypeOf(service.get()) == SERVICE_AUTO_START);
   for (const std::string& line : applyInstallSettings(service.get(), plan)) sayLine(line);
   unsigned long error = 0;
-  if (settings.eventLog.value_or(false) && (error = registerEventSource(name, getExecutablePath())) != 0) {
+  if (settings.eventLog.value_or(false) && (error = registerEventSource(name, longExecutablePath())) != 0) {
     sayLine("Could not register the event source of service '" + name + "' (error " + std::to_string(error) +
             ").");
   }
