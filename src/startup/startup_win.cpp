@@ -13,6 +13,7 @@
 #include "service/console_run_win.h"
 #include "service/service_commands_win.h"
 #include "service/service_configure_win.h"
+#include "service/service_report_win.h"
 
 void prefixSearchPath() {
   std::string prefix = resolvePathList(getConfigString(ConfigKey::pathPrefix));
@@ -47,6 +48,8 @@ int runCommand(CommandWord word) {
     case CommandWord::stop: return cmdStop(true);
     case CommandWord::start: return cmdStart();
     case CommandWord::console: return runConsole();
+    case CommandWord::status: return cmdStatus();
+    case CommandWord::restart: return cmdRestart();
     case CommandWord::configure: return cmdConfigure();
     case CommandWord::none: break;
   }

@@ -199,8 +199,12 @@ TEST(PeVersion, ReadsTheFixedVersionAndTheStringsOrSaysThereIsNone) {
   EXPECT_EQ(v.value(u"FileVersion"), u"1.2.3");
   EXPECT_EQ(v.value(u"Translation"), u"");  // VarFileInfo is no string table
   EXPECT_EQ(v.strings.size(), 2u);
+  EXPECT_EQ(madeFrom(v), u"kernosvc-x64.exe 1.2.3");
+  v.strings.clear();  // no strings: the fixed part's numbers
+  EXPECT_EQ(madeFrom(v), u"1.2.3.4");
   setDirectory(b, 2, 0x200, 0);  // resource directory size 0
   EXPECT_FALSE(readVersionInfo(b.data(), b.size()).found);
+  EXPECT_EQ(madeFrom(readVersionInfo(b.data(), b.size())), u"");
   b = versionImage();
   put32(b, 0x200 + 16, 11);  // RT_MESSAGETABLE, not RT_VERSION
   EXPECT_EQ(readVersionInfo(b.data(), b.size()).error, "no version resource");
@@ -250,7 +254,8 @@ TEST(CommandLine, WordsPrefixesAndNameOverrides) {
       {"--console Other Svc", CommandWord::console, "Other Svc"}, {"/install ", CommandWord::install, ""},
       {"/stop  \"q\" x", CommandWord::stop, " \"q\" x"}, {"/install\tMySvc", CommandWord::none, ""},
       {"/bogus Other", CommandWord::none, "Other"},    {"", CommandWord::none, ""},
-      {"/", CommandWord::none, ""},
+      {"/", CommandWord::none, ""}, {"/status My Svc", CommandWord::status, "My Svc"},
+      {"-restart", CommandWord::restart, ""},
   };
   for (const Case& c : cases) {
     ParsedCommand p = parseCommandTail(c.tail);
@@ -273,8 +278,8 @@ TEST(StartupTexts, SearchPathMessagesAndLog) {
   EXPECT_EQ(composeMessage("Failed", nullptr), "Failed");
   EXPECT_TRUE(isLogSwitchOn("yes"));
   for (const char* v : {"YES", "yes ", "y", ""}) EXPECT_FALSE(isLogSwitchOn(v)) << '"' << v << '"';
-  EXPECT_EQ(logCandidateName("c:\\temp", 0x1f, 2), "c:\\temp\\brd_nlog_1f_2");
-  EXPECT_EQ(logCandidateName("c:\\", 1, 0), "c:\\brd_nlog_1_0");
+  EXPECT_EQ(logCandidateName("c:\\temp", 0x1f, "09af"), "c:\\temp\\brd_nlog_1f_09af");
+  EXPECT_EQ(logCandidateName("c:\\", 1, "00"), "c:\\brd_nlog_1_00");
   EXPECT_EQ(logHeaderLine("C:\\app\\svc.exe", "Sun Sep 16 01:03:52 1973\n"),
             "Started executable C:\\app\\svc.exe at Sun Sep 16 01:03:52 1973\n\n");
 }
