@@ -1,7 +1,6 @@
 // kernopack: builds a configured service executable from a launcher template
 // and a service description, and prints the configuration of one back.
 #include <CLI/CLI.hpp>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "msi.h"
 #include "packer_dirs.h"
 #include "packer_io.h"
+#include "report.h"
 
 #ifndef KERNOPACK_VERSION
 #define KERNOPACK_VERSION "0"
@@ -37,15 +37,6 @@ constexpr bool kWindowsPaths = false;
 // The first read of a configured executable: headers, and usually the image
 // and the whole block.
 constexpr size_t kFirstHeadRead = 1u << 20;
-
-__attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
-  std::fputs("kernopack: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-}
 
 // Reads an input file; on failure says why and gives the exit code.
 bool readInput(const std::string& path, uint64_t maxBytes, FileRead& file, int& exitCode) {

@@ -1,6 +1,5 @@
 #include "msi.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <set>
 
@@ -13,6 +12,7 @@
 #include "msi_io.h"
 #include "msi_source.h"
 #include "packer_io.h"
+#include "report.h"
 #include "service/service_settings.h"
 
 namespace {
@@ -31,15 +31,6 @@ constexpr char kSeparator = '/';
 
 constexpr const char* kInstallTools =
     "install the Debian packages wixl and msitools (apt-get install wixl msitools)";
-
-__attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
-  std::fputs("kernopack: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-}
 
 std::string directoryOf(const std::string& path) {
   size_t slash = path.find_last_of(kWindowsPackerBuild ? "/\\" : "/");
