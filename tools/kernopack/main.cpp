@@ -60,6 +60,7 @@ struct BuildArgs {
   unsigned codePage = kDefaultCodePage;
   std::string output;
   std::vector<std::string> signWith;  // empty, or the certificate and the key
+  bool outputIsUtf8 = false;  // `output` is UTF-8 already (msi's staging path), not as typed
 };
 
 // The signing tool --sign-with calls, looked up on PATH.
@@ -197,7 +198,7 @@ int runBuild(const BuildArgs& a) {
 
   // A signed build writes the unsigned executable beside the output first;
   // the output appears only once it is signed.
-  std::string outputPath = commandLinePath(a.output);
+  std::string outputPath = a.outputIsUtf8 ? a.output : commandLinePath(a.output);
   bool signing = !a.signWith.empty();
   std::string packedPath = signing ? outputPath + ".unsigned.tmp" : outputPath;
   PackResult packed = writeConfiguredExecutable(packedPath, templ.bytes, image.imageEnd, d.records, includedPaths);
@@ -427,6 +428,7 @@ int main(int argc, char** argv) {
     steps.buildExecutable = [&build](const std::string& path) {
       BuildArgs b = build;
       b.output = path;
+      b.outputIsUtf8 = true;
       return runBuild(b);
     };
     steps.findRuntimeJar = findRuntimeJar;
