@@ -504,7 +504,11 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
     report("%s: %s", a.description.c_str(), error.c_str());
     return kExitBadInput;
   }
-  FileWrite written = writeFileReplacing(wxsPath, std::vector<uint8_t>(source.begin(), source.end()));
+  // A text file: not given the execute permission an executable gets.
+  OutputFile sourceFile;
+  FileWrite written = beginOutputFile(wxsPath, sourceFile, false);
+  if (written.ok) written = writeOutputFile(sourceFile, reinterpret_cast<const uint8_t*>(source.data()), source.size());
+  if (written.ok) written = commitOutputFile(sourceFile);
   if (!written.ok) {
     report("%s: %s", shownOutput.c_str(), written.error.c_str());
     return kExitFailure;
