@@ -13,6 +13,7 @@
 #include "msi_source.h"
 #include "packer_io.h"
 #include "report.h"
+#include "terminal_text.h"
 #include "service/service_settings.h"
 
 namespace {
@@ -221,7 +222,14 @@ bool runTool(const std::vector<std::string>& args, const std::string& output, co
   if (run.exitCode == 0 && run.errors.empty()) return true;
   // wixl ends with 0 after several complaints and then writes wrong tables:
   // whatever it says on standard error is a failure.
-  std::fwrite(run.errors.data(), 1, run.errors.size(), stderr);
+  // Line by line, escaped: the tool repeats texts of the description.
+  for (size_t start = 0; start < run.errors.size();) {
+    size_t end = run.errors.find('\n', start);
+    if (end == std::string::npos) end = run.errors.size();
+    std::string line = escapeForTerminal(std::string_view(run.errors).substr(start, end - start)) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    start = end + 1;
+  }
   report("%s: %s failed (exit code %d%s); nothing was written", output.c_str(), args[0].c_str(), run.exitCode,
          run.errors.empty() ? "" : ", its messages are above");
   return false;
@@ -386,7 +394,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
       if (!workDir.empty()) removeTree(workDir);
       if (succeeded) return;
       if (!filesDir.empty()) removeTree(filesDir);
-      if (!wxs.empty()) removeFile(wxs);
+      if (!wxs.empty()) removeTree(wxs);
     }
   } cleanup;
   FileWrite made{true, {}};
@@ -406,7 +414,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
     return kExitFailure;
   }
 
-  std::fprintf(stderr, "kernopack: building the executable %s\n", plan.executableName.c_str());
+  report("building the executable %s", plan.executableName.c_str());
   int built = steps.buildExecutable(stage.filesDir + kSeparator + plan.executableName);
   if (built != kExitOk) return built;
   stage.paths.insert(plan.executableName);
@@ -433,7 +441,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   // The class path's archives and folders beside the executable, then the
   // package's own files. Absolute items, items with variables and
   // environment items name places outside the install folder: not staged.
-  std::fprintf(stderr, "kernopack: staging the files to install\n");
+  report("staging the files to install");
   std::string descriptionDir = directoryOf(commandLinePath(a.description));
   std::vector<ClassPathItem> items = parseClassPathItems(getConfigString(tables, ConfigKey::classPath));
   for (size_t i = 0; i < items.size(); ++i) {
@@ -515,12 +523,12 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   }
 
   if (!outputPath.empty()) {
-    std::fprintf(stderr, "kernopack: building %s with wixl\n", a.output.c_str());
+    report("building %s with wixl", a.output.c_str());
     std::string temp = workDir + kSeparator + stem + ".msi";
     if (!runTool({"wixl", "-a", launcherArchName(plan.arch), "-o", temp, wxsPath}, a.output) ||
         !fixSummary(temp, workDir, plan.packageCode, a.output))
       return kExitFailure;
-    FileWrite moved = replaceFile(temp, outputPath);
+    FileWrite moved = copyFileReplacing(temp, outputPath);
     if (!moved.ok) {
       report("%s: %s", a.output.c_str(), moved.error.c_str());
       return kExitFailure;
