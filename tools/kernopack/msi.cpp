@@ -528,9 +528,10 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
     if (!runTool({"wixl", "-a", launcherArchName(plan.arch), "-o", temp, wxsPath}, a.output) ||
         !fixSummary(temp, workDir, plan.packageCode, a.output))
       return kExitFailure;
-    FileWrite moved = copyFileReplacing(temp, outputPath);
-    if (!moved.ok) {
-      report("%s: %s", a.output.c_str(), moved.error.c_str());
+    // Through a temporary file beside the output, renamed over it: the
+    // output is whole or untouched, and not executable.
+    if (!copyFile(temp, outputPath, error)) {
+      report("%s: %s", a.output.c_str(), error.c_str());
       return kExitFailure;
     }
   }
