@@ -12,6 +12,7 @@
 #include "jvm/dll_search_win.h"
 #include "service/console_run_win.h"
 #include "service/service_commands_win.h"
+#include "service/service_configure_win.h"
 #include "service/service_report_win.h"
 
 void prefixSearchPath() {
@@ -49,6 +50,7 @@ int runCommand(CommandWord word) {
     case CommandWord::console: return runConsole();
     case CommandWord::status: return cmdStatus();
     case CommandWord::restart: return cmdRestart();
+    case CommandWord::configure: return cmdConfigure();
     case CommandWord::none: break;
   }
   return 0;
