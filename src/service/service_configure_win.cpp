@@ -8,11 +8,11 @@
 
 #include "common/handles_win.h"
 #include "config/config_state.h"
-#include "service/service_state.h"
 #include "config/paths_win.h"
+#include "config/service_settings.h"
 #include "service/event_log_win.h"
 #include "service/service_commands_win.h"
-#include "config/service_settings.h"
+#include "service/service_state.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "packer_io.h"
 #include "report.h"
 #include "terminal_text.h"
-#include "service/service_settings.h"
+#include "config/service_settings.h"
 
 namespace {
 
