@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
+#include "service/service_state.h"
 #include "service/watchdog_rules.h"
 #include "service/watchdog_win.h"
 
@@ -26,7 +27,7 @@ struct DumpFile {
 // This service's dump files in the dump directory.
 std::vector<DumpFile> listDumps(const std::string& dir) {
   std::vector<DumpFile> files;
-  const std::string& service = launcher().serviceName;
+  const std::string& service = serviceState().name;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((dir + threadDumpPrefix(service) + "*.txt").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return files;
@@ -54,9 +55,9 @@ ULONGLONG nowFileTime() {
 }  // namespace
 
 int cmdThreadDump() {
-  const char* name = launcher().serviceName.c_str();
+  const char* name = serviceState().name.c_str();
   std::vector<DamagedSetting> damaged;
-  WatchdogSettings settings = readWatchdogSettings(launcher().config, damaged);
+  WatchdogSettings settings = readWatchdogSettings(configTables(), damaged);
   if (!settings.threadDumpControlCode) {
     std::printf("Thread dumps are off for service '%s': its configuration has no usable "
                 "threadDumpControlCode.\n", name);

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "config/config_keys.h"
-#include "service/service_settings.h"
+#include "config/service_settings.h"
 
 namespace {
 

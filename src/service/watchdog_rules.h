@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "config/config_block.h"
-#include "service/service_settings.h"
+#include "config/service_settings.h"
 
 // --- Settings -------------------------------------------------------------------
 

@@ -6,13 +6,15 @@
 #include <vector>
 
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
+#include "launch/launch_state.h"
+#include "service/service_state.h"
 #include "common/loopback_win.h"
 #include "config/config_keys.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
-#include "files/access_rules_win.h"
-#include "files/paths_win.h"
+#include "config/access_rules_win.h"
+#include "config/paths_win.h"
 #include "launch/health_calls.h"
 #include "service/event_log_win.h"
 #include "service/service_status.h"
@@ -46,7 +48,7 @@ LONG gEndingCode = 0;
 // --- Thread dumps --------------------------------------------------------------
 
 void removeOldDumps() {
-  const std::string& service = launcher().serviceName;
+  const std::string& service = serviceState().name;
   std::vector<std::string> names;
   WIN32_FIND_DATAA found;
   std::string pattern = gDumpDirectory + threadDumpPrefix(service) + "*.txt";
@@ -66,7 +68,7 @@ void removeOldDumps() {
 void writeDump(JNIEnv* env) {
   SYSTEMTIME t;
   GetLocalTime(&t);
-  std::string path = gDumpDirectory + threadDumpFileName(launcher().serviceName, t.wYear, t.wMonth, t.wDay, t.wHour,
+  std::string path = gDumpDirectory + threadDumpFileName(serviceState().name, t.wYear, t.wMonth, t.wDay, t.wHour,
                                                          t.wMinute, t.wSecond, t.wMilliseconds);
   // The output directory is made by the Java side when it redirects the
   // output; a dump that comes first makes it (private, like the dump).
@@ -80,7 +82,7 @@ void writeDump(JNIEnv* env) {
                                                    FILE_ATTRIBUTE_NORMAL, nullptr)
                                      : INVALID_HANDLE_VALUE);
   if (!file) {
-    std::string text = "Thread dump of service " + launcher().serviceName + " not written: cannot create " + path +
+    std::string text = "Thread dump of service " + serviceState().name + " not written: cannot create " + path +
                        " (error " + std::to_string(GetLastError()) + ")";
     logError("%s", text.c_str());
     reportErrorEvent(text);
@@ -93,8 +95,8 @@ void writeDump(JNIEnv* env) {
   }, why);
   if (env == nullptr) why = "the dump thread could not attach to the VM";
   file.reset();
-  std::string text = ok ? "Thread dump of service " + launcher().serviceName + " written to " + path
-                        : "Thread dump of service " + launcher().serviceName + " incomplete in " + path + ": " + why;
+  std::string text = ok ? "Thread dump of service " + serviceState().name + " written to " + path
+                        : "Thread dump of service " + serviceState().name + " incomplete in " + path + ": " + why;
   if (ok) {
     logInfo("%s", text.c_str());
     reportInformationEvent(text);
@@ -122,7 +124,7 @@ DWORD WINAPI dumpWorker(LPVOID) {
     }
     hadOne = true;
     last = now;
-    if (env == nullptr) env = attachLauncherThread(launcher().launch.vm, "kerno thread dumps");
+    if (env == nullptr) env = attachLauncherThread(launchState().vm, "kerno thread dumps");
     writeDump(env);
     SetEvent(gDumpDone);
   }
@@ -150,7 +152,7 @@ bool runCheck(const ProbeCheck& c, const ProbeSetting& probe, JNIEnv*& env, std:
     default:
       break;
   }
-  if (env == nullptr) env = attachLauncherThread(launcher().launch.vm, "kerno watchdog");
+  if (env == nullptr) env = attachLauncherThread(launchState().vm, "kerno watchdog");
   if (env == nullptr) {
     why = "the watchdog could not attach to the VM";
     return false;
@@ -183,7 +185,7 @@ DWORD WINAPI probeWorker(LPVOID) {
 // on the service runtime's lock or on Java.
 [[noreturn]] void endService(uint32_t code) {
   InterlockedExchange(&gEndingCode, static_cast<LONG>(code));
-  reportServiceStatus(launcher().service.statusHandle, watchdogStoppedRecord(code));
+  reportServiceStatus(serviceState().statusHandle, watchdogStoppedRecord(code));
   TerminateProcess(GetCurrentProcess(), code);
   ExitProcess(code);  // not reached
 }
@@ -217,7 +219,7 @@ void reportEnd(std::string text, bool event) {
   const ProbeSetting& probe = *gSettings.livenessProbe;
   std::string text = "Watchdog: liveness probe failed (" + state.lastError + "), " +
                      std::to_string(probe.failureThreshold) + " times in a row: ending service " +
-                     launcher().serviceName + " with exit code " + std::to_string(kExitLivenessFailed);
+                     serviceState().name + " with exit code " + std::to_string(kExitLivenessFailed);
   reportEnd(std::move(text), true);
   for (uint32_t i = 0; i < gSettings.threadDumpsOnFailure && gDumpRequest != nullptr; ++i) {
     InterlockedExchange(&gDumpForced, 1);
@@ -235,7 +237,7 @@ void reportEnd(std::string text, bool event) {
 [[noreturn]] void failStart(const WatchdogState& state) {
   const ProbeSetting& probe = *gSettings.startupProbe;
   std::string text = "Startup probe failed (" + state.lastError + "), " + std::to_string(probe.failureThreshold) +
-                     " times: service " + launcher().serviceName + " did not become ready; the start failed with exit code " +
+                     " times: service " + serviceState().name + " did not become ready; the start failed with exit code " +
                      std::to_string(kExitNeverReady);
   reportEnd(std::move(text), true);
   endService(kExitNeverReady);
