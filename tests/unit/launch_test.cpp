@@ -270,36 +270,28 @@ TEST(VmOptionList, InTheOrderOfItsSources) {
 // wherever it does; a -J start parameter counts only where key 125 lets it in.
 TEST(VmOptionList, LibraryPathOnlyWhereTheConfigurationSetsNone) {
   const std::string ours = "-Djava.library.path=c:\\app";
-  struct Case {
-    Strings fileLines;
-    std::u16string vmParameters;
-    bool commandLine;
-    bool launcherSetsIt;
-  };
-  const Case cases[] = {
-      {{"-Djava.library.path=d:\\native\n"}, u"", true, false},
+  // (options file lines, key 123, key 125, whether the launcher's option is in)
+  const std::tuple<Strings, std::u16string, bool, bool> cases[] = {
+      {{"-Djava.library.path=d:\\native\n"}, u"", false, false},
       {{}, u"-Xrs \"-Djava.library.path=d:\\a b\"", false, false},
       {{}, u"-Djava.library.path", false, false},
-      {{}, u"", true, false},   // -J-Djava.library.path=... below, let in
-      {{}, u"", false, true},   // the same, left to the application
+      {{}, u"", true, false},  // the -J start parameter below, let in
+      {{}, u"", false, true},  // the same, left to the application
       {{"# -Djava.library.path=x\n", "-Djava.library.pathX=1\n", "-DJava.library.path=x\n"}, u"", false, true},
   };
-  for (const Case& c : cases) {
+  for (const auto& [fileLines, vmParameters, commandLine, launcherSetsIt] : cases) {
     VmOptionSources sources;
-    sources.optionsFileLines = c.fileLines;
-    sources.vmParameters = c.vmParameters;
-    sources.commandLineVmOptions = c.commandLine;
+    sources.optionsFileLines = fileLines, sources.vmParameters = vmParameters;
+    sources.commandLineVmOptions = commandLine, sources.libraryPathOption = ours;
     sources.launchArguments = {u"svc", u"-J-Djava.library.path=e:\\j"};
-    sources.libraryPathOption = ours;
     Strings out;
     LaunchProblem problem;
     ASSERT_TRUE(assembleVmOptions(sources, ascii, out, problem));
-    EXPECT_EQ(std::count(out.begin(), out.end(), ours), c.launcherSetsIt ? 1 : 0) << ascii(c.vmParameters);
+    EXPECT_EQ(std::count(out.begin(), out.end(), ours), launcherSetsIt ? 1 : 0) << ascii(vmParameters);
   }
-  // Its text: trailing backslashes go (not a root's), repeats and names with ';' are left out.
+  // Trailing backslashes go (not a root's); repeats and names with ';' are left out.
   EXPECT_EQ(libraryPathOption({"c:\\app\\", "", "C:\\APP", "c:\\a;b", "d:\\", "c:\\jre\\bin\\"}),
             "-Djava.library.path=c:\\app;d:\\;c:\\jre\\bin");
-  EXPECT_EQ(libraryPathOption({}), "-Djava.library.path=");
 }
 
 TEST(MainParameters, FixedPositionsThenTheArguments) {
