@@ -329,7 +329,7 @@ std::wstring comparablePath(std::u16string_view path) {
       })) {
     full = std::move(longForm);
   }
-  CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
+  _wcslwr(full.data());  // as lowercasePath: user32 stays unloaded
   return full;
 }
 
