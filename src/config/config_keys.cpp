@@ -11,7 +11,7 @@ constexpr ValueType W = ValueType::wideText;
 constexpr ValueType S = ValueType::setting;
 
 // The shipped launcher's values, except the Java version bounds, which a new
-// service leaves open so that it accepts any Java, and key 125, off.
+// service leaves open so that it accepts any Java.
 const KeyInfo kKeys[] = {
     {101, "serviceName", T, 0, nullptr},
     {102, "stdoutRedirect", I, 0, "1"},

@@ -127,6 +127,7 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
   // Null writes no record even where a default exists; the version bounds have none.
   for (int32_t key : {103, 1014, 126, 127, 108}) EXPECT_FALSE(narrow(d, key)) << key;
   EXPECT_EQ(narrow(d, 102), std::optional<std::string>("1"));  // a default
+  EXPECT_EQ(narrow(d, 125), std::optional<std::string>("0"));  // -J start parameters stay the application's
   // Records come in canonical order.
   for (size_t i = 1; i < d.records.narrow.size(); ++i) EXPECT_LT(d.records.narrow[i - 1].first, d.records.narrow[i].first);
   EXPECT_EQ(d.records.wide.front().first, 1);
