@@ -24,6 +24,15 @@ EVENT_SOURCES_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Applic
 STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
 # The Win32 exit code of a service that was never started.
 ERROR_SERVICE_NEVER_STARTED = 1077
+# The system's errors after a failure line: no such service, a start of a
+# running one, a stop of a stopped one, a name still marked for deletion.
+NO_SERVICE, RUNS_ALREADY, NOT_ACTIVE, MARKED = 1060, 1056, 1062, 1072
+
+
+def failed(line, code):
+    """A fixed failure line, then the system's error line for `code` (Wine's
+    texts are taken as they come)."""
+    return re.compile(re.escape(line) + f"\nError {code}(: [^\n]+|\\.)\n")
 
 
 def standin_path():
@@ -52,7 +61,11 @@ class ServiceTest(LauncherTest):
         self.addCleanup(self.run_exe, "sc", "stop", name, cwd=WORK_ROOT)
 
     def expect(self, result, rc, out):
-        """The launcher's exit code and printed lines; nothing on stderr."""
+        """The launcher's exit code and printed lines (or a pattern they match
+        whole); nothing on stderr."""
+        if isinstance(out, re.Pattern):
+            self.assertTrue(out.fullmatch(result.out), (out.pattern, result))
+            out = result.out
         self.assertEqual((result.rc, result.out, result.err), (rc, out, ""), result)
 
     # -- the service control manager, through Wine's tools -----------------
@@ -296,12 +309,12 @@ class Install(ServiceTest):
         # so its name cannot be taken yet: the line says why and what to do.
         name = self.unique_name("Stuck")
         exe, let_go = self.own_standin(name, "slow")
-        self.expect(self.run_exe(exe, "/install"), 1,
+        self.expect(self.run_exe(exe, "/install"), 1, failed(
                     f"Stopping service '{name}'.\nError while stopping service\n"
                     f"Could not create service: the old service '{name}' is still marked for "
                     "deletion, because it has not stopped yet or a program holds it open; close "
                     "the Services console, Event Viewer and any other program holding a handle "
-                    "to the service, then install again.\n")
+                    "to the service, then install again.", MARKED))
         self.assertIn(" slow ", self.registration(name)["ImagePath"][1])
         let_go()
         self.wait_for(name, lambda s: s is None)
@@ -348,12 +361,13 @@ class Uninstall(ServiceTest):
         name = self.unique_name("Missing")
         self.forget(name)
         exe = self.pack_service(name)
-        for word, out in (("/uninstall", "Could not delete service.\n"), ("/stop", "Could not stop service.\n"),
-                          ("/start", "Could not start service.\n")):
+        for word, out in (("/uninstall", "Could not delete service."), ("/stop", "Could not stop service."),
+                          ("/start", "Could not start service.")):
             with self.subTest(word=word):
-                self.expect(self.run_exe(exe, word), 1, out)
+                self.expect(self.run_exe(exe, word), 1, failed(out, NO_SERVICE))
         self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        self.expect(self.run_exe(exe, "/stop"), 1, "Could not stop service.\n")
+        # The refusal says why, in the system's words.
+        self.expect(self.run_exe(exe, "/stop"), 1, failed("Could not stop service.", NOT_ACTIVE))
         self.expect(self.run_exe(exe, "/uninstall"), 0, f"Uninstalled service '{name}'.\n")
         self.assertIsNone(self.registration(name))
 
@@ -362,7 +376,7 @@ class Uninstall(ServiceTest):
         name = self.unique_name("RunDel")
         self.standin(name)
         exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/start"), 1, "Could not start service.\n")
+        self.expect(self.run_exe(exe, "/start"), 1, failed("Could not start service.", RUNS_ALREADY))
         self.expect(self.run_exe(exe, "/uninstall"), 0,
                     f"Stopping service '{name}'.\nService stopped\nUninstalled service '{name}'.\n")
         self.wait_for(name, lambda s: s is None)
