@@ -26,13 +26,3 @@ std::string serviceBinaryPath(std::string_view executablePath) {
   quoted.push_back('"');
   return quoted;
 }
-
-std::u16string imagePathProgram(std::u16string_view imagePath) {
-  auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-  while (!imagePath.empty() && blank(imagePath.front())) imagePath.remove_prefix(1);
-  while (!imagePath.empty() && blank(imagePath.back())) imagePath.remove_suffix(1);
-  if (imagePath.empty() || imagePath.front() != u'"') return std::u16string(imagePath);
-  std::size_t close = imagePath.find(u'"', 1);
-  if (close == std::u16string_view::npos) return std::u16string();
-  return std::u16string(imagePath.substr(1, close - 1));
-}

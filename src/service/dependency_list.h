@@ -1,6 +1,5 @@
 // Pure rules of the service registration: the dependency list in the form
-// the service control manager takes, the binary path as registered, and the
-// program a registered image path starts.
+// the service control manager takes, and the binary path as registered.
 #pragma once
 
 #include <optional>
@@ -19,9 +18,3 @@ std::optional<std::string> buildDependencyList(std::string_view names);
 // quotes the service control manager would try the path's leading words as
 // programs of their own (c:\program.exe for c:\program files\...).
 std::string serviceBinaryPath(std::string_view executablePath);
-
-// The program a registered image path starts: the text inside a leading pair
-// of double quotes, or else the whole text without surrounding blanks (an
-// unquoted path with arguments after it then names no program the launcher
-// registered). Empty for a quote that is never closed.
-std::u16string imagePathProgram(std::u16string_view imagePath);

@@ -22,6 +22,7 @@
 #include "launch/vm_options.h"
 #include "service/dependency_list.h"
 #include "service/event_log_win.h"
+#include "service/service_report.h"
 #include "service/service_settings.h"
 
 namespace {
@@ -106,21 +107,20 @@ void warnIfInstallUnsafe() {
   }
 }
 
-// A path from the registry as a printed line shows it: in the ANSI code page,
-// control characters as '?', so that it cannot steer the console.
-std::string printable(std::u16string_view text) {
-  std::string out = fromUtf16(text, CP_ACP);
-  for (char& c : out) {
+// A path from the registry as a printed line shows it: control characters
+// as '?', so that it cannot steer the console.
+std::string printable(std::string text) {
+  for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
   }
-  return out;
+  return text;
 }
 
 // The event source of the service name belongs to another program: said in
 // one line after the command's own, the key is left as it is.
 void sayEventSourceLeftAlone(const std::u16string& registered) {
   say("The event source '%s' was left as it is: its message file is %s, not this executable.\n",
-      serviceName(), registered.empty() ? "unreadable" : printable(registered).c_str());
+      serviceName(), registered.empty() ? "unreadable" : printable(fromUtf16(registered, CP_ACP)).c_str());
 }
 
 // An existing service of the name that starts another program is not this
@@ -131,25 +131,21 @@ bool existingServiceIsOurs() {
   UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return true;  // the install's own connection reports it
   UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName(), SERVICE_QUERY_CONFIG));
-  std::u16string image;
+  std::string image;
   if (!service) {
     if (GetLastError() != ERROR_ACCESS_DENIED) return true;  // none of that name
   } else {
     DWORD needed = 0;
-    (void)QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    (void)QueryServiceConfigA(service.get(), nullptr, 0, &needed);
     // The service control manager keeps a configuration below 8 KiB.
     constexpr DWORD kMaxConfigBytes = 65536;
-    if (needed >= sizeof(QUERY_SERVICE_CONFIGW) && needed <= kMaxConfigBytes) {
+    if (needed >= sizeof(QUERY_SERVICE_CONFIGA) && needed <= kMaxConfigBytes) {
       std::vector<unsigned char> buffer(needed);
-      auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-      if (QueryServiceConfigW(service.get(), config, needed, &needed) &&
-          config->lpBinaryPathName != nullptr) {
-        for (const wchar_t* c = config->lpBinaryPathName; *c != L'\0'; ++c) {
-          image.push_back(static_cast<char16_t>(*c));
-        }
-      }
+      auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+      if (QueryServiceConfigA(service.get(), config, needed, &needed) && config->lpBinaryPathName != nullptr)
+        image = config->lpBinaryPathName;
     }
-    if (!image.empty() && namesThisExecutable(imagePathProgram(image))) return true;
+    if (!image.empty() && namesThisExecutable(toUtf16(imageFileOfCommandLine(image), CP_ACP))) return true;
   }
   say("Could not create service.\n");
   say("Service '%s' exists and starts %s, not this executable; it was left as it is.\n",

@@ -216,14 +216,6 @@ TEST(ServiceBinaryPath, QuotedExactlyWhenItHoldsASpace) {
     // launcher finds an empty command tail and becomes the service.
     EXPECT_EQ(commandTail(serviceBinaryPath(c[0])), "") << c[0];
   }
-  // A registered image path read back: the program it starts.
-  const std::u16string other[][2] = {
-      {u"  c:\\app\\svc.exe\t", u"c:\\app\\svc.exe"},
-      {u"\"c:\\program files\\x.exe\" -service", u"c:\\program files\\x.exe"},
-      {u"c:\\app\\svc.exe -service", u"c:\\app\\svc.exe -service"},  // names no program of ours
-      {u"\"c:\\unclosed.exe", u""},
-  };
-  for (auto& c : other) EXPECT_EQ(imagePathProgram(c[0]), c[1]);
 }
 
 TEST(EventLog, SourceKeyTextsAndConsoleEvents) {
