@@ -14,6 +14,7 @@
 #include "config/value_list.h"
 #include "files/included_files.h"
 #include "service/service_settings.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -669,7 +670,8 @@ DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch l
   if (!wideRecords.empty()) out[std::string(kWideRecordsField)] = std::move(wideRecords);
 
   try {
-    r.json = out.dump(2, ' ', false, Json::error_handler_t::strict) + "\n";
+    // Shown on a terminal as often as saved: nothing in it may drive one.
+    r.json = jsonForTerminal(out.dump(2, ' ', false, Json::error_handler_t::strict)) + "\n";
   } catch (const Json::exception& e) {
     r.error = std::string("cannot write the description: ") + e.what();
     return r;
