@@ -10,20 +10,21 @@
 
 #include "common/code_page_win.h"
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
 #include "common/system_error_win.h"
+#include "config/access_rules.h"
+#include "config/access_rules_win.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
-#include "files/access_rules.h"
-#include "files/access_rules_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
+#include "config/service_settings.h"
 #include "jvm/search_sequence.h"
 #include "jvm/win_loader_win.h"
 #include "launch/vm_options.h"
 #include "service/dependency_list.h"
 #include "service/event_log_win.h"
 #include "service/service_report.h"
-#include "service/service_settings.h"
+#include "service/service_state.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
   std::fflush(stdout);
 }
 
-const char* serviceName() { return launcher().serviceName.c_str(); }
+const char* serviceName() { return serviceState().name.c_str(); }
 
 // The executable and the files and directories the configuration names
 // beside it, which the launcher trusts as much as the executable itself: the
@@ -346,8 +347,8 @@ int cmdUninstall(bool verbose) {
   // nothing is left to report under that name. Another program's source of
   // the same name stays.
   std::u16string registered;
-  EventSourceOwner owner = eventSourceOwner(launcher().serviceName, registered);
-  if (owner == EventSourceOwner::thisExecutable) (void)removeEventSource(launcher().serviceName);
+  EventSourceOwner owner = eventSourceOwner(serviceState().name, registered);
+  if (owner == EventSourceOwner::thisExecutable) (void)removeEventSource(serviceState().name);
   if (verbose) say("Uninstalled service '%s'.\n", serviceName());
   if (verbose && owner == EventSourceOwner::other) sayEventSourceLeftAlone(registered);
   return 0;
@@ -362,16 +363,16 @@ int cmdInstall(DWORD startType) {
     return 1;
   }
   std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(launcher().config, damaged);
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) say("%s.\n", damagedSettingLine(d).c_str());
-  InstallPlan plan = planServiceInstall(settings, launcher().serviceName, startType == SERVICE_AUTO_START);
+  InstallPlan plan = planServiceInstall(settings, serviceState().name, startType == SERVICE_AUTO_START);
   std::string binaryPath = serviceBinaryPath(getExecutablePath());
   std::optional<std::string> dependencies =
       buildDependencyList(getConfigString(ConfigKey::serviceDependencies));
   // The UTF-16 call with the texts converted as CreateServiceA would convert
   // them: Wine's CreateServiceA keeps only the first name of a dependency
   // list, the UTF-16 call takes all of them.
-  std::wstring name = widen(launcher().serviceName);
+  std::wstring name = widen(serviceState().name);
   std::wstring path = widen(binaryPath);
   std::wstring dependencyList = dependencies ? widenList(*dependencies) : std::wstring();
   // No password, ever: the accounts a plan names need none.
@@ -401,13 +402,13 @@ int cmdInstall(DWORD startType) {
   unsigned long error = 0;
   std::u16string registered;
   bool foreignSource = settings.eventLog.value_or(false) &&
-                       eventSourceOwner(launcher().serviceName, registered) == EventSourceOwner::other;
+                       eventSourceOwner(serviceState().name, registered) == EventSourceOwner::other;
   if (foreignSource) {
     say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
         static_cast<unsigned long>(ERROR_ALREADY_EXISTS));
     sayEventSourceLeftAlone(registered);
   } else if (settings.eventLog.value_or(false) &&
-             (error = registerEventSource(launcher().serviceName, getExecutablePath())) != 0) {
+             (error = registerEventSource(serviceState().name, getExecutablePath())) != 0) {
     say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
         error);
   }

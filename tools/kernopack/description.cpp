@@ -13,7 +13,7 @@
 #include "config/config_store.h"
 #include "config/value_list.h"
 #include "files/included_files.h"
-#include "service/service_settings.h"
+#include "config/service_settings.h"
 #include "terminal_text.h"
 
 namespace {
@@ -81,7 +81,7 @@ std::string unknownFieldError(const std::string& name) {
   std::string out = field(name) + ": unknown key name";
   std::string_view suggestion;
   for (std::string_view special :
-       {kLauncherField, kMadeFromField, kRecordsField, kWideRecordsField, kIncludedFilesField}) {
+       {kLauncherField, kMadeFromField, kRecordsField, kWideRecordsField, kIncludedFilesField, kPackageField}) {
     if (equalsIgnoringCase(name, special)) suggestion = special;
   }
   for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
@@ -469,6 +469,8 @@ Description parseDescription(std::string_view json, unsigned codePage) {
       }
     } else if (name == kIncludedFilesField) {
       if (!b.setIncludedFiles(value, d.includedFiles)) break;
+    } else if (name == kPackageField) {
+      // What `msi` needs besides the executable; checked there.
     } else if (name == kRecordsField || name == kWideRecordsField) {
       if (!b.setRecords(name, value, name == kWideRecordsField)) break;
     } else if (const KeyInfo* k = findKeyByName(name)) {

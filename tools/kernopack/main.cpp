@@ -1,7 +1,6 @@
 // kernopack: builds a configured service executable from a launcher template
 // and a service description, and prints the configuration of one back.
 #include <CLI/CLI.hpp>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,8 +13,10 @@
 #include "jvm/search_sequence.h"
 #include "included.h"
 #include "launcher_choice.h"
+#include "msi.h"
 #include "packer_dirs.h"
 #include "packer_io.h"
+#include "report.h"
 #include "terminal_text.h"
 
 #ifndef KERNOPACK_VERSION
@@ -37,23 +38,6 @@ constexpr bool kWindowsPaths = false;
 // The first read of a configured executable: headers, and usually the image
 // and the whole block.
 constexpr size_t kFirstHeadRead = 1u << 20;
-
-// One line on standard error. Texts from a description (names, paths,
-// values) reach the terminal only through here, escaped: a description
-// cannot drive the terminal.
-__attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string text(n > 0 ? size_t(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
-  va_end(again);
-  std::string line = "kernopack: " + escapeForTerminal(text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-}
 
 // Reads an input file; on failure says why and gives the exit code.
 bool readInput(const std::string& path, uint64_t maxBytes, FileRead& file, int& exitCode) {
@@ -80,6 +64,7 @@ struct BuildArgs {
   // Files and directories outside the description's directory that its
   // included paths may name.
   std::vector<std::string> allowOutside;
+  bool outputIsUtf8 = false;  // `output` is UTF-8 already (msi's staging path), not as typed
 };
 
 // The signing tool --sign-with calls, looked up on PATH.
@@ -122,6 +107,19 @@ bool signExecutable(const BuildArgs& a, const std::string& unsignedPath, const s
            a.output.c_str(), kSigningTool, run.exitCode);
   }
   return false;
+}
+
+// The runtime jar: beside the packer, else in the tree that built it; empty
+// when neither has it, `looked` then lists where it was looked for.
+std::string findRuntimeJar(std::string& looked) {
+  for (std::string dir : {executableDirectory(), std::string(kPackerRuntimeDir)}) {
+    if (dir.empty()) continue;
+    if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+    std::string candidate = dir + std::string(kRuntimeJarName);
+    if (readFileBounded(candidate, 0).status != ReadStatus::notFound) return candidate;
+    looked += (looked.empty() ? "" : ", ") + candidate;
+  }
+  return {};
 }
 
 int runBuild(const BuildArgs& a) {
@@ -214,18 +212,8 @@ int runBuild(const BuildArgs& a) {
       included.push_back(std::move(source.source));
       continue;
     }
-    std::string found;
     std::string looked;
-    for (std::string dir : {executableDirectory(), std::string(kPackerRuntimeDir)}) {
-      if (dir.empty()) continue;
-      if (dir.back() != '/' && dir.back() != '\\') dir += '/';
-      std::string candidate = dir + std::string(kRuntimeJarName);
-      if (readFileBounded(candidate, 0).status != ReadStatus::notFound) {
-        found = candidate;
-        break;
-      }
-      looked += (looked.empty() ? "" : ", ") + candidate;
-    }
+    std::string found = findRuntimeJar(looked);
     if (found.empty()) {
       report("%s: field \"%s\": no %s found (looked for %s); build the runtime jar or list its path",
              a.description.c_str(), std::string(kIncludedFilesField).c_str(),
@@ -242,7 +230,7 @@ int runBuild(const BuildArgs& a) {
   // directory, has it signed there, and copies the signed one to the
   // output: nobody else can swap what gets signed. The directory goes with
   // everything in it on every way out.
-  std::string outputPath = commandLinePath(a.output);
+  std::string outputPath = a.outputIsUtf8 ? a.output : commandLinePath(a.output);
   bool signing = !a.signWith.empty();
   PrivateDirectory work;
   if (signing) {
@@ -443,6 +431,33 @@ int main(int argc, char** argv) {
                       "description names them relative to DIR: save it there to build again.")
       ->option_text("DIR");
 
+  MsiArgs msi;
+  CLI::App* msiCmd = app.add_subcommand(
+      "msi", "Write a Windows Installer package (MSI) that installs, upgrades and removes the service: the "
+             "executable `build` writes, the files the service needs beside it, the service registration. "
+             "Needs wixl and msibuild (Debian: wixl, msitools). See docs/msi.md.");
+  msiCmd->add_option("SERVICE.json", msi.description, "The service description (UTF-8 JSON).")->required();
+  msiCmd->add_option("--product-version", msi.productVersion,
+                     "major.minor.build (major, minor up to 255, build up to 65535). Default: the "
+                     "\"package\" section's \"productVersion\".")
+      ->option_text("X.Y.Z");
+  msiCmd->add_option("--upgrade-code", msi.upgradeCode,
+                     "The GUID all versions of the product share. Default: the \"package\" section's "
+                     "\"upgradeCode\".")
+      ->option_text("GUID");
+  msiCmd->add_option("--launcher", build.launcher,
+                     "x86, x64, or the path of a launcher template, as for build.");
+  msiCmd->add_option("--codepage", build.codePage, "ANSI code page of the narrow texts (default 1252).")
+      ->check(CLI::Range(1u, 65535u));
+  msiCmd->add_option("--sign-with", build.signWith, "Sign the executable as build does (docs/signing.md).")
+      ->expected(2)
+      ->option_text("CERT KEY");
+  msiCmd->add_option("-o,--output", msi.output, "The package to write.")->option_text("OUT.msi");
+  msiCmd->add_option("--wxs", msi.wxs,
+                     "Also (or only) write the WiX source, and the files it installs into OUT.files beside "
+                     "it, for the WiX Toolset on Windows.")
+      ->option_text("OUT.wxs");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -450,5 +465,19 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitOk : kExitBadInput;
   }
   if (buildCmd->parsed()) return runBuild(build);
+  if (msiCmd->parsed()) {
+    msi.launcher = build.launcher;
+    msi.codePage = build.codePage;
+    build.description = msi.description;
+    MsiBuildSteps steps;
+    steps.buildExecutable = [&build](const std::string& path) {
+      BuildArgs b = build;
+      b.output = path;
+      b.outputIsUtf8 = true;
+      return runBuild(b);
+    };
+    steps.findRuntimeJar = findRuntimeJar;
+    return runMsi(msi, steps);
+  }
   return runDump(dump);
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/handles_win.h"
-#include "files/access_rules_win.h"
+#include "config/access_rules_win.h"
 #include "packer_io.h"
 
 namespace {
