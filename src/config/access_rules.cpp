@@ -72,7 +72,11 @@ bool isExtractionDirectoryName(std::string_view name) {
   return !rest.empty() && hexRun(rest, 0) == rest.size();
 }
 
-std::vector<std::string> untrustedWriters(const DirectoryAccess& access, std::string_view installerSid) {
+std::vector<std::string> untrustedWriters(const DirectoryAccess& access, std::string_view installerSid,
+                                          PlaceKind kind) {
+  const uint32_t rights = kind == PlaceKind::file              ? kFileWriteRights
+                          : kind == PlaceKind::parentDirectory ? kParentDirectoryWriteRights
+                                                               : kDirectoryWriteRights;
   const std::string_view trusted[] = {kSidLocalSystem, kSidAdministrators, kSidTrustedInstaller,
                                       kSidCreatorOwner, installerSid};
   std::vector<std::string> out;
@@ -90,14 +94,59 @@ std::vector<std::string> untrustedWriters(const DirectoryAccess& access, std::st
     return out;
   }
   for (const AccessEntry& entry : access.entries) {
-    if (entry.allow && !entry.inheritOnly && (entry.mask & kDirectoryWriteRights) != 0) add(entry.sid);
+    if (entry.allow && !entry.inheritOnly && (entry.mask & rights) != 0) add(entry.sid);
   }
   return out;
 }
 
-std::string unsafeDirectoryWarning(std::string_view directory, const std::vector<std::string>& writers) {
+std::string unsafeDirectoryWarning(std::string_view place, const std::vector<std::string>& writers,
+                                   PlaceKind kind) {
   std::string who;
   for (const std::string& sid : writers) who += (who.empty() ? "" : ", ") + sid;
-  return "Warning: users other than administrators and SYSTEM can write to " + std::string(directory) +
-         " (" + who + "); whatever they put there runs with the service's rights.\n";
+  std::string what = kind == PlaceKind::parentDirectory
+                         ? "replace what " + std::string(place) + " holds"
+                         : "write to " + std::string(place);
+  return "Warning: users other than administrators and SYSTEM can " + what + " (" + who +
+         "); whatever they put there runs with the service's rights.\n";
+}
+
+std::vector<CheckedPlace> installCheckedPlaces(std::string_view exeDirectory,
+                                               const std::vector<std::string>& named) {
+  std::vector<CheckedPlace> out;
+  auto key = [](std::string_view path) {
+    std::string k(path);
+    if (k.size() > 1 && k.back() == '\\') k.pop_back();
+    for (char& c : k) {
+      if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    }
+    return k;
+  };
+  auto add = [&](std::string_view path, bool parent) {
+    if (path.empty()) return;
+    for (const CheckedPlace& seen : out) {
+      if (key(seen.path) == key(path)) return;
+    }
+    out.push_back({std::string(path), parent});
+  };
+  add(exeDirectory, false);
+  // The root: "x:\" or "\\server\share\"; nothing above it is looked at.
+  std::size_t root = 0;
+  if (exeDirectory.substr(0, 2) == "\\\\") {
+    std::size_t server = exeDirectory.find('\\', 2);
+    std::size_t share = server == std::string_view::npos ? server : exeDirectory.find('\\', server + 1);
+    root = share == std::string_view::npos ? exeDirectory.size() : share + 1;
+  } else if (exeDirectory.size() >= 3 && exeDirectory[1] == ':' && exeDirectory[2] == '\\') {
+    root = 3;
+  }
+  std::string_view rest = exeDirectory;
+  while (rest.size() > root && rest.back() == '\\') rest.remove_suffix(1);
+  while (root > 0 && rest.size() > root) {
+    std::size_t cut = rest.find_last_of('\\');
+    if (cut == std::string_view::npos) break;
+    std::string_view parent = cut < root ? exeDirectory.substr(0, root) : rest.substr(0, cut);
+    add(parent, true);
+    rest = parent;
+  }
+  for (const std::string& path : named) add(path, false);
+  return out;
 }

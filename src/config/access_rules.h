@@ -69,14 +69,53 @@ inline constexpr uint32_t kDirectoryWriteRights = 0x00000002u | 0x00000004u | 0x
                                                   0x00010000u | 0x00040000u | 0x00080000u |
                                                   0x40000000u | 0x10000000u;
 
+// Rights that let a user change a file's content, remove it, or give
+// themselves those rights: write data, append data, delete, change the access
+// list or the owner, generic write and all. (On a file 0x40 is the right to
+// execute, which users usually have.)
+inline constexpr uint32_t kFileWriteRights = 0x00000002u | 0x00000004u | 0x00010000u | 0x00040000u |
+                                             0x00080000u | 0x40000000u | 0x10000000u;
+
+// Rights on a directory above the installation directory that let a user
+// move or remove what it holds, and so put another directory in the place
+// of the installation directory: delete child, delete (rename the directory
+// itself away), change the access list or the owner, and generic all.
+// Adding entries beside it is harmless (users may create directories in
+// the root of C: by default).
+inline constexpr uint32_t kParentDirectoryWriteRights =
+    0x00000040u | 0x00010000u | 0x00040000u | 0x00080000u | 0x10000000u;
+
+// What an access list guards, for the rights that count.
+enum class PlaceKind { directory, parentDirectory, file };
+
 // The accounts trusted to write where the launcher's executable lies: SYSTEM,
 // the administrators, TrustedInstaller, CREATOR OWNER (which by itself lets
 // nobody create anything) and the account that installs (`installerSid`, an
 // administrator). Everybody else who may write is listed, each SID once, in
 // the order first met: the owner first (an owner may always rewrite the
-// access list), then the allowing entries that apply to the directory itself.
-// A null access list gives "S-1-1-0" (everyone).
-std::vector<std::string> untrustedWriters(const DirectoryAccess& access, std::string_view installerSid);
+// access list), then the allowing entries that apply to the object itself
+// and grant a right of its kind (kDirectoryWriteRights, kFileWriteRights,
+// kParentDirectoryWriteRights). A null access list gives "S-1-1-0" (everyone).
+std::vector<std::string> untrustedWriters(const DirectoryAccess& access, std::string_view installerSid,
+                                          PlaceKind kind = PlaceKind::directory);
 
-// The one warning line /install prints when others may write to `directory`.
-std::string unsafeDirectoryWarning(std::string_view directory, const std::vector<std::string>& writers);
+// The one warning line /install prints when others may write to `place`
+// (for a parent directory: replace what it holds).
+std::string unsafeDirectoryWarning(std::string_view place, const std::vector<std::string>& writers,
+                                   PlaceKind kind = PlaceKind::directory);
+
+// One place /install looks at, and whether it is a directory above the
+// executable's.
+struct CheckedPlace {
+  std::string path;
+  bool parent = false;
+};
+
+// The places /install looks at, in order: the executable's directory, the
+// directories above it up to its root (nearest first: "c:\a\b" gives
+// "c:\a" and "c:\"; "\\srv\share\a" gives "\\srv\share\"), then the
+// named places (the files and directories the configuration names beside
+// it). Each path once, letters compared without case and a trailing
+// backslash ignored; empty names left out.
+std::vector<CheckedPlace> installCheckedPlaces(std::string_view exeDirectory,
+                                               const std::vector<std::string>& named);

@@ -24,7 +24,9 @@ const KeyInfo kKeys[] = {
     {122, "mainClass", T, 0, nullptr},
     {123, "vmParameters", T, 0, " -Xrs"},
     {124, "arguments", T, 0, ""},
-    {125, "commandLineVmOptions", I, 0, "1"},
+    // Off for a new service: -J start parameters as VM options let whoever
+    // may start the service run code with its rights (-J-javaagent:...).
+    {125, "commandLineVmOptions", I, 0, "0"},
     {126, "minJavaVersion", T, 0, nullptr},
     {127, "maxJavaVersion", T, 0, nullptr},
     {128, "jreSearchSequence", L, ';', "B.\\jre;Y;EJAVA_HOME;EJDK_HOME;"},

@@ -304,3 +304,39 @@ bool getLongPathName(const std::string& shortPath, std::string& out) {
   out = std::move(buffer);
   return true;
 }
+
+namespace {
+
+// A path as the comparison of namesThisExecutable sees it: environment
+// references expanded, full, long where the file exists, lower case. Empty
+// when the system cannot make it full.
+std::wstring comparablePath(std::u16string_view path) {
+  std::wstring given(path.begin(), path.end());
+  if (given.empty()) return std::wstring();
+  std::wstring expanded(kMaxTextUnits, L'\0');
+  DWORD n = ExpandEnvironmentStringsW(given.c_str(), expanded.data(), kMaxTextUnits);
+  if (n == 0 || n > kMaxTextUnits) return std::wstring();
+  expanded.resize(n - 1);  // n counts the terminator
+  std::wstring full;
+  if (!callForText(full, [&expanded](wchar_t* buffer, DWORD capacity) {
+        return GetFullPathNameW(expanded.c_str(), capacity, buffer, nullptr);
+      })) {
+    return std::wstring();
+  }
+  std::wstring longForm;
+  if (callForText(longForm, [&full](wchar_t* buffer, DWORD capacity) {
+        return GetLongPathNameW(full.c_str(), buffer, capacity);
+      })) {
+    full = std::move(longForm);
+  }
+  _wcslwr(full.data());  // as lowercasePath: user32 stays unloaded
+  return full;
+}
+
+}  // namespace
+
+bool namesThisExecutable(std::u16string_view path) {
+  std::wstring ours = comparablePath(toUtf16(getExecutablePath(), fileApiCodePage()));
+  std::wstring theirs = comparablePath(path);
+  return !ours.empty() && ours == theirs;
+}

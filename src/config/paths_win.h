@@ -67,3 +67,9 @@ bool getLongPathName(const std::string& shortPath, std::string& out);
 
 // The code page of the narrow file functions: ANSI or OEM.
 UINT fileApiCodePage();
+
+// Whether `path` (environment references allowed, as in a registered image
+// path or message file) names this process's executable: both are expanded,
+// made full and long, and compared without letter case. False for an empty
+// path and one the system cannot make full.
+bool namesThisExecutable(std::u16string_view path);

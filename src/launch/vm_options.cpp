@@ -71,6 +71,14 @@ bool hasExtension(std::string_view path, std::string_view ext) {
   return true;
 }
 
+std::string lowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return out;
+}
+
 LaunchProblem missing(ConfigKey message, std::string_view placeholder, const std::string& value) {
   LaunchProblem problem;
   problem.message = message;
@@ -148,6 +156,29 @@ std::vector<std::string> systemPropertyOptions(const SystemPropertyInputs& in) {
   if (!in.outputRotation.empty())
     options.push_back(property(kPropertyOutputRotation, in.outputRotation));
   return options;
+}
+
+bool setsLibraryPath(std::string_view option) {
+  std::string_view name = kLibraryPathOptionPrefix.substr(0, kLibraryPathOptionPrefix.size() - 1);
+  return option.substr(0, kLibraryPathOptionPrefix.size()) == kLibraryPathOptionPrefix ||
+         option == name;
+}
+
+std::string libraryPathOption(const std::vector<std::string>& directories) {
+  std::vector<std::string> kept;
+  for (std::string directory : directories) {
+    if (directory.size() > 1 && directory.back() == '\\' && directory[directory.size() - 2] != ':') {
+      directory.pop_back();
+    }
+    if (directory.empty() || directory.find(';') != std::string::npos) continue;
+    bool repeated = std::any_of(kept.begin(), kept.end(), [&directory](const std::string& k) {
+      return lowerAscii(k) == lowerAscii(directory);
+    });
+    if (!repeated) kept.push_back(std::move(directory));
+  }
+  std::string option(kLibraryPathOptionPrefix);
+  for (std::size_t i = 0; i < kept.size(); ++i) option += (i == 0 ? "" : ";") + kept[i];
+  return option;
 }
 
 std::vector<ClassPathItem> parseClassPathItems(std::string_view list) {
@@ -246,6 +277,7 @@ std::vector<std::u16string> commandLineVmOptions(
 bool assembleVmOptions(const VmOptionSources& sources, const NarrowConversion& narrow,
                        std::vector<std::string>& out, LaunchProblem& problem) {
   out = sources.systemProperties;
+  const std::size_t libraryPathAt = out.size();
   for (const std::string& line : sources.optionsFileLines) {
     if (std::optional<std::string> option = vmOptionFromFileLine(line)) out.push_back(*option);
   }
@@ -260,6 +292,9 @@ bool assembleVmOptions(const VmOptionSources& sources, const NarrowConversion& n
     for (const std::u16string& option : commandLineVmOptions(sources.launchArguments)) {
       out.push_back(narrow(option));
     }
+  }
+  if (!sources.libraryPathOption.empty() && std::none_of(out.begin(), out.end(), setsLibraryPath)) {
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(libraryPathAt), sources.libraryPathOption);
   }
   return true;
 }

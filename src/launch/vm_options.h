@@ -79,6 +79,23 @@ struct SystemPropertyInputs {
 // values as they are, without quotes.
 std::vector<std::string> systemPropertyOptions(const SystemPropertyInputs& in);
 
+// --- Native library path --------------------------------------------------------
+
+inline constexpr std::string_view kLibraryPathOptionPrefix = "-Djava.library.path=";
+
+// Whether an option sets java.library.path ("-Djava.library.path=..." or
+// "-Djava.library.path" alone; names compared exactly, as the VM does).
+bool setsLibraryPath(std::string_view option);
+
+// "-Djava.library.path=" followed by the directories joined by ';', so that
+// System.loadLibrary looks where the launcher trusts instead of in PATH and
+// the current directory, which the VM would take otherwise. A trailing
+// backslash is dropped (not from a root such as "c:\"). Left out: empty
+// directories, repeats (letters compared without case), and a directory
+// with a ';' in its name, which the VM would split into pieces, a relative
+// one among them.
+std::string libraryPathOption(const std::vector<std::string>& directories);
+
 // --- Class path ---------------------------------------------------------------
 
 inline constexpr std::string_view kClassPathOptionPrefix = "-Djava.class.path=";
@@ -160,12 +177,15 @@ struct VmOptionSources {
   std::u16string vmParameters;                  // key 123, expanded
   bool commandLineVmOptions = false;            // key 125 not 0
   std::vector<std::u16string> launchArguments;  // the service name first
+  std::string libraryPathOption;                // libraryPathOption; empty: none
 };
 
-// The whole option list, in this order: the system properties, the options
-// file lines, the class-path option, the parameters of key 123, and the "-J"
-// launch arguments (all of them, the first included) when key 125 allows.
-// False (message 1007) when key 123 has a quote that is not closed.
+// The whole option list, in this order: the system properties, the library
+// path option, the options file lines, the class-path option, the parameters
+// of key 123, and the "-J" launch arguments (all of them, the first
+// included) when key 125 allows. The library path option is left out when
+// any other option sets java.library.path: the configuration's own value
+// stands. False (message 1007) when key 123 has a quote that is not closed.
 [[nodiscard]] bool assembleVmOptions(const VmOptionSources& sources, const NarrowConversion& narrow,
                                      std::vector<std::string>& out, LaunchProblem& problem);
 

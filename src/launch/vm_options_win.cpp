@@ -10,11 +10,14 @@
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "config/path_text.h"
 #include "config/paths_win.h"
 #include "config/service_settings.h"
 #include "files/extraction_win.h"
 #include "files/files_state.h"
 #include "files/temp_files.h"
+#include "jvm/jvm_state.h"
+#include "jvm/runtime_layout.h"
 #include "jvm/variables_win.h"
 #include "launch/vm_options.h"
 
@@ -45,6 +48,19 @@ std::u16string redirectFile(ConfigKey flag, ConfigKey file) {
   // No name, nothing to redirect to (resolved, it would be the directory).
   if (name.empty()) return std::u16string();
   return toUtf16(resolvePath(name, true), fileApiCodePage());
+}
+
+// Where the application's native libraries may come from: the executable's
+// directory, the configured path prefix (key 10004) and the runtime's bin
+// directory, the places the process's own library search is limited to.
+std::string libraryPathFromConfiguration() {
+  std::vector<std::string> directories = {appendExeRelative("")};
+  for (std::string_view dir : splitPathList(resolvePathList(getConfigString(ConfigKey::pathPrefix)))) {
+    directories.emplace_back(dir);
+  }
+  const std::string& javaExe = jvmState().javaExe;
+  if (!javaExe.empty()) directories.push_back(javaExeDirectory(javaExe));
+  return libraryPathOption(directories);
 }
 
 // krn_p<pid>.tmp of this process: one name only (`n` is not used).
@@ -122,6 +138,7 @@ std::vector<std::string> buildVmOptions(const std::vector<std::string>& properti
   sources.vmParameters = expandedParameterText(ConfigKey::vmParameters);
   sources.commandLineVmOptions = getConfigInt(ConfigKey::commandLineVmOptions) != 0;
   sources.launchArguments = launchArguments;
+  sources.libraryPathOption = libraryPathFromConfiguration();
   // Back through the code page the texts came from, so that what reaches the
   // VM is what was configured or passed.
   NarrowConversion narrow = [](std::u16string_view text) { return fromUtf16(text, CP_ACP); };

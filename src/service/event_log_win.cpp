@@ -4,10 +4,12 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "common/code_page_win.h"
 #include "common/handles_win.h"
 #include "config/messages_win.h"
+#include "config/paths_win.h"
 #include "launch/vm_options_win.h"
 #include "service/event_log.h"
 #include "service/service_state.h"
@@ -70,4 +72,31 @@ unsigned long removeEventSource(const std::string& serviceName) {
   if (!path) return ERROR_INVALID_NAME;
   LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, wide(*path).c_str());
   return status == ERROR_FILE_NOT_FOUND ? 0 : static_cast<unsigned long>(status);
+}
+
+EventSourceOwner eventSourceOwner(const std::string& serviceName, std::u16string& registered) {
+  registered.clear();
+  std::optional<std::string> path = eventSourceKeyPath(serviceName);
+  if (!path) return EventSourceOwner::none;
+  HKEY raw = nullptr;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(*path).c_str(), 0, KEY_QUERY_VALUE, &raw);
+  if (status == ERROR_FILE_NOT_FOUND) return EventSourceOwner::none;
+  if (status != ERROR_SUCCESS) return EventSourceOwner::other;
+  UniqueRegKey key(raw);
+  // A message file is a path (or a list of them): 64 KiB is far beyond any.
+  std::vector<wchar_t> value(32768 + 1, L'\0');
+  DWORD type = 0;
+  DWORD bytes = static_cast<DWORD>((value.size() - 1) * sizeof(wchar_t));
+  status = RegQueryValueExW(key.get(), L"EventMessageFile", nullptr, &type,
+                            reinterpret_cast<BYTE*>(value.data()), &bytes);
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return EventSourceOwner::other;
+  }
+  // Not necessarily terminated: the value's own length counts, up to a NUL.
+  std::size_t units = bytes / sizeof(wchar_t);
+  for (std::size_t i = 0; i < units; ++i) {
+    if (value[i] == L'\0') break;
+    registered.push_back(static_cast<char16_t>(value[i]));
+  }
+  return namesThisExecutable(registered) ? EventSourceOwner::thisExecutable : EventSourceOwner::other;
 }

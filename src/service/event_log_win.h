@@ -22,6 +22,14 @@ void reportInformationEvent(const std::string& message);
 [[nodiscard]] unsigned long registerEventSource(const std::string& serviceName,
                                                 const std::string& messageFile);
 
+// Whose the event source of a service name is: nobody's (no key), this
+// executable's (its EventMessageFile names it, see namesThisExecutable), or
+// another program's, whose key /install and /uninstall leave alone.
+// `registered` receives the message file as the key holds it (empty when
+// it cannot be read, which counts as another program's).
+enum class EventSourceOwner { none, thisExecutable, other };
+EventSourceOwner eventSourceOwner(const std::string& serviceName, std::u16string& registered);
+
 // Removes the event source's key; a missing key is no error. 0 or the
-// system's error code.
+// system's error code. Callers ask eventSourceOwner first.
 unsigned long removeEventSource(const std::string& serviceName);

@@ -18,8 +18,12 @@
 #include "config/log_win.h"
 #include "config/paths_win.h"
 #include "config/service_settings.h"
+#include "jvm/search_sequence.h"
+#include "jvm/win_loader_win.h"
+#include "launch/vm_options.h"
 #include "service/dependency_list.h"
 #include "service/event_log_win.h"
+#include "service/service_report.h"
 #include "service/service_state.h"
 
 namespace {
@@ -42,6 +46,34 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
 
 const char* serviceName() { return serviceState().name.c_str(); }
 
+// The executable and the files and directories the configuration names
+// beside it, which the launcher trusts as much as the executable itself: the
+// VM options files, the installation directory with its location files, and the
+// runtime homes given relative to the executable (with their bin).
+std::vector<std::string> namedPlaces() {
+  std::vector<std::string> named;
+  std::string longPath;
+  if (!getLongPathName(getExecutablePath(), longPath)) longPath = getExecutablePath();
+  named = {longPath};  // the executable itself
+  for (std::string& name : vmOptionsFileNames(longPath)) named.push_back(std::move(name));
+  std::string installation = resolvePath(getConfigString(ConfigKey::installationDirectory), false);
+  if (!installation.empty()) {
+    named.push_back(installation);
+    named.push_back(installation + "\\.brindle");
+    named.push_back(installation + kPreferredLocationFile);
+    named.push_back(installation + kInstallerLocationFile);
+  }
+  for (const SearchEntry& entry : splitSearchSequence(getConfigString(ConfigKey::jreSearchSequence))) {
+    bool directory = entry.type == 'A' || entry.type == 'B' || entry.type == 'R';
+    if (!directory || isAbsoluteEntryArgument(entry.argument)) continue;
+    std::string home = resolvePath(entry.argument, false);
+    if (home.empty()) continue;
+    named.push_back(home);
+    named.push_back(home + "\\bin");
+  }
+  return named;
+}
+
 // A fixed failure line, then the system's error code and text on a line of
 // its own. `error` is GetLastError() of the call that failed, taken at once.
 void sayFailure(const char* line, DWORD error) {
@@ -49,21 +81,77 @@ void sayFailure(const char* line, DWORD error) {
 }
 
 // Everything beside the executable is trusted (options files, relative
-// runtimes and class-path entries, the location files), so a directory that
-// others may write to gives them the service's rights: said in one line, the
-// install goes ahead.
-void warnIfDirectoryUnsafe() {
+// runtimes and class-path entries, the location files), so a place there
+// that others may write to, or a directory above it in which they may
+// replace what lies there, gives them the service's rights: said in one line
+// for each, the install goes ahead. Named places that do not exist are
+// passed over.
+void warnIfInstallUnsafe() {
   std::string directory = appendExeRelative("");
   if (directory.size() > 3 && directory.back() == '\\') directory.pop_back();
-  DirectoryAccess access;
-  if (!readAccess(directory, access)) {
-    logError("cannot read the access list of %s", directory.c_str());
-    return;
-  }
   std::string installer;
   (void)processAccountSid(installer);
-  std::vector<std::string> writers = untrustedWriters(access, installer);
-  if (!writers.empty()) say("%s", unsafeDirectoryWarning(directory, writers).c_str());
+  for (const CheckedPlace& place : installCheckedPlaces(directory, namedPlaces())) {
+    DWORD attributes = GetFileAttributesA(place.path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && place.path != directory && !place.parent) continue;
+    DirectoryAccess access;
+    if (!readAccess(place.path, access)) {
+      logError("cannot read the access list of %s", place.path.c_str());
+      continue;
+    }
+    PlaceKind kind = place.parent ? PlaceKind::parentDirectory
+                     : (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                         ? PlaceKind::file
+                         : PlaceKind::directory;
+    std::vector<std::string> writers = untrustedWriters(access, installer, kind);
+    if (!writers.empty()) say("%s", unsafeDirectoryWarning(place.path, writers, kind).c_str());
+  }
+}
+
+// A path from the registry as a printed line shows it: control characters
+// as '?', so that it cannot steer the console.
+std::string printable(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return text;
+}
+
+// The event source of the service name belongs to another program: said in
+// one line after the command's own, the key is left as it is.
+void sayEventSourceLeftAlone(const std::u16string& registered) {
+  say("The event source '%s' was left as it is: its message file is %s, not this executable.\n",
+      serviceName(), registered.empty() ? "unreadable" : printable(fromUtf16(registered, CP_ACP)).c_str());
+}
+
+// An existing service of the name that starts another program is not this
+// executable's to replace: /install must neither stop nor delete it. False
+// (the lines printed) when it exists and its image path does not name this
+// executable, or cannot be read; true when the name is free or ours.
+bool existingServiceIsOurs() {
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return true;  // the install's own connection reports it
+  UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName(), SERVICE_QUERY_CONFIG));
+  std::string image;
+  if (!service) {
+    if (GetLastError() != ERROR_ACCESS_DENIED) return true;  // none of that name
+  } else {
+    DWORD needed = 0;
+    (void)QueryServiceConfigA(service.get(), nullptr, 0, &needed);
+    // The service control manager keeps a configuration below 8 KiB.
+    constexpr DWORD kMaxConfigBytes = 65536;
+    if (needed >= sizeof(QUERY_SERVICE_CONFIGA) && needed <= kMaxConfigBytes) {
+      std::vector<unsigned char> buffer(needed);
+      auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+      if (QueryServiceConfigA(service.get(), config, needed, &needed) && config->lpBinaryPathName != nullptr)
+        image = config->lpBinaryPathName;
+    }
+    if (!image.empty() && namesThisExecutable(toUtf16(imageFileOfCommandLine(image), CP_ACP))) return true;
+  }
+  say("Could not create service.\n");
+  say("Service '%s' exists and starts %s, not this executable; it was left as it is.\n",
+      serviceName(), image.empty() ? "a program whose path cannot be read" : printable(image).c_str());
+  return false;
 }
 
 UniqueServiceHandle openManager(DWORD access) {
@@ -256,13 +344,18 @@ int cmdUninstall(bool verbose) {
     return 1;
   }
   // The service is gone (or goes once stopped): its event source goes now;
-  // nothing is left to report under that name.
-  (void)removeEventSource(serviceState().name);
+  // nothing is left to report under that name. Another program's source of
+  // the same name stays.
+  std::u16string registered;
+  EventSourceOwner owner = eventSourceOwner(serviceState().name, registered);
+  if (owner == EventSourceOwner::thisExecutable) (void)removeEventSource(serviceState().name);
   if (verbose) say("Uninstalled service '%s'.\n", serviceName());
+  if (verbose && owner == EventSourceOwner::other) sayEventSourceLeftAlone(registered);
   return 0;
 }
 
 int cmdInstall(DWORD startType) {
+  if (!existingServiceIsOurs()) return 1;
   (void)cmdUninstall(false);  // installing again replaces the registration
   UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
   if (!manager) {
@@ -307,13 +400,20 @@ int cmdInstall(DWORD startType) {
   // The event log's message file is the executable itself (its message
   // table); unquoted, whatever the binary path needs.
   unsigned long error = 0;
-  if (settings.eventLog.value_or(false) &&
-      (error = registerEventSource(serviceState().name, getExecutablePath())) != 0) {
+  std::u16string registered;
+  bool foreignSource = settings.eventLog.value_or(false) &&
+                       eventSourceOwner(serviceState().name, registered) == EventSourceOwner::other;
+  if (foreignSource) {
+    say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
+        static_cast<unsigned long>(ERROR_ALREADY_EXISTS));
+    sayEventSourceLeftAlone(registered);
+  } else if (settings.eventLog.value_or(false) &&
+             (error = registerEventSource(serviceState().name, getExecutablePath())) != 0) {
     say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
         error);
   }
   say("Installed service '%s'.\n", serviceName());
-  warnIfDirectoryUnsafe();
+  warnIfInstallUnsafe();
   return 0;
 }
 

@@ -10,6 +10,7 @@ program whose way of stopping is chosen on its command line)."""
 
 import os
 import re
+import shutil
 import time
 import unittest
 import uuid
@@ -19,6 +20,7 @@ from harness import (TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest, processes_
                      windows_path)
 
 SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
+EVENT_SOURCES_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
 STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
 # The Win32 exit code of a service that was never started.
 ERROR_SERVICE_NEVER_STARTED = 1077
@@ -105,17 +107,18 @@ class ServiceTest(LauncherTest):
         return self.registration(name)["Start"]
 
     # -- the stand-in service ------------------------------------------------
-    def standin(self, name, mode="", running=True):
-        """Registers the stand-in under `name` and, unless told otherwise,
-        starts it and waits until it runs. A "slow" one stays stop pending
-        until the test calls the returned function (or ends)."""
-        exe = standin_path()
+    def standin(self, name, mode="", running=True, exe=None):
+        """Registers the stand-in (at `exe` when given) under `name` and,
+        unless told otherwise, starts it and waits until it runs. A "slow"
+        one stays stop pending until the test calls the returned function
+        (or ends)."""
+        exe = exe or standin_path()
         # Outside the test's directory, which is gone before the clean-ups run.
         release = WORK_ROOT / f"{name}.release"
         if mode == "slow":
             mode = f"slow {windows_path(release)}"
-        if not exe.is_file():
-            self.fail(f"stand-in service {exe} is not built: the Windows trees build it from "
+        if not standin_path().is_file():
+            self.fail(f"stand-in service {standin_path()} is not built: the Windows trees build it from "
                       "tests/e2e/standins (add_subdirectory(e2e/standins) in tests/CMakeLists.txt)")
         binary = f'"{windows_path(exe)}"' + (" " + mode if mode else "")
         r = self.run_exe("sc", "create", name, "binPath=", binary)
@@ -127,6 +130,19 @@ class ServiceTest(LauncherTest):
             self.assertEqual(r.rc, 0, r)
             self.wait_for(name, lambda s: s and s[0] == RUNNING)
         return lambda: release.write_text("")
+
+    def own_standin(self, name, mode=""):
+        """A service of a configured executable's own that stops as the
+        stand-in does: the stand-in runs from the executable's path, which
+        the executable then takes over (the running program keeps its file).
+        Returns the executable and what standin() returns."""
+        exe = self.pack_service(name)
+        packed = exe.with_name(exe.name + ".packed")
+        os.replace(exe, packed)
+        shutil.copy(standin_path(), exe)
+        let_go = self.standin(name, mode, exe=exe)
+        os.replace(packed, exe)
+        return exe, let_go
 
 
 class Install(ServiceTest):
@@ -142,14 +158,21 @@ class Install(ServiceTest):
                 self.expect(self.run_exe(exe, word), 0, f"Installed service '{name}'.\n")
                 self.assertEqual(self.start_type(name), ("REG_DWORD", f"0x{start}"))
 
-    def test_a_directory_others_can_write_is_installed_with_one_warning_line(self):
-        # Wine shows a directory's Unix permissions as its access list: the
-        # owner's bits for the user, the others' bits for Everyone.
-        for mode, warned in ((0o700, False), (0o755, False), (0o777, True), (0o703, True)):
-            with self.subTest(mode=oct(mode)):
+    def test_a_place_others_can_write_is_installed_with_one_warning_line(self):
+        # Wine shows Unix permissions as the access list: the owner's bits
+        # for the user, the others' bits for Everyone. The VM options file
+        # beside the executable is looked at like its directory.
+        cases = ((0o700, None, None), (0o755, 0o644, None), (0o777, None, "m777"), (0o703, None, "m703"),
+                 (0o755, 0o666, r"m755f\\svc\.vmoptions"))
+        for mode, options_mode, warned in cases:
+            with self.subTest(mode=oct(mode), options_mode=options_mode):
                 name = self.unique_name("Dir")
                 self.forget(name)
-                exe = self.pack_service(name, subdir=f"m{mode:o}")
+                exe = self.pack_service(name, subdir=f"m{mode:o}" + ("f" if options_mode else ""))
+                if options_mode:
+                    options = exe.with_suffix(".vmoptions")
+                    options.write_text("-Xmx64m\n")
+                    os.chmod(options, options_mode)
                 os.chmod(exe.parent, mode)
                 r = self.run_exe(exe, "/install")
                 os.chmod(exe.parent, 0o700)
@@ -161,7 +184,7 @@ class Install(ServiceTest):
                     continue
                 self.assertEqual(len(lines), 2, r)
                 self.assertRegex(lines[1], r"^Warning: users other than administrators and SYSTEM can write to "
-                                           r"[A-Za-z]:\\.*\\m" + f"{mode:o}" + r" \(S-1-1-0\); ")
+                                           r"[A-Za-z]:\\.*\\" + warned + r" \(S-1-1-0\); ")
                 self.assertEqual(self.start_type(name), ("REG_DWORD", "0x3"))
 
     def test_registration_of_the_configured_keys(self):
@@ -272,9 +295,7 @@ class Install(ServiceTest):
     @sends_a_control
     def test_installing_over_a_running_service_stops_and_replaces_it(self):
         name = self.unique_name("Over")
-        self.standin(name)
-        self.assertIn(standin_path().name, self.registration(name)["ImagePath"][1])
-        exe = self.pack_service(name)
+        exe, _ = self.own_standin(name)
         self.expect(self.run_exe(exe, "/install"), 0,
                     f"Stopping service '{name}'.\nService stopped\nInstalled service '{name}'.\n")
         values = self.registration(name)
@@ -287,17 +308,41 @@ class Install(ServiceTest):
         # The old service is only marked for deletion while it still stops,
         # so its name cannot be taken yet: the line says why and what to do.
         name = self.unique_name("Stuck")
-        let_go = self.standin(name, "slow")
-        exe = self.pack_service(name)
+        exe, let_go = self.own_standin(name, "slow")
         self.expect(self.run_exe(exe, "/install"), 1, failed(
                     f"Stopping service '{name}'.\nError while stopping service\n"
                     f"Could not create service: the old service '{name}' is still marked for "
                     "deletion, because it has not stopped yet or a program holds it open; close "
                     "the Services console, Event Viewer and any other program holding a handle "
                     "to the service, then install again.", MARKED))
-        self.assertIn(standin_path().name, self.registration(name)["ImagePath"][1])
+        self.assertIn(" slow ", self.registration(name)["ImagePath"][1])
         let_go()
         self.wait_for(name, lambda s: s is None)
+
+    def test_another_programs_service_and_event_source_are_left_alone(self):
+        name = self.unique_name("Foreign")
+        self.standin(name, running=False)
+        image = self.registration(name)["ImagePath"][1]
+        exe = self.pack_service(name, eventLog=True)
+        self.expect(self.run_exe(exe, "/install"), 1,
+                    f"Could not create service.\nService '{name}' exists and starts {image}, not this "
+                    "executable; it was left as it is.\n")
+        self.assertEqual(self.registration(name)["ImagePath"][1], image)
+
+        self.assertEqual(self.run_exe("sc", "delete", name).rc, 0)
+        source = EVENT_SOURCES_KEY + name
+        other = "%SystemRoot%\\system32\\other.dll"
+        self.addCleanup(self.run_exe, "reg", "delete", source, "/f", cwd=WORK_ROOT)
+        r = self.run_exe("reg", "add", source, "/v", "EventMessageFile", "/t", "REG_EXPAND_SZ", "/d", other, "/f")
+        self.assertEqual(r.rc, 0, r)
+        left = f"The event source '{name}' was left as it is: its message file is {other}, not this executable.\n"
+        self.expect(self.run_exe(exe, "/install"), 0,
+                    f"Could not register the event source of service '{name}' (error 183).\n{left}"
+                    f"Installed service '{name}'.\n")
+        self.expect(self.run_exe(exe, "/uninstall"), 0, f"Uninstalled service '{name}'.\n{left}")
+        r = self.run_exe("reg", "query", source, "/v", "EventMessageFile")
+        self.assertEqual(r.rc, 0, r)
+        self.assertIn(other, r.out)
 
     def test_name_after_the_word_replaces_the_configured_name(self):
         configured = self.unique_name("Conf")

@@ -237,7 +237,8 @@ class WholeRun(ServiceRunTest):
         (self.dir / "lib" / "one.zip").write_bytes(b"")
         (self.dir / "lib" / "two.jar").write_bytes(b"")
         exe = self.service(launcherFlavour="i", classPath=["A1.\\app.jar", "S0.\\lib"],
-                           arguments="x 'y z'", stdoutFile="Logs\\Out.log", eventLog=True)
+                           arguments="x 'y z'", stdoutFile="Logs\\Out.log", eventLog=True,
+                           commandLineVmOptions=1)
         self.install(exe)
         image = self.image_path()  # the launcher's short, lower-case path
         home = image.rsplit("\\", 1)[0]
@@ -263,12 +264,14 @@ class WholeRun(ServiceRunTest):
 
         calls = self.calls()
         self.assertNoMisuse(calls)
-        self.assertEqual(calls[0], ["JNI_CreateJavaVM", "version=0x00010002", "nOptions=6",
+        self.assertEqual(calls[0], ["JNI_CreateJavaVM", "version=0x00010002", "nOptions=7",
                                     "ignoreUnrecognized=1"])
         self.assertEqual(self.options(calls), [
             "-Dkerno.isBrindle=true",
             "-Dkerno.moduleName=" + image,
             "-Dkerno.tempDir=",
+            # Native libraries from the executable's directory and the runtime's bin only.
+            f"-Djava.library.path={home};{home}\\jre\\bin",
             # The runtime jar first, archives of a scanned directory jar before zip.
             f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\.\\app.jar;"
             f"{home}\\.\\lib\\two.jar;{home}\\.\\lib\\one.zip;",
@@ -334,6 +337,7 @@ class KernoFlavour(ServiceRunTest):
         self.assertEqual(self.options(calls), [
             "-Dkerno.moduleName=" + image,
             "-Dkerno.tempDir=",
+            f"-Djava.library.path={home};{home}\\jre\\bin",
             "-Xmx512m",
             "-Dfrom.file=${KERNO_EXEDIR}",  # lines of the file are not expanded
             f"-Djava.class.path={home}\\kerno-runtime.jar;{home}\\app.jar;",
@@ -345,8 +349,8 @@ class KernoFlavour(ServiceRunTest):
                          ["true", "com.example.App", "", f"{home}\\logs\\err.log", "true",
                           self.name, "-J-Xmx64m", "run"])
         self.assertNotIn("com/brindle/runtime/FirstRun", [c[1] for c in calls if len(c) > 1])
-        self.assertInOrder(self.log(), "launching program", "vmoption count 7",
-                           r"vmoption 0: -Dkerno\.moduleName=.*", "vmoption 6: -Dspaced=a b",
+        self.assertInOrder(self.log(), "launching program", "vmoption count 8",
+                           r"vmoption 0: -Dkerno\.moduleName=.*", "vmoption 7: -Dspaced=a b",
                            "Creating JVM", "JVM created",
                            "main class: com/kerno/runtime/WinLauncher", "param count: 8",
                            "param 0: true", "param 7: run", "calling main", "main returned",

@@ -137,6 +137,9 @@ VmLaunchHooks makeHooks() {
     sources.vmParameters = fromUtf8(option("--vm-parameters"));
     sources.commandLineVmOptions = option("--j-options", "0") == "1";
     sources.launchArguments = gLaunchArguments;
+    // The executable's directory, a path prefix and the runtime's bin, as the
+    // product gathers them.
+    sources.libraryPathOption = libraryPathOption({"/opt/kerno", "/opt/kerno/native", "/opt/jre/bin"});
     std::vector<std::string> options;
     LaunchProblem problem;
     if (!assembleVmOptions(sources, asciiOrQuestionMark, options, problem)) {

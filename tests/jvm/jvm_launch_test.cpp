@@ -131,10 +131,13 @@ TEST(JvmLaunch, MainGetsTheParameterLayoutOnItsOwnThread) {
                {"KernoTest", "-J-Dkerno.test.j=from-J", "x y", "\xC3\xA9\xE2\x82\xAC"});
   ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
 
-  // The service name and the -J argument are not the application's.
+  // The service name and the -J argument are not the application's. The
+  // native library path is the launcher's, not the VM's own from the
+  // library search variable and the current directory.
   EXPECT_EQ(readFile(dir / "report"),
             "thread=main\ndaemon=false\nargc=4\narg=one\narg=two three\narg=x y\n"
-            "arg=\xC3\xA9\xE2\x82\xAC\nproperty=from-J\nshutdown hook ran\n");
+            "arg=\xC3\xA9\xE2\x82\xAC\nproperty=from-J\n"
+            "libraryPath=/opt/kerno;/opt/kerno/native;/opt/jre/bin\nshutdown hook ran\n");
 
   // The request ended the process through its normal exit path: the
   // process's exit handlers and the application's shutdown hooks ran, and

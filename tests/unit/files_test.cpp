@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/access_rules.h"
@@ -295,6 +296,43 @@ TEST(AccessRules, DirectoryWritersAreEveryoneButTheTrusted) {
   EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line";
   EXPECT_NE(line.find("c:\\app"), std::string::npos);
   EXPECT_NE(line.find(users + ", " + anna), std::string::npos);
+
+  // The rights that count depend on what is guarded: on a file 0x40 is the
+  // right to execute; above the installation directory only moving or
+  // removing what lies there counts, not adding beside it.
+  const struct {
+    uint32_t mask;
+    bool directory, file, parent;
+  } rights[] = {
+      {readExecute, false, false, false}, {0x40, true, false, true},   {0x2, true, true, false},
+      {0x4, true, true, false},           {0x10000, true, true, true}, {0x40000000, true, true, false},
+      {0x10000000, true, true, true},     {0x80000, true, true, true},
+  };
+  for (const auto& r : rights) {
+    DirectoryAccess access{"", true, {allow(r.mask, users)}};
+    EXPECT_EQ(untrustedWriters(access, installer, PlaceKind::directory).size(), r.directory ? 1u : 0u) << r.mask;
+    EXPECT_EQ(untrustedWriters(access, installer, PlaceKind::file).size(), r.file ? 1u : 0u) << r.mask;
+    EXPECT_EQ(untrustedWriters(access, installer, PlaceKind::parentDirectory).size(), r.parent ? 1u : 0u) << r.mask;
+  }
+  EXPECT_EQ(unsafeDirectoryWarning("c:\\apps", {users}, PlaceKind::parentDirectory),
+            "Warning: users other than administrators and SYSTEM can replace what c:\\apps holds (" + users +
+                "); whatever they put there runs with the service's rights.\n");
+}
+
+TEST(AccessRules, InstallLooksAtTheDirectoriesAboveAndTheNamedPlaces) {
+  using Places = std::vector<std::pair<std::string, bool>>;
+  auto places = [](std::string_view dir, const std::vector<std::string>& named) {
+    Places out;
+    for (const CheckedPlace& p : installCheckedPlaces(dir, named)) out.emplace_back(p.path, p.parent);
+    return out;
+  };
+  EXPECT_EQ(places("c:\\apps\\svc", {"C:\\Apps\\Svc\\svc.vmoptions", "c:\\apps\\svc\\", "", "c:\\apps\\svc\\jre"}),
+            (Places{{"c:\\apps\\svc", false}, {"c:\\apps", true}, {"c:\\", true},
+                    {"C:\\Apps\\Svc\\svc.vmoptions", false}, {"c:\\apps\\svc\\jre", false}}));
+  EXPECT_EQ(places("c:\\", {}), (Places{{"c:\\", false}}));
+  EXPECT_EQ(places("\\\\srv\\share\\app", {}),
+            (Places{{"\\\\srv\\share\\app", false}, {"\\\\srv\\share\\", true}}));
+  EXPECT_EQ(places("relative\\dir", {}), (Places{{"relative\\dir", false}}));
 }
 
 }  // namespace

@@ -138,6 +138,7 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
   for (int32_t key : {103, 1014, 126, 127, 108}) EXPECT_FALSE(narrow(d, key)) << key;
   EXPECT_FALSE(narrow(parse(R"({"eventLog": null})"), 30020));
   EXPECT_EQ(narrow(d, 102), std::optional<std::string>("1"));  // a default
+  EXPECT_EQ(narrow(d, 125), std::optional<std::string>("0"));  // -J start parameters stay the application's
   // Records come in canonical order.
   for (size_t i = 1; i < d.records.narrow.size(); ++i) EXPECT_LT(d.records.narrow[i - 1].first, d.records.narrow[i].first);
   EXPECT_EQ(d.records.wide.front().first, 1);

@@ -3,6 +3,7 @@
 // their order) and the parameters of the Java-side launcher class.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -249,18 +250,48 @@ TEST(VmOptionList, InTheOrderOfItsSources) {
   sources.vmParameters = u" -Xrs \"-Dp=c:\\a b\"";
   sources.commandLineVmOptions = true;
   sources.launchArguments = {u"-J-Dfirst=1", u"run", u"-j-Xss1m", u"-J\u00e9"};
+  sources.libraryPathOption = "-Djava.library.path=c:\\app";
   Strings out;
   LaunchProblem problem;
   ASSERT_TRUE(assembleVmOptions(sources, ascii, out, problem));
   // Every -J argument, the first launch argument included.
-  EXPECT_EQ(out, (Strings{"-Dkerno.moduleName=c:\\app\\s.exe", "-Dkerno.tempDir=", "-Xmx512m", "-Dfile=1",
-                          kPrefix + "c:\\app\\a.jar;", "-Xrs", "-Dp=c:\\a b", "-Dfirst=1", "?"}));
+  EXPECT_EQ(out, (Strings{"-Dkerno.moduleName=c:\\app\\s.exe", "-Dkerno.tempDir=", "-Djava.library.path=c:\\app",
+                          "-Xmx512m", "-Dfile=1", kPrefix + "c:\\app\\a.jar;", "-Xrs", "-Dp=c:\\a b",
+                          "-Dfirst=1", "?"}));
   sources.commandLineVmOptions = false;
   ASSERT_TRUE(assembleVmOptions(sources, ascii, out, problem));
   EXPECT_EQ(out.back(), "-Dp=c:\\a b");
   sources.vmParameters = u"-Xrs \"-Dx=1";
   EXPECT_FALSE(assembleVmOptions(sources, ascii, out, problem));
   EXPECT_EQ(problem.message, ConfigKey::MSG_WRONG_PARAMETERS);
+}
+
+// The launcher's library path stands unless the configuration sets its own,
+// wherever it does; a -J start parameter counts only where key 125 lets it in.
+TEST(VmOptionList, LibraryPathOnlyWhereTheConfigurationSetsNone) {
+  const std::string ours = "-Djava.library.path=c:\\app";
+  // (options file lines, key 123, key 125, whether the launcher's option is in)
+  const std::tuple<Strings, std::u16string, bool, bool> cases[] = {
+      {{"-Djava.library.path=d:\\native\n"}, u"", false, false},
+      {{}, u"-Xrs \"-Djava.library.path=d:\\a b\"", false, false},
+      {{}, u"-Djava.library.path", false, false},
+      {{}, u"", true, false},  // the -J start parameter below, let in
+      {{}, u"", false, true},  // the same, left to the application
+      {{"# -Djava.library.path=x\n", "-Djava.library.pathX=1\n", "-DJava.library.path=x\n"}, u"", false, true},
+  };
+  for (const auto& [fileLines, vmParameters, commandLine, launcherSetsIt] : cases) {
+    VmOptionSources sources;
+    sources.optionsFileLines = fileLines, sources.vmParameters = vmParameters;
+    sources.commandLineVmOptions = commandLine, sources.libraryPathOption = ours;
+    sources.launchArguments = {u"svc", u"-J-Djava.library.path=e:\\j"};
+    Strings out;
+    LaunchProblem problem;
+    ASSERT_TRUE(assembleVmOptions(sources, ascii, out, problem));
+    EXPECT_EQ(std::count(out.begin(), out.end(), ours), launcherSetsIt ? 1 : 0) << ascii(vmParameters);
+  }
+  // Trailing backslashes go (not a root's); repeats and names with ';' are left out.
+  EXPECT_EQ(libraryPathOption({"c:\\app\\", "", "C:\\APP", "c:\\a;b", "d:\\", "c:\\jre\\bin\\"}),
+            "-Djava.library.path=c:\\app;d:\\;c:\\jre\\bin");
 }
 
 TEST(MainParameters, FixedPositionsThenTheArguments) {

@@ -7,7 +7,7 @@ import java.nio.charset.StandardCharsets;
 
 /**
  * The application of the real-JVM tests: reports the thread it runs on, its
- * arguments and one system property to the file named by kerno.test.report,
+ * arguments and two system properties to the file named by kerno.test.report,
  * writes to System.out and System.err, and registers a shutdown hook that
  * appends to the report.
  */
@@ -27,6 +27,7 @@ public final class EchoApp {
                 text.append("arg=").append(arg).append('\n');
             }
             text.append("property=").append(System.getProperty("kerno.test.j")).append('\n');
+            text.append("libraryPath=").append(System.getProperty("java.library.path")).append('\n');
             write(report, text.toString());
             System.out.println("out line 1");
             System.err.println("err line 1");
