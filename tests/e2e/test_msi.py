@@ -209,6 +209,9 @@ class Package(MsiTest):
         template = self.dir / "not-a-service.exe"
         strip = "x86_64-w64-mingw32-strip" if harness.ARCH == "x64" else "i686-w64-mingw32-strip"
         subprocess.run([strip, "-o", str(template), str(STANDINS / "java.exe")], check=True)
+        # A template ends with its last section (the 32-bit strip leaves a tail).
+        image = template.read_bytes()
+        template.write_bytes(image[:harness.block_offset(image)])
         msi = self.built("1.0.0", self.dir / "bad.msi", template=str(template))
         self.forget(msi)
         self.keep_service_manager()
