@@ -1,8 +1,8 @@
 # The release bundles (target `package`, part of the `all` build):
 # build/all/package/kerno-<version>-windows.zip and
 # kerno-<version>-linux-x86_64.tar.gz, made by cmake/make-bundle.py from the
-# shipped packers (dist/ of the x64 and the release trees), both templates
-# and the runtime jar. docs/bundle.md (the bundles' README.md) says what is
+# shipped packers (dist/ of the x64 and the release trees), both templates,
+# the runtime jar and the example application's jar (examples/). docs/bundle.md (the bundles' README.md) says what is
 # in them.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -14,14 +14,15 @@ set(KERNO_BUNDLE_ARGS
   --linux-packer ${KERNO_release_DIR}/dist/kernopack
   --x64 ${KERNO_win64_DIR}/kernosvc-x64.exe
   --x86 ${KERNO_win32_DIR}/kernosvc-x86.exe
-  --jar ${CMAKE_BINARY_DIR}/kerno-runtime.jar)
+  --jar ${CMAKE_BINARY_DIR}/kerno-runtime.jar
+  --demo-jar ${CMAKE_BINARY_DIR}/kerno-demo.jar)
 
 add_custom_target(package ALL
   COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/make-bundle.py
     ${KERNO_BUNDLE_ARGS} --out ${KERNO_PACKAGE_DIR}
   COMMENT "Release bundles in ${KERNO_PACKAGE_DIR}"
   VERBATIM)
-add_dependencies(package win64 win32 release kerno_runtime)
+add_dependencies(package win64 win32 release kerno_runtime kerno_demo)
 
 # Reproducibility, cheaply: the bundling step again into a second directory
 # must give the same bytes, and nothing shipped may name a build path or

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Makes the release bundles: kerno-VERSION-windows.zip (kernopack.exe) and
 kerno-VERSION-linux-x86_64.tar.gz (the Linux kernopack), each with both
-launcher templates beside the packer, the runtime jar, the docs, the example
-service and a SHA256SUMS file.
+launcher templates beside the packer, the runtime jar, the user documents
+(not those for the project's own developers, DEVELOPER_DOCS), the example
+service with its application's jar and source, and a SHA256SUMS file.
 
 The archives are reproducible: the same inputs give the same bytes. Every
 entry has the same time (SOURCE_DATE_EPOCH, else the time of the source
@@ -10,7 +11,7 @@ tree's last commit, else 1980-01-01), fixed permissions and no owner; entries
 are sorted; the runtime jar is rewritten the same way.
 
   make-bundle.py --version V --source DIR --out DIR --windows-packer EXE
-                 --linux-packer FILE --x64 EXE --x86 EXE --jar JAR
+                 --linux-packer FILE --x64 EXE --x86 EXE --jar JAR --demo-jar JAR
 """
 
 import argparse
@@ -24,6 +25,12 @@ import tarfile
 import time
 import zipfile
 from pathlib import Path
+
+# The documents under docs/ that are for the project's own developers, not
+# for users: every other docs/*.md is shipped.
+DEVELOPER_DOCS = {"architecture.md", "testing.md", "unit-tier-results.md", "x86-route.md"}
+# The example: its description, its explanation, the application's source.
+EXAMPLE_FILES = ("service.json", "README.md", "demo/com/example/demo/DemoService.java")
 
 # The earliest time a zip entry can hold.
 ZIP_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC
@@ -117,6 +124,7 @@ def main():
     p.add_argument("--x64", required=True, type=Path)
     p.add_argument("--x86", required=True, type=Path)
     p.add_argument("--jar", required=True, type=Path)
+    p.add_argument("--demo-jar", required=True, type=Path)
     a = p.parse_args()
 
     epoch = source_epoch(a.source)
@@ -127,9 +135,11 @@ def main():
         "README.md": ((a.source / "docs" / "bundle.md").read_bytes(), 0o644),
     }
     for doc in sorted((a.source / "docs").glob("*.md")):
-        common[f"docs/{doc.name}"] = (doc.read_bytes(), 0o644)
-    for name in ("service.json", "README.md"):
+        if doc.name not in DEVELOPER_DOCS:
+            common[f"docs/{doc.name}"] = (doc.read_bytes(), 0o644)
+    for name in EXAMPLE_FILES:
         common[f"examples/{name}"] = ((a.source / "examples" / name).read_bytes(), 0o644)
+    common["examples/kerno-demo.jar"] = (normalized_jar(a.demo_jar.read_bytes(), epoch), 0o644)
 
     a.out.mkdir(parents=True, exist_ok=True)
     for system, packer, name, writer, suffix in (

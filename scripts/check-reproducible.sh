@@ -29,12 +29,13 @@ cmake -S . -B "$out/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKERNO_DIST=ON
 cmake --build "$out/release" --target kernopack_dist >/dev/null
 cmake -S . -B "$out/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
-cmake --build "$out/native" --target kerno_runtime >/dev/null
+cmake --build "$out/native" --target kerno_runtime kerno_demo >/dev/null
 
 python3 cmake/make-bundle.py --version "$version" --source . \
   --windows-packer "$out/win64/dist/kernopack.exe" --linux-packer "$out/release/dist/kernopack" \
   --x64 "$out/win64/kernosvc-x64.exe" --x86 "$out/win32/kernosvc-x86.exe" \
-  --jar "$out/native/kerno-runtime.jar" --out "$out/package" >/dev/null
+  --jar "$out/native/kerno-runtime.jar" --demo-jar "$out/native/kerno-demo.jar" \
+  --out "$out/package" >/dev/null
 
 status=0
 for f in "kerno-$version-windows.zip" "kerno-$version-linux-x86_64.tar.gz"; do

@@ -45,7 +45,7 @@ step "kernopack dump: the configuration inside the executable (first lines)"
 
 step "The application beside it, and a stand-in Java runtime in app\\jre"
 cp "$build/kerno-runtime.jar" "$app/"
-: >"$app/kerno-demo.jar"
+cp "$build/kerno-demo.jar" "$app/"
 cp "$standins/java.exe" "$app/jre/bin/"
 cp "$standins/jvm.dll" "$app/jre/bin/server/"
 printf 'banner=java version "17.0.2" 2022-01-18 LTS\n' >"$app/jre/bin/java-standin.cfg"

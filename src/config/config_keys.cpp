@@ -64,7 +64,9 @@ const KeyInfo kKeys[] = {
     {10003, "installationDirectory", T, 0, "."},
     {10004, "pathPrefix", L, ';', ""},
     {10005, "useProcessCommFile", I, 0, "0"},
-    // No defaults: a block without them behaves, and installs, as before.
+    // No defaults but the event log's: a block without them behaves, and
+    // installs, as before; a new service gets the event log unless its
+    // description says otherwise (the launcher reads an absent key as off).
     {30001, "serviceAccount", S, 0, nullptr},
     {30002, "interactive", S, 0, nullptr},
     {30003, "recovery", S, 0, nullptr},
@@ -72,7 +74,7 @@ const KeyInfo kKeys[] = {
     {30005, "preshutdownTimeoutSeconds", S, 0, nullptr},
     {30006, "stopTimeoutSeconds", S, 0, nullptr},
     {30007, "outputRotation", S, 0, nullptr},
-    {30020, "eventLog", S, 0, nullptr},
+    {30020, "eventLog", S, 0, "1"},
     {20013, "wideErrorCaption", W, 0, nullptr},
     {20017, "serviceDescription", W, 0, ""},
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/launcher_state.h"
+#include "common/system_error_win.h"
 #include "config/config_block.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
@@ -37,6 +38,21 @@ std::vector<uint8_t> readAt(HANDLE file, uint64_t offset, size_t count) {
   }
   buf.resize(done);
   return buf;
+}
+
+// Reads and parses the block at `imageEnd`, of which the file holds
+// `available` bytes: 64 KiB first, more while the parse asks for it.
+BlockParse readBlock(HANDLE file, uint64_t imageEnd, uint64_t available) {
+  available = std::min(available, kMaxBlockBytes);
+  size_t want = static_cast<size_t>(std::min<uint64_t>(available, kFirstBlockRead));
+  for (;;) {
+    std::vector<uint8_t> bytes = readAt(file, imageEnd, want);
+    // A short read means the file ended early: parse what is there.
+    uint64_t limit = bytes.size() < want ? bytes.size() : available;
+    BlockParse parsed = parseConfigBlock(bytes.data(), bytes.size(), limit, imageEnd);
+    if (parsed.error == BlockError::none || !parsed.needMore || want == available) return parsed;
+    want = static_cast<size_t>(std::min<uint64_t>(available, uint64_t(want) * 4));
+  }
 }
 
 [[noreturn]] void failBlock(BlockError error) {
@@ -79,27 +95,52 @@ void loadConfig() {
     failBlock(BlockError::readInt);
   }
 
-  uint64_t available = std::min(dataEnd - pe.imageEnd, kMaxBlockBytes);
-  size_t want = static_cast<size_t>(std::min<uint64_t>(available, kFirstBlockRead));
-  for (;;) {
-    std::vector<uint8_t> bytes = readAt(file.get(), pe.imageEnd, want);
-    // A short read means the file ended early: parse what is there.
-    uint64_t limit = bytes.size() < want ? bytes.size() : available;
-    BlockParse parsed = parseConfigBlock(bytes.data(), bytes.size(), limit, pe.imageEnd);
-    if (parsed.error == BlockError::none) {
-      launcher().config = std::move(parsed.tables);
-      break;
-    }
-    if (!parsed.needMore || want == available) {
-      // The records read before the damage count as read: the message box
-      // shows the caption (key 1000) when it came before the damage.
-      launcher().config = std::move(parsed.tables);
-      failBlock(parsed.error);
-    }
-    want = static_cast<size_t>(std::min<uint64_t>(available, uint64_t(want) * 4));
-  }
+  BlockParse parsed = readBlock(file.get(), pe.imageEnd, dataEnd - pe.imageEnd);
+  // On damage, the records read before it count as read: the message box
+  // shows the caption (key 1000) when it came before the damage.
+  launcher().config = std::move(parsed.tables);
+  if (parsed.error != BlockError::none) failBlock(parsed.error);
   file.reset();
 
   int type = getConfigInt(ConfigKey::executableType);
   if (type != kExecutableTypeGui && type != kExecutableTypeMessageBox) useConsoleMessages();
+}
+
+ExecutableContents readExecutableContents(const std::string& path) {
+  ExecutableContents out;
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  if (!file || !GetFileSizeEx(file.get(), &size)) {
+    out.problem = "cannot read " + path + ": " + systemErrorLineFor(GetLastError());
+    return out;
+  }
+  uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
+  std::vector<uint8_t> head =
+      readAt(file.get(), 0, std::min<uint64_t>(fileSize, kPeHeaderReadSize));
+  PeLayout pe = parsePeLayout(head.data(), head.size());
+  if (!pe.ok) {
+    out.problem = path + " is no executable the launcher can read: " + pe.error;
+    return out;
+  }
+  // The version resource lies inside the image, which is read only as far
+  // as kMaxInspectedImageBytes.
+  uint64_t imageBytes = std::min({pe.imageEnd, fileSize, kMaxInspectedImageBytes});
+  std::vector<uint8_t> image = readAt(file.get(), 0, static_cast<size_t>(imageBytes));
+  out.version = readVersionInfo(image.data(), image.size());
+  uint64_t dataEnd = appendedDataEnd(pe, fileSize);
+  if (pe.imageEnd >= dataEnd) {
+    out.blockProblem = "no configuration block after the image of " + path;
+    return out;
+  }
+  BlockParse parsed = readBlock(file.get(), pe.imageEnd, dataEnd - pe.imageEnd);
+  if (parsed.error != BlockError::none) {
+    out.blockProblem = std::string("the configuration block of ") + path + " is damaged: " +
+                       blockErrorText(parsed.error);
+    return out;
+  }
+  out.block = std::move(parsed.tables);
+  out.blockRead = true;
+  return out;
 }

@@ -205,3 +205,16 @@ VersionInfo readVersionInfo(const uint8_t* data, size_t size) {
   r.found = true;
   return r;
 }
+
+std::u16string madeFrom(const VersionInfo& info) {
+  if (!info.found) return {};
+  std::u16string name = info.value(u"OriginalFilename");
+  std::u16string version = info.value(u"FileVersion");
+  if (version.empty()) {
+    for (int i = 0; i < 4; ++i) {
+      if (i > 0) version += u'.';
+      for (char c : std::to_string(info.fileVersion[i])) version += char16_t(c);
+    }
+  }
+  return name.empty() ? version : name + u' ' + version;
+}

@@ -37,3 +37,9 @@ struct VersionInfo {
 // VS_VERSION_INFO tree in it. `size` may stop short of the file's end; what
 // lies beyond it counts as missing.
 VersionInfo readVersionInfo(const uint8_t* data, size_t size);
+
+// Which template, of which release, the image was made from:
+// "<OriginalFilename> <FileVersion>" of the string table, the four numbers
+// of the fixed part when FileVersion is absent, the version alone when the
+// name is; empty when no version resource was found.
+std::u16string madeFrom(const VersionInfo& info);

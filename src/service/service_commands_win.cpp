@@ -11,6 +11,7 @@
 #include "common/code_page_win.h"
 #include "common/handles_win.h"
 #include "common/launcher_state.h"
+#include "common/system_error_win.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "files/access_rules.h"
@@ -22,8 +23,11 @@
 
 namespace {
 
-// Pause between two status queries while the service stops.
+// Pause between two status queries while the service stops or starts.
 constexpr DWORD kStopPollMilliseconds = 500;
+// A start is given at least this long, whatever wait hint the service
+// control manager shows before the service has reported one of its own.
+constexpr DWORD kMinimumStartWaitMilliseconds = 2000;
 
 // Every result line goes out at once: the process may end right after it,
 // and a caller reading the pipe sees the lines in order.
@@ -36,6 +40,12 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
 }
 
 const char* serviceName() { return launcher().serviceName.c_str(); }
+
+// A fixed failure line, then the system's error code and text on a line of
+// its own. `error` is GetLastError() of the call that failed, taken at once.
+void sayFailure(const char* line, DWORD error) {
+  say("%s\n%s\n", line, systemErrorLineFor(error).c_str());
+}
 
 // Everything beside the executable is trusted (options files, relative
 // runtimes and class-path entries, the location files), so a directory that
@@ -162,12 +172,16 @@ std::vector<std::string> applyInstallSettings(SC_HANDLE service, const InstallPl
   return refused;
 }
 
-bool waitForServiceStopped(SC_HANDLE service) {
-  SERVICE_STATUS status{};
+namespace {
+
+// Waits while the service reports `pending`, for as long as the wait hint it
+// reports (at least `minimumHint`), counted from its last checkpoint change.
+// False when its status cannot be queried; `status` is the last one read.
+bool waitWhilePending(SC_HANDLE service, DWORD pending, DWORD minimumHint, SERVICE_STATUS& status) {
   if (!QueryServiceStatus(service, &status)) return false;
   DWORD start = GetTickCount();
   DWORD checkpoint = status.dwCheckPoint;
-  while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+  while (status.dwCurrentState == pending) {
     Sleep(kStopPollMilliseconds);
     if (!QueryServiceStatus(service, &status)) return false;
     if (status.dwCheckPoint > checkpoint) {
@@ -177,20 +191,29 @@ bool waitForServiceStopped(SC_HANDLE service) {
       continue;
     }
     // Unsigned difference: right across the tick counter's wrap as well.
-    if (GetTickCount() - start > status.dwWaitHint) break;
+    DWORD hint = status.dwWaitHint > minimumHint ? status.dwWaitHint : minimumHint;
+    if (GetTickCount() - start > hint) break;
   }
-  return status.dwCurrentState == SERVICE_STOPPED;
+  return true;
+}
+
+}  // namespace
+
+bool waitForServiceStopped(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  return waitWhilePending(service, SERVICE_STOP_PENDING, 0, status) &&
+         status.dwCurrentState == SERVICE_STOPPED;
 }
 
 int cmdStart() {
   UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
   if (!manager) {
-    say("Could not open SCManager.\n");
+    sayFailure("Could not open SCManager.", GetLastError());
     return 1;
   }
   UniqueServiceHandle service = openService(manager, SERVICE_START);
   if (!service || !StartServiceA(service.get(), 0, nullptr)) {
-    say("Could not start service.\n");
+    sayFailure("Could not start service.", GetLastError());
     return 1;
   }
   say("Starting service '%s'.\n", serviceName());
@@ -200,13 +223,13 @@ int cmdStart() {
 int cmdStop(bool verbose) {
   UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
   if (!manager) {
-    if (verbose) say("Could not open SCManager.\n");
+    if (verbose) sayFailure("Could not open SCManager.", GetLastError());
     return 1;
   }
   UniqueServiceHandle service = openService(manager, SERVICE_STOP | SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
   if (!service || !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
-    if (verbose) say("Could not stop service.\n");
+    if (verbose) sayFailure("Could not stop service.", GetLastError());
     return 1;
   }
   say("Stopping service '%s'.\n", serviceName());
@@ -223,12 +246,12 @@ int cmdUninstall(bool verbose) {
   (void)cmdStop(false);  // a service that does not run is removed all the same
   UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
   if (!manager) {
-    if (verbose) say("Could not open SCManager.\n");
+    if (verbose) sayFailure("Could not open SCManager.", GetLastError());
     return 1;
   }
   UniqueServiceHandle service = openService(manager, DELETE);
   if (!service || !DeleteService(service.get())) {
-    if (verbose) say("Could not delete service.\n");
+    if (verbose) sayFailure("Could not delete service.", GetLastError());
     return 1;
   }
   // The service is gone (or goes once stopped): its event source goes now;
@@ -242,7 +265,7 @@ int cmdInstall(DWORD startType) {
   (void)cmdUninstall(false);  // installing again replaces the registration
   UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
   if (!manager) {
-    say("Could not open SCManager.\n");
+    sayFailure("Could not open SCManager.", GetLastError());
     return 1;
   }
   std::vector<DamagedSetting> damaged;
@@ -266,13 +289,15 @@ int cmdInstall(DWORD startType) {
                      dependencies ? dependencyList.c_str() : nullptr,
                      plan.accountName.empty() ? nullptr : account.c_str(), nullptr));
   if (!service) {
-    if (GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_SERVICE_MARKED_FOR_DELETE) {
       say("Could not create service: the old service '%s' is still marked for deletion, because "
           "it has not stopped yet or a program holds it open; close the Services console, Event "
           "Viewer and any other program holding a handle to the service, then install again.\n",
           serviceName());
+      say("%s\n", systemErrorLineFor(error).c_str());
     } else {
-      say("Could not create service.\n");
+      sayFailure("Could not create service.", error);
     }
     return 1;
   }
@@ -289,4 +314,47 @@ int cmdInstall(DWORD startType) {
   say("Installed service '%s'.\n", serviceName());
   warnIfDirectoryUnsafe();
   return 0;
+}
+
+int cmdRestart() {
+  UniqueServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  if (!manager) {
+    sayFailure("Could not open SCManager.", GetLastError());
+    return 1;
+  }
+  UniqueServiceHandle service =
+      openService(manager, SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS);
+  if (!service) {
+    sayFailure("Could not stop service.", GetLastError());
+    return 1;
+  }
+  SERVICE_STATUS status{};
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    say("Stopping service '%s'.\n", serviceName());
+    if (!waitForServiceStopped(service.get())) {
+      say("Error while stopping service\n");
+      return 1;
+    }
+    say("Service stopped\n");
+  } else if (DWORD error = GetLastError(); error != ERROR_SERVICE_NOT_ACTIVE) {
+    sayFailure("Could not stop service.", error);
+    return 1;
+  }  // a service that does not run has nothing to stop: it is started
+  if (!StartServiceA(service.get(), 0, nullptr)) {
+    sayFailure("Could not start service.", GetLastError());
+    return 1;
+  }
+  say("Starting service '%s'.\n", serviceName());
+  if (waitWhilePending(service.get(), SERVICE_START_PENDING, kMinimumStartWaitMilliseconds,
+                       status) &&
+      status.dwCurrentState == SERVICE_RUNNING) {
+    say("Service started\n");
+    return 0;
+  }
+  // Stopped again at once (a failed launch), still pending, or unreadable:
+  // the exit code the service reported, when it reported one.
+  say("Error while starting service\n");
+  if (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode != 0)
+    say("%s\n", systemErrorLineFor(status.dwWin32ExitCode).c_str());
+  return 1;
 }

@@ -28,6 +28,12 @@ int cmdStop(bool verbose);
 // Asks the service control manager to start the service; does not wait.
 int cmdStart();
 
+// Stops the service as cmdStop does (a service that does not run is only
+// started), then starts it and waits while it reports start pending: 0 once
+// it runs; 1 when a step fails, the stop does not finish, or the service
+// does not reach the running state.
+int cmdRestart();
+
 // Waits while the service reports stop pending, for as long as the wait hint
 // it reports, counted from its last checkpoint change. True iff the service
 // then reports stopped; false also when its status cannot be queried.

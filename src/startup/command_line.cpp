@@ -7,11 +7,17 @@ struct WordEntry {
   std::string_view text;
   CommandWord word;
 };
+// One word a line.
 constexpr WordEntry kWords[] = {
-    {"install", CommandWord::install},     {"install-auto", CommandWord::installAuto},
-    {"install-demand", CommandWord::installDemand}, {"uninstall", CommandWord::uninstall},
-    {"stop", CommandWord::stop},           {"start", CommandWord::start},
+    {"install", CommandWord::install},
+    {"install-auto", CommandWord::installAuto},
+    {"install-demand", CommandWord::installDemand},
+    {"uninstall", CommandWord::uninstall},
+    {"stop", CommandWord::stop},
+    {"start", CommandWord::start},
     {"console", CommandWord::console},
+    {"status", CommandWord::status},
+    {"restart", CommandWord::restart},
 };
 }  // namespace
 

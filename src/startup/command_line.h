@@ -10,8 +10,21 @@
 std::string_view commandTail(std::string_view commandLine);
 
 // `console` runs what the service process runs, in the foreground of the
-// console (docs/launcher.md).
-enum class CommandWord { none, install, installAuto, installDemand, uninstall, stop, start, console };
+// console (docs/launcher.md); `status` and `restart` report on and restart
+// the installed service (docs/service-commands.md). A new word is one entry
+// here, one in the word table (command_line.cpp) and one case in runCommand.
+enum class CommandWord {
+  none,
+  install,
+  installAuto,
+  installDemand,
+  uninstall,
+  stop,
+  start,
+  console,
+  status,
+  restart,
+};
 
 struct ParsedCommand {
   CommandWord word = CommandWord::none;

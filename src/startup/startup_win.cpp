@@ -12,6 +12,7 @@
 #include "jvm/dll_search_win.h"
 #include "service/console_run_win.h"
 #include "service/service_commands_win.h"
+#include "service/service_report_win.h"
 
 void prefixSearchPath() {
   std::string prefix = resolvePathList(getConfigString(ConfigKey::pathPrefix));
@@ -46,6 +47,8 @@ int runCommand(CommandWord word) {
     case CommandWord::stop: return cmdStop(true);
     case CommandWord::start: return cmdStart();
     case CommandWord::console: return runConsole();
+    case CommandWord::status: return cmdStatus();
+    case CommandWord::restart: return cmdRestart();
     case CommandWord::none: break;
   }
   return 0;

@@ -17,6 +17,16 @@ from pathlib import Path
 from harness import (ERROR_SERVICE_NEVER_STARTED, RUNNING, SERVICES_KEY, STOP_PENDING, STOPPED, TEMPLATE,
                      WORK_ROOT, LauncherTest, sends_a_control, windows_path)
 
+# The system's errors after a failure line: no such service, a start of a
+# running one, a stop of a stopped one, a name still marked for deletion.
+NO_SERVICE, RUNS_ALREADY, NOT_ACTIVE, MARKED = 1060, 1056, 1062, 1072
+
+
+def failed(line, code):
+    """A fixed failure line, then the system's error line for `code` (Wine's
+    texts are taken as they come)."""
+    return re.compile(re.escape(line) + f"\nError {code}(: [^\n]+|\\.)\n")
+
 
 def standin_path():
     """The stand-in service program built in the tree of the template under test."""
@@ -44,7 +54,11 @@ class ServiceTest(LauncherTest):
         self.addCleanup(self.run_exe, "sc", "stop", name, cwd=WORK_ROOT)
 
     def expect(self, result, rc, out):
-        """The launcher's exit code and printed lines; nothing on stderr."""
+        """The launcher's exit code and printed lines (or a pattern they match
+        whole); nothing on stderr."""
+        if isinstance(out, re.Pattern):
+            self.assertTrue(out.fullmatch(result.out), (out.pattern, result))
+            out = result.out
         self.assertEqual((result.rc, result.out, result.err), (rc, out, ""), result)
 
     def exported(self, name):
@@ -239,35 +253,37 @@ class Uninstall(ServiceTest):
         name = self.unique_name("Missing")
         self.forget(name)
         exe = self.pack_service(name)
-        for word, out in (("/uninstall", "Could not delete service.\n"), ("/stop", "Could not stop service.\n"),
-                          ("/start", "Could not start service.\n")):
+        for word, out in (("/uninstall", "Could not delete service."), ("/stop", "Could not stop service."),
+                          ("/start", "Could not start service.")):
             with self.subTest(word=word):
-                self.expect(self.run_exe(exe, word), 1, out)
+                self.expect(self.run_exe(exe, word), 1, failed(out, NO_SERVICE))
         self.expect(self.run_exe(exe, "/install"), 0, f"Installed service '{name}'.\n")
-        self.expect(self.run_exe(exe, "/stop"), 1, "Could not stop service.\n")
+        # The refusal says why, in the system's words.
+        self.expect(self.run_exe(exe, "/stop"), 1, failed("Could not stop service.", NOT_ACTIVE))
         self.expect(self.run_exe(exe, "/uninstall"), 0, f"Uninstalled service '{name}'.\n")
         self.assertIsNone(self.registration(name))
 
 STOPPING = "Stopping service '{name}'.\n"
 NOT_STOPPED = STOPPING + "Error while stopping service\n"
 STOPPED_LINES = STOPPING + "Service stopped\n"
-MARKED = ("Could not create service: the old service '{name}' is still marked for deletion, because it has "
-          "not stopped yet or a program holds it open; close the Services console, Event Viewer and any "
-          "other program holding a handle to the service, then install again.\n")
+MARKED_LINE = ("Could not create service: the old service '{name}' is still marked for deletion, because it "
+               "has not stopped yet or a program holds it open; close the Services console, Event Viewer and "
+               "any other program holding a handle to the service, then install again.")
 GONE = "gone"
 # A stand-in service (tests/e2e/standins), running in the given mode, meets
-# the commands: each (word, exit code, printed lines); then its state before
+# the commands: each (word, exit code, printed lines, or a failure's last
+# line and the system's error that follows it); then its state before
 # the test lets a "slow" one go and the state it reaches afterwards. A slow
 # one stays stop pending, reporting a wait hint of 1 s, until let go; a
 # "progress" one stops in 8 s with a wait hint of 5 s, its checkpoint
 # advancing every 0.2 s.
 AGAINST_A_RUNNING_SERVICE = [
     # Installing over it stops and replaces it: a launcher registration, never started.
-    ("", [("/start", 1, "Could not start service.\n"),
+    ("", [("/start", 1, ("Could not start service.", RUNS_ALREADY)),
           ("/install", 0, STOPPED_LINES + "Installed service '{name}'.\n")],
      (STOPPED, ERROR_SERVICE_NEVER_STARTED), None),
     # One that does not stop in time is only marked for deletion: not replaced.
-    ("slow", [("/install", 1, NOT_STOPPED + MARKED)], STOP_PENDING, GONE),
+    ("slow", [("/install", 1, (NOT_STOPPED + MARKED_LINE, MARKED))], STOP_PENDING, GONE),
     ("", [("/uninstall", 0, STOPPED_LINES + "Uninstalled service '{name}'.\n")], GONE, GONE),
     ("slow", [("/uninstall", 0, NOT_STOPPED + "Uninstalled service '{name}'.\n")], STOP_PENDING, GONE),
     ("slow", [("/stop", 1, NOT_STOPPED)], STOP_PENDING, STOPPED),
@@ -288,7 +304,8 @@ class AgainstARunningService(ServiceTest):
                 let_go = self.standin(name, mode)
                 exe = self.pack_service(name)
                 for word, rc, out in steps:
-                    self.expect(self.run_exe(exe, word), rc, out.format(name=name))
+                    self.expect(self.run_exe(exe, word), rc, failed(out[0].format(name=name), out[1])
+                                if isinstance(out, tuple) else out.format(name=name))
                 status = self.sc_status(name)
                 self.assertTrue(reached(status, before), status)
                 let_go()

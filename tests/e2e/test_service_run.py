@@ -289,11 +289,12 @@ class KernoFlavour(ServiceRunTest):
         exe = self.service(launcherFlavour="e", classPath=["A1kerno-runtime.jar", "A1app.jar"],
                            vmParameters='-Xms8m "-Dspaced=a b"', commandLineVmOptions=0,
                            executableType=1, stdoutRedirect=0, stdoutFile="ignored.log",
-                           stderrFile="logs\\err.log", extraLauncherFlag=2)
+                           stderrFile="logs\\err.log", extraLauncherFlag=2, eventLog=None)
         self.install(exe)
         image = self.image_path()
         home = image.rsplit("\\", 1)[0]
-        # Without key 30020 nothing of the event log: no source, no entry.
+        # Without key 30020 (null: no record, not the packer's default) nothing
+        # of the event log: no source, no entry.
         rc, _ = SESSION.reg("query", EVENT_SOURCES_KEY + self.name, check=False)
         self.assertNotEqual(rc, 0)
 

@@ -2,7 +2,9 @@
 """Checks the release bundles: the bundling command run again into a second
 directory gives byte-identical archives; each archive's SHA256SUMS matches
 its files; no file names a build path (as UTF-8 or UTF-16); every Windows
-executable has a zero link time in its PE header.
+executable has a zero link time in its PE header; the file list is the
+bundle's: the user documents and no developer's, and the example with every
+jar its class path names and its main class inside one of them.
 
   check_bundle.py --bundles DIR --again DIR [--forbid TEXT]... -- COMMAND...
 """
@@ -10,6 +12,7 @@ executable has a zero link time in its PE header.
 import argparse
 import hashlib
 import io
+import json
 import shutil
 import struct
 import subprocess
@@ -33,6 +36,47 @@ def members(archive):
                 if info.isfile():
                     out[info.name.split("/", 1)[1]] = t.extractfile(info).read()
     return out
+
+
+# Besides docs/: the packer of the archive's system, then what both carry.
+PACKERS = {"zip": "kernopack.exe", "tar.gz": "kernopack"}
+FILES = {"README.md", "SHA256SUMS", "kernosvc-x64.exe", "kernosvc-x86.exe", "kerno-runtime.jar",
+         "examples/README.md", "examples/service.json", "examples/kerno-demo.jar",
+         "examples/demo/com/example/demo/DemoService.java"}
+USER_DOCS = {"packer", "operations", "troubleshooting", "signing", "security", "service-commands",
+             "java-side", "java-search", "formats", "launcher"}
+DEVELOPER_DOCS = {"testing", "unit-tier-results", "x86-route", "architecture"}
+
+
+def list_problems(files, packer):
+    """What is missing from, or has no place in, a bundle's file list."""
+    problems = []
+    docs = {n[len("docs/"):-len(".md")] for n in files if n.startswith("docs/") and n.endswith(".md")}
+    others = {n for n in files if not n.startswith("docs/")}
+    wanted = FILES | {packer}
+    if others != wanted:
+        problems.append(f"files beside docs/: missing {sorted(wanted - others)}, "
+                        f"unexpected {sorted(others - wanted)}")
+    if USER_DOCS - docs:
+        problems.append(f"user documents missing: {sorted(USER_DOCS - docs)}")
+    if DEVELOPER_DOCS & docs:
+        problems.append(f"developer documents shipped: {sorted(DEVELOPER_DOCS & docs)}")
+    # The example runs as its README says: every jar of its class path is in
+    # the bundle, and one of them holds its main class.
+    example = json.loads(files.get("examples/service.json", b"{}"))
+    jars = {n.rsplit("/", 1)[-1]: data for n, data in files.items() if n.endswith(".jar")}
+    classes = set()
+    for entry in example.get("classPath", []):
+        name = entry[2:]
+        if name not in jars:
+            problems.append(f"the example's class path names {name}, which the bundle lacks")
+            continue
+        with zipfile.ZipFile(io.BytesIO(jars[name])) as jar:
+            classes.update(jar.namelist())
+    main = example.get("mainClass", "").replace(".", "/") + ".class"
+    if main not in classes:
+        problems.append(f"the example's main class {main} is in none of its jars")
+    return problems
 
 
 def pe_link_time(data):
@@ -63,6 +107,8 @@ def main():
             problems.append(f"{archive.name}: a second bundling differs")
 
         files = members(archive)
+        packer = PACKERS["zip" if archive.name.endswith(".zip") else "tar.gz"]
+        problems += [f"{archive.name}: {p}" for p in list_problems(files, packer)]
         sums = {}
         for line in files.pop("SHA256SUMS").decode().splitlines():
             digest, name = line.split("  ", 1)

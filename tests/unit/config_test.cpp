@@ -199,8 +199,12 @@ TEST(PeVersion, ReadsTheFixedVersionAndTheStringsOrSaysThereIsNone) {
   EXPECT_EQ(v.value(u"FileVersion"), u"1.2.3");
   EXPECT_EQ(v.value(u"Translation"), u"");  // VarFileInfo is no string table
   EXPECT_EQ(v.strings.size(), 2u);
+  EXPECT_EQ(madeFrom(v), u"kernosvc-x64.exe 1.2.3");
+  v.strings.clear();  // no strings: the fixed part's numbers
+  EXPECT_EQ(madeFrom(v), u"1.2.3.4");
   setDirectory(b, 2, 0x200, 0);  // resource directory size 0
   EXPECT_FALSE(readVersionInfo(b.data(), b.size()).found);
+  EXPECT_EQ(madeFrom(readVersionInfo(b.data(), b.size())), u"");
   b = versionImage();
   put32(b, 0x200 + 16, 11);  // RT_MESSAGETABLE, not RT_VERSION
   EXPECT_EQ(readVersionInfo(b.data(), b.size()).error, "no version resource");
@@ -250,7 +254,8 @@ TEST(CommandLine, WordsPrefixesAndNameOverrides) {
       {"--console Other Svc", CommandWord::console, "Other Svc"}, {"/install ", CommandWord::install, ""},
       {"/stop  \"q\" x", CommandWord::stop, " \"q\" x"}, {"/install\tMySvc", CommandWord::none, ""},
       {"/bogus Other", CommandWord::none, "Other"},    {"", CommandWord::none, ""},
-      {"/", CommandWord::none, ""},
+      {"/", CommandWord::none, ""}, {"/status My Svc", CommandWord::status, "My Svc"},
+      {"-restart", CommandWord::restart, ""},
   };
   for (const Case& c : cases) {
     ParsedCommand p = parseCommandTail(c.tail);

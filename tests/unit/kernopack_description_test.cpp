@@ -101,6 +101,8 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
       {R"({"recovery": {"restartDelaySeconds": 60, "maxRestarts": 3, "resetPeriodHours": 24}})", 30003, "60,3,24"},
       {R"({"preshutdownTimeoutSeconds": 120})", 30005, "120"}, {R"({"stopTimeoutSeconds": 0})", 30006, "0"},
       {R"({"outputRotation": {"maxBytes": 10485760, "keep": 5}})", 30007, "10485760,5"},
+      // The event log is on for a description that does not say otherwise.
+      {"{}", 30020, "1"}, {R"({"eventLog": false})", 30020, "0"},
       // The included files set the count and the names, in the code page.
       {R"({"includedFiles": ["lib/d\u00e9j\u00e0/caf\u00e9.jar", "<runtime>", "c"]})", 2003, "caf\xE9.jar;kerno-runtime.jar;c"},
       {R"({"includedFiles": ["a", "b", "c"]})", 2002, "3"}, {R"({"includedFiles": null})", 2002, "0"},
@@ -126,6 +128,7 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
   EXPECT_EQ(d.launcher, LauncherArch::x86);
   // Null writes no record even where a default exists; the version bounds have none.
   for (int32_t key : {103, 1014, 126, 127, 108}) EXPECT_FALSE(narrow(d, key)) << key;
+  EXPECT_FALSE(narrow(parse(R"({"eventLog": null})"), 30020));
   EXPECT_EQ(narrow(d, 102), std::optional<std::string>("1"));  // a default
   // Records come in canonical order.
   for (size_t i = 1; i < d.records.narrow.size(); ++i) EXPECT_LT(d.records.narrow[i - 1].first, d.records.narrow[i].first);

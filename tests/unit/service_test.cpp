@@ -10,6 +10,8 @@
 #include "service/console_events.h"
 #include "service/dependency_list.h"
 #include "service/event_log.h"
+#include "common/system_error.h"
+#include "service/service_report.h"
 #include "service/service_settings.h"
 #include "service/service_status.h"
 #include "startup/command_line.h"
@@ -243,3 +245,64 @@ TEST(EventLog, SourceKeyTextsAndConsoleEvents) {
 }
 
 }  // namespace
+
+TEST(ServiceReport, ExitCodesErrorLinesAndImagePaths) {
+  const std::pair<uint32_t, int> codes[] = {{1, kStatusStopped},  {2, kStatusPending}, {3, kStatusPending},
+                                            {4, kStatusRunning},  {7, kStatusPending}, {99, kStatusPending}};
+  for (auto [state, code] : codes) EXPECT_EQ(statusExitCode(state), code) << state;
+  const std::pair<const char*, const char*> errors[] = {
+      {"The service has not been started.\r\n", "Error 1062: The service has not been started."},
+      {"  two\r\nlines\t here  ", "Error 1062: two lines here"}, {"\r\n", "Error 1062."}, {"", "Error 1062."}};
+  for (auto [raw, line] : errors) EXPECT_EQ(systemErrorLine(1062, raw), line) << raw;
+  EXPECT_EQ(tidySystemErrorText(std::string(2000, 'x')).size(), kMaxSystemErrorText);
+  const std::pair<const char*, const char*> images[] = {
+      {"c:\\apps\\svc.exe", "c:\\apps\\svc.exe"}, {"\"c:\\my apps\\svc.exe\" -x", "c:\\my apps\\svc.exe"},
+      {"\"c:\\open", "c:\\open"}, {"c:\\a\\svc.EXE -run", "c:\\a\\svc.EXE"}, {"c:\\a.exe.d\\s.exe", "c:\\a.exe.d\\s.exe"},
+      {"c:\\driver.sys", "c:\\driver.sys"}};
+  for (auto [path, file] : images) EXPECT_EQ(imageFileOfCommandLine(path), file) << path;
+}
+
+TEST(ServiceReport, LinesFromWhatWasFound) {
+  ConfigTables block;
+  block.narrow = {{102, "1"}, {103, "logs\\out.log"}, {104, "1"}, {105, "d:\\err.log"}, {30007, "1024,3"}, {30020, "1"}};
+  OutputFiles files = outputFilesText(block, "c:\\apps\\");
+  EXPECT_EQ(files.output, "c:\\apps\\logs\\out.log, rotated at 1024 bytes, keeping .1 to .3");
+  EXPECT_EQ(files.error, "d:\\err.log, rotated at 1024 bytes, keeping .1 to .3");
+  block.narrow = {{103, "out.log"}, {104, "1"}};  // no redirect flag; no name
+  EXPECT_EQ(outputFilesText(block, "c:\\").output, "not redirected");
+  EXPECT_EQ(outputFilesText(block, "c:\\").error, "not redirected");
+
+  ServiceReport r;
+  r.name = "Svc";
+  r.state = 1;
+  r.win32ExitCode = 1;
+  r.startType = 2;
+  r.delayedAutoStart = true;
+  r.account = "LocalSystem";
+  r.failureActions = FailureActionsPlan{86400, {{1, 60000}, {0, 0}}};
+  r.imagePath = "c:\\apps\\svc.exe";
+  r.madeFromProblem = "no version resource in c:\\apps\\svc.exe";
+  r.diagnosticLog = diagnosticLogText(true, "C:\\Windows\\Temp", "LocalSystem", 0);
+  r.blockProblem = "the configuration block of c:\\apps\\svc.exe is damaged: Internal Error: readString";
+  std::vector<std::string> lines = formatServiceReport(r);
+  ASSERT_EQ(lines.size(), 12u);
+  EXPECT_EQ(lines[1], "  State:           stopped (exit code 1)");
+  EXPECT_EQ(lines[2], "  Process id:      none");
+  EXPECT_EQ(lines[3], "  Start type:      automatic, delayed");
+  EXPECT_EQ(lines[5], "  Failure actions: restart after 60 s, none; failure count reset after 86400 s");
+  EXPECT_EQ(lines[7], "  Made from:       unknown (no version resource in c:\\apps\\svc.exe)");
+  EXPECT_EQ(lines[8], "  Diagnostic log:  brd_nlog_<pid>_<n> in C:\\Windows\\Temp, else c:\\brd_nlog");
+  EXPECT_EQ(lines[9], "  Event log:       unknown (" + r.blockProblem + ")");
+  EXPECT_EQ(lines[11], "  Standard error:  unknown (" + r.blockProblem + ")");
+  r.state = 4;
+  r.processId = 42;
+  r.failureActions.reset();
+  r.failureActionsProblem = "Error 124: The system call level is not correct.";
+  r.eventLogKnown = r.eventLog = true;
+  lines = formatServiceReport(r);
+  EXPECT_EQ(lines[1], "  State:           running");
+  EXPECT_EQ(lines[5], "  Failure actions: unknown (Error 124: The system call level is not correct.)");
+  EXPECT_EQ(lines[9], "  Event log:       Application log, source 'Svc'");
+  EXPECT_EQ(diagnosticLogText(true, "", "NT AUTHORITY\\LocalService", 42),
+            "brd_nlog_42_<n> in the TMP directory of NT AUTHORITY\\LocalService, else c:\\brd_nlog");
+}

@@ -283,17 +283,10 @@ bool readHead(const DumpArgs& a, InputFile& exe, std::vector<uint8_t>& head, Con
 // Which launcher template, of which release, the image was made from, from
 // its version resource; empty when it has none.
 std::string madeFrom(const std::vector<uint8_t>& image) {
-  VersionInfo info = readVersionInfo(image.data(), image.size());
-  if (!info.found) return {};
-  std::string name;
-  std::string version;
+  std::string text;
   size_t bad = 0;
-  if (!utf16ToUtf8(info.value(u"OriginalFilename"), name, bad)) name.clear();
-  if (!utf16ToUtf8(info.value(u"FileVersion"), version, bad)) version.clear();
-  if (version.empty()) {
-    for (int i = 0; i < 4; ++i) version += (i ? "." : "") + std::to_string(info.fileVersion[i]);
-  }
-  return name.empty() ? version : name + " " + version;
+  if (!utf16ToUtf8(madeFrom(readVersionInfo(image.data(), image.size())), text, bad)) text.clear();
+  return text;
 }
 
 int runDump(const DumpArgs& a) {
