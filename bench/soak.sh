@@ -19,9 +19,10 @@
 #     --for SECONDS   start no further tenth of the run once this long has
 #                     passed; the figures and the verdict cover the cycles run
 set -eu
+caller=$(pwd)
 cd "$(dirname "$0")/.."
 root=$(pwd)
-build=build/all
+build=$root/build/all
 keep=0
 limit=0
 while [ $# -gt 0 ]; do
@@ -38,7 +39,7 @@ done
 cycles=$1
 case "$cycles" in ''|*[!0-9]*|0) echo "soak.sh: N must be a positive whole number" >&2; exit 2 ;; esac
 case "$limit" in ''|*[!0-9]*) echo "soak.sh: --for takes a whole number of seconds" >&2; exit 2 ;; esac
-build=$(realpath "$build")
+build=$(cd "$caller" && realpath "$build")
 packer="$build/kernopack"
 win64="$build/win64"
 for f in "$packer" "$win64/kernosvc-x64.exe" "$win64/bench/soak_bench_win.exe" \
