@@ -45,8 +45,13 @@ struct PathCache {
 
 struct ExtractionState {
   std::string extractionDirectory;  // empty when nothing is included
+  // The launcher's private directory when nothing is included: made on first
+  // use by the thread that runs the Java search and the launch.
+  std::string workDirectory;
+  // Guarded by extraction_win's lock once other threads exist.
   std::vector<std::string> extractedFiles;
   std::vector<std::string> extractedDirs;
+  std::vector<std::string> launcherFiles;  // the launcher's own files in its private directory
 };
 
 // What the Java runtime search chose, for the VM launch. Written once by the
@@ -81,8 +86,10 @@ struct LaunchState {
 
 // The service runtime's status record and the hand-over from the control
 // handler to the service main routine. Written by ServiceMain, the control
-// handler, the exit handler and the stop time-out's thread, each reporting
-// the whole record at once under the service runtime's one lock.
+// handler, the exit handler and the stop time-out's progress report, each
+// reporting the whole record at once under the service runtime's one lock;
+// the time-out's final report reads a lock-free snapshot instead and leaves
+// the record alone.
 struct ServiceState {
   ServiceStatusRecord record;
   void* statusHandle = nullptr;  // SERVICE_STATUS_HANDLE; none outside a service run

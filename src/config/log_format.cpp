@@ -2,13 +2,14 @@
 
 #include <cstdio>
 
-std::string logCandidateName(std::string_view dir, unsigned long pid, unsigned n) {
+std::string logCandidateName(std::string_view dir, unsigned long pid, std::string_view randomHex) {
   std::string out(dir);
   if (!out.empty() && out.back() != '\\') out += '\\';
-  char suffix[40];
-  std::snprintf(suffix, sizeof suffix, "%lx_%u", pid, n);
+  char suffix[24];
+  std::snprintf(suffix, sizeof suffix, "%lx_", pid);
   out += kLogFilePrefix;
   out += suffix;
+  out += randomHex;
   return out;
 }
 

@@ -11,6 +11,7 @@
 
 #include "common/environment_win.h"
 #include "common/handles_win.h"
+#include "common/hex_text.h"
 #include "common/launcher_state.h"
 #include "config/log_format.h"
 #include "files/access_rules_win.h"
@@ -19,8 +20,12 @@ namespace {
 
 // A TMP value this long or longer is not taken as the log directory.
 constexpr size_t kEnvValueCapacity = 8192;
-// Unique log names tried before falling back to the fixed name.
-constexpr unsigned kLogNameAttempts = 100;
+// Random log names tried before falling back to the fixed name: one that is
+// taken (by chance or planted) costs another draw, and 64 random bits cannot
+// be taken in advance, so the fixed name is reached only when the directory
+// takes no new file at all.
+constexpr unsigned kLogNameAttempts = 4;
+constexpr size_t kLogNameRandomBytes = 8;
 
 bool envIsYes(const char* name) {
   std::string value;
@@ -44,10 +49,7 @@ std::string logDirectory() {
 // up a second time. nullptr with `exists` set when the name is taken.
 std::FILE* createLogFile(const std::string& name, bool& exists) {
   exists = false;
-  PrivateSecurity security(false);
-  if (!security.valid()) return nullptr;
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         security.attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = createNewPrivateFile(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (h == INVALID_HANDLE_VALUE) {
     exists = GetLastError() == ERROR_FILE_EXISTS;
     return nullptr;
@@ -63,11 +65,13 @@ std::FILE* createLogFile(const std::string& name, bool& exists) {
   return stream;
 }
 
-// Creates a file with a fresh unique name and opens it as a text stream.
+// Creates a file with a fresh random name and opens it as a text stream.
 std::FILE* openUniqueLog(std::string& name) {
   std::string dir = logDirectory();
   for (unsigned i = 0; i < kLogNameAttempts; ++i) {
-    std::string candidate = logCandidateName(dir, GetCurrentProcessId(), i);
+    uint8_t random[kLogNameRandomBytes];
+    if (!cryptoRandom(random, sizeof random)) return nullptr;
+    std::string candidate = logCandidateName(dir, GetCurrentProcessId(), lowerHex(random, sizeof random));
     bool exists = false;
     std::FILE* stream = createLogFile(candidate, exists);
     if (stream != nullptr) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/hex_text.h"
+
 namespace {
 
 bool sameSid(std::string_view a, std::string_view b) {
@@ -47,20 +49,21 @@ std::string privateSecurityDescriptorText(std::string_view accountSid, bool dire
   return out;
 }
 
-std::string extractionDirectoryName(std::string_view tempFileName, const uint8_t* random,
+std::string extractionDirectoryName(std::string_view temporaryDirectory, const uint8_t* random,
                                     std::size_t size) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out(tempFileName);
-  out += "_dir";
-  for (std::size_t i = 0; i < size; ++i) {
-    out += kHex[random[i] >> 4];
-    out += kHex[random[i] & 0x0f];
-  }
+  std::string out(temporaryDirectory);
+  if (!out.empty() && out.back() != '\\') out += '\\';
+  out += kPrivateDirectoryPrefix;
+  out += lowerHex(random, size);
   return out;
 }
 
 bool isExtractionDirectoryName(std::string_view name) {
   if (!startsWithNoCase(name, "krn")) return false;
+  if (startsWithNoCase(name, kPrivateDirectoryPrefix)) {
+    std::string_view rest = name.substr(kPrivateDirectoryPrefix.size());
+    return rest.size() == 2 * kExtractionNameRandomBytes && hexRun(rest, 0) == rest.size();
+  }
   std::size_t digits = hexRun(name, 3);
   if (digits == 0 || digits > 8) return false;
   std::string_view rest = name.substr(3 + digits);

@@ -25,20 +25,26 @@ inline constexpr std::string_view kSidCreatorOwner = "S-1-3-0";
 // the process's user; SYSTEM and the administrators are named once only.
 std::string privateSecurityDescriptorText(std::string_view accountSid, bool directory);
 
-// How many random bytes name an extraction directory: 128 bits cannot be
-// guessed, not even with the name of the temporary file in front known.
+// How many random bytes name a private directory of the launcher (the
+// extraction directory, or the per-run directory when nothing is included):
+// 128 bits cannot be guessed, nor planted in advance.
 inline constexpr std::size_t kExtractionNameRandomBytes = 16;
 
-// The extraction directory: a fresh temporary file name followed by "_dir"
-// and the random bytes in lower-case hex ("...\krn3F.tmp" gives
-// "...\krn3F.tmp_dir9f0c...").
-std::string extractionDirectoryName(std::string_view tempFileName, const uint8_t* random,
+// Prefix of the launcher's private directories in the temporary area.
+inline constexpr std::string_view kPrivateDirectoryPrefix = "krn_";
+
+// A private directory in `temporaryDirectory` (which may or may not end in a
+// backslash): "krn_" and the random bytes in lower-case hex
+// ("C:\T" gives "C:\T\krn_9f0c..."). Nothing else is in the name, so
+// nobody can take every name it may have.
+std::string extractionDirectoryName(std::string_view temporaryDirectory, const uint8_t* random,
                                     std::size_t size);
 
 // Whether a bare name (no directory) has the shape of an extraction
-// directory: "krn", one to eight hex digits, ".tmp_dir", then one or more hex
-// digits (the decimal suffixes of earlier launchers included). Letters are
-// compared without case, as Windows names are.
+// directory: "krn_" and 32 hex digits, or the shape of earlier launchers
+// ("krn", one to eight hex digits, ".tmp_dir", one or more hex digits), so
+// that what they left behind is still swept. Letters are compared without
+// case, as Windows names are.
 bool isExtractionDirectoryName(std::string_view name);
 
 // One entry of an access list, as the system gave it.

@@ -124,14 +124,12 @@ bool deleteOpenObject(HANDLE handle) {
   return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
-bool createPrivateFile(const std::string& path) {
+HANDLE createNewPrivateFile(const std::string& path, DWORD access, DWORD share) {
   PrivateSecurity security(false);
-  if (!security.valid()) return false;
-  {
-    UniqueHandle stale(openWithoutFollowing(path, DELETE, 0, false));
-    if (stale) (void)deleteOpenObject(stale.get());
+  if (!security.valid()) {
+    SetLastError(ERROR_INVALID_SECURITY_DESCR);
+    return INVALID_HANDLE_VALUE;
   }
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file.valid();
+  return CreateFileA(path.c_str(), access, share, security.attributes(), CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }

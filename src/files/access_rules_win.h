@@ -47,11 +47,13 @@ class PrivateSecurity {
 // cannot be read.
 [[nodiscard]] bool readAccess(const std::string& path, DirectoryAccess& out);
 
-// Creates a new, empty file that only the private descriptor lets in. A file
-// of that name that is there already (a leftover, or planted) is deleted
-// first without following a link, and the creation fails if the name is
-// still taken: the file given out is always one this process made.
-[[nodiscard]] bool createPrivateFile(const std::string& path);
+// Creates a new, empty file that only the private descriptor lets in and
+// gives its handle (INVALID_HANDLE_VALUE when it cannot be made; the
+// system's error code stays for GetLastError). Always new (CREATE_NEW), and
+// a link or junction under the name is not followed
+// (FILE_FLAG_OPEN_REPARSE_POINT): whatever is there makes the creation fail
+// with ERROR_FILE_EXISTS instead of being written into.
+HANDLE createNewPrivateFile(const std::string& path, DWORD access, DWORD share);
 
 // Opens a file or directory itself, never what a link or junction points to:
 // nullptr-like (invalid) when it cannot be opened, is a link or junction, or

@@ -1,5 +1,6 @@
 #include "files/extraction_win.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -48,6 +49,11 @@ int32_t readSizeField(HANDLE media) {
 // are handed over from here as well.
 void cleanupAtExit() { cleanupExtractedFiles(); }
 
+void registerCleanupAtExit() {
+  static bool registered = false;
+  if (!registered) registered = std::atexit(cleanupAtExit) == 0;
+}
+
 }  // namespace
 
 bool extractIncludedFiles(std::string& out) {
@@ -67,30 +73,15 @@ bool extractIncludedFiles(std::string& out) {
     return false;
   }
 
-  std::string tempFile;
-  if (!createTempFileName(tempFile)) failInternal(kErrorNoDirectory);
-  DeleteFileA(tempFile.c_str());
-  // A name nobody can guess, a directory nobody else may enter, and one that
-  // must be new: a directory or file planted under the name fails the
-  // creation instead of being used.
-  uint8_t random[kExtractionNameRandomBytes];
-  if (!cryptoRandom(random, sizeof random)) {
-    logError("no random bytes for the extraction directory's name");
-    failInternal(kErrorNoDirectory);
-  }
-  out = extractionDirectoryName(tempFile, random, sizeof random);
+  // A name nobody can guess or take in advance, a directory nobody else may
+  // enter, and one that must be new: a directory or file planted under the
+  // name costs another name, never the start.
+  if (!createPrivateDirectory(out)) failInternal(kErrorNoDirectory);
   logInfo("Temp dir: %s", out.c_str());
-  PrivateSecurity directorySecurity(true);
-  if (!directorySecurity.valid()) {
-    logError("no private access list for %s", out.c_str());
-    failInternal(kErrorNoDirectory);
-  }
-  if (!CreateDirectoryA(out.c_str(), directorySecurity.attributes())) failInternal(kErrorNoDirectory);
   // Registered at once, so that a failed extraction does not leave the
   // directory behind for good.
   registerExtractedDir(out);
-  static bool atExitRegistered = false;
-  if (!atExitRegistered) atExitRegistered = std::atexit(cleanupAtExit) == 0;
+  registerCleanupAtExit();
 
   std::string names = getConfigString(ConfigKey::includedFileNames);
   int extracted = 0;
@@ -125,10 +116,7 @@ bool extractIncludedFile(HANDLE media, const std::string& path) {
   // carries an empty file expects to find it. Always a new file, with the
   // same private access list as its directory: nothing there beforehand is
   // written into or used.
-  PrivateSecurity security(false);
-  if (!security.valid()) failInternal(kErrorNoFile);
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(createNewPrivateFile(path, GENERIC_WRITE, 0));
   if (!file) failInternal(kErrorNoFile);
   if (size <= 0) return true;
   return copyIncludedData(media, file.get(), static_cast<uint64_t>(size), true);
@@ -162,16 +150,83 @@ bool copyIncludedData(HANDLE src, HANDLE dst, uint64_t size, bool descramble) {
   failInternal(kErrorWriteFailed);
 }
 
-void registerExtractedFile(const std::string& path) {
-  launcher().extraction.extractedFiles.push_back(path);
+namespace {
+
+// Guards the three lists: registration may meet a stop's hand-over on
+// another thread.
+SRWLOCK gListsLock = SRWLOCK_INIT;
+
+void appendLocked(std::vector<std::string>& list, const std::string& path) {
+  AcquireSRWLockExclusive(&gListsLock);
+  list.push_back(path);
+  ReleaseSRWLockExclusive(&gListsLock);
 }
 
-void registerExtractedDir(const std::string& path) {
-  launcher().extraction.extractedDirs.push_back(path);
+}  // namespace
+
+void registerExtractedFile(const std::string& path) { appendLocked(launcher().extraction.extractedFiles, path); }
+
+void registerExtractedDir(const std::string& path) { appendLocked(launcher().extraction.extractedDirs, path); }
+
+void registerLauncherFile(const std::string& path) {
+  // A probe's output file is made, deleted and made again under one name:
+  // listed once.
+  AcquireSRWLockExclusive(&gListsLock);
+  std::vector<std::string>& list = launcher().extraction.launcherFiles;
+  if (std::find(list.begin(), list.end(), path) == list.end()) list.push_back(path);
+  ReleaseSRWLockExclusive(&gListsLock);
 }
 
 void cleanupExtractedFiles() {
+  // Copied under the lock, scheduled outside it: scheduling may wait for the
+  // deletion lists' mutex, and nobody should wait for that to register.
+  AcquireSRWLockShared(&gListsLock);
   const ExtractionState& state = launcher().extraction;
-  for (const std::string& path : state.extractedFiles) scheduleFileDeletion(path);
-  for (const std::string& path : state.extractedDirs) scheduleDirDeletion(path);
+  std::vector<std::string> files = state.extractedFiles;
+  files.insert(files.end(), state.launcherFiles.begin(), state.launcherFiles.end());
+  std::vector<std::string> dirs = state.extractedDirs;
+  ReleaseSRWLockShared(&gListsLock);
+  for (const std::string& path : files) scheduleFileDeletion(path);
+  for (const std::string& path : dirs) scheduleDirDeletion(path);
+}
+
+bool launcherWorkDirectory(std::string& out) {
+  ExtractionState& state = launcher().extraction;
+  if (!state.extractionDirectory.empty()) {
+    out = state.extractionDirectory;
+    return true;
+  }
+  if (state.workDirectory.empty()) {
+    std::string made;
+    if (!createPrivateDirectory(made)) return false;
+    logInfo("private directory: %s", made.c_str());
+    state.workDirectory = made;
+    registerExtractedDir(made);
+    registerCleanupAtExit();
+  }
+  out = state.workDirectory;
+  return true;
+}
+
+HANDLE createLauncherFile(std::string (*nameIn)(std::string_view directory, unsigned n), unsigned attempts,
+                          DWORD access, DWORD share, std::string& path) {
+  path.clear();
+  std::string directory;
+  if (!launcherWorkDirectory(directory)) return INVALID_HANDLE_VALUE;
+  for (unsigned n = 0; n < attempts; ++n) {
+    std::string name = nameIn(directory, n);
+    HANDLE file = createNewPrivateFile(name, access, share);
+    if (file != INVALID_HANDLE_VALUE) {
+      registerLauncherFile(name);
+      path = name;
+      return file;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      logError("cannot create %s (error %lu)", name.c_str(), static_cast<unsigned long>(error));
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  logError("no free name for a file of the launcher in %s", directory.c_str());
+  return INVALID_HANDLE_VALUE;
 }

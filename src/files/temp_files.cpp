@@ -1,18 +1,33 @@
 #include "files/temp_files.h"
 
+namespace {
+
+std::string inDirectory(std::string_view directory, std::string_view name) {
+  std::string out(directory);
+  if (!out.empty() && out.back() != '\\') out += '\\';
+  out += name;
+  return out;
+}
+
+}  // namespace
+
 bool needsTempFallback(std::string_view longTempPath) {
   return longTempPath.find('?') != std::string_view::npos;
 }
 
 std::vector<std::string> tempFallbackCandidates(std::string_view windowsDirectory) {
   std::string windows(windowsDirectory);
-  return {windows + "\\temp", "c:\\temp", "c:\\tmp", windows};
+  return {windows + "\\temp", windows};
 }
 
-std::string writeTestPath(std::string_view directory) {
-  return std::string(directory) + "\\" + kWriteTestDirName;
+std::string writeTestPath(std::string_view directory, std::string_view randomHex) {
+  return std::string(directory) + "\\" + kWriteTestDirPrefix + std::string(randomHex);
 }
 
-std::string processCommFileNameIn(std::string_view tempPath, unsigned long processId) {
-  return std::string(tempPath) + kTempFilePrefix + "_p" + std::to_string(processId) + ".tmp";
+std::string processCommFileNameIn(std::string_view directory, unsigned long processId) {
+  return inDirectory(directory, std::string(kTempFilePrefix) + "_p" + std::to_string(processId) + ".tmp");
+}
+
+std::string probeOutputFileNameIn(std::string_view directory, unsigned n) {
+  return inDirectory(directory, std::string(kTempFilePrefix) + "_v" + std::to_string(n) + ".tmp");
 }

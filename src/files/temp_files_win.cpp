@@ -2,9 +2,13 @@
 
 #include <direct.h>
 
+#include "common/code_page_win.h"
+#include "common/hex_text.h"
 #include "common/system_library_win.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "files/access_rules.h"
+#include "files/access_rules_win.h"
 #include "files/paths_win.h"
 #include "files/temp_files.h"
 
@@ -13,6 +17,8 @@ namespace {
 constexpr const char* kNoTempDirectoryText =
     "I am sorry, but you must be at least Poweruser to run this program.\n";
 constexpr const char* kNoTempDirectoryCaption = "Error";
+// Random bytes in the name of a write test's directory.
+constexpr size_t kWriteTestRandomBytes = 8;
 
 std::string getWindowsDirectory() {
   std::string dir(MAX_PATH, '\0');
@@ -27,9 +33,36 @@ std::string getWindowsDirectory() {
   }
 }
 
+// GetTempPath2W's answer in the file functions' code page, or empty when the
+// system has no such function, gives nothing, names no existing directory,
+// or names one that code page cannot show exactly.
+std::string systemTempPath2() {
+  using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  if (kernel32 == nullptr) return std::string();
+  auto fn = reinterpret_cast<GetTempPath2Fn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "GetTempPath2W")));
+  if (fn == nullptr) return std::string();
+  std::wstring wide(MAX_PATH + 1, L'\0');
+  for (int tries = 0; tries < 4; ++tries) {
+    DWORD n = fn(static_cast<DWORD>(wide.size()), wide.data());
+    if (n == 0) return std::string();
+    if (n < wide.size()) {
+      wide.resize(n);
+      DWORD attrs = GetFileAttributesW(wide.c_str());
+      if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return std::string();
+      std::string narrow;
+      if (!narrowTextExact(wide, fileApiCodePage(), narrow)) return std::string();
+      return narrow;
+    }
+    wide.assign(n + 1, L'\0');
+  }
+  return std::string();
+}
+
 }  // namespace
 
-std::string getTempPath() {
+std::string getLegacyTempPath() {
   std::string path(MAX_PATH + 1, '\0');
   for (;;) {
     DWORD n = GetTempPathA(static_cast<DWORD>(path.size()), path.data());
@@ -42,9 +75,15 @@ std::string getTempPath() {
   }
 }
 
+std::string getTempPath() {
+  std::string path = systemTempPath2();
+  return path.empty() ? getLegacyTempPath() : path;
+}
+
 bool canWriteDirectory(const std::string& directory) {
-  std::string test = writeTestPath(directory);
-  _rmdir(test.c_str());  // left over from an earlier try
+  uint8_t random[kWriteTestRandomBytes];
+  if (!cryptoRandom(random, sizeof random)) return false;
+  std::string test = writeTestPath(directory, lowerHex(random, sizeof random));
   if (_mkdir(test.c_str()) != 0) return false;
   bool writable = pathExists(test);
   _rmdir(test.c_str());
@@ -60,39 +99,47 @@ void chooseTempDirectory(std::string& out) {
     out = candidate;
     if (canWriteDirectory(out)) return;
   }
-  if (canWriteDirectory("c:\\")) {
-    out = "c:\\tmp";
-    _mkdir(out.c_str());
-    if (canWriteDirectory(out)) return;
-  }
   ondemand::MessageBoxA(nullptr, kNoTempDirectoryText, kNoTempDirectoryCaption, MB_ICONERROR);
   exitLauncher(1);
 }
 
-bool createTempFileName(std::string& out) {
+bool createPrivateDirectory(std::string& out, RandomSource random) {
+  if (random == nullptr) random = cryptoRandom;
+  out.clear();
   std::string directory;
   chooseTempDirectory(directory);
-  // The system writes at most MAX_PATH bytes here; a directory too long for
-  // that makes the call fail instead.
-  char name[MAX_PATH + 1] = {};
-  if (GetTempFileNameA(directory.c_str(), kTempFilePrefix, 0, name) == 0) {
-    logError("GetTempFileName failed in %s", directory.c_str());
-    out.clear();
+  PrivateSecurity security(true);
+  if (!security.valid()) {
+    logError("no private access list for a directory in %s", directory.c_str());
     return false;
   }
-  name[MAX_PATH] = '\0';
-  out = name;
-  return true;
-}
-
-void processCommFileName(std::string& out, DWORD processId) {
-  out = processCommFileNameIn(getTempPath(), processId);
+  for (unsigned attempt = 0; attempt < kPrivateDirectoryAttempts; ++attempt) {
+    uint8_t bytes[kExtractionNameRandomBytes];
+    if (!random(bytes, sizeof bytes)) {
+      logError("no random bytes for a directory's name in %s", directory.c_str());
+      return false;
+    }
+    std::string name = extractionDirectoryName(directory, bytes, sizeof bytes);
+    if (CreateDirectoryA(name.c_str(), security.attributes())) {
+      out = name;
+      return true;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+      logError("cannot create the directory %s (error %lu)", name.c_str(), static_cast<unsigned long>(error));
+      return false;
+    }
+    // Taken by chance or on purpose: never used, another name is drawn.
+    logError("%s exists already; drawing another name", name.c_str());
+  }
+  logError("no free name for a directory in %s after %u tries", directory.c_str(), kPrivateDirectoryAttempts);
+  return false;
 }
 
 std::vector<std::string> temporaryAreas() {
   std::vector<std::string> areas;
-  std::string temp = getTempPath();
-  if (!temp.empty()) {
+  for (const std::string& temp : {systemTempPath2(), getLegacyTempPath()}) {
+    if (temp.empty()) continue;
     areas.push_back(temp);
     std::string longForm;
     if (getLongPathName(temp, longForm)) areas.push_back(longForm);

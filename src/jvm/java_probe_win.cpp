@@ -12,7 +12,8 @@
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "files/paths_win.h"
-#include "files/temp_files_win.h"
+#include "files/extraction_win.h"
+#include "files/temp_files.h"
 #include "jvm/library_machine_win.h"
 #include "jvm/runtime_layout.h"
 #include "jvm/version_rules.h"
@@ -147,10 +148,12 @@ void writeVersionCache(const std::string& exe, const FILETIME& lastWrite,
                  reinterpret_cast<const BYTE*>(&lastWrite), sizeof lastWrite);
 }
 
-UniqueHandle createInheritableFile(const std::string& name) {
-  UniqueHandle file(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+// A new file in the launcher's private directory for the probe's output,
+// its handle made inheritable for the child. Nobody else can open the file,
+// plant one under its name or swap it before it is read back.
+UniqueHandle createProbeOutputFile(std::string& name) {
+  UniqueHandle file(createLauncherFile(probeOutputFileNameIn, kProbeOutputNameAttempts,
+                                       GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, name));
   if (!file) return {};
   HANDLE inheritable = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), file.get(), GetCurrentProcess(), &inheritable, 0,
@@ -168,10 +171,9 @@ bool runJavaVersion(const std::string& exe, std::string& version) {
   std::string commandLine = versionCommandLine(program);
 
   std::string outputName;
-  if (!createTempFileName(outputName)) return false;
-  UniqueHandle output = createInheritableFile(outputName);
+  UniqueHandle output = createProbeOutputFile(outputName);
   if (!output) {
-    DeleteFileA(outputName.c_str());
+    if (!outputName.empty()) DeleteFileA(outputName.c_str());
     return false;
   }
 

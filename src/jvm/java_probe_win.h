@@ -45,12 +45,18 @@ void writeVersionCache(const std::string& exe, const FILETIME& lastWrite,
                        const std::string& version);
 
 // Runs exe -version (at most kVersionProbeTimeoutMs) and reads the version
-// from the first line it prints on standard error.
+// from the first line it prints on standard error, which goes to a file in
+// the launcher's private directory.
 [[nodiscard]] bool runJavaVersion(const std::string& exe, std::string& version);
 
-// A new file, opened for reading and writing, whose handle a child process
-// inherits; no handle on failure.
-UniqueHandle createInheritableFile(const std::string& name);
+// Names tried for a probe's output file in the launcher's private directory
+// (krn_v0.tmp, krn_v1.tmp, ...): only an included file can take one.
+inline constexpr unsigned kProbeOutputNameAttempts = 16;
+
+// A new private file in the launcher's private directory, opened for reading
+// and writing, whose handle a child process inherits; `name` receives its
+// path. No handle on failure (`name` then says what to remove, or is empty).
+UniqueHandle createProbeOutputFile(std::string& name);
 
 // The Y entry: the JavaSoft keys and the located-JVM lists; the higher
 // version wins, the located runtime on a tie.

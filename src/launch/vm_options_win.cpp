@@ -5,13 +5,14 @@
 
 #include "common/code_page_win.h"
 #include "common/environment_win.h"
+#include "common/handles_win.h"
 #include "common/launcher_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
-#include "files/access_rules_win.h"
+#include "files/extraction_win.h"
 #include "files/paths_win.h"
-#include "files/temp_files_win.h"
+#include "files/temp_files.h"
 #include "launch/variables_win.h"
 #include "launch/vm_options.h"
 #include "service/service_settings.h"
@@ -45,6 +46,11 @@ std::u16string redirectFile(ConfigKey flag, ConfigKey file) {
   return toUtf16(resolvePath(name, true), fileApiCodePage());
 }
 
+// krn_p<pid>.tmp of this process: one name only (`n` is not used).
+std::string processCommFileNameFor(std::string_view directory, unsigned) {
+  return processCommFileNameIn(directory, GetCurrentProcessId());
+}
+
 }  // namespace
 
 std::vector<std::string> buildSystemProperties() {
@@ -54,13 +60,12 @@ std::vector<std::string> buildSystemProperties() {
   in.executablePath = getExecutablePath();
   in.useProcessCommFile = getConfigInt(ConfigKey::useProcessCommFile) != 0;
   if (in.useProcessCommFile) {
-    processCommFileName(in.processCommFile, GetCurrentProcessId());
-    // Its name is known to everybody who knows the process id, and it lies in
-    // a place others may write: the application gets it only as a new file
-    // of this process's making that nobody else may open.
-    if (!createPrivateFile(in.processCommFile)) {
-      logError("cannot create the process communication file %s; %s is left out",
-               in.processCommFile.c_str(), kPropertyProcessCommFile);
+    // The application gets it only as a new file of this process's making,
+    // in the launcher's private directory, that nobody else may open.
+    UniqueHandle file(createLauncherFile(processCommFileNameFor, 1, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         in.processCommFile));
+    if (!file) {
+      logError("cannot create the process communication file; %s is left out", kPropertyProcessCommFile);
       in.useProcessCommFile = false;
     }
   }

@@ -1,5 +1,6 @@
 #include "service/service_main_win.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -21,20 +22,50 @@
 
 namespace {
 
-// Held while the record changes and is reported: the stop time-out's thread
-// reports progress while the exit path or a control reports too.
+// Held while the record changes and is reported: a control, the exit path
+// and the stop time-out's progress report may come at the same time. The
+// holder may wait (the deletion lists' mutex, the event log); so the stop
+// time-out never waits for it: its progress report is skipped while the lock
+// is busy, and its final report goes without the lock (reportStopTimedOut).
 SRWLOCK gStatusLock = SRWLOCK_INIT;
+
+// What the time-out's final report needs of the record, readable without the
+// lock: the state last handed to the service manager (stored before the
+// call) and the controls accepted (fixed before any stop). Once the time-out
+// has claimed the end, nothing else is reported, so its report is the last.
+std::atomic<uint32_t> gReportedState{svc::kRunning};
+std::atomic<uint32_t> gControlsAccepted{svc::kAcceptStopAndShutdown};
+std::atomic<bool> gTimedOutClaimed{false};
+
+void setStatus(const ServiceStatusRecord& record) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = record.serviceType;
+  status.dwCurrentState = record.currentState;
+  status.dwControlsAccepted = record.controlsAccepted;
+  status.dwWin32ExitCode = record.win32ExitCode;
+  status.dwServiceSpecificExitCode = record.serviceSpecificExitCode;
+  status.dwCheckPoint = record.checkPoint;
+  status.dwWaitHint = record.waitHint;
+  SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(launcher().service.statusHandle), &status);
+}
 
 void reportStopProgress();
 void reportStopTimedOut();
+
+// Whether applyEvent may wait for the lock.
+enum class LockWait { wait, skipWhenBusy };
 
 // The one writer of the service status: applies an event to the record and
 // does what the transition asks for, in the order the controls need it
 // (files handed over, a clean stop logged, the whole record reported, then
 // the stop signalled).
-void applyEvent(ServiceEvent event, DWORD control = 0) {
+void applyEvent(ServiceEvent event, DWORD control = 0, LockWait wait = LockWait::wait) {
   ServiceState& service = launcher().service;
-  AcquireSRWLockExclusive(&gStatusLock);
+  if (wait == LockWait::wait) {
+    AcquireSRWLockExclusive(&gStatusLock);
+  } else if (!TryAcquireSRWLockExclusive(&gStatusLock)) {
+    return;
+  }
   ServiceTransition t = applyServiceEvent(service.record, event, control);
   if (t.cleanupFiles) cleanupExtractedFiles();
   service.record = t.record;
@@ -46,30 +77,38 @@ void applyEvent(ServiceEvent event, DWORD control = 0) {
     logInfo("%s", text.c_str());
     reportInformationEvent(text);
   }
-  if (t.report && service.statusHandle) {
-    SERVICE_STATUS status{};
-    status.dwServiceType = t.record.serviceType;
-    status.dwCurrentState = t.record.currentState;
-    status.dwControlsAccepted = t.record.controlsAccepted;
-    status.dwWin32ExitCode = t.record.win32ExitCode;
-    status.dwServiceSpecificExitCode = t.record.serviceSpecificExitCode;
-    status.dwCheckPoint = t.record.checkPoint;
-    status.dwWaitHint = t.record.waitHint;
-    SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(service.statusHandle), &status);
+  if (t.report && service.statusHandle && !gTimedOutClaimed.load()) {
+    gReportedState.store(t.record.currentState);
+    setStatus(t.record);
   }
   ReleaseSRWLockExclusive(&gStatusLock);
   if (t.signalStop) {
     // Counted from the stop request, so that a main that never returns
     // cannot hold the stop either.
-    armStopTimeout(service.stopTimeoutSeconds, StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
+    armStopTimeout(service.stopTimeoutSeconds, serviceStopTimeoutHooks());
     if (service.stopEvent) SetEvent(service.stopEvent);
   }
 }
 
-void reportStopProgress() { applyEvent(ServiceEvent::stopProgress); }
-void reportStopTimedOut() { applyEvent(ServiceEvent::stopTimedOut); }
+// On the time-out's thread: a checkpoint when the lock is free, none when
+// it is busy (the next interval tries again).
+void reportStopProgress() { applyEvent(ServiceEvent::stopProgress, 0, LockWait::skipWhenBusy); }
 
-void WINAPI serviceControlHandler(DWORD control) { applyEvent(ServiceEvent::control, control); }
+// On the time-out's thread, just before it ends the process: reported
+// without the lock and without waiting for anything, from the lock-free
+// snapshot. A report the exit path made already (stopped) stands; one it
+// is making at this moment may reach the service manager before or after
+// this one, and either says stopped.
+void reportStopTimedOut() {
+  if (gTimedOutClaimed.exchange(true)) return;
+  if (!launcher().service.statusHandle) return;
+  ServiceStatusRecord snapshot;
+  snapshot.currentState = gReportedState.load();
+  snapshot.controlsAccepted = gControlsAccepted.load();
+  ServiceTransition t = applyServiceEvent(snapshot, ServiceEvent::stopTimedOut);
+  if (t.report) setStatus(t.record);
+}
+
 
 // Registered after the VM exists, so it sees console events (a user logging
 // off) before the VM's own handlers and keeps them from ending the service.
@@ -84,6 +123,10 @@ void reportServiceStopped() { applyEvent(ServiceEvent::processExit); }
 void reportServiceFailed() { applyEvent(ServiceEvent::fatalExit); }
 
 }  // namespace
+
+void WINAPI serviceControlHandler(DWORD control) { applyEvent(ServiceEvent::control, control); }
+
+StopTimeoutHooks serviceStopTimeoutHooks() { return StopTimeoutHooks{reportStopProgress, reportStopTimedOut}; }
 
 bool startApplication(const std::vector<std::u16string>& launchArguments) {
   sweepScheduledDeletions();
@@ -100,8 +143,7 @@ void stopApplication() {
   // exit path (and so, in a service, reportServiceStopped); with a stop
   // time-out, the time-out ends it when that path hangs. Without a status
   // handle (a console run) the hooks report nothing.
-  requestStopWithTimeout(launcher().service.stopTimeoutSeconds,
-                         StopTimeoutHooks{reportStopProgress, reportStopTimedOut});
+  requestStopWithTimeout(launcher().service.stopTimeoutSeconds, serviceStopTimeoutHooks());
 }
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
@@ -112,6 +154,7 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   service.stopTimeoutSeconds = settings.stopTimeoutSeconds.value_or(0);
   service.record = ServiceStatusRecord{};
   service.record.controlsAccepted = acceptedControls(settings.preshutdownTimeoutSeconds.has_value());
+  gControlsAccepted.store(service.record.controlsAccepted);
   service.statusHandle =
       RegisterServiceCtrlHandlerA(launcher().serviceName.c_str(), serviceControlHandler);
   if (!service.statusHandle) return;

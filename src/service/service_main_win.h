@@ -7,7 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "service/stop_timeout_win.h"
+
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
+
+// The control handler ServiceMain registers: applies a control to the status
+// under the status lock (a stop hands the files over first, which may wait
+// for the deletion lists' mutex).
+void WINAPI serviceControlHandler(DWORD control);
+
+// The stop time-out's hooks of the service runtime: a progress report that
+// is skipped while the status lock is busy, and a final report made without
+// the lock. Neither waits for anything.
+StopTimeoutHooks serviceStopTimeoutHooks();
 
 // What the service process runs, shared with the console run (/console) so
 // that both run the same application the same way.

@@ -19,6 +19,15 @@ struct Watch {
 Watch gWatch;
 LONG gArmed = 0;
 
+// The time-out's log line, written by a thread of its own: a log write can
+// wait (another thread holds the stream's lock while a console is paused or
+// a disk stalls), and the end of the process must not.
+DWORD WINAPI writeTimedOutLine(LPVOID) {
+  logError("the stop did not end within the stop time-out of %u seconds: ending the process",
+           static_cast<unsigned>(gWatch.seconds));
+  return 0;
+}
+
 DWORD WINAPI watchStop(LPVOID) {
   for (;;) {
     ULONGLONG now = GetTickCount64();
@@ -27,8 +36,13 @@ DWORD WINAPI watchStop(LPVOID) {
     Sleep(static_cast<DWORD>(left < svc::kStopProgressIntervalMs ? left : svc::kStopProgressIntervalMs));
     if (GetTickCount64() < gWatch.deadline && gWatch.hooks.progress) gWatch.hooks.progress();
   }
-  logError("the stop did not end within the stop time-out of %u seconds: ending the process",
-           static_cast<unsigned>(gWatch.seconds));
+  // From here on nothing waits for a lock or for another thread's work: the
+  // log line gets at most kTimedOutLogWaitMs, the hook reports without
+  // waiting, and the process ends.
+  if (HANDLE writer = CreateThread(nullptr, 0, writeTimedOutLine, nullptr, 0, nullptr)) {
+    WaitForSingleObject(writer, kTimedOutLogWaitMs);
+    CloseHandle(writer);
+  }
   if (gWatch.hooks.timedOut) gWatch.hooks.timedOut();
   TerminateProcess(GetCurrentProcess(), svc::kExitStopTimedOut);
   return 0;

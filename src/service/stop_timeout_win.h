@@ -5,19 +5,29 @@
 
 #include <cstdint>
 
-// What the caller's status makes of a running stop. Both may be null.
+// What the caller's status makes of a running stop. Both may be null. Both
+// run on the time-out's thread and must not wait for anything another thread
+// may hold (a lock, a mutex, the event log): what hangs the stop would hang
+// them too, and the time-out with them.
 struct StopTimeoutHooks {
   // Every svc::kStopProgressIntervalMs while the stop runs (the service
-  // runtime reports stop pending with a rising checkpoint).
+  // runtime reports stop pending with a rising checkpoint, or skips one
+  // while its status lock is busy).
   void (*progress)() = nullptr;
   // Once, when the time is up, just before the process ends (the service
-  // runtime reports it stopped with svc::kExitStopTimedOut).
+  // runtime reports it stopped with svc::kExitStopTimedOut, without its
+  // status lock).
   void (*timedOut)() = nullptr;
 };
 
+// How long the time-out waits for its log line to be written before it ends
+// the process all the same.
+inline constexpr uint32_t kTimedOutLogWaitMs = 1000;
+
 // Starts counting the stop time-out on a thread of its own: when
 // `timeoutSeconds` have passed and the process still exists, logs one error
-// line, calls hooks.timedOut and ends the process at once with exit code
+// line (given at most kTimedOutLogWaitMs), calls hooks.timedOut and ends the
+// process at once with exit code
 // svc::kExitStopTimedOut (no exit handlers, no DLL notifications: whatever
 // hangs cannot hold it). 0 seconds: no time-out (wait for ever). Only the
 // first call of a process counts; later ones do nothing. Any thread.

@@ -38,7 +38,7 @@ LIST_KEY = "HKCU\\SOFTWARE\\quarrow\\kerno\\temp"
 PEAK_RSS_SCRIPT = ("import resource, subprocess, sys; p = subprocess.run(sys.argv[1:]); "
                    "sys.stdout.write('\\n%d\\n' % resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss); "
                    "sys.exit(p.returncode)")
-TEMP_DIR_SHAPE = re.compile(r"^(?P<temp>[A-Za-z]:\\.*\\)(?P<file>krn[0-9A-Fa-f]{1,4}\.tmp)_dir[0-9a-f]{32}$")
+TEMP_DIR_SHAPE = re.compile(r"^(?P<temp>[A-Za-z]:\\.*\\)krn_[0-9a-f]{32}$")
 
 
 def setUpModule():

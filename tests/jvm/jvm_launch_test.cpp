@@ -299,3 +299,47 @@ TEST(JvmLaunch, OutputRotationLosesNothingAndKeepsOrder) {
     }
   }
 }
+
+// The output files never follow a link: one planted under the output's name
+// or a rotated name is replaced (the link itself), and what it points to is
+// left alone. The directories and files the runtime jar creates are the
+// service's alone (on this POSIX file system: the owner's).
+TEST(JvmLaunch, OutputFilesFollowNoLinkAndArePrivate) {
+  fs::path dir = workDir();
+  fs::path logs = dir / "logs" / "deeper";
+  fs::path base = logs / "service-output.log";
+  fs::create_directories(dir / "victims");
+  std::vector<fs::path> victims;
+  for (const char* name : {"current", "one", "two"}) {
+    victims.push_back(dir / "victims" / name);
+    std::ofstream(victims.back()) << "untouched\n";
+  }
+  // The links are planted in a directory of the test's making; the
+  // directories below it are the runtime jar's.
+  fs::create_directories(dir / "logs");
+  fs::permissions(dir / "logs", fs::perms::all);
+  fs::create_directories(logs);
+  fs::permissions(logs, fs::perms::all);
+  fs::create_symlink(victims[0], base);
+  fs::create_symlink(victims[1], base.string() + ".1");
+  fs::create_symlink(victims[2], base.string() + ".2");
+  fs::path fresh = dir / "fresh" / "sub" / "out.log";
+
+  Outcome outcome = runChild(
+      dir,
+      {"--class-path", bothJars(), "--main-class", "com.kerno.testapp.RotationApp", "--vm-parameters",
+       baseParameters(dir) + " -Dkerno.test.threads=2 -Dkerno.test.lines=400", "--stdout", base.string(),
+       "--stderr", fresh.string(), "--output-rotation", "2048,3", "--await", "1"},
+      {"KernoTest"});
+  ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+  for (const fs::path& victim : victims) EXPECT_EQ(readFile(victim), "untouched\n") << victim;
+  for (const std::string& name : {base.string(), base.string() + ".1", base.string() + ".2"}) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name))) << name;
+    EXPECT_EQ(fs::status(name).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write)
+        << name;
+  }
+  EXPECT_GT(readFile(fresh).size(), 0u);
+  EXPECT_EQ(fs::status(fresh).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  for (const fs::path& made : {dir / "fresh", dir / "fresh" / "sub"})
+    EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+}

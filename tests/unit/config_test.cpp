@@ -278,8 +278,8 @@ TEST(StartupTexts, SearchPathMessagesAndLog) {
   EXPECT_EQ(composeMessage("Failed", nullptr), "Failed");
   EXPECT_TRUE(isLogSwitchOn("yes"));
   for (const char* v : {"YES", "yes ", "y", ""}) EXPECT_FALSE(isLogSwitchOn(v)) << '"' << v << '"';
-  EXPECT_EQ(logCandidateName("c:\\temp", 0x1f, 2), "c:\\temp\\brd_nlog_1f_2");
-  EXPECT_EQ(logCandidateName("c:\\", 1, 0), "c:\\brd_nlog_1_0");
+  EXPECT_EQ(logCandidateName("c:\\temp", 0x1f, "09af"), "c:\\temp\\brd_nlog_1f_09af");
+  EXPECT_EQ(logCandidateName("c:\\", 1, "00"), "c:\\brd_nlog_1_00");
   EXPECT_EQ(logHeaderLine("C:\\app\\svc.exe", "Sun Sep 16 01:03:52 1973\n"),
             "Started executable C:\\app\\svc.exe at Sun Sep 16 01:03:52 1973\n\n");
 }

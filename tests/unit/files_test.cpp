@@ -191,6 +191,9 @@ TEST(DeletionList, TheSweepActsOnlyOnTheLauncherOwnNamesInTheTemporaryArea) {
       {"c:\\WINDOWS\\TEMP\\KRN3F.TMP_DIR27314\\app.jar", false, "c:\\WINDOWS\\TEMP\\KRN3F.TMP_DIR27314"},
       {"c:\\tmp\\krnffff.tmp_dir0\\a.jar", false, "c:\\tmp\\krnffff.tmp_dir0"},
       {"d:\\krn1.tmp_dir2", true, "d:\\krn1.tmp_dir2"},  // a drive root as temporary area
+      // Today's private directory and the launcher's own files in it.
+      {t + "krn_0123456789abcdef0123456789ABCDEF\\krn_p12.tmp", false,
+       "C:\\windows\\temp\\krn_0123456789abcdef0123456789ABCDEF"},
       // The wrong list: a directory is never deleted as a file, nor the reverse.
       {t + "krn3F.tmp_dir9f0c", false, nullptr}, {"c:\\tmp\\krn1.tmp_dir0\\a.jar", true, nullptr},
       // Outside the temporary area, or not of the launcher's making.
@@ -238,22 +241,30 @@ TEST(AccessRules, PrivateAccessOnlyForTheAccountSystemAndAdministrators) {
 }
 
 TEST(AccessRules, ExtractionDirectoryAndTemporaryNames) {
-  const uint8_t bytes[] = {0x00, 0x9f, 0xa0, 0xff};
-  EXPECT_EQ(extractionDirectoryName("C:\\T\\krn3F.tmp", bytes, sizeof bytes), "C:\\T\\krn3F.tmp_dir009fa0ff");
-  uint8_t random[kExtractionNameRandomBytes] = {};
-  EXPECT_TRUE(isExtractionDirectoryName(extractionDirectoryName("krnA.tmp", random, sizeof random)));
-  EXPECT_TRUE(isExtractionDirectoryName("KRN3F.TMP_DIR27314"));
-  for (const char* other : {"krn.tmp_dir1", "krn3F.tmp_dir", "krn3F.tmp", "krn3F.tmp_dir1 ", "xkrn3F.tmp_dir1",
-                            "krn3F.tmp_dir1g", "krn123456789.tmp_dir1", "krn_p42.tmp"})
+  // The name is the random bytes alone: no counter or prefix that somebody
+  // could run through in advance.
+  uint8_t random[kExtractionNameRandomBytes] = {0x00, 0x9f, 0xa0, 0xff};
+  const std::string hex = "009fa0ff000000000000000000000000";
+  EXPECT_EQ(extractionDirectoryName("C:\\T\\", random, sizeof random), "C:\\T\\krn_" + hex);
+  EXPECT_EQ(extractionDirectoryName("C:\\T", random, sizeof random), "C:\\T\\krn_" + hex);
+  // Today's names and those earlier launchers left behind are swept.
+  for (const std::string& ours : {"krn_" + hex, std::string("KRN_009FA0FF000000000000000000000000"),
+                                 std::string("KRN3F.TMP_DIR27314"), std::string("krn3F.tmp_dir009fa0ff")})
+    EXPECT_TRUE(isExtractionDirectoryName(ours)) << ours;
+  for (const std::string& other :
+       {"krn_" + hex.substr(1), "krn_" + hex + "0", "krn_" + hex.substr(1) + "g", std::string("krn_w_0123"),
+        std::string("krn.tmp_dir1"), std::string("krn3F.tmp_dir"), std::string("krn3F.tmp"),
+        std::string("krn3F.tmp_dir1 "), std::string("xkrn3F.tmp_dir1"), std::string("krn3F.tmp_dir1g"),
+        std::string("krn123456789.tmp_dir1"), std::string("krn_p42.tmp")})
     EXPECT_FALSE(isExtractionDirectoryName(other)) << other;
 
   EXPECT_FALSE(needsTempFallback("C:\\Users\\J\xF6rg\\Temp\\"));
   EXPECT_TRUE(needsTempFallback("C:\\Users\\??\\Temp\\"));
-  EXPECT_EQ(tempFallbackCandidates("C:\\WINDOWS"),
-            (std::vector<std::string>{"C:\\WINDOWS\\temp", "c:\\temp", "c:\\tmp", "C:\\WINDOWS"}));
-  EXPECT_EQ(writeTestPath("c:\\temp"), "c:\\temp\\krn_w_testdir");
-  EXPECT_EQ(processCommFileNameIn("C:\\T\\", 4294967295ul), "C:\\T\\krn_p4294967295.tmp");
-  EXPECT_EQ(processCommFileNameIn("", 7), "krn_p7.tmp");
+  // Nothing at the root of a drive, which any user may create first.
+  EXPECT_EQ(tempFallbackCandidates("C:\\WINDOWS"), (std::vector<std::string>{"C:\\WINDOWS\\temp", "C:\\WINDOWS"}));
+  EXPECT_EQ(writeTestPath("c:\\w", "0a1b"), "c:\\w\\krn_w_0a1b");
+  EXPECT_EQ(processCommFileNameIn("C:\\T\\krn_" + hex, 4294967295ul), "C:\\T\\krn_" + hex + "\\krn_p4294967295.tmp");
+  EXPECT_EQ(probeOutputFileNameIn("C:\\T\\", 3), "C:\\T\\krn_v3.tmp");
 }
 
 TEST(AccessRules, DirectoryWritersAreEveryoneButTheTrusted) {

@@ -152,6 +152,13 @@ inline std::string makeScratchDir(const char* tag) {
                       std::to_string(++counter));
 }
 
+// Removes what the launcher made for a test in its private directory (a
+// probe's output lands there) and forgets it.
+inline void removeLauncherDirectories() {
+  for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
+  launcher().extraction = ExtractionState{};
+}
+
 // A directory named as the launcher names its extraction directories
 // (krn<hex>.tmp_dir<hex>): the only kind of place the deletion sweep acts on.
 inline std::string makeExtractionShapedDir() {
@@ -202,8 +209,7 @@ class MediaTest : public ::testing::Test {
     launcher().extraction = ExtractionState{};
   }
   void TearDown() override {
-    for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
-    launcher().extraction = ExtractionState{};
+    removeLauncherDirectories();
     launcher().config = ConfigTables{};
     launcher().paths = saved_;
     removeTree(scratch_);

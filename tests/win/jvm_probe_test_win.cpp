@@ -30,7 +30,10 @@ using namespace files_test;
 class RuntimeDir : public ::testing::Test {
  protected:
   void SetUp() override { root_ = makeScratchDir("jvm home"); }
-  void TearDown() override { removeTree(root_); }
+  void TearDown() override {
+    removeTree(root_);
+    removeLauncherDirectories();
+  }
 
   // root\relative, made with every directory on the way.
   std::string dir(const std::string& relative) {

@@ -76,6 +76,7 @@ class Search : public ::testing::Test {
     launcher().jvm = JvmState{};
     launcher().flavour = LauncherFlavour::none;
     removeTree(root_);
+    removeLauncherDirectories();
   }
 
   void set(ConfigKey key, const std::string& value) { launcher().config.narrow[int32_t(key)] = value; }

@@ -146,28 +146,42 @@ TEST_F(Security, APlantedFileOrDirectoryUnderAnExtractedNameIsNeitherUsedNorOver
   removeTree(planted);
 }
 
-TEST_F(Security, TheProcessCommunicationFileIsAlwaysANewPrivateOne) {
+// The process communication file lies in the launcher's private directory:
+// the extraction directory, or with nothing included one made the same way.
+// Nobody else can plant anything there; an included file of the same name is
+// never replaced.
+TEST_F(Security, TheProcessCommunicationFileIsANewPrivateOneInThePrivateDirectory) {
   launcher().config.narrow[10005] = "1";
-  std::string name;
-  processCommFileName(name, GetCurrentProcessId());
-  const std::string property = "-Dkerno.processCommFile=" + name;
-  auto hasProperty = [&] { return contains(buildSystemProperties(), property); };
-
-  // A file planted under the name is not handed on: a new one takes its place.
-  ASSERT_TRUE(writeFile(name, "planted"));
-  EXPECT_TRUE(hasProperty());
-  EXPECT_EQ(readFile(name), "");
-  expectPrivate(name);
-  ASSERT_TRUE(DeleteFileA(name.c_str()));
-
-  // A directory there cannot be replaced: the property is left out.
-  ASSERT_TRUE(CreateDirectoryA(name.c_str(), nullptr));
-  EXPECT_FALSE(hasProperty());
-  EXPECT_TRUE(GetFileAttributesA(name.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-  RemoveDirectoryA(name.c_str());
+  const std::string commName = "krn_p" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  std::string work;
+  {
+    std::vector<std::string> properties = buildSystemProperties();
+    work = launcher().extraction.workDirectory;
+    ASSERT_EQ(work.rfind(getTempPath() + "krn_", 0), 0u) << work;
+    const std::string name = work + "\\" + commName;
+    EXPECT_TRUE(contains(properties, "-Dkerno.processCommFile=" + name));
+    EXPECT_EQ(readFile(name), "");
+    expectPrivate(work);
+    expectPrivate(name);
+    // Handed to deferred deletion, but never a class-path candidate.
+    EXPECT_EQ(launcher().extraction.launcherFiles, std::vector<std::string>{name});
+    EXPECT_EQ(launcher().extraction.extractedDirs, std::vector<std::string>{work});
+    EXPECT_TRUE(launcher().extraction.extractedFiles.empty());
+  }
+  TearDown();
+  SetUp();
+  launcher().config.narrow[10005] = "1";
+  useMedia({{commName, "included"}});
+  std::string dir;
+  ASSERT_TRUE(extractIncludedFiles(dir));
+  launcher().extraction.extractionDirectory = dir;
+  for (const std::string& option : buildSystemProperties())
+    EXPECT_EQ(option.find("kerno.processCommFile"), std::string::npos) << option;
+  EXPECT_EQ(readFile(dir + "\\" + commName), "included");
+  EXPECT_EQ(launcher().extraction.workDirectory, "");
 }
 
-TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
+TEST_F(Security, TheLogIsPrivateAndAPlantedFixedNameDoesNotSwitchItOff) {
   ScopedVariable tmp("TMP", scratch_.c_str());
   {
     CapturedLog log;
@@ -176,20 +190,17 @@ TEST_F(Security, TheLogIsPrivateAndItsFixedNameIsNeverTakenOver) {
     expectPrivate(*logFileName());
   }
 
-  // Every unique name taken: the fixed name, planted by somebody, is left as
-  // it is and the log stays off.
+  // The fixed name, planted by somebody, is left as it is; the log opens
+  // under a random name all the same.
   const std::string fixed(kLogFallbackName);
   if (exists(fixed)) GTEST_SKIP() << fixed << " exists already";
-  for (unsigned i = 0; i < 100; ++i)
-    ASSERT_TRUE(writeFile(logCandidateName(scratch_, GetCurrentProcessId(), i), "taken"));
   ASSERT_TRUE(writeFile(fixed, "planted"));
   {
     CapturedLog log;
     logInfo("must not land in the planted file");
     ASSERT_NE(logFileName(), nullptr);
-    EXPECT_EQ(*logFileName(), fixed);
-    EXPECT_EQ(launcher().log.stream, nullptr);
-    launcher().log.fileName.clear();  // CapturedLog deletes the log it names
+    EXPECT_EQ(logFileName()->rfind(scratch_ + "\\brd_nlog_", 0), 0u) << *logFileName();
+    EXPECT_NE(launcher().log.stream, nullptr);
   }
   EXPECT_EQ(readFile(fixed), "planted");
   DeleteFileA(fixed.c_str());

@@ -1,16 +1,45 @@
 package com.kerno.runtime;
 
 import java.io.File;
-import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.OutputStream;
 import java.io.PrintStream;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.nio.ByteBuffer;
+import java.nio.channels.ClosedByInterruptException;
+import java.nio.channels.FileChannel;
+import java.nio.file.FileAlreadyExistsException;
+import java.nio.file.FileStore;
+import java.nio.file.FileSystems;
 import java.nio.file.Files;
+import java.nio.file.LinkOption;
+import java.nio.file.NoSuchFileException;
+import java.nio.file.OpenOption;
+import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
+import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.AclEntry;
+import java.nio.file.attribute.AclEntryFlag;
+import java.nio.file.attribute.AclEntryPermission;
+import java.nio.file.attribute.AclEntryType;
+import java.nio.file.attribute.AclFileAttributeView;
+import java.nio.file.attribute.BasicFileAttributes;
+import java.nio.file.attribute.FileAttribute;
+import java.nio.file.attribute.PosixFileAttributeView;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.UserPrincipal;
+import java.nio.file.attribute.UserPrincipalLookupService;
+import java.util.ArrayDeque;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Deque;
+import java.util.EnumSet;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Set;
 
 /**
  * The Java-side launcher class. The service launcher calls {@link #main} once,
@@ -113,16 +142,207 @@ public final class WinLauncher {
     }
 
     static PrintStream openAppending(String name, Rotation rotation) throws IOException {
-        File file = new File(name).getAbsoluteFile();
-        File parent = file.getParentFile();
-        if (parent != null && !parent.isDirectory() && !parent.mkdirs() && !parent.isDirectory()) {
-            throw new IOException("cannot create the directory " + parent);
+        Path file = Paths.get(name).toAbsolutePath();
+        Path parent = file.getParent();
+        if (parent != null && !Files.isDirectory(parent)) {
+            createPrivateDirectories(parent);
         }
         // Unbuffered below the print stream: every line is in the file at once,
         // also when the process ends through System.exit.
-        OutputStream sink = rotation == null ? new FileOutputStream(file, true)
-            : new RotatingFileOutputStream(file, rotation);
-        return new PrintStream(sink, true);
+        return new PrintStream(new OutputFileStream(file, rotation), true);
+    }
+
+    /** Attempts to make an output file new when its name is taken each time. */
+    static final int CREATE_ATTEMPTS = 3;
+
+    /**
+     * Creates the missing directories of a path, each new one with the
+     * service's private access (see {@link #privateAttributes}). Directories
+     * that exist are used as they are.
+     */
+    static void createPrivateDirectories(Path dir) throws IOException {
+        Deque<Path> missing = new ArrayDeque<>();
+        for (Path p = dir; p != null && !Files.isDirectory(p); p = p.getParent()) {
+            missing.push(p);
+        }
+        while (!missing.isEmpty()) {
+            Path p = missing.pop();
+            try {
+                Files.createDirectory(p, privateAttributes(p, true));
+                restrictAcl(p, true);
+            } catch (FileAlreadyExistsException e) {
+                if (!Files.isDirectory(p)) {
+                    throw new IOException("cannot create the directory " + p + ": a file is in the way", e);
+                }
+            }
+        }
+    }
+
+    /**
+     * The access a new output file or directory gets at its creation: on a
+     * file system with access lists, full access for the process's account,
+     * SYSTEM and the administrators and nothing for anybody else (accounts
+     * the system cannot name are left out, which only makes it more
+     * private); on a POSIX file system, the owner alone; else nothing given.
+     */
+    static FileAttribute<?>[] privateAttributes(Path path, boolean directory) {
+        FileStore store;
+        try {
+            store = Files.getFileStore(existingAncestor(path));
+        } catch (IOException | RuntimeException e) {
+            return new FileAttribute<?>[0];
+        }
+        if (store.supportsFileAttributeView(AclFileAttributeView.class)) {
+            final List<AclEntry> acl = privateAcl(directory);
+            if (acl.isEmpty()) {
+                return new FileAttribute<?>[0];
+            }
+            return new FileAttribute<?>[] {new FileAttribute<List<AclEntry>>() {
+                @Override
+                public String name() {
+                    return "acl:acl";
+                }
+
+                @Override
+                public List<AclEntry> value() {
+                    return acl;
+                }
+            }};
+        }
+        if (store.supportsFileAttributeView(PosixFileAttributeView.class)) {
+            return new FileAttribute<?>[] {
+                PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString(directory ? "rwx------" : "rw-------"))};
+        }
+        return new FileAttribute<?>[0];
+    }
+
+    /**
+     * Sets the private access list exactly, where the file system has access
+     * lists: a list given at creation may have had the parent's inheritable
+     * entries merged in. A file system that refuses keeps the list given at
+     * creation; the output is written all the same.
+     */
+    static void restrictAcl(Path path, boolean directory) {
+        AclFileAttributeView view = Files.getFileAttributeView(path, AclFileAttributeView.class,
+            LinkOption.NOFOLLOW_LINKS);
+        if (view == null) {
+            return;
+        }
+        try {
+            // The owner too: the account the system made it for, whatever
+            // name the account's own lookup found.
+            List<AclEntry> acl = privateAcl(directory, view.getOwner());
+            if (!acl.isEmpty()) {
+                view.setAcl(acl);
+            }
+        } catch (IOException | RuntimeException e) {
+            // Kept as created.
+        }
+    }
+
+    static List<AclEntry> privateAcl(boolean directory) {
+        return privateAcl(directory, null);
+    }
+
+    static List<AclEntry> privateAcl(boolean directory, UserPrincipal owner) {
+        UserPrincipalLookupService lookup = FileSystems.getDefault().getUserPrincipalLookupService();
+        List<AclEntry> acl = new ArrayList<>();
+        UserPrincipal self = principal(lookup, System.getProperty("user.name"));
+        if (self == null) {
+            // Without the account itself the list would shut the service out.
+            return acl;
+        }
+        Set<AclEntryFlag> flags = directory
+            ? EnumSet.of(AclEntryFlag.FILE_INHERIT, AclEntryFlag.DIRECTORY_INHERIT)
+            : EnumSet.noneOf(AclEntryFlag.class);
+        Set<UserPrincipal> seen = new HashSet<>();
+        for (UserPrincipal who : new UserPrincipal[] {self, owner, principal(lookup, "SYSTEM"),
+                                                      principal(lookup, "Administrators")}) {
+            if (who != null && seen.add(who)) {
+                acl.add(AclEntry.newBuilder().setType(AclEntryType.ALLOW).setPrincipal(who)
+                    .setPermissions(EnumSet.allOf(AclEntryPermission.class)).setFlags(flags).build());
+            }
+        }
+        return acl;
+    }
+
+    static UserPrincipal principal(UserPrincipalLookupService lookup, String name) {
+        if (name == null || name.isEmpty()) {
+            return null;
+        }
+        try {
+            return lookup.lookupPrincipalByName(name);
+        } catch (IOException | RuntimeException e) {
+            return null;
+        }
+    }
+
+    static Path existingAncestor(Path path) {
+        Path p = path.toAbsolutePath();
+        while (p.getParent() != null && !Files.exists(p)) {
+            p = p.getParent();
+        }
+        return p;
+    }
+
+    /**
+     * Creates `file` new, never following a link: whatever is under the name
+     * (a link, a file somebody put there between a rotation's move and this)
+     * is removed, the link itself and not what it points to, and the creation
+     * tried again, {@link #CREATE_ATTEMPTS} times in all.
+     */
+    static FileChannel createNew(Path file) throws IOException {
+        FileAlreadyExistsException taken = null;
+        for (int attempt = 0; attempt < CREATE_ATTEMPTS; attempt++) {
+            try {
+                Set<OpenOption> options = new HashSet<>(Arrays.asList(StandardOpenOption.CREATE_NEW,
+                    StandardOpenOption.WRITE, StandardOpenOption.APPEND, LinkOption.NOFOLLOW_LINKS));
+                FileChannel channel = FileChannel.open(file, options, privateAttributes(file, false));
+                restrictAcl(file, false);
+                return channel;
+            } catch (FileAlreadyExistsException e) {
+                taken = e;
+                Files.deleteIfExists(file);
+            }
+        }
+        throw new IOException("cannot create " + file + ": its name is taken again each time", taken);
+    }
+
+    /**
+     * Opens an output file for appending without following a link: a regular
+     * file under the name is appended to (the output of earlier runs); a link
+     * or junction is removed and a new file made in its place.
+     */
+    static FileChannel openForAppend(Path file) throws IOException {
+        for (int attempt = 0; attempt < CREATE_ATTEMPTS; attempt++) {
+            BasicFileAttributes attributes;
+            try {
+                attributes = Files.readAttributes(file, BasicFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+            } catch (NoSuchFileException e) {
+                return createNew(file);
+            }
+            if (attributes.isDirectory()) {
+                throw new IOException(file + " is a directory");
+            }
+            if (!attributes.isRegularFile()) {
+                return createNew(file);
+            }
+            try {
+                return FileChannel.open(file, StandardOpenOption.WRITE, StandardOpenOption.APPEND,
+                    LinkOption.NOFOLLOW_LINKS);
+            } catch (IOException e) {
+                // Swapped for a link or removed since it was looked at: look
+                // again. Any other failure is the answer.
+                if (isRegularFile(file)) {
+                    throw e;
+                }
+            }
+        }
+        throw new IOException("cannot open " + file + ": it changes under the launcher's hands");
+    }
+
+    static boolean isRegularFile(Path file) {
+        return Files.isRegularFile(file, LinkOption.NOFOLLOW_LINKS);
     }
 
     /** The rotation settings: rotate past maxBytes, keep that many older files. */
@@ -166,31 +386,40 @@ public final class WinLauncher {
     }
 
     /**
-     * Appends to a file and rotates it by size: once the file holds maxBytes,
-     * the next line goes to a fresh file, and the full one becomes name.1
-     * (name.1 becomes name.2, and so on; the one past keep is removed). Lines
-     * stay whole: the switch happens only at a line end, unless a writer has
-     * written twice the limit without one. Every write goes through one lock,
-     * so writers on several threads lose nothing and keep their order. A
-     * rotation the file system refuses (a file held open elsewhere) leaves
-     * the output where it is, says so in the file, and is tried again after
-     * another maxBytes.
+     * Appends to an output file and, with a rotation, rotates it by size:
+     * once the file holds maxBytes, the next line goes to a fresh file, and
+     * the full one becomes name.1 (name.1 becomes name.2, and so on; the one
+     * past keep is removed). Lines stay whole: the switch happens only at a
+     * line end, unless a writer has written twice the limit without one.
+     * Every write goes through one lock, so writers on several threads lose
+     * nothing and keep their order. A rotation the file system refuses (a
+     * file held open elsewhere) leaves the output where it is, says so in the
+     * file, and is tried again after another maxBytes.
+     *
+     * <p>No name is followed through a link: the file is opened with
+     * {@link #openForAppend}, a rotated one is re-created with
+     * {@link #createNew}, and the moves of a rotation move names, never what
+     * a link points to. The file is written through a channel, opened
+     * without following links; an application thread's interrupt, which
+     * would close the channel, is set aside for the write and kept.
      */
-    static final class RotatingFileOutputStream extends OutputStream {
-        private final File file;
+    static final class OutputFileStream extends OutputStream {
+        private final Path file;
         private final long maxBytes;
         private final int keep;
-        private FileOutputStream out;
+        private FileChannel out;
+        private Path outPath;  // where the open file is now (name.1 after a half-done rotation)
         private long size;
         private long rotateAt;
         private boolean atLineStart = true;
 
-        RotatingFileOutputStream(File file, Rotation rotation) throws IOException {
+        OutputFileStream(Path file, Rotation rotation) throws IOException {
             this.file = file;
-            this.maxBytes = rotation.maxBytes;
-            this.keep = rotation.keep;
-            this.out = new FileOutputStream(file, true);
-            this.size = file.length();
+            this.maxBytes = rotation == null ? Long.MAX_VALUE : rotation.maxBytes;
+            this.keep = rotation == null ? 0 : rotation.keep;
+            this.out = openForAppend(file);
+            this.outPath = file;
+            this.size = out.size();
             this.rotateAt = maxBytes;
         }
 
@@ -212,49 +441,82 @@ public final class WinLauncher {
                     stop++;
                 }
                 stop = stop < end ? stop + 1 : end;  // through the line end
-                if (size >= rotateAt && (atLineStart || size >= rotateAt + maxBytes)) {
+                if (keep > 0 && size >= rotateAt && (atLineStart || size - rotateAt >= maxBytes)) {
                     rotate();
                 }
-                out.write(bytes, start, stop - start);
+                writeAll(ByteBuffer.wrap(bytes, start, stop - start));
                 size += stop - start;
                 atLineStart = bytes[stop - 1] == '\n';
                 start = stop;
             }
         }
 
-        private File numbered(int n) {
-            return new File(file.getPath() + "." + n);
+        private void writeAll(ByteBuffer buffer) throws IOException {
+            boolean interrupted = Thread.interrupted();
+            try {
+                for (int reopened = 0; buffer.hasRemaining();) {
+                    try {
+                        out.write(buffer);
+                    } catch (ClosedByInterruptException e) {
+                        // Interrupted during the write: what was written is
+                        // counted in the buffer; the rest goes to the file
+                        // opened again.
+                        Thread.interrupted();
+                        interrupted = true;
+                        if (++reopened > CREATE_ATTEMPTS) {
+                            throw e;
+                        }
+                        out = FileChannel.open(outPath, StandardOpenOption.WRITE, StandardOpenOption.APPEND,
+                            LinkOption.NOFOLLOW_LINKS);
+                    }
+                }
+            } finally {
+                if (interrupted) {
+                    Thread.currentThread().interrupt();
+                }
+            }
+        }
+
+        private Path numbered(int n) {
+            return Paths.get(file.toString() + "." + n);
         }
 
         private void rotate() throws IOException {
-            out.close();
             IOException failure = null;
             try {
                 for (int n = keep - 1; n >= 1; n--) {
-                    if (numbered(n).exists()) {
-                        Files.move(numbered(n).toPath(), numbered(n + 1).toPath(),
-                            StandardCopyOption.REPLACE_EXISTING);
+                    if (Files.exists(numbered(n), LinkOption.NOFOLLOW_LINKS)) {
+                        Files.move(numbered(n), numbered(n + 1), StandardCopyOption.REPLACE_EXISTING);
+                        if (numbered(n).equals(outPath)) {
+                            outPath = numbered(n + 1);
+                        }
                     }
                 }
-                Files.move(file.toPath(), numbered(1).toPath(), StandardCopyOption.REPLACE_EXISTING);
+                // Moved while open: the writes go on into name.1 until the
+                // new file exists.
+                Files.move(file, numbered(1), StandardCopyOption.REPLACE_EXISTING);
+                outPath = numbered(1);
+                FileChannel fresh = createNew(file);
+                out.close();
+                out = fresh;
+                outPath = file;
+                size = 0;
             } catch (IOException e) {
                 failure = e;
             }
-            out = new FileOutputStream(file, true);
-            size = file.length();
             rotateAt = failure == null ? maxBytes : size + maxBytes;
             if (failure != null) {
                 byte[] line = ("kerno: cannot rotate " + file + " (" + failure
-                    + "); writing on in it\n").getBytes("UTF-8");
-                out.write(line);
+                    + "); writing on in " + outPath + "\n").getBytes("UTF-8");
+                writeAll(ByteBuffer.wrap(line));
                 size += line.length;
                 atLineStart = true;
             }
         }
 
         @Override
-        public synchronized void flush() throws IOException {
-            out.flush();
+        public synchronized void flush() {
+            // Nothing is buffered here.
         }
 
         @Override
