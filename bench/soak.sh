@@ -91,7 +91,7 @@ cp "$win64/bench/soak_bench_win.exe" "$work/soak.exe"
 
 drive="$prefix/drive_c"
 temps() { echo "$drive/windows/temp"; for d in "$drive"/users/*/Temp; do [ -d "$d" ] && echo "$d"; done; }
-count_in() { find "$1" -maxdepth 1 -name "$2" 2>/dev/null | wc -l; }
+count_in() { find "$1" -mindepth 1 -maxdepth 1 -type d -name "$2" 2>/dev/null | wc -l; }
 # Deletion-list entries: paths in delete_file and delete_dir of the account.
 list_entries() {
   wine reg query 'HKCU\SOFTWARE\quarrow\kerno\temp' 2>/dev/null | tr -d '\r' |
@@ -128,10 +128,12 @@ while [ $done_cycles -lt $cycles ]; do
   seconds=$(echo "$out" | awk '$1 == "seconds" { print $2 }')
   dirs=0 logs=0 log_bytes=0 where=
   for t in $(temps); do
-    here=$(count_in "$t" 'krn*.tmp_dir*')
+    # Extraction directories as this release names them (krn_<hex>) and
+    # as earlier ones did (krn<hex>.tmp_dir<hex>).
+    here=$(( $(count_in "$t" 'krn_*') + $(count_in "$t" 'krn*.tmp_dir*') ))
     dirs=$(( dirs + here ))
     where="$where ${t#"$drive"/}:$here"
-    logs=$(( logs + $(count_in "$t" 'brd_nlog_*') ))
+    logs=$(( logs + $(find "$t" -maxdepth 1 -type f -name 'brd_nlog_*' 2>/dev/null | wc -l) ))
     b=$(find "$t" -maxdepth 1 -name 'brd_nlog_*' -printf '%s\n' 2>/dev/null | awk '{ s += $1 } END { print s + 0 }')
     log_bytes=$(( log_bytes + b ))
     # Counted, then removed: each run writes a log of its own.
@@ -152,7 +154,8 @@ done
 # half of the run, leaving out the first one when there are three or more
 # (the first cycle finds nothing to sweep). A leak grows with every cycle;
 # the figures also move a little between measurements, with what each sweep
-# found, and the log may write up to a tenth more per cycle.
+# found, and the log may write up to a tenth more per cycle; the handle
+# count of the one service process moves by one or two with Wine's threads.
 awk '
   { for (i = 1; i <= 7; ++i) row[NR, i] = $i; split($8, h, "/"); row[NR, 8] = h[1] + 0; row[NR, 9] = h[2] + 0 }
   END {
@@ -164,7 +167,8 @@ awk '
     names[8] = "handles"; names[9] = "handles in the system table"
     bad = ""
     for (i = 2; i <= 9; ++i)
-      if ((i in names) && row[NR, i] + 0 > most[i]) bad = bad sprintf(" %s %d -> %d;", names[i], most[i], row[NR, i])
+      if ((i in names) && row[NR, i] + 0 > most[i] + (i >= 8 ? 2 : 0))
+        bad = bad sprintf(" %s %d -> %d;", names[i], most[i], row[NR, i])
     if (row[NR, 4] != "gone") bad = bad " the service key is left;"
     if (row[NR, 5] != "gone") bad = bad " the event source key is left;"
     if (row[NR, 7] + 0 > most[7] * 1.1) bad = bad sprintf(" log per cycle %d -> %d bytes;", most[7], row[NR, 7])
