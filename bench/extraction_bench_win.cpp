@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/config_store_win.h"
 #include "files/extraction_win.h"
+#include "files/files_state.h"
 #include "files/included_files.h"
 #include "files/temp_files_win.h"
 
@@ -57,7 +58,7 @@ double median(std::vector<double> v) {
 bool copySmallPieces(const std::string& dir, const std::vector<std::string>& names) {
   UniqueHandle media = openMediaFile();
   LARGE_INTEGER at;
-  at.QuadPart = LONGLONG(launcher().config.includedFilesOffset);
+  at.QuadPart = LONGLONG(configTables().includedFilesOffset);
   if (!SetFilePointerEx(media.get(), at, nullptr, FILE_BEGIN)) return false;
   std::vector<uint8_t> buffer(8192);
   for (const std::string& name : names) {
@@ -110,7 +111,7 @@ int main(int argc, char** argv) {
     if (!extractIncludedFiles(dir)) return 1;
     double t1 = now();
     removeTree(dir);
-    launcher().extraction = ExtractionState{};  // nothing left to schedule at exit
+    extractionState() = ExtractionState{};  // nothing left to schedule at exit
 
     CreateDirectoryA(copyDir.c_str(), nullptr);
     double t2 = now();

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/config_store_win.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +18,6 @@ int main(int argc, char** argv) {
   for (int i = 0; i < rounds; ++i) loadConfig();
   QueryPerformanceCounter(&end);
   double micros = double(end.QuadPart - start.QuadPart) * 1e6 / double(frequency.QuadPart) / rounds;
-  std::printf("%zu %.3f\n", launcher().config.narrow.size() + launcher().config.wide.size(), micros);
+  std::printf("%zu %.3f\n", configTables().narrow.size() + configTables().wide.size(), micros);
   return 0;
 }

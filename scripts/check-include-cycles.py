@@ -1,45 +1,112 @@
 #!/usr/bin/env python3
-"""Holds the rule that the sources include each other without a circle.
+"""Holds the include rules of the sources: layers that read top-down, and no
+circle among units.
 
-A unit is a header with its source file (config/messages_win.h and .cpp are
-one unit); a unit depends on every unit whose header it includes. Any set of
-units that reach each other is printed and the check fails.
+The folders of src/ are layers, from the top down:
 
-    scripts/check-include-cycles.py [--graph]   --graph also prints every edge
+    startup > service > launch > jvm > files > config > common
+
+An include may point to the same layer or down the stack, never up. The
+packer (tools/kernopack) sits above them all and may include the pure code of
+src/ (and, from its own *_win glue, the glue of src/ too); nothing in src/
+may include tools/. A unit is a header with its source file (config/messages_win.h
+and .cpp are one unit); a unit depends on every unit whose header it
+includes, and no set of units may reach each other.
+
+    scripts/check-include-cycles.py [--graph] [--root DIR]
+      --graph     also print every edge between units
+      --root DIR  check the tree at DIR (default: this repository)
 """
 import os
 import re
 import sys
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+# Folder, rank: a higher rank may include a lower one, never the reverse.
+LAYERS = [
+    ("tools/kernopack", 8),
+    ("src/startup", 7),
+    ("src/service", 6),
+    ("src/launch", 5),
+    ("src/jvm", 4),
+    ("src/files", 3),
+    ("src/config", 2),
+    ("src/common", 1),
+]
+RANK = dict(LAYERS)
 TREES = ["src", "tools/kernopack"]
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
+INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 
 
-def units():
-    """{unit: set of units it includes}, units named by path from ROOT."""
+def layer_of(path):
+    """The layer folder that holds path (from the root), or None."""
+    for folder, _ in LAYERS:
+        if path.startswith(folder + "/"):
+            return folder
+    return None
+
+
+def is_glue(path):
+    return os.path.splitext(path)[0].endswith("_win")
+
+
+def scan(root):
+    """({unit: set of units it includes}, [(file, line, target)]) for the tree
+    at root; paths are relative to root."""
     files = {}
     for tree in TREES:
-        for directory, _, names in os.walk(os.path.join(ROOT, tree)):
+        for directory, _, names in os.walk(os.path.join(root, tree)):
             for name in names:
                 if name.endswith((".h", ".cpp")):
-                    path = os.path.relpath(os.path.join(directory, name), ROOT)
-                    files[path] = directory
+                    path = os.path.relpath(os.path.join(directory, name), root)
+                    files[path.replace(os.sep, "/")] = directory
     graph = {os.path.splitext(p)[0]: set() for p in files}
-    for path, directory in files.items():
+    includes = []
+    for path, directory in sorted(files.items()):
         unit = os.path.splitext(path)[0]
-        with open(os.path.join(ROOT, path), encoding="utf-8", errors="replace") as f:
-            text = f.read()
-        for included in INCLUDE.findall(text):
-            # Beside the including file first, then from src/, as the build does.
-            for base in (directory, os.path.join(ROOT, "src")):
-                target = os.path.relpath(os.path.join(base, included), ROOT)
-                if target in files:
+        with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
+            lines = f.read().split("\n")
+        for number, text in enumerate(lines, 1):
+            match = INCLUDE.match(text)
+            if not match:
+                continue
+            # Beside the including file first, then from src/, as the build
+            # does; then from the root, which no build offers, so that a way
+            # into tools/ is seen too.
+            for base in (directory, os.path.join(root, "src"), root):
+                target = os.path.relpath(os.path.join(base, match.group(1)), root)
+                target = target.replace(os.sep, "/")
+                if os.path.isfile(os.path.join(root, target)):
+                    includes.append((path, number, target))
                     dep = os.path.splitext(target)[0]
-                    if dep != unit:
+                    if dep in graph and dep != unit:
                         graph[unit].add(dep)
                     break
-    return graph
+    return graph, includes
+
+
+def layer_faults(includes):
+    """One message for each include that breaks the order of the layers."""
+    order = " > ".join(folder.split("/")[-1] for folder, _ in LAYERS[1:])
+    faults = []
+    for path, number, target in includes:
+        source, dest = layer_of(path), layer_of(target)
+        where = f"{path}:{number}: includes {target}"
+        if source is None:
+            faults.append(f"{where}: {os.path.dirname(path)} is not in the layer table "
+                          "(scripts/check-include-cycles.py, LAYERS)")
+        elif dest is None:
+            if target.startswith("src/") or target.startswith("tools/"):
+                faults.append(f"{where}: {os.path.dirname(target)} is not in the layer table")
+        elif source.startswith("src/") and dest.startswith("tools/"):
+            faults.append(f"{where}: nothing in src/ may include the packer ({dest})")
+        elif RANK[dest] > RANK[source]:
+            faults.append(f"{where}: layer {source} (rank {RANK[source]}) may not include "
+                          f"the higher layer {dest} (rank {RANK[dest]}); the order is {order}")
+        elif (source.startswith("tools/") and dest.startswith("src/") and is_glue(target)
+              and not is_glue(path)):
+            faults.append(f"{where}: the packer's pure code may include only the pure "
+                          "code of src/ (its *_win glue may include src/ glue too)")
+    return faults
 
 
 def circles(graph):
@@ -83,23 +150,33 @@ def circles(graph):
     return found
 
 
-def main():
-    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+def main(argv):
+    if any(a in ("-h", "--help") for a in argv):
         print(__doc__.strip())
         return 0
-    graph = units()
-    if "--graph" in sys.argv[1:]:
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+    if "--root" in argv:
+        at = argv.index("--root")
+        if at + 1 >= len(argv):
+            print("--root needs a directory", file=sys.stderr)
+            return 2
+        root = argv[at + 1]
+    graph, includes = scan(root)
+    if "--graph" in argv:
         for unit in sorted(graph):
             for dep in sorted(graph[unit]):
                 print(f"{unit} -> {dep}")
+    faults = layer_faults(includes)
+    for fault in faults:
+        print(f"upward include: {fault}", file=sys.stderr)
     found = circles(graph)
     for members in found:
         print(f"include circle of {len(members)} units: " + " ".join(members), file=sys.stderr)
-    if found:
+    if faults or found:
         return 1
-    print(f"include graph: no circle ({len(graph)} units)")
+    print(f"include graph: {len(graph)} units, every include points down the layers, no circle")
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))

@@ -2,13 +2,15 @@
 # Builds what the release bundles ship a second time, from scratch in trees
 # of its own (build/repro/), bundles it and compares the result byte for
 # byte with the bundles of the `all` build: two builds from the same commit
-# must give the same zip and tarball.
+# must give the same zip and tarball. Then builds one MSI of the example
+# service twice with the rebuilt Linux packer (kernopack msi, docs/msi.md)
+# and compares the two packages.
 #
 #   scripts/check-reproducible.sh [BUNDLE_DIR]   default build/all/package
 set -eu
 cd "$(dirname "$0")/.."
 case "${1:-}" in
-  --help|-h) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  --help|-h) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 esac
 first=${1:-build/all/package}
 out=build/repro
@@ -45,4 +47,20 @@ for f in "kerno-$version-windows.zip" "kerno-$version-linux-x86_64.tar.gz"; do
     status=1
   fi
 done
+
+# One MSI, built twice under different names from the same inputs.
+msi=$out/msi
+mkdir -p "$msi"
+cp examples/service.json "$out/native/kerno-runtime.jar" "$msi/"
+: > "$msi/kerno-demo.jar"
+for n in 1 2; do
+  "$out/release/dist/kernopack" msi "$msi/service.json" --launcher "$out/win64/kernosvc-x64.exe" \
+    --product-version 1.0.0 --upgrade-code 5C1B2F0E-6E4A-4C59-9D1A-7B3E2A0C4D11 -o "$msi/demo-$n.msi" 2>/dev/null ||
+    { echo "check-reproducible: kernopack msi failed (are wixl and msitools installed?)" >&2; exit 1; }
+done
+if cmp "$msi/demo-1.msi" "$msi/demo-2.msi"; then
+  echo "check-reproducible: demo.msi: the same bytes in both builds" >&2
+else
+  status=1
+fi
 exit $status

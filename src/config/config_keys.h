@@ -48,7 +48,7 @@ enum class ConfigKey : int32_t {
   installationDirectory = 10003,
   pathPrefix = 10004,
   useProcessCommFile = 10005,
-  // Production settings of the service (service/service_settings.h); no
+  // Production settings of the service (config/service_settings.h); no
   // record means today's behaviour.
   serviceAccount = 30001,
   interactive = 30002,
@@ -67,7 +67,7 @@ enum class WideKey : int32_t {
 };
 
 // `setting`: a narrow text with a form of its own, checked by
-// service/service_settings.h; the service description gives it as JSON
+// config/service_settings.h; the service description gives it as JSON
 // values of its own kind (booleans, numbers, objects).
 enum class ValueType { text, integer, list, wideText, setting };
 

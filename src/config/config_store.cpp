@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 
 int parseConfigInt(std::string_view text) {
   size_t i = 0;
@@ -44,6 +44,6 @@ int getConfigInt(const ConfigTables& store, ConfigKey key) {
   return parseConfigInt(getConfigString(store, key));
 }
 
-std::string getConfigString(ConfigKey key) { return getConfigString(launcher().config, key); }
-std::u16string getConfigWString(WideKey key) { return getConfigWString(launcher().config, key); }
-int getConfigInt(ConfigKey key) { return getConfigInt(launcher().config, key); }
+std::string getConfigString(ConfigKey key) { return getConfigString(configTables(), key); }
+std::u16string getConfigWString(WideKey key) { return getConfigWString(configTables(), key); }
+int getConfigInt(ConfigKey key) { return getConfigInt(configTables(), key); }

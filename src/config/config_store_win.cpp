@@ -6,14 +6,14 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/launcher_state.h"
 #include "common/system_error_win.h"
 #include "config/config_block.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "config/paths_win.h"
 #include "config/pe_image.h"
-#include "files/paths_win.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ void loadConfig() {
   BlockParse parsed = readBlock(file.get(), pe.imageEnd, dataEnd - pe.imageEnd);
   // On damage, the records read before it count as read: the message box
   // shows the caption (key 1000) when it came before the damage.
-  launcher().config = std::move(parsed.tables);
+  configTables() = std::move(parsed.tables);
   if (parsed.error != BlockError::none) failBlock(parsed.error);
   file.reset();
 

@@ -12,9 +12,9 @@
 #include "common/environment_win.h"
 #include "common/handles_win.h"
 #include "common/hex_text.h"
-#include "common/launcher_state.h"
+#include "config/access_rules_win.h"
+#include "config/config_state.h"
 #include "config/log_format.h"
-#include "files/access_rules_win.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ std::FILE* openUniqueLog(std::string& name) {
 void writeHeader(std::FILE* stream);
 
 void openLog() {
-  LogState& log = launcher().log;
+  LogState& log = logState();
   log.opened = true;
   if (!envIsYes("KERNO_LOG") && !envIsYes("BRINDLE_LOG")) return;
 
@@ -119,7 +119,7 @@ void writeHeader(std::FILE* stream) {
 }
 
 void writeLine(const char* prefix, const char* format, va_list args) {
-  LogState& log = launcher().log;
+  LogState& log = logState();
   if (!log.opened) openLog();
   if (!log.stream) return;
   if (prefix) std::fputs(prefix, log.stream);
@@ -145,7 +145,7 @@ void logError(const char* format, ...) {
 }
 
 void useStandardErrorLog() {
-  LogState& log = launcher().log;
+  LogState& log = logState();
   log.opened = true;
   log.hasName = false;
   log.fileName.clear();
@@ -154,6 +154,6 @@ void useStandardErrorLog() {
 }
 
 const std::string* logFileName() {
-  const LogState& log = launcher().log;
+  const LogState& log = logState();
   return log.hasName ? &log.fileName : nullptr;
 }

@@ -4,27 +4,27 @@
 
 #include <cstdio>
 
-#include "common/launcher_state.h"
 #include "common/system_library_win.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/exit_duties.h"
 #include "config/log_win.h"
 #include "config/messages.h"
+#include "config/paths_win.h"
 #include "config/window_activation_win.h"
-#include "files/paths_win.h"
 
-void useConsoleMessages() { launcher().messages.mode = MessageMode::console; }
+void useConsoleMessages() { messageState().mode = MessageMode::console; }
 
 void registerExitDuty(ExitDuty duty, ExitDutyFunction function) {
-  setExitDuty(launcher().messages.exitDuties, duty, function);
+  setExitDuty(messageState().exitDuties, duty, function);
 }
 
 void registerMessageListener(MessageListener listener) {
-  launcher().messages.listener = listener;
+  messageState().listener = listener;
 }
 
 void showMessage(const std::string& text) {
-  runExitDuties(launcher().messages.exitDuties, ExitMoment::message);
+  runExitDuties(messageState().exitDuties, ExitMoment::message);
   prepareMessageDisplay();
 
   std::string output;
@@ -37,9 +37,9 @@ void showMessage(const std::string& text) {
   }
   // Before the box: a box in a service process may wait for ever on a
   // desktop nobody sees, and the event log is where an operator looks.
-  if (MessageListener listener = launcher().messages.listener) listener(output);
+  if (MessageListener listener = messageState().listener) listener(output);
 
-  if (launcher().messages.mode == MessageMode::messageBox) {
+  if (messageState().mode == MessageMode::messageBox) {
     std::string caption = getConfigString(ConfigKey::MSG_ERROR_CAPTION);
     ondemand::MessageBoxA(nullptr, output.c_str(), caption.c_str(), MB_ICONERROR);
   } else {
@@ -54,7 +54,7 @@ void showMessageByKey(ConfigKey key, std::string_view placeholder, std::string_v
 
 namespace {
 [[noreturn]] void endAfterFatalError() {
-  runExitDuties(launcher().messages.exitDuties, ExitMoment::fatalEnd);
+  runExitDuties(messageState().exitDuties, ExitMoment::fatalEnd);
   std::fflush(nullptr);
   ExitProcess(1);
 }
@@ -71,7 +71,7 @@ void fatalErrorByKey(ConfigKey key, std::string_view placeholder, std::string_vi
 }
 
 void exitLauncher(int exitCode) {
-  runExitDuties(launcher().messages.exitDuties,
+  runExitDuties(messageState().exitDuties,
                 exitCode == 0 ? ExitMoment::exitSuccess : ExitMoment::exitFailure);
   std::fflush(nullptr);
   ExitProcess(static_cast<UINT>(exitCode));

@@ -1,7 +1,7 @@
 #include "config/window_activation_win.h"
 
-#include "common/launcher_state.h"
 #include "common/system_library_win.h"
+#include "config/config_state.h"
 
 namespace {
 BOOL CALLBACK activateWindow(HWND window, LPARAM) {
@@ -16,16 +16,16 @@ BOOL CALLBACK activateWindow(HWND window, LPARAM) {
 bool windowBelongsToProcess(HWND window) {
   DWORD pid = 0;
   ondemand::GetWindowThreadProcessId(window, &pid);
-  return pid == launcher().messages.targetProcessId;
+  return pid == messageState().targetProcessId;
 }
 
 void activateProcessWindows(DWORD processId) {
-  launcher().messages.targetProcessId = processId;
+  messageState().targetProcessId = processId;
   ondemand::EnumWindows(activateWindow, 0);
 }
 
 void prepareMessageDisplay() {
-  MessageState& state = launcher().messages;
+  MessageState& state = messageState();
   if (!state.firstDisplayDone) {
     state.firstDisplayDone = true;
     return;

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "common/handles_win.h"
+#include "config/access_rules.h"
+#include "config/access_rules_win.h"
 #include "config/log_win.h"
-#include "files/access_rules.h"
-#include "files/access_rules_win.h"
+#include "config/paths_win.h"
 #include "files/deletion_list.h"
-#include "files/paths_win.h"
 #include "files/temp_files_win.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "files/access_rules.h"
+#include "config/access_rules.h"
+#include "config/path_text.h"
 #include "files/included_files.h"
-#include "files/path_text.h"
 
 std::string deletionListFromValue(const char* data, std::size_t size) {
   if (data == nullptr) return std::string();

@@ -6,15 +6,16 @@
 #include <vector>
 
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
+#include "config/access_rules.h"
+#include "config/access_rules_win.h"
 #include "config/config_block.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/config_store_win.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
-#include "files/access_rules.h"
-#include "files/access_rules_win.h"
 #include "files/deferred_deletion_win.h"
+#include "files/files_state.h"
 #include "files/included_files.h"
 #include "files/temp_files.h"
 #include "files/temp_files_win.h"
@@ -67,7 +68,7 @@ bool extractIncludedFiles(std::string& out) {
 
   UniqueHandle media = openMediaFile();
   LARGE_INTEGER offset;
-  offset.QuadPart = static_cast<LONGLONG>(launcher().config.includedFilesOffset);
+  offset.QuadPart = static_cast<LONGLONG>(configTables().includedFilesOffset);
   if (!SetFilePointerEx(media.get(), offset, nullptr, FILE_BEGIN)) {
     logError("ReadFile failed");
     return false;
@@ -164,15 +165,15 @@ void appendLocked(std::vector<std::string>& list, const std::string& path) {
 
 }  // namespace
 
-void registerExtractedFile(const std::string& path) { appendLocked(launcher().extraction.extractedFiles, path); }
+void registerExtractedFile(const std::string& path) { appendLocked(extractionState().extractedFiles, path); }
 
-void registerExtractedDir(const std::string& path) { appendLocked(launcher().extraction.extractedDirs, path); }
+void registerExtractedDir(const std::string& path) { appendLocked(extractionState().extractedDirs, path); }
 
 void registerLauncherFile(const std::string& path) {
   // A probe's output file is made, deleted and made again under one name:
   // listed once.
   AcquireSRWLockExclusive(&gListsLock);
-  std::vector<std::string>& list = launcher().extraction.launcherFiles;
+  std::vector<std::string>& list = extractionState().launcherFiles;
   if (std::find(list.begin(), list.end(), path) == list.end()) list.push_back(path);
   ReleaseSRWLockExclusive(&gListsLock);
 }
@@ -181,7 +182,7 @@ void cleanupExtractedFiles() {
   // Copied under the lock, scheduled outside it: scheduling may wait for the
   // deletion lists' mutex, and nobody should wait for that to register.
   AcquireSRWLockShared(&gListsLock);
-  const ExtractionState& state = launcher().extraction;
+  const ExtractionState& state = extractionState();
   std::vector<std::string> files = state.extractedFiles;
   files.insert(files.end(), state.launcherFiles.begin(), state.launcherFiles.end());
   std::vector<std::string> dirs = state.extractedDirs;
@@ -191,7 +192,7 @@ void cleanupExtractedFiles() {
 }
 
 bool launcherWorkDirectory(std::string& out) {
-  ExtractionState& state = launcher().extraction;
+  ExtractionState& state = extractionState();
   if (!state.extractionDirectory.empty()) {
     out = state.extractionDirectory;
     return true;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "files/path_text.h"
+#include "config/path_text.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include "common/code_page_win.h"
 #include "common/hex_text.h"
 #include "common/system_library_win.h"
+#include "config/access_rules.h"
+#include "config/access_rules_win.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
-#include "files/access_rules.h"
-#include "files/access_rules_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 #include "files/temp_files.h"
 
 namespace {

@@ -2,11 +2,10 @@
 
 #include <vector>
 
-#include "common/launcher_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
-#include "files/path_text.h"
-#include "files/paths_win.h"
+#include "config/path_text.h"
+#include "config/paths_win.h"
 
 namespace {
 

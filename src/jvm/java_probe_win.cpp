@@ -11,7 +11,7 @@
 #include "common/sized_call_win.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 #include "files/extraction_win.h"
 #include "files/temp_files.h"
 #include "jvm/library_machine_win.h"

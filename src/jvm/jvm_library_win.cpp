@@ -1,10 +1,10 @@
 #include "jvm/jvm_library_win.h"
 
-#include "common/launcher_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 #include "jvm/dll_search_win.h"
+#include "jvm/jvm_state.h"
 #include "jvm/runtime_layout.h"
 
 HMODULE loadJvmLibrary(const std::string& exe) {
@@ -30,7 +30,7 @@ HMODULE tryJvmLibrary(const std::string& exe, const std::string& vmType) {
   std::string path = jvmLibraryPath(javaExeDirectory(exe), vmType);
   logInfo("Trying %s (exists %d)", path.c_str(), pathExists(path) ? 1 : 0);
   HMODULE module = loadLibraryRestricted(path);
-  if (module) launcher().jvm.vmLibrary = path;
+  if (module) jvmState().vmLibrary = path;
   return module;
 }
 
@@ -39,6 +39,6 @@ bool resolveCreateJavaVM(HMODULE module) {
   FARPROC entry = GetProcAddress(module, "JNI_CreateJavaVM");
   if (entry == nullptr) return false;
   // Through void(*)() so that the compiler accepts the change of signature.
-  launcher().jvm.createJavaVM = reinterpret_cast<void (*)()>(entry);
+  jvmState().createJavaVM = reinterpret_cast<void (*)()>(entry);
   return true;
 }

@@ -19,6 +19,6 @@ HMODULE loadJvmLibraryBeside(const std::string& exe);
 HMODULE tryJvmLibrary(const std::string& exe, const std::string& vmType);
 
 // Looks up JNI_CreateJavaVM and keeps it for the VM launch
-// (launcher().jvm.createJavaVM). False without a module or without the
+// (jvmState().createJavaVM). False without a module or without the
 // export; the module stays loaded either way.
 [[nodiscard]] bool resolveCreateJavaVM(HMODULE module);

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/pe_image.h"
+#include "jvm/jvm_state.h"
 #include "jvm/library_machine.h"
 
 namespace {
@@ -68,7 +68,7 @@ bool skipsOtherMachineRuntime(const std::string& exe) {
   uint16_t found = existing.front().machine;
   logInfo("Skipping %s: its JVM library %s is %s, this launcher is %s", exe.c_str(),
           firstPath.c_str(), machineTypeName(found).c_str(), machineTypeName(own).c_str());
-  JvmState& jvm = launcher().jvm;
+  JvmState& jvm = jvmState();
   if (jvm.otherMachineRuntimes.empty()) jvm.otherMachine = found;
   // The fallback pass may meet a runtime of the first pass again.
   if (std::find(jvm.otherMachineRuntimes.begin(), jvm.otherMachineRuntimes.end(), exe) ==

@@ -12,7 +12,7 @@ uint16_t ownMachineType();
 
 // True when every existing JVM library of the runtime of `exe` is of another
 // machine type: logs one line naming the runtime, its library and both
-// machine types, and counts it in launcher().jvm for the closing message.
+// machine types, and counts it in jvmState() for the closing message.
 // False when a library fits, when none exists, or when a header cannot be
 // read (the load then decides, as before).
 [[nodiscard]] bool skipsOtherMachineRuntime(const std::string& exe);

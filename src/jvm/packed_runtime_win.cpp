@@ -7,7 +7,7 @@
 #include "common/handles_win.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 #include "jvm/runtime_layout.h"
 
 void preparePackedJre(const std::string& home) {

@@ -8,17 +8,18 @@
 #include <vector>
 
 #include "common/environment_win.h"
-#include "common/launcher_state.h"
 #include "common/sized_call_win.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 #include "jvm/jvm_library_win.h"
+#include "jvm/jvm_state.h"
 #include "jvm/library_machine.h"
 #include "jvm/library_machine_win.h"
 #include "jvm/packed_runtime_win.h"
-#include "launch/variables_win.h"
+#include "jvm/variables_win.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ bool LoadDLL() {
   if (kind == JvmLocationKind::kindNone) {
     logError("No JVM found");
     std::string text = getConfigString(ConfigKey::MSG_NO_JVM);
-    const JvmState& jvm = launcher().jvm;
+    const JvmState& jvm = jvmState();
     if (!jvm.otherMachineRuntimes.empty()) {
       if (!text.empty()) text += "\r\n";
       text += otherMachineNote(static_cast<int>(jvm.otherMachineRuntimes.size()), jvm.otherMachine,
@@ -66,7 +67,7 @@ bool LoadDLL() {
   logInfo("Trying to load JVM-DLL from %s", exe.c_str());
   HMODULE module = loadJvmLibrary(exe);
   setJvmHome(exe);
-  launcher().jvm.javaExe = exe;
+  jvmState().javaExe = exe;
   if (module == nullptr) logError("Could not get DLL-Handle.");
   bool resolved = resolveCreateJavaVM(module);
   if (!resolved) logError("Could not load functions");
@@ -128,7 +129,7 @@ JvmLocationKind searchJvm(std::string& exe, std::string& location) {
   }
   logInfo("Search sequence finished");
 
-  std::string productHome(productHomeVariable(launcher().flavour));
+  std::string productHome(productHomeVariable(launcherFlavour()));
   if (!productHome.empty() && testEnvironmentVariable(exe, productHome, bounds)) {
     location = productHome;
     return JvmLocationKind::kindEnvironmentVariable;

@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/launcher_state.h"
 #include "config/config_keys.h"
+#include "launch/launch_state.h"
 
 inline constexpr const char* kLauncherClass = "com/kerno/runtime/WinLauncher";
 inline constexpr const char* kLauncherMethod = "main";

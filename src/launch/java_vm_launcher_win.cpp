@@ -1,17 +1,18 @@
 #include "launch/java_vm_launcher_win.h"
 
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "jvm/jvm_state.h"
 #include "launch/java_vm_launcher.h"
+#include "launch/launch_state.h"
 #include "launch/vm_options_win.h"
 
 bool launchProgram(const std::vector<std::u16string>& launchArguments) {
-  LauncherState& state = launcher();
   VmLaunchHooks hooks;
   // The search kept the entry point untyped; this is its JNI type.
-  hooks.createJavaVm = reinterpret_cast<CreateJavaVmFunction>(state.jvm.createJavaVM);
-  hooks.flavour = state.flavour;
+  hooks.createJavaVm = reinterpret_cast<CreateJavaVmFunction>(jvmState().createJavaVM);
+  hooks.flavour = launcherFlavour();
   hooks.logInfo = [](const std::string& line) { logInfo("%s", line.c_str()); };
   hooks.logError = [](const std::string& line) { logError("%s", line.c_str()); };
   hooks.showMessage = [](ConfigKey key, std::string_view placeholder, std::string_view value) {
@@ -29,7 +30,7 @@ bool launchProgram(const std::vector<std::u16string>& launchArguments) {
     return std::optional<std::vector<std::u16string>>(buildMainParameterList(launchArguments));
   };
   hooks.textForLog = textForLog;
-  return launchProgram(hooks, state.launch);
+  return launchProgram(hooks, launchState());
 }
 
-void requestVmExit() { requestVmExit(launcher().launch); }
+void requestVmExit() { requestVmExit(launchState()); }

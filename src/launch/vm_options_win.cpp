@@ -6,16 +6,17 @@
 #include "common/code_page_win.h"
 #include "common/environment_win.h"
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "config/paths_win.h"
+#include "config/service_settings.h"
 #include "files/extraction_win.h"
-#include "files/paths_win.h"
+#include "files/files_state.h"
 #include "files/temp_files.h"
-#include "launch/variables_win.h"
+#include "jvm/variables_win.h"
 #include "launch/vm_options.h"
-#include "service/service_settings.h"
 
 namespace {
 
@@ -54,9 +55,8 @@ std::string processCommFileNameFor(std::string_view directory, unsigned) {
 }  // namespace
 
 std::vector<std::string> buildSystemProperties() {
-  const LauncherState& state = launcher();
   SystemPropertyInputs in;
-  in.flavour = state.flavour;
+  in.flavour = launcherFlavour();
   in.executablePath = getExecutablePath();
   in.useProcessCommFile = getConfigInt(ConfigKey::useProcessCommFile) != 0;
   if (in.useProcessCommFile) {
@@ -69,10 +69,10 @@ std::vector<std::string> buildSystemProperties() {
       in.useProcessCommFile = false;
     }
   }
-  in.extractionDirectory = state.extraction.extractionDirectory;
+  in.extractionDirectory = extractionState().extractionDirectory;
   // A damaged value was logged by the service runtime; it is left out here.
   std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(state.config, damaged);
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
   if (settings.outputRotation) in.outputRotation = outputRotationText(*settings.outputRotation);
   return systemPropertyOptions(in);
 }
@@ -95,14 +95,13 @@ std::vector<std::string> readVmOptionsFile() {
 
 std::vector<std::string> buildVmOptions(const std::vector<std::string>& properties,
                                         const std::vector<std::u16string>& launchArguments) {
-  const LauncherState& state = launcher();
   VmOptionSources sources;
   sources.systemProperties = properties;
   sources.optionsFileLines = readVmOptionsFile();
 
   ClassPathSystem sys;
-  sys.flavour = state.flavour;
-  sys.extractedFiles = state.extraction.extractedFiles;
+  sys.flavour = launcherFlavour();
+  sys.extractedFiles = extractionState().extractedFiles;
   if (sys.flavour == LauncherFlavour::brindle) {
     sys.installationDirectory =
         resolvePath(getConfigString(ConfigKey::installationDirectory), false);

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "common/code_page_win.h"
-#include "common/launcher_state.h"
 #include "config/log_win.h"
 #include "launch/vm_options_win.h"
 #include "service/console_events.h"
 #include "service/service_main_win.h"
+#include "service/service_state.h"
 #include "service/stop_timeout_win.h"
 
 namespace {
@@ -21,7 +21,7 @@ BOOL WINAPI consoleStopHandler(DWORD eventType) {
   ConsoleEventAction action = consoleEventAction(eventType);
   if (!action.stop) return FALSE;
   logInfo("Console event %lu: stopping the application", static_cast<unsigned long>(eventType));
-  SetEvent(launcher().service.stopEvent);
+  SetEvent(serviceState().stopEvent);
   if (action.waitForExit) Sleep(INFINITE);
   return TRUE;
 }
@@ -29,10 +29,9 @@ BOOL WINAPI consoleStopHandler(DWORD eventType) {
 }  // namespace
 
 int runConsole() {
-  LauncherState& state = launcher();
   // Manual reset: a second Ctrl+C while the application stops changes nothing.
-  state.service.stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!state.service.stopEvent) {
+  serviceState().stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!serviceState().stopEvent) {
     logError("CreateEvent failed (%lu)", GetLastError());
     return 1;
   }
@@ -43,10 +42,10 @@ int runConsole() {
   SetConsoleCtrlHandler(consoleStopHandler, TRUE);
 
   // The same stop time-out as the service's.
-  state.service.stopTimeoutSeconds = configuredStopTimeoutSeconds();
+  serviceState().stopTimeoutSeconds = configuredStopTimeoutSeconds();
 
   // The launch arguments of a service start without start parameters.
-  std::vector<std::u16string> arguments{toUtf16(state.serviceName, CP_ACP)};
+  std::vector<std::u16string> arguments{toUtf16(serviceState().name, CP_ACP)};
   if (!startApplication(arguments)) return 1;
 
   // Again, now in front of any handler the VM registered while it was created.
@@ -54,7 +53,7 @@ int runConsole() {
   SetConsoleCtrlHandler(consoleStopHandler, TRUE);
   logInfo("Running in the console: Ctrl+C, Ctrl+Break or closing the console stops it");
 
-  WaitForSingleObject(state.service.stopEvent, INFINITE);
+  WaitForSingleObject(serviceState().stopEvent, INFINITE);
   stopApplication();
   // The Java side did not end the process (the VM is destroyed by now): end
   // as the service does, without the exit handlers.

@@ -5,12 +5,12 @@
 #include <optional>
 #include <string_view>
 
-#include "common/handles_win.h"
 #include "common/code_page_win.h"
-#include "common/launcher_state.h"
+#include "common/handles_win.h"
 #include "config/messages_win.h"
 #include "launch/vm_options_win.h"
 #include "service/event_log.h"
+#include "service/service_state.h"
 
 namespace {
 
@@ -20,11 +20,11 @@ std::wstring wide(std::string_view text) {
 }
 
 void report(WORD type, const std::string& message) {
-  EventLogState& log = launcher().eventLog;
+  EventLogState& log = eventLogState();
   if (!log.enabled) return;
   if (!log.sourceTried) {
     log.sourceTried = true;
-    log.source = RegisterEventSourceW(nullptr, wide(launcher().serviceName).c_str());
+    log.source = RegisterEventSourceW(nullptr, wide(serviceState().name).c_str());
   }
   if (!log.source) return;
   std::wstring text = wide(eventText(message));
@@ -38,7 +38,7 @@ void report(WORD type, const std::string& message) {
 void reportErrorEvent(const std::string& message) { report(EVENTLOG_ERROR_TYPE, message); }
 
 void enableEventLog() {
-  launcher().eventLog.enabled = true;
+  eventLogState().enabled = true;
   registerMessageListener(reportErrorEvent);
 }
 

@@ -10,16 +10,17 @@
 
 #include "common/code_page_win.h"
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
 #include "common/system_error_win.h"
+#include "config/access_rules.h"
+#include "config/access_rules_win.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
-#include "files/access_rules.h"
-#include "files/access_rules_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
+#include "config/service_settings.h"
 #include "service/dependency_list.h"
 #include "service/event_log_win.h"
-#include "service/service_settings.h"
+#include "service/service_state.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
   std::fflush(stdout);
 }
 
-const char* serviceName() { return launcher().serviceName.c_str(); }
+const char* serviceName() { return serviceState().name.c_str(); }
 
 // A fixed failure line, then the system's error code and text on a line of
 // its own. `error` is GetLastError() of the call that failed, taken at once.
@@ -256,7 +257,7 @@ int cmdUninstall(bool verbose) {
   }
   // The service is gone (or goes once stopped): its event source goes now;
   // nothing is left to report under that name.
-  (void)removeEventSource(launcher().serviceName);
+  (void)removeEventSource(serviceState().name);
   if (verbose) say("Uninstalled service '%s'.\n", serviceName());
   return 0;
 }
@@ -269,16 +270,16 @@ int cmdInstall(DWORD startType) {
     return 1;
   }
   std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(launcher().config, damaged);
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) say("%s.\n", damagedSettingLine(d).c_str());
-  InstallPlan plan = planServiceInstall(settings, launcher().serviceName, startType == SERVICE_AUTO_START);
+  InstallPlan plan = planServiceInstall(settings, serviceState().name, startType == SERVICE_AUTO_START);
   std::string binaryPath = serviceBinaryPath(getExecutablePath());
   std::optional<std::string> dependencies =
       buildDependencyList(getConfigString(ConfigKey::serviceDependencies));
   // The UTF-16 call with the texts converted as CreateServiceA would convert
   // them: Wine's CreateServiceA keeps only the first name of a dependency
   // list, the UTF-16 call takes all of them.
-  std::wstring name = widen(launcher().serviceName);
+  std::wstring name = widen(serviceState().name);
   std::wstring path = widen(binaryPath);
   std::wstring dependencyList = dependencies ? widenList(*dependencies) : std::wstring();
   // No password, ever: the accounts a plan names need none.
@@ -307,7 +308,7 @@ int cmdInstall(DWORD startType) {
   // table); unquoted, whatever the binary path needs.
   unsigned long error = 0;
   if (settings.eventLog.value_or(false) &&
-      (error = registerEventSource(launcher().serviceName, getExecutablePath())) != 0) {
+      (error = registerEventSource(serviceState().name, getExecutablePath())) != 0) {
     say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
         error);
   }

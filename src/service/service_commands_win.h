@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "service/service_settings.h"
+#include "config/service_settings.h"
 
 // Installs the service for `startType` (SERVICE_AUTO_START or
 // SERVICE_DEMAND_START), replacing a service of the same name: that one is

@@ -6,17 +6,19 @@
 #include <vector>
 
 #include "common/code_page_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "config/service_settings.h"
 #include "files/deferred_deletion_win.h"
 #include "files/extraction_win.h"
+#include "jvm/jvm_state.h"
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
 #include "launch/vm_options_win.h"
 #include "service/event_log.h"
 #include "service/event_log_win.h"
-#include "service/service_settings.h"
+#include "service/service_state.h"
 #include "service/service_status.h"
 #include "service/stop_timeout_win.h"
 
@@ -46,7 +48,7 @@ void setStatus(const ServiceStatusRecord& record) {
   status.dwServiceSpecificExitCode = record.serviceSpecificExitCode;
   status.dwCheckPoint = record.checkPoint;
   status.dwWaitHint = record.waitHint;
-  SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(launcher().service.statusHandle), &status);
+  SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(serviceState().statusHandle), &status);
 }
 
 void reportStopProgress();
@@ -60,7 +62,7 @@ enum class LockWait { wait, skipWhenBusy };
 // (files handed over, a clean stop logged, the whole record reported, then
 // the stop signalled).
 void applyEvent(ServiceEvent event, DWORD control = 0, LockWait wait = LockWait::wait) {
-  ServiceState& service = launcher().service;
+  ServiceState& service = serviceState();
   if (wait == LockWait::wait) {
     AcquireSRWLockExclusive(&gStatusLock);
   } else if (!TryAcquireSRWLockExclusive(&gStatusLock)) {
@@ -72,8 +74,8 @@ void applyEvent(ServiceEvent event, DWORD control = 0, LockWait wait = LockWait:
   if (t.stoppedCleanly) {
     // Before the stopped report: once a service has reported itself
     // stopped, its process may be ended at any moment.
-    const JvmState& jvm = launcher().jvm;
-    std::string text = serviceStoppedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+    const JvmState& jvm = jvmState();
+    std::string text = serviceStoppedText(serviceState().name, jvm.javaExe, jvm.vmLibrary);
     logInfo("%s", text.c_str());
     reportInformationEvent(text);
   }
@@ -101,14 +103,13 @@ void reportStopProgress() { applyEvent(ServiceEvent::stopProgress, 0, LockWait::
 // this one, and either says stopped.
 void reportStopTimedOut() {
   if (gTimedOutClaimed.exchange(true)) return;
-  if (!launcher().service.statusHandle) return;
+  if (!serviceState().statusHandle) return;
   ServiceStatusRecord snapshot;
   snapshot.currentState = gReportedState.load();
   snapshot.controlsAccepted = gControlsAccepted.load();
   ServiceTransition t = applyServiceEvent(snapshot, ServiceEvent::stopTimedOut);
   if (t.report) setStatus(t.record);
 }
-
 
 // Registered after the VM exists, so it sees console events (a user logging
 // off) before the VM's own handlers and keeps them from ending the service.
@@ -131,8 +132,8 @@ StopTimeoutHooks serviceStopTimeoutHooks() { return StopTimeoutHooks{reportStopP
 bool startApplication(const std::vector<std::u16string>& launchArguments) {
   sweepScheduledDeletions();
   if (!LoadDLL() || !launchProgram(launchArguments)) return false;
-  const JvmState& jvm = launcher().jvm;
-  std::string text = serviceStartedText(launcher().serviceName, jvm.javaExe, jvm.vmLibrary);
+  const JvmState& jvm = jvmState();
+  std::string text = serviceStartedText(serviceState().name, jvm.javaExe, jvm.vmLibrary);
   logInfo("%s", text.c_str());
   reportInformationEvent(text);
   return true;
@@ -143,20 +144,20 @@ void stopApplication() {
   // exit path (and so, in a service, reportServiceStopped); with a stop
   // time-out, the time-out ends it when that path hangs. Without a status
   // handle (a console run) the hooks report nothing.
-  requestStopWithTimeout(launcher().service.stopTimeoutSeconds, serviceStopTimeoutHooks());
+  requestStopWithTimeout(serviceState().stopTimeoutSeconds, serviceStopTimeoutHooks());
 }
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
-  ServiceState& service = launcher().service;
+  ServiceState& service = serviceState();
   std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(launcher().config, damaged);
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) logError("%s", damagedSettingLine(d).c_str());
   service.stopTimeoutSeconds = settings.stopTimeoutSeconds.value_or(0);
   service.record = ServiceStatusRecord{};
   service.record.controlsAccepted = acceptedControls(settings.preshutdownTimeoutSeconds.has_value());
   gControlsAccepted.store(service.record.controlsAccepted);
   service.statusHandle =
-      RegisterServiceCtrlHandlerA(launcher().serviceName.c_str(), serviceControlHandler);
+      RegisterServiceCtrlHandlerA(serviceState().name.c_str(), serviceControlHandler);
   if (!service.statusHandle) return;
   applyEvent(ServiceEvent::started);
   registerExitDuty(ExitDuty::reportServiceFailed, reportServiceFailed);

@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "config/config_store.h"
-#include "files/path_text.h"
+#include "config/path_text.h"
 
 int statusExitCode(uint32_t state) {
   switch (state) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "config/config_block.h"
-#include "service/service_settings.h"
+#include "config/service_settings.h"
 
 // The exit codes of `/status`, for scripts.
 inline constexpr int kStatusRunning = 0;

@@ -8,11 +8,11 @@
 
 #include "common/code_page_win.h"
 #include "common/handles_win.h"
-#include "common/launcher_state.h"
 #include "common/system_error_win.h"
 #include "config/config_store_win.h"
-#include "files/path_text.h"
+#include "config/path_text.h"
 #include "service/service_report.h"
+#include "service/service_state.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ void readExecutable(ServiceReport& report) {
 }  // namespace
 
 int cmdStatus() {
-  const std::string& name = launcher().serviceName;
+  const std::string& name = serviceState().name;
   UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return fail("Could not open SCManager.", GetLastError());
   UniqueServiceHandle service(

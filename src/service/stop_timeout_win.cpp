@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/log_win.h"
+#include "config/service_settings.h"
 #include "launch/java_vm_launcher_win.h"
-#include "service/service_settings.h"
 #include "service/service_status.h"
 
 namespace {
@@ -72,7 +72,7 @@ void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks) {
 
 uint32_t configuredStopTimeoutSeconds() {
   std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(launcher().config, damaged);
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) {
     if (d.name == "stopTimeoutSeconds") logError("%s", damagedSettingLine(d).c_str());
   }

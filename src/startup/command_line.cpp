@@ -18,6 +18,7 @@ constexpr WordEntry kWords[] = {
     {"console", CommandWord::console},
     {"status", CommandWord::status},
     {"restart", CommandWord::restart},
+    {"configure", CommandWord::configure},
 };
 }  // namespace
 

@@ -11,7 +11,8 @@ std::string_view commandTail(std::string_view commandLine);
 
 // `console` runs what the service process runs, in the foreground of the
 // console (docs/launcher.md); `status` and `restart` report on and restart
-// the installed service (docs/service-commands.md). A new word is one entry
+// the installed service, `configure` applies the block's production settings
+// to it (docs/service-commands.md). A new word is one entry
 // here, one in the word table (command_line.cpp) and one case in runCommand.
 enum class CommandWord {
   none,
@@ -24,6 +25,7 @@ enum class CommandWord {
   console,
   status,
   restart,
+  configure,
 };
 
 struct ParsedCommand {

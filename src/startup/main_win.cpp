@@ -5,14 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "config/service_settings.h"
 #include "files/extraction_win.h"
+#include "files/files_state.h"
 #include "service/event_log_win.h"
 #include "service/service_main_win.h"
-#include "service/service_settings.h"
+#include "service/service_state.h"
 #include "startup/command_line.h"
 #include "startup/startup_win.h"
 
@@ -25,23 +27,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTailText, int) {
     useConsoleMessages();
   }
   initLauncher();
-  launcher().serviceName = getConfigString(ConfigKey::serviceName);
-  if (command.overridesServiceName) launcher().serviceName = command.serviceName;
+  serviceState().name = getConfigString(ConfigKey::serviceName);
+  if (command.overridesServiceName) serviceState().name = command.serviceName;
   // A process without a command word is the service process: from here on its
   // messages go to the event log too, when the block asks for it (key 30020;
   // a damaged value is logged by the service runtime and reads as off).
   // Command processes write nothing there.
   if (command.word == CommandWord::none) {
     std::vector<DamagedSetting> damaged;
-    if (readServiceSettings(launcher().config, damaged).eventLog.value_or(false)) enableEventLog();
+    if (readServiceSettings(configTables(), damaged).eventLog.value_or(false)) enableEventLog();
   }
-  if (!extractIncludedFiles(launcher().extraction.extractionDirectory)) {
+  if (!extractIncludedFiles(extractionState().extractionDirectory)) {
     fatalErrorByKey(ConfigKey::MSG_INTERNAL_ERROR, kPlaceholderErrorCode, "16");
   }
   if (command.word != CommandWord::none) return runCommand(command.word);
 
   // Run from a console, the dispatcher call fails at once and we end with 0.
-  std::string name = launcher().serviceName;
+  std::string name = serviceState().name;
   SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
   StartServiceCtrlDispatcherA(table);
   return 0;

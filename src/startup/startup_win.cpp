@@ -5,13 +5,14 @@
 #include <cstdlib>
 
 #include "common/environment_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/config_store.h"
 #include "config/config_store_win.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 #include "jvm/dll_search_win.h"
 #include "service/console_run_win.h"
 #include "service/service_commands_win.h"
+#include "service/service_configure_win.h"
 #include "service/service_report_win.h"
 
 void prefixSearchPath() {
@@ -29,7 +30,7 @@ void enterWorkingDirectory() {
 
 void initLauncher() {
   loadConfig();
-  launcher().flavour = parseLauncherFlavour(getConfigString(ConfigKey::launcherFlavour));
+  launcherFlavour() = parseLauncherFlavour(getConfigString(ConfigKey::launcherFlavour));
   restrictDllSearch();
   prefixSearchPath();
   enterWorkingDirectory();
@@ -49,6 +50,7 @@ int runCommand(CommandWord word) {
     case CommandWord::console: return runConsole();
     case CommandWord::status: return cmdStatus();
     case CommandWord::restart: return cmdRestart();
+    case CommandWord::configure: return cmdConfigure();
     case CommandWord::none: break;
   }
   return 0;

@@ -15,6 +15,8 @@ import unittest
 from pathlib import Path
 
 PACKER = os.environ.get("KERNO_PACKER", "")
+# The Windows packer of the x64 tree, run under Wine.
+PACKER_EXE = os.environ.get("KERNO_PACKER_EXE", "")
 TEMPLATE = os.environ.get("KERNO_TEMPLATE", "")
 ARCH = os.environ.get("KERNO_ARCH", "x64")
 PREFIX = os.environ.get("KERNO_WINEPREFIX", "")

@@ -175,6 +175,36 @@ class Packer(FilesTest):
                 self.assertEqual(rc, 0, err)
                 self.assertEqual("kernopack: warning: " in err and "has an S entry" in err, warned, err)
 
+    @unittest.skipUnless(harness.PACKER_EXE and ARCH == "x64", "needs the x64 tree's kernopack.exe")
+    def test_the_windows_packer_keeps_to_the_description_and_signs_with_the_tool_on_path(self):
+        """What only kernopack.exe shows: the network path refused by its
+        text, a directory link (Wine shows one as a reparse point) refused,
+        and an osslsigncode.exe in the current directory never run."""
+        (self.dir / "d" / "lib").mkdir(parents=True)
+        (self.dir / "d" / "lib" / "a.jar").write_bytes(b"jar")
+        (self.dir / "d" / "mid").symlink_to(self.dir / "d" / "lib")
+        # A stand-in that would end without error, were it run.
+        shutil.copy(harness.PACKER_EXE, self.dir / "osslsigncode.exe")
+        for name in ("cert.pem", "key.pem"):
+            (self.dir / name).write_text("-")
+        description = self.dir / "d" / "svc.json"
+
+        def packer_exe(included, *args):
+            description.write_text(json.dumps(dict(BASE, includedFiles=[included])), encoding="utf-8")
+            return self.run_exe(harness.PACKER_EXE, "build", windows_path(description), "--launcher",
+                                windows_path(harness.TEMPLATE), "-o", "out.exe", *args)
+
+        for included, rc, message in (("\\\\kerno-nohost\\share\\a.jar", 2, "is a network (UNC) path"),
+                                      ("mid/a.jar", 2, '"mid" is a link or junction'),
+                                      ("lib/a.jar", 0, "")):
+            with self.subTest(included=included):
+                r = packer_exe(included)
+                self.assertEqual(r.rc, rc, r)
+                self.assertIn(message, r.err)
+        r = packer_exe("lib/a.jar", "--sign-with", "cert.pem", "key.pem")
+        self.assertEqual(r.rc, 1, r)
+        self.assertIn("cannot run osslsigncode: not found on PATH", r.err)
+
     def test_large_files_are_streamed_not_held(self):
         size = 96 * 2**20
         exe = self.pack_files({"big.bin": content(size, 13)})

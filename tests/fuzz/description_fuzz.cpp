@@ -3,6 +3,9 @@
 // UTF-8); the rest is the description. Whatever the bytes, the reader ends
 // with a block or an error text; a block it builds, turned back into a
 // description by the packer's dump, must read back to the same records.
+// Every included path the confinement accepts stays beneath the
+// description's directory, and an error text escaped for the terminal holds
+// no control character.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -11,6 +14,7 @@
 #include "config/config_block.h"
 #include "description.h"
 #include "files/included_files.h"
+#include "terminal_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -20,10 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Description d = parseDescription(json, codePage);
   if (!d.ok) {
     if (d.error.empty()) std::abort();  // a refusal always says why
+    for (char c : escapeForTerminal(d.error)) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) std::abort();
+    }
     return 0;
   }
   for (const IncludedFile& file : d.includedFiles) {
     if (checkIncludedFileName(file.name) != FileNameProblem::none) std::abort();
+    ConfinedPath confined = confineIncludedPath(file.path);
+    if (confined.ok == confined.components.empty()) std::abort();
+    for (const std::string& part : confined.components) {
+      if (part.empty() || part == "." || part == ".." || part.find_first_of("/\\:") != std::string::npos) std::abort();
+    }
   }
 
   std::vector<uint8_t> block = serializeConfigBlock(d.records);

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/path_text.h"
 #include "files/included_files.h"
-#include "files/path_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "launch/variables.h"
+#include "jvm/variables.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string input(reinterpret_cast<const char*>(data), size);

@@ -25,7 +25,6 @@
 #include <string>
 #include <vector>
 
-#include "common/launcher_state.h"
 #include "launch/java_vm_launcher.h"
 #include "launch/vm_options.h"
 

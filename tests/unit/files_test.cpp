@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "files/access_rules.h"
+#include "config/access_rules.h"
+#include "config/path_text.h"
 #include "files/deletion_list.h"
 #include "files/included_files.h"
-#include "files/path_text.h"
 #include "files/temp_files.h"
 
 namespace {

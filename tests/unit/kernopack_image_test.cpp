@@ -17,6 +17,7 @@
 #include "launcher_choice.h"
 #include "packer_io.h"
 #include "pe_test_image.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -158,6 +159,66 @@ TEST(KernopackIncluded, PathsComeFromTheDescriptionsDirectory) {
   EXPECT_EQ(includedPathFileName("a/b\\c.jar"), "c.jar");
 }
 
+TEST(KernopackIncluded, OnlyPathsBeneathTheDescriptionsDirectoryAreConfined) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"lib/a.jar", "lib|a.jar"}, {"lib\\.\\x/../a.jar", "lib|a.jar"}, {"a//b.jar", "a|b.jar"},
+      {"/etc/passwd", "is an absolute path"}, {"\\x\\a.jar", "is an absolute path"},
+      {"\\\\host\\share\\a.jar", "network (UNC) path"}, {"//host/share/a.jar", "network (UNC) path"},
+      {"\\\\.\\pipe\\p", "device path"}, {"\\\\?\\C:\\a.jar", "device path"}, {"C:\\a.jar", "with a drive"},
+      {"c:a.jar", "current directory of drive c:"}, {"..\\a.jar", "leaves the description's directory"},
+      {"lib/../../a.jar", "leaves the description's directory"}, {"lib/x:y/a.jar", "has ':'"},
+      {"NUL/a.jar", "reserved device name"}, {"com\xC2\xB9.txt/a.jar", "reserved device name"},
+      {"lib./a.jar", "ends with a dot or a space"}, {"l\x1b[2Jib/a.jar", "does not allow"}, {"", "names no file"}};
+  for (const auto& [path, expected] : cases) {
+    ConfinedPath c = confineIncludedPath(path);
+    std::string got = c.error;
+    for (const std::string& part : c.components) got += (got.empty() ? "" : "|") + part;
+    EXPECT_TRUE(contains(got, expected) && c.ok == c.error.empty()) << path << ": " << got;
+  }
+  const std::tuple<const char*, const char*, bool, bool> within[] = {
+      {"/a/b", "/a/b", false, true}, {"/a/b/c", "/a", false, true}, {"/a/bc", "/a/b", false, false},
+      {"/a/b", "/a/b/", false, true}, {"/x", "/", false, true}, {"/A/b", "/a", false, false},
+      {"C:\\App\\lib\\a.jar", "c:/app", true, true}, {"C:\\appx", "C:\\app", true, false}};
+  for (const auto& [path, allowed, windows, expected] : within)
+    EXPECT_EQ(pathWithin(path, allowed, windows), expected) << path << " in " << allowed;
+}
+
+TEST(KernopackTerminal, WhatATerminalActsOnIsEscaped) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain C:\\path caf\xC3\xA9 \xE4\xB8\xAD", "plain C:\\path caf\xC3\xA9 \xE4\xB8\xAD"},
+      {"a\x1b[31mred\x07", "a\\x1b[31mred\\x07"}, {std::string("nul\0\t\r\n\x7f", 8), "nul\\x00\\x09\\x0d\\x0a\\x7f"},
+      {"c1 \xC2\x9B" "2J", "c1 \\u009b2J"}, {"lone \x9B" "2J \xC3", "lone \\x9b2J \\xc3"},
+      {"overlong \xC0\xAF surrogate \xED\xA0\x80", "overlong \\xc0\\xaf surrogate \\xed\\xa0\\x80"},
+      {"bidi \xE2\x80\xAE ok \xF0\x9F\x98\x80", "bidi \\u202e ok \xF0\x9F\x98\x80"}};
+  for (const auto& [text, escaped] : cases) EXPECT_EQ(escapeForTerminal(text), escaped);
+  // dump writes them as JSON escapes: the same description, safe to show.
+  Description d = parseDescription(R"({"serviceDescription": "a\u009b\u202e\u007fb\u001b"})", 1252);
+  ASSERT_TRUE(d.ok) << d.error;
+  std::vector<uint8_t> block = serializeConfigBlock(d.records);
+  DescriptionText text = describeConfiguration(parseConfigBlock(block.data(), block.size(), block.size(), 0).tables,
+                                               LauncherArch::x64, 1252);
+  EXPECT_TRUE(contains(text.json, R"("serviceDescription": "a\u009b\u202e\u007fb\u001b")")) << text.json;
+  EXPECT_EQ(parseDescription(text.json, 1252).records.wide, d.records.wide);
+}
+
+TEST(KernopackSigning, TheToolIsLookedForInAbsolutePathEntriesOnly) {
+  std::vector<std::string> asked;
+  auto everywhere = [&](const std::string& p) {
+    asked.push_back(p);
+    return true;
+  };
+  const std::tuple<const char*, bool, const char*> cases[] = {
+      {":.:bin:/usr/bin:/bin", false, "/usr/bin/osslsigncode"}, {"", false, ""}, {"./x::", false, ""},
+      {";.;tools;\"C:\\Program Files\\o\";C:\\w", true, "C:\\Program Files\\o\\osslsigncode.exe"},
+      {"C:rel;\\\\srv\\tools\\", true, "\\\\srv\\tools\\osslsigncode.exe"}};
+  for (const auto& [path, windows, found] : cases) {
+    asked.clear();
+    EXPECT_EQ(findProgramOnPath(path, "osslsigncode", windows, everywhere), found) << path;
+    EXPECT_LE(asked.size(), 1u) << path;
+  }
+  EXPECT_EQ(findProgramOnPath("/a:/b", "t", false, [](const std::string& p) { return p == "/b/t"; }), "/b/t");
+}
+
 TEST(KernopackIncluded, LayoutAcceptsOnlyWhatBuildWrites) {
   const std::tuple<std::optional<std::string>, std::optional<std::string>, size_t, const char*> cases[] = {
       {std::nullopt, std::nullopt, 0, nullptr}, {"0", "a.jar;b.jar", 0, nullptr}, {"2", "a.jar;b.jar", 2, nullptr},
@@ -188,15 +249,21 @@ class KernopackSection : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Builds from a description whose included paths are relative to dir_.
-  PackResult build(const std::string& json, const fs::path& out, const fs::path& description = {}) {
+  // Builds from a description whose included paths are relative to dir_,
+  // as the packer does with --allow-outside for each of `allowed`.
+  PackResult build(const std::string& json, const fs::path& out, const fs::path& description = {},
+                   const std::vector<std::string>& allowed = {}) {
     Description d = parseDescription(json, 1252);
     EXPECT_TRUE(d.ok) << d.error;
-    std::vector<std::string> paths;
-    for (const IncludedFile& f : d.includedFiles)
-      paths.push_back(resolveIncludedPath((description.empty() ? dir_ / "svc.json" : description).string(), f.path, false));
+    std::vector<IncludedSource> sources;
+    for (const IncludedFile& f : d.includedFiles) {
+      IncludedChoice choice =
+          chooseIncludedSource((description.empty() ? dir_ / "svc.json" : description).string(), f.path, allowed, false);
+      if (!choice.ok) return PackResult{PackFailure::input, sources.size(), choice.error};
+      sources.push_back(choice.source);
+    }
     Bytes templ = makePe(kMachineAmd64, {{0x200, 0x400}}, 0x600);
-    return writeConfiguredExecutable(out.string(), templ, templ.size(), d.records, paths);
+    return writeConfiguredExecutable(out.string(), templ, templ.size(), d.records, sources);
   }
   size_t entries() const { return size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())); }
 
@@ -277,6 +344,69 @@ TEST_F(KernopackSection, EachFileFollowsTheBlockScrambledAndDumpExtractBuildGive
   }
 }
 
+TEST_F(KernopackSection, IncludedFilesAreOpenedBeneathTheDescriptionWithoutFollowingLinks) {
+  fs::create_directories(dir_ / "d" / "lib");
+  writeAll(dir_ / "d" / "lib" / "a.jar", {1, 2, 3});
+  writeAll(dir_ / "secret", {7, 7});
+  fs::create_symlink("../../secret", dir_ / "d" / "lib" / "out.jar");      // a link pointing out
+  fs::create_symlink("a.jar", dir_ / "d" / "lib" / "in.jar");              // even one pointing in
+  fs::create_symlink(dir_ / "d" / "lib", dir_ / "d" / "mid");              // a link in the middle
+  fs::path description = dir_ / "d" / "svc.json";
+  const std::string outside = (dir_ / "secret").string();
+  const std::tuple<std::string, std::vector<std::string>, const char*> cases[] = {
+      {"lib/a.jar", {}, nullptr},
+      {"lib/../lib/./a.jar", {}, nullptr},
+      {"lib/out.jar", {}, "it is a symbolic link"},
+      {"lib/in.jar", {}, "it is a symbolic link"},
+      {"mid/a.jar", {}, "\"mid\" is a symbolic link"},
+      {"../secret", {}, "leaves the description's directory"},
+      {outside, {}, "is an absolute path"},
+      {"lib/missing.jar", {}, "cannot read: No such file"},
+      {"lib/a.jar/x.jar", {}, "\"lib/a.jar\" is not a directory"},
+      // What the command line allows is let in as it is, links followed.
+      {"../secret", {outside}, nullptr},
+      {outside, {dir_.string()}, nullptr},
+      {"mid/a.jar", {(dir_ / "d" / "mid").string()}, nullptr},
+      {"lib/out.jar", {(dir_ / "d" / "lib" / "out.jar").string()}, nullptr},
+      {"../secret", {(dir_ / "secre").string(), (dir_ / "d").string()}, "leaves the description's directory"},
+  };
+  for (const auto& [path, allowed, message] : cases) {
+    std::string json = "{\"includedFiles\": [\"" + path + "\"]}";
+    PackResult r = build(json, dir_ / "out.exe", description, allowed);
+    EXPECT_EQ(r.failure, message ? PackFailure::input : PackFailure::none) << path << ": " << r.error;
+    EXPECT_TRUE(!message || contains(r.error, message)) << path << ": " << r.error;
+  }
+  // Both walks beneath the directory come to the same answers.
+  const std::pair<std::vector<std::string>, ReadStatus> walks[] = {
+      {{"lib", "a.jar"}, ReadStatus::ok}, {{"mid", "a.jar"}, ReadStatus::failed},
+      {{"lib", "out.jar"}, ReadStatus::failed}, {{"lib", "none"}, ReadStatus::notFound}, {{"lib"}, ReadStatus::failed}};
+  for (BeneathWalk walk : {BeneathWalk::best, BeneathWalk::perComponent}) {
+    for (const auto& [components, status] : walks) {
+      InputFile in;
+      std::string error;
+      EXPECT_EQ(openFileBeneath((dir_ / "d").string(), components, in, error, walk), status) << components.back() << error;
+      EXPECT_EQ(in.size, status == ReadStatus::ok ? 3u : 0u);
+    }
+  }
+}
+
+TEST_F(KernopackSection, APrivateDirectoryIsForTheOwnerAloneAndGoesWithItsFiles) {
+  std::string path;
+  {
+    PrivateDirectory work;
+    ASSERT_TRUE(makePrivateDirectory(work).ok);
+    path = work.path;
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_TRUE(writeFileReplacing(work.file("unsigned.exe"), {1, 2}).ok);
+    ASSERT_TRUE(copyFileReplacing(work.file("unsigned.exe"), (dir_ / "copy.exe").string()).ok);
+    EXPECT_EQ(readAll(dir_ / "copy.exe"), (Bytes{1, 2}));
+  }
+  EXPECT_FALSE(fs::exists(path));
+}
+
 TEST_F(KernopackSection, NoOutputFromAnUnreadableInputAndNoneReplacesWhatIsNoRegularFile) {
   writeAll(dir_ / "a.jar", {1, 2, 3});
   fs::create_directories(dir_ / "adir");
@@ -291,7 +421,7 @@ TEST_F(KernopackSection, NoOutputFromAnUnreadableInputAndNoneReplacesWhatIsNoReg
       {R"({"includedFiles": ["/dev/zero"]})", 0, "cannot read: is a device, not a regular file"},
   };
   for (const auto& [json, index, message] : cases) {
-    PackResult r = build(json, dir_ / "old.exe");
+    PackResult r = build(json, dir_ / "old.exe", {}, {"/dev"});
     EXPECT_EQ(r.failure, PackFailure::input) << json;
     EXPECT_EQ(r.inputIndex, index) << json;
     EXPECT_TRUE(contains(r.error, message)) << r.error;

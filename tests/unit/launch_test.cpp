@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "files/path_text.h"
-#include "launch/variables.h"
+#include "config/path_text.h"
+#include "jvm/variables.h"
 #include "launch/vm_options.h"
 
 namespace {

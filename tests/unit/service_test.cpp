@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "common/system_error.h"
+#include "config/service_settings.h"
 #include "service/console_events.h"
 #include "service/dependency_list.h"
 #include "service/event_log.h"
-#include "common/system_error.h"
 #include "service/service_report.h"
-#include "service/service_settings.h"
 #include "service/service_status.h"
 #include "startup/command_line.h"
 

@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/launcher_state.h"
+#include "config/config_state.h"
+#include "files/files_state.h"
 #include "files/included_files.h"
 #include "files/temp_files_win.h"
 
@@ -155,8 +156,8 @@ inline std::string makeScratchDir(const char* tag) {
 // Removes what the launcher made for a test in its private directory (a
 // probe's output lands there) and forgets it.
 inline void removeLauncherDirectories() {
-  for (const std::string& dir : launcher().extraction.extractedDirs) removeTree(dir);
-  launcher().extraction = ExtractionState{};
+  for (const std::string& dir : extractionState().extractedDirs) removeTree(dir);
+  extractionState() = ExtractionState{};
 }
 
 // A directory named as the launcher names its extraction directories
@@ -204,14 +205,14 @@ class MediaTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(registry_.ok());
-    saved_ = launcher().paths;
+    saved_ = pathCache();
     scratch_ = makeScratchDir("media");
-    launcher().extraction = ExtractionState{};
+    extractionState() = ExtractionState{};
   }
   void TearDown() override {
     removeLauncherDirectories();
-    launcher().config = ConfigTables{};
-    launcher().paths = saved_;
+    configTables() = ConfigTables{};
+    pathCache() = saved_;
     removeTree(scratch_);
   }
 
@@ -220,11 +221,11 @@ class MediaTest : public ::testing::Test {
                 size_t offset = 100) {
     std::string media = scratch_ + "\\media.bin";
     ASSERT_TRUE(writeFile(media, std::string(offset, 'M') + section));
-    launcher().paths.executablePath = media;
-    launcher().paths.executablePathComputed = true;
-    launcher().config.narrow[2002] = count;
-    launcher().config.narrow[2003] = names;
-    launcher().config.includedFilesOffset = offset;
+    pathCache().executablePath = media;
+    pathCache().executablePathComputed = true;
+    configTables().narrow[2002] = count;
+    configTables().narrow[2003] = names;
+    configTables().includedFilesOffset = offset;
   }
 
   PrivateCurrentUser registry_;
@@ -285,7 +286,7 @@ inline bool listKeyExists() {
 
 // The log back to unopened, as a fresh process has it, its file deleted.
 inline void resetLog() {
-  LogState& log = launcher().log;
+  LogState& log = logState();
   if (log.stream) std::fclose(log.stream);
   std::string name = log.fileName;
   log = LogState{};
@@ -309,8 +310,8 @@ class CapturedLog {
   // The logged lines after the header and its empty line.
   std::vector<std::string> lines() const {
     std::vector<std::string> out;
-    if (launcher().log.fileName.empty()) return out;
-    std::istringstream in(readFile(launcher().log.fileName));
+    if (logState().fileName.empty()) return out;
+    std::istringstream in(readFile(logState().fileName));
     std::string line;
     for (int n = 1; std::getline(in, line); ++n) {
       if (!line.empty() && line.back() == '\r') line.pop_back();

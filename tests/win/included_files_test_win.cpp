@@ -25,8 +25,8 @@ std::string pattern(size_t size, unsigned seed) {
 
 class Extraction : public MediaTest {
  protected:
-  static const std::vector<std::string>& files() { return launcher().extraction.extractedFiles; }
-  static const std::vector<std::string>& dirs() { return launcher().extraction.extractedDirs; }
+  static const std::vector<std::string>& files() { return extractionState().extractedFiles; }
+  static const std::vector<std::string>& dirs() { return extractionState().extractedDirs; }
 };
 
 }  // namespace
@@ -34,7 +34,7 @@ class Extraction : public MediaTest {
 TEST_F(Extraction, NothingIncludedMakesNoDirectory) {
   for (const char* count : {"0", "", "-3"}) {
     CapturedLog log;
-    launcher().config.narrow[2002] = count;
+    configTables().narrow[2002] = count;
     std::string out = "stale";
     EXPECT_TRUE(extractIncludedFiles(out));
     EXPECT_EQ(out, "");

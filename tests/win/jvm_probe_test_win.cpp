@@ -12,14 +12,14 @@
 #include <string>
 
 #include "common/environment_win.h"
-#include "common/launcher_state.h"
-#include "startup/startup_win.h"
+
+#include "files_test_support_win.h"
 #include "jvm/dll_search_win.h"
 #include "jvm/java_probe_win.h"
 #include "jvm/jvm_library_win.h"
 #include "jvm/packed_runtime_win.h"
 #include "jvm/runtime_layout.h"
-#include "files_test_support_win.h"
+#include "startup/startup_win.h"
 
 namespace {
 

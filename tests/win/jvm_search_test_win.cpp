@@ -14,10 +14,11 @@
 #include <vector>
 
 #include "common/environment_win.h"
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "config/messages_win.h"
-#include "jvm/win_loader_win.h"
 #include "files_test_support_win.h"
+#include "jvm/jvm_state.h"
+#include "jvm/win_loader_win.h"
 
 namespace {
 
@@ -51,10 +52,10 @@ class Search : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(user_.ok());
     root_ = makeScratchDir("search");
-    savedPaths_ = launcher().paths;
-    launcher().paths.exeDirectory = root_ + "\\";
-    launcher().paths.exeDirectoryComputed = true;
-    launcher().messages.mode = MessageMode::console;
+    savedPaths_ = pathCache();
+    pathCache().exeDirectory = root_ + "\\";
+    pathCache().exeDirectoryComputed = true;
+    messageState().mode = MessageMode::console;
     registerMessageListener(collectMessage);
     gMessages.clear();
     set(ConfigKey::MSG_ERROR_CAPTION, "Kerno");
@@ -70,16 +71,16 @@ class Search : public ::testing::Test {
     for (const auto& [root, key] : keys_) RegDeleteTreeA(root, key.c_str());
     for (const std::string& name : variables_) SetEnvironmentVariableA(name.c_str(), nullptr);
     registerMessageListener(nullptr);
-    launcher().messages.mode = MessageMode::messageBox;
-    launcher().paths = savedPaths_;
-    launcher().config = ConfigTables{};
-    launcher().jvm = JvmState{};
-    launcher().flavour = LauncherFlavour::none;
+    messageState().mode = MessageMode::messageBox;
+    pathCache() = savedPaths_;
+    configTables() = ConfigTables{};
+    jvmState() = JvmState{};
+    launcherFlavour() = LauncherFlavour::none;
     removeTree(root_);
     removeLauncherDirectories();
   }
 
-  void set(ConfigKey key, const std::string& value) { launcher().config.narrow[int32_t(key)] = value; }
+  void set(ConfigKey key, const std::string& value) { configTables().narrow[int32_t(key)] = value; }
   void setVariable(const std::string& name, const std::string& value) {
     variables_.push_back(name);
     SetEnvironmentVariableA(name.c_str(), value.c_str());
@@ -131,12 +132,12 @@ class Search : public ::testing::Test {
   Result search() {
     CapturedLog log;
     gMessages.clear();
-    launcher().jvm = JvmState{};
+    jvmState() = JvmState{};
     Result r;
     r.ok = LoadDLL();
     r.log = log.lines();
     r.messages = gMessages;
-    r.exe = launcher().jvm.javaExe;
+    r.exe = jvmState().javaExe;
     return r;
   }
 
@@ -276,11 +277,11 @@ TEST_F(Search, TheFlavourChoosesTheProductHomeVariable) {
   setVariable("KERNO_JAVA_HOME", path("missing"));  // the other flavour's: never tried
   setVariable("BRINDLE_JAVA_HOME", path("brindle"));
   set(ConfigKey::jreSearchSequence, "");
-  launcher().flavour = LauncherFlavour::brindle;
+  launcherFlavour() = LauncherFlavour::brindle;
   Result r = search();
   expectLoaded(r, "\\brindle\\bin\\java.exe");
   EXPECT_EQ(count(r, "checkJavaExe returning"), 1) << dump(r);
-  launcher().flavour = LauncherFlavour::none;  // no variable of its own
+  launcherFlavour() = LauncherFlavour::none;  // no variable of its own
   r = search();
   expectFailed(r, "no jvm");
   EXPECT_EQ(count(r, "checkJavaExe"), 0) << dump(r);

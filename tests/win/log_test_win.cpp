@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 #include "files_test_support_win.h"
 
 using namespace files_test;
@@ -24,7 +24,7 @@ TEST(Log, OffWithoutTheVariables) {
   ScopedVariable kerno("KERNO_LOG", nullptr), brindle("BRINDLE_LOG", nullptr);
   logInfo("nothing %d", 1);
   EXPECT_EQ(logFileName(), nullptr);
-  EXPECT_TRUE(launcher().log.opened);
+  EXPECT_TRUE(logState().opened);
   resetLog();
 }
 

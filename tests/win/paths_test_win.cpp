@@ -1,4 +1,4 @@
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 
 #include <gtest/gtest.h>
 

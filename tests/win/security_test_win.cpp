@@ -13,11 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "common/launcher_state.h"
+#include "config/access_rules_win.h"
+#include "config/config_state.h"
 #include "config/log_format.h"
 #include "config/log_win.h"
-#include "files/access_rules_win.h"
 #include "files/extraction_win.h"
+#include "files/files_state.h"
 #include "files/included_files.h"
 #include "files/temp_files_win.h"
 #include "files_test_support_win.h"
@@ -108,12 +109,12 @@ TEST_F(Security, TheExtractionDirectoryAndItsFilesAreOnlyForTheAccountSystemAndA
   std::string dir;
   ASSERT_TRUE(extractIncludedFiles(dir));
   expectPrivate(dir);
-  for (const std::string& file : launcher().extraction.extractedFiles) expectPrivate(file);
+  for (const std::string& file : extractionState().extractedFiles) expectPrivate(file);
 
   // Only what was extracted joins the class path, not an archive put beside it.
   ASSERT_TRUE(writeFile(dir + "\\evil.jar", "PK-evil"));
   ASSERT_TRUE(writeFile(dir + "\\evil.zip", "PK-evil"));
-  launcher().extraction.extractionDirectory = dir;
+  extractionState().extractionDirectory = dir;
   EXPECT_TRUE(contains(buildVmOptions({}, {}), "-Djava.class.path=" + dir + "\\app.jar;" + dir + "\\lib.zip;"));
 }
 
@@ -133,7 +134,7 @@ TEST_F(Security, APlantedFileOrDirectoryUnderAnExtractedNameIsNeitherUsedNorOver
     // any file that cannot be created does.
     EXPECT_EXIT(
         {
-          HANDLE media = CreateFileA(launcher().paths.executablePath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+          HANDLE media = CreateFileA(pathCache().executablePath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                      nullptr, OPEN_EXISTING, 0, nullptr);
           (void)extractIncludedFile(media, target);
           std::exit(0);
@@ -151,12 +152,12 @@ TEST_F(Security, APlantedFileOrDirectoryUnderAnExtractedNameIsNeitherUsedNorOver
 // Nobody else can plant anything there; an included file of the same name is
 // never replaced.
 TEST_F(Security, TheProcessCommunicationFileIsANewPrivateOneInThePrivateDirectory) {
-  launcher().config.narrow[10005] = "1";
+  configTables().narrow[10005] = "1";
   const std::string commName = "krn_p" + std::to_string(GetCurrentProcessId()) + ".tmp";
   std::string work;
   {
     std::vector<std::string> properties = buildSystemProperties();
-    work = launcher().extraction.workDirectory;
+    work = extractionState().workDirectory;
     ASSERT_EQ(work.rfind(getTempPath() + "krn_", 0), 0u) << work;
     const std::string name = work + "\\" + commName;
     EXPECT_TRUE(contains(properties, "-Dkerno.processCommFile=" + name));
@@ -164,21 +165,21 @@ TEST_F(Security, TheProcessCommunicationFileIsANewPrivateOneInThePrivateDirector
     expectPrivate(work);
     expectPrivate(name);
     // Handed to deferred deletion, but never a class-path candidate.
-    EXPECT_EQ(launcher().extraction.launcherFiles, std::vector<std::string>{name});
-    EXPECT_EQ(launcher().extraction.extractedDirs, std::vector<std::string>{work});
-    EXPECT_TRUE(launcher().extraction.extractedFiles.empty());
+    EXPECT_EQ(extractionState().launcherFiles, std::vector<std::string>{name});
+    EXPECT_EQ(extractionState().extractedDirs, std::vector<std::string>{work});
+    EXPECT_TRUE(extractionState().extractedFiles.empty());
   }
   TearDown();
   SetUp();
-  launcher().config.narrow[10005] = "1";
+  configTables().narrow[10005] = "1";
   useMedia({{commName, "included"}});
   std::string dir;
   ASSERT_TRUE(extractIncludedFiles(dir));
-  launcher().extraction.extractionDirectory = dir;
+  extractionState().extractionDirectory = dir;
   for (const std::string& option : buildSystemProperties())
     EXPECT_EQ(option.find("kerno.processCommFile"), std::string::npos) << option;
   EXPECT_EQ(readFile(dir + "\\" + commName), "included");
-  EXPECT_EQ(launcher().extraction.workDirectory, "");
+  EXPECT_EQ(extractionState().workDirectory, "");
 }
 
 TEST_F(Security, TheLogIsPrivateAndAPlantedFixedNameDoesNotSwitchItOff) {
@@ -200,7 +201,7 @@ TEST_F(Security, TheLogIsPrivateAndAPlantedFixedNameDoesNotSwitchItOff) {
     logInfo("must not land in the planted file");
     ASSERT_NE(logFileName(), nullptr);
     EXPECT_EQ(logFileName()->rfind(scratch_ + "\\brd_nlog_", 0), 0u) << *logFileName();
-    EXPECT_NE(launcher().log.stream, nullptr);
+    EXPECT_NE(logState().stream, nullptr);
   }
   EXPECT_EQ(readFile(fixed), "planted");
   DeleteFileA(fixed.c_str());

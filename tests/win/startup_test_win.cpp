@@ -8,8 +8,8 @@
 #include <string>
 
 #include "common/environment_win.h"
-#include "common/launcher_state.h"
-#include "files/paths_win.h"
+#include "config/config_state.h"
+#include "config/paths_win.h"
 
 namespace {
 
@@ -24,13 +24,13 @@ class StartupTest : public ::testing::Test {
   void TearDown() override {
     SetEnvironmentVariableA("PATH", savedPath_.c_str());
     SetCurrentDirectoryA(savedDir_.c_str());
-    launcher().config = ConfigTables{};
+    configTables() = ConfigTables{};
   }
   std::string savedPath_, savedDir_;
 };
 
 TEST_F(StartupTest, PathPrefixComesFirstForTheSystemAndTheCRuntime) {
-  launcher().config.narrow[10004] = "lib;d:\\tools;;x";
+  configTables().narrow[10004] = "lib;d:\\tools;;x";
   prefixSearchPath();
   std::string expected = exeDirectory() + "lib;d:\\tools;" + exeDirectory() + "x;" + savedPath_;
   EXPECT_EQ(environmentValue("PATH"), expected);
@@ -41,13 +41,13 @@ TEST_F(StartupTest, PathPrefixComesFirstForTheSystemAndTheCRuntime) {
 TEST_F(StartupTest, ALongOldValueSurvives) {
   std::string longPath = savedPath_ + ";" + std::string(20000, 'p');
   SetEnvironmentVariableA("PATH", longPath.c_str());
-  launcher().config.narrow[10004] = "c:\\first";
+  configTables().narrow[10004] = "c:\\first";
   prefixSearchPath();
   EXPECT_EQ(environmentValue("PATH"), "c:\\first;" + longPath);
 }
 
 TEST_F(StartupTest, WorkingDirectoryIsResolvedFromTheExecutable) {
-  launcher().config.narrow[146] = ".";
+  configTables().narrow[146] = ".";
   enterWorkingDirectory();
   char dir[MAX_PATH * 4];
   DWORD n = GetCurrentDirectoryA(sizeof dir, dir);
@@ -56,7 +56,7 @@ TEST_F(StartupTest, WorkingDirectoryIsResolvedFromTheExecutable) {
   EXPECT_EQ(std::string(dir, n), expected);
 
   // A directory that does not exist is ignored: the directory stays.
-  launcher().config.narrow[146] = "c:\\no\\such\\directory";
+  configTables().narrow[146] = "c:\\no\\such\\directory";
   enterWorkingDirectory();
   n = GetCurrentDirectoryA(sizeof dir, dir);
   EXPECT_EQ(std::string(dir, n), expected);

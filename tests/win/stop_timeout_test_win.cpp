@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <string>
 
-#include "common/launcher_state.h"
-#include "files/access_rules_win.h"
+#include "config/access_rules_win.h"
+#include "config/config_state.h"
+#include "files/files_state.h"
 #include "service/service_main_win.h"
 #include "service/service_status.h"
 #include "service/stop_timeout_win.h"
@@ -45,7 +46,7 @@ DWORD WINAPI sendStop(LPVOID) {
 }
 
 DWORD WINAPI holdStream(LPVOID ready) {
-  _lock_file(launcher().log.stream);
+  _lock_file(logState().stream);
   SetEvent(ready);
   Sleep(INFINITE);
   return 0;
@@ -64,7 +65,7 @@ TEST(StopTimeout, EndsTheProcessWhileAStopHoldsTheStatusLock) {
   EXPECT_EXIT(
       {
         CloseHandle(CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr));
-        launcher().extraction.extractedFiles = {"c:\\nowhere\\krn_glue_stop.jar"};
+        extractionState().extractedFiles = {"c:\\nowhere\\krn_glue_stop.jar"};
         startAndWait(holdListMutex);
         armStopTimeout(2, serviceStopTimeoutHooks());  // a progress report falls inside
         // The stop's hand-over now waits for the mutex under the status lock.
@@ -79,9 +80,9 @@ TEST(StopTimeout, EndsTheProcessWhileTheLogIsHeld) {
   EXPECT_EXIT(
       {
         CloseHandle(CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr));
-        launcher().log.opened = true;
-        launcher().log.stream = std::tmpfile();
-        if (launcher().log.stream == nullptr) std::exit(2);
+        logState().opened = true;
+        logState().stream = std::tmpfile();
+        if (logState().stream == nullptr) std::exit(2);
         startAndWait(holdStream);
         armStopTimeout(1, StopTimeoutHooks{});
         Sleep(INFINITE);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "files/access_rules.h"
+#include "config/access_rules.h"
 #include "files_test_support_win.h"
 
 using namespace files_test;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/launcher_state.h"
+#include "config/config_state.h"
 
 namespace {
 
@@ -10,7 +10,7 @@ namespace {
 // message changes nothing; a later one, with no window of this process in
 // the foreground, enumerates this process's windows and finds none to raise.
 TEST(WindowActivation, FirstMessageNeverActivatesLaterOnesLookForOwnWindows) {
-  MessageState& state = launcher().messages;
+  MessageState& state = messageState();
   state = MessageState{};
   state.targetProcessId = 0xFFFFFFFFu;
 
@@ -29,11 +29,11 @@ TEST(WindowActivation, AWindowBelongsToTheTargetProcessOnly) {
   HWND desktop = GetDesktopWindow();
   DWORD desktopPid = 0;
   GetWindowThreadProcessId(desktop, &desktopPid);
-  launcher().messages.targetProcessId = desktopPid;
+  messageState().targetProcessId = desktopPid;
   EXPECT_TRUE(windowBelongsToProcess(desktop));
-  launcher().messages.targetProcessId = desktopPid + 1;
+  messageState().targetProcessId = desktopPid + 1;
   EXPECT_FALSE(windowBelongsToProcess(desktop));
-  launcher().messages = MessageState{};
+  messageState() = MessageState{};
 }
 
 }  // namespace

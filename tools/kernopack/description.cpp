@@ -13,7 +13,8 @@
 #include "config/config_store.h"
 #include "config/value_list.h"
 #include "files/included_files.h"
-#include "service/service_settings.h"
+#include "config/service_settings.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ std::string unknownFieldError(const std::string& name) {
   std::string out = field(name) + ": unknown key name";
   std::string_view suggestion;
   for (std::string_view special :
-       {kLauncherField, kMadeFromField, kRecordsField, kWideRecordsField, kIncludedFilesField}) {
+       {kLauncherField, kMadeFromField, kRecordsField, kWideRecordsField, kIncludedFilesField, kPackageField}) {
     if (equalsIgnoringCase(name, special)) suggestion = special;
   }
   for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
@@ -468,6 +469,8 @@ Description parseDescription(std::string_view json, unsigned codePage) {
       }
     } else if (name == kIncludedFilesField) {
       if (!b.setIncludedFiles(value, d.includedFiles)) break;
+    } else if (name == kPackageField) {
+      // What `msi` needs besides the executable; checked there.
     } else if (name == kRecordsField || name == kWideRecordsField) {
       if (!b.setRecords(name, value, name == kWideRecordsField)) break;
     } else if (const KeyInfo* k = findKeyByName(name)) {
@@ -669,7 +672,8 @@ DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch l
   if (!wideRecords.empty()) out[std::string(kWideRecordsField)] = std::move(wideRecords);
 
   try {
-    r.json = out.dump(2, ' ', false, Json::error_handler_t::strict) + "\n";
+    // Shown on a terminal as often as saved: nothing in it may drive one.
+    r.json = jsonForTerminal(out.dump(2, ' ', false, Json::error_handler_t::strict)) + "\n";
   } catch (const Json::exception& e) {
     r.error = std::string("cannot write the description: ") + e.what();
     return r;

@@ -32,6 +32,9 @@ inline constexpr std::string_view kIncludedFilesField = "includedFiles";
 // real Windows file name, so the item is never a path.
 inline constexpr std::string_view kRuntimeJarItem = "<runtime>";
 inline constexpr std::string_view kRuntimeJarName = "kerno-runtime.jar";
+// The settings of the Windows Installer package (`msi`, docs/msi.md); `build`
+// ignores them.
+inline constexpr std::string_view kPackageField = "package";
 
 struct Description {
   bool ok = false;

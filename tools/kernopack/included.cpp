@@ -55,9 +55,128 @@ std::string resolveIncludedPath(std::string_view descriptionPath, std::string_vi
   return dir + p;
 }
 
+ConfinedPath confineIncludedPath(std::string_view path) {
+  ConfinedPath r;
+  auto refuse = [&](std::string why) {
+    r.error = std::move(why);
+    r.components.clear();
+    return r;
+  };
+  if (path.empty()) return refuse("names no file");
+  if (isSeparator(path[0])) {
+    if (path.size() >= 2 && isSeparator(path[1])) {
+      if (path.size() >= 3 && (path[2] == '.' || path[2] == '?') && (path.size() == 3 || isSeparator(path[3])))
+        return refuse("is a device path (\\\\.\\ or \\\\?\\)");
+      return refuse("is a network (UNC) path");
+    }
+    return refuse("is an absolute path");
+  }
+  bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+  if (path.size() >= 2 && letter && path[1] == ':') {
+    if (path.size() >= 3 && isSeparator(path[2])) return refuse("is an absolute path with a drive");
+    return refuse("is relative to the current directory of drive " + std::string(path.substr(0, 2)));
+  }
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (r.components.empty()) return refuse("leaves the description's directory (\"..\")");
+      r.components.pop_back();
+      continue;
+    }
+    // A directory name must be one Windows takes as it is (the file name
+    // itself was checked with the description). The superscript digits
+    // are looked at as the code page holds them.
+    std::string name(part);
+    for (const char* superscript : {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"}) {
+      for (size_t at = name.find(superscript); at != std::string::npos; at = name.find(superscript)) name.erase(at, 1);
+    }
+    FileNameProblem problem = checkIncludedFileName(name);
+    if (problem == FileNameProblem::drive) return refuse("has ':' (a drive or a data stream) in \"" + std::string(part) + "\"");
+    if (problem == FileNameProblem::reservedDevice || problem == FileNameProblem::invalidCharacter ||
+        problem == FileNameProblem::trailingDotOrSpace)
+      return refuse("the directory name \"" + std::string(part) + "\" " + fileNameProblemText(problem));
+    r.components.emplace_back(part);
+  }
+  if (r.components.empty()) return refuse("names no file beneath the description's directory");
+  r.ok = true;
+  return r;
+}
+
+std::string descriptionDirectory(std::string_view descriptionPath, bool windowsRules) {
+  size_t sep = windowsRules ? descriptionPath.find_last_of("/\\") : descriptionPath.rfind('/');
+  if (sep == std::string_view::npos) {
+    // "C:svc.json" is in the current directory of drive C:.
+    if (windowsRules && descriptionPath.size() >= 2 && descriptionPath[1] == ':') return std::string(descriptionPath.substr(0, 2));
+    return std::string();
+  }
+  return std::string(descriptionPath.substr(0, sep == 0 ? 1 : sep));
+}
+
+bool pathWithin(std::string_view path, std::string_view allowed, bool windowsRules) {
+  while (allowed.size() > 1 && (windowsRules ? isSeparator(allowed.back()) : allowed.back() == '/'))
+    allowed.remove_suffix(1);
+  if (path.size() < allowed.size()) return false;
+  auto same = [&](char a, char b) {
+    if (!windowsRules) return a == b;
+    if (isSeparator(a) && isSeparator(b)) return true;
+    if (a >= 'A' && a <= 'Z') a = char(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = char(b - 'A' + 'a');
+    return a == b;
+  };
+  for (size_t i = 0; i < allowed.size(); ++i) {
+    if (!same(path[i], allowed[i])) return false;
+  }
+  if (path.size() == allowed.size()) return true;
+  char next = path[allowed.size()];
+  char last = allowed.empty() ? '\0' : allowed.back();
+  bool sepNext = windowsRules ? isSeparator(next) : next == '/';
+  bool sepLast = windowsRules ? isSeparator(last) : last == '/';
+  return sepNext || sepLast;
+}
+
+ReadStatus openIncludedSource(const IncludedSource& source, InputFile& file, std::string& error) {
+  if (source.confined) return openFileBeneath(source.directory, source.components, file, error);
+  return openInputFile(source.path, file, error);
+}
+
+IncludedChoice chooseIncludedSource(std::string_view descriptionPath, std::string_view path,
+                                    const std::vector<std::string>& allowed, bool windowsRules) {
+  IncludedChoice r;
+  r.source.path = resolveIncludedPath(descriptionPath, path, windowsRules);
+  std::string full = allowed.empty() ? std::string() : absolutePath(r.source.path);
+  bool allow = false;
+  for (const std::string& dir : allowed) allow = allow || (!full.empty() && pathWithin(full, dir, windowsRules));
+  // A device is never a file to include, whatever the command line allows.
+  if (allow && windowsRules && (full.rfind("\\\\.\\", 0) == 0 || full.rfind("\\\\?\\", 0) == 0)) {
+    r.error = "is a device path (" + full + ")";
+    return r;
+  }
+  if (allow) {
+    r.ok = true;
+    return r;
+  }
+  ConfinedPath confined = confineIncludedPath(path);
+  if (!confined.ok) {
+    r.error = confined.error +
+              "; an included file must lie beneath the description's directory (--allow-outside FILE-OR-DIR lets "
+              "one in)";
+    return r;
+  }
+  r.source.confined = true;
+  r.source.directory = descriptionDirectory(descriptionPath, windowsRules);
+  r.source.components = std::move(confined.components);
+  r.ok = true;
+  return r;
+}
+
 PackResult writeConfiguredExecutable(const std::string& outputPath, const std::vector<uint8_t>& templ,
                                      uint64_t imageEnd, const BlockRecords& records,
-                                     const std::vector<std::string>& includedPaths) {
+                                     const std::vector<IncludedSource>& included) {
   PackResult r;
   auto inputFailure = [&](size_t index, std::string error) {
     r.failure = PackFailure::input;
@@ -73,10 +192,10 @@ PackResult writeConfiguredExecutable(const std::string& outputPath, const std::v
 
   // Every input must be there and fit before anything is written.
   std::vector<uint64_t> sizes;
-  for (size_t i = 0; i < includedPaths.size(); ++i) {
+  for (size_t i = 0; i < included.size(); ++i) {
     InputFile in;
     std::string error;
-    if (openInputFile(includedPaths[i], in, error) != ReadStatus::ok)
+    if (openIncludedSource(included[i], in, error) != ReadStatus::ok)
       return inputFailure(i, "cannot read: " + error);
     if (in.size > kMaxIncludedFileBytes)
       return inputFailure(i, "larger than " + std::to_string(kMaxIncludedFileBytes) +
@@ -95,10 +214,10 @@ PackResult writeConfiguredExecutable(const std::string& outputPath, const std::v
   uint64_t written = imageEnd + block.size();
 
   std::vector<uint8_t> buffer;
-  for (size_t i = 0; i < includedPaths.size(); ++i) {
+  for (size_t i = 0; i < included.size(); ++i) {
     InputFile in;
     std::string error;
-    if (openInputFile(includedPaths[i], in, error) != ReadStatus::ok)
+    if (openIncludedSource(included[i], in, error) != ReadStatus::ok)
       return inputFailure(i, "cannot read: " + error);
     if (in.size != sizes[i]) return inputFailure(i, "changed while being read");
     std::vector<uint8_t> field;

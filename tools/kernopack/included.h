@@ -36,6 +36,55 @@ std::string_view includedPathFileName(std::string_view path);
 std::string resolveIncludedPath(std::string_view descriptionPath, std::string_view path,
                                 bool windowsRules);
 
+// Where an included path leads, judged from its text alone and by the same
+// rules on every system, so that a description means the same to both
+// packers. Accepted: a relative path that stays beneath the description's
+// directory. Refused, with the reason: an empty path, an absolute one (a
+// leading separator, a drive "C:\"), a UNC path ("\\host\share"), a device
+// path ("\\.\", "\\?\"), a drive-relative one ("C:a.jar"), a ':' anywhere
+// (a data stream), ".." that climbs above the directory, and a directory name
+// that Windows would not take as it is (a reserved device name such as CON or
+// COM1, a trailing dot or space, control characters and < > " | ? *).
+struct ConfinedPath {
+  bool ok = false;
+  std::string error;                    // why not
+  std::vector<std::string> components;  // beneath the directory; "." and ".." resolved
+};
+ConfinedPath confineIncludedPath(std::string_view path);
+
+// The directory a description's relative paths start from: its path up to the
+// last separator, empty when it has none (the current directory).
+std::string descriptionDirectory(std::string_view descriptionPath, bool windowsRules);
+
+// Whether `path` is `allowed` or lies beneath it. Both are absolute and in
+// normal form (absolutePath); with windowsRules ASCII letters are compared
+// without case and '/' equals '\'.
+bool pathWithin(std::string_view path, std::string_view allowed, bool windowsRules);
+
+// How one included file is opened: beneath the description's directory
+// without following links (confined), or, for what the command line allows
+// and the runtime jar, by its path as it is.
+struct IncludedSource {
+  std::string path;                     // UTF-8; opened as it is when not confined
+  bool confined = false;
+  std::string directory;                // when confined: the description's directory
+  std::vector<std::string> components;  // when confined: the path beneath it
+};
+ReadStatus openIncludedSource(const IncludedSource& source, InputFile& file, std::string& error);
+
+// How an included path of a description (not the runtime jar item) is
+// opened: as it is, when its absolute form is one of `allowed` (absolute
+// paths from --allow-outside) or lies beneath one, and is no device path;
+// else confined beneath the description's directory, which confineIncludedPath
+// must accept. `error` says why neither.
+struct IncludedChoice {
+  bool ok = false;
+  std::string error;
+  IncludedSource source;
+};
+IncludedChoice chooseIncludedSource(std::string_view descriptionPath, std::string_view path,
+                                    const std::vector<std::string>& allowed, bool windowsRules);
+
 enum class PackFailure { none, input, output };
 
 struct PackResult {
@@ -50,7 +99,7 @@ struct PackResult {
 // the output is begun; after any failure there is no output file.
 PackResult writeConfiguredExecutable(const std::string& outputPath, const std::vector<uint8_t>& templ,
                                      uint64_t imageEnd, const BlockRecords& records,
-                                     const std::vector<std::string>& includedPaths);
+                                     const std::vector<IncludedSource>& included);
 
 // The included files a block promises, in the form the packer writes them:
 // key 2002 the canonical decimal count, key 2003 exactly that many names

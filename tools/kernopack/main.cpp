@@ -1,7 +1,6 @@
 // kernopack: builds a configured service executable from a launcher template
 // and a service description, and prints the configuration of one back.
 #include <CLI/CLI.hpp>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,8 +13,11 @@
 #include "jvm/search_sequence.h"
 #include "included.h"
 #include "launcher_choice.h"
+#include "msi.h"
 #include "packer_dirs.h"
 #include "packer_io.h"
+#include "report.h"
+#include "terminal_text.h"
 
 #ifndef KERNOPACK_VERSION
 #define KERNOPACK_VERSION "0"
@@ -36,15 +38,6 @@ constexpr bool kWindowsPaths = false;
 // The first read of a configured executable: headers, and usually the image
 // and the whole block.
 constexpr size_t kFirstHeadRead = 1u << 20;
-
-__attribute__((format(printf, 1, 2))) void report(const char* format, ...) {
-  std::fputs("kernopack: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-}
 
 // Reads an input file; on failure says why and gives the exit code.
 bool readInput(const std::string& path, uint64_t maxBytes, FileRead& file, int& exitCode) {
@@ -68,6 +61,10 @@ struct BuildArgs {
   unsigned codePage = kDefaultCodePage;
   std::string output;
   std::vector<std::string> signWith;  // empty, or the certificate and the key
+  // Files and directories outside the description's directory that its
+  // included paths may name.
+  std::vector<std::string> allowOutside;
+  bool outputIsUtf8 = false;  // `output` is UTF-8 already (msi's staging path), not as typed
 };
 
 // The signing tool --sign-with calls, looked up on PATH.
@@ -91,21 +88,38 @@ bool checkSigning(const BuildArgs& a, int& exitCode) {
 
 // Signs `unsignedPath` into `signedPath` with Authenticode (SHA-256).
 bool signExecutable(const BuildArgs& a, const std::string& unsignedPath, const std::string& signedPath) {
-  removeFile(signedPath);
   ProgramRun run = runProgram({kSigningTool, "sign", "-certs", commandLinePath(a.signWith[0]), "-key",
                                commandLinePath(a.signWith[1]), "-h", "sha256", "-in", unsignedPath, "-out",
                                signedPath});
-  if (run.started && run.exitCode == 0) return true;
-  removeFile(signedPath);
+  if (run.started && run.exitCode == 0) {
+    if (readFileBounded(signedPath, 0).status != ReadStatus::notFound) return true;
+    report("%s: %s sign ended without an error but wrote no signed executable; nothing was written",
+           a.output.c_str(), kSigningTool);
+    return false;
+  }
   if (!run.started) {
     report("--sign-with: cannot run %s: %s; install it (Debian: apt-get install osslsigncode), or build "
            "without --sign-with and sign the executable afterwards (docs/signing.md); nothing was written",
-           kSigningTool, run.notFound ? "not found on PATH" : run.error.c_str());
+           kSigningTool,
+           run.notFound ? "not found on PATH (its relative and empty entries are not searched)" : run.error.c_str());
   } else {
     report("%s: %s sign failed with exit code %d (its messages are above); nothing was written",
            a.output.c_str(), kSigningTool, run.exitCode);
   }
   return false;
+}
+
+// The runtime jar: beside the packer, else in the tree that built it; empty
+// when neither has it, `looked` then lists where it was looked for.
+std::string findRuntimeJar(std::string& looked) {
+  for (std::string dir : {executableDirectory(), std::string(kPackerRuntimeDir)}) {
+    if (dir.empty()) continue;
+    if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+    std::string candidate = dir + std::string(kRuntimeJarName);
+    if (readFileBounded(candidate, 0).status != ReadStatus::notFound) return candidate;
+    looked += (looked.empty() ? "" : ", ") + candidate;
+  }
+  return {};
 }
 
 int runBuild(const BuildArgs& a) {
@@ -170,63 +184,81 @@ int runBuild(const BuildArgs& a) {
     return kExitBadInput;
   }
 
-  // Included paths are taken from the description's directory; the runtime
-  // jar item from beside the packer, else from the tree that built it.
-  std::vector<std::string> includedPaths;
+  // Included paths are opened beneath the description's directory, unless
+  // the command line allows them as they are; the runtime jar item is taken
+  // from beside the packer, else from the tree that built it.
+  std::vector<IncludedSource> included;
+  std::vector<std::string> shownPaths;  // as the description gives them, for messages
   std::string descriptionPath = commandLinePath(a.description);
-  for (const IncludedFile& f : d.includedFiles) {
+  std::vector<std::string> allowed;
+  for (const std::string& path : a.allowOutside) {
+    std::string full = absolutePath(commandLinePath(path));
+    if (full.empty()) {
+      report("--allow-outside: %s: cannot make the path absolute", path.c_str());
+      return kExitFailure;
+    }
+    allowed.push_back(full);
+  }
+  for (size_t i = 0; i < d.includedFiles.size(); ++i) {
+    const IncludedFile& f = d.includedFiles[i];
     if (f.path != kRuntimeJarItem) {
-      includedPaths.push_back(resolveIncludedPath(descriptionPath, f.path, kWindowsPaths));
+      shownPaths.push_back(f.path);
+      IncludedChoice source = chooseIncludedSource(descriptionPath, f.path, allowed, kWindowsPaths);
+      if (!source.ok) {
+        report("%s: field \"%s\"[%s]: %s: %s", a.description.c_str(), std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(),
+               f.path.c_str(), source.error.c_str());
+        return kExitBadInput;
+      }
+      included.push_back(std::move(source.source));
       continue;
     }
-    std::string found;
     std::string looked;
-    for (std::string dir : {executableDirectory(), std::string(kPackerRuntimeDir)}) {
-      if (dir.empty()) continue;
-      if (dir.back() != '/' && dir.back() != '\\') dir += '/';
-      std::string candidate = dir + std::string(kRuntimeJarName);
-      if (readFileBounded(candidate, 0).status != ReadStatus::notFound) {
-        found = candidate;
-        break;
-      }
-      looked += (looked.empty() ? "" : ", ") + candidate;
-    }
+    std::string found = findRuntimeJar(looked);
     if (found.empty()) {
       report("%s: field \"%s\": no %s found (looked for %s); build the runtime jar or list its path",
              a.description.c_str(), std::string(kIncludedFilesField).c_str(),
              std::string(kRuntimeJarName).c_str(), looked.c_str());
       return kExitFailure;
     }
-    includedPaths.push_back(found);
+    shownPaths.push_back(found);
+    IncludedSource source;
+    source.path = found;
+    included.push_back(std::move(source));
   }
 
-  // A signed build writes the unsigned executable beside the output first;
-  // the output appears only once it is signed.
-  std::string outputPath = commandLinePath(a.output);
+  // A signed build writes the unsigned executable into a private temporary
+  // directory, has it signed there, and copies the signed one to the
+  // output: nobody else can swap what gets signed. The directory goes with
+  // everything in it on every way out.
+  std::string outputPath = a.outputIsUtf8 ? a.output : commandLinePath(a.output);
   bool signing = !a.signWith.empty();
-  std::string packedPath = signing ? outputPath + ".unsigned.tmp" : outputPath;
-  PackResult packed = writeConfiguredExecutable(packedPath, templ.bytes, image.imageEnd, d.records, includedPaths);
+  PrivateDirectory work;
+  if (signing) {
+    FileWrite made = makePrivateDirectory(work);
+    if (!made.ok) {
+      report("--sign-with: %s; nothing was written", made.error.c_str());
+      return kExitFailure;
+    }
+  }
+  std::string packedPath = signing ? work.file("unsigned.exe") : outputPath;
+  PackResult packed = writeConfiguredExecutable(packedPath, templ.bytes, image.imageEnd, d.records, included);
   switch (packed.failure) {
     case PackFailure::none: {
       if (!signing) return kExitOk;
-      std::string signedPath = outputPath + ".signed.tmp";
-      bool ok = signExecutable(a, packedPath, signedPath);
-      removeFile(packedPath);
-      if (!ok) return kExitFailure;
-      FileWrite moved = replaceFile(signedPath, outputPath);
-      if (moved.ok) return kExitOk;
-      removeFile(signedPath);
-      report("%s: %s", a.output.c_str(), moved.error.c_str());
+      std::string signedPath = work.file("signed.exe");
+      if (!signExecutable(a, packedPath, signedPath)) return kExitFailure;
+      FileWrite copied = copyFileReplacing(signedPath, outputPath);
+      if (copied.ok) return kExitOk;
+      report("%s: %s", a.output.c_str(), copied.error.c_str());
       return kExitFailure;
     }
     case PackFailure::input:
       report("%s: field \"%s\"[%s]: %s: %s", a.description.c_str(), std::string(kIncludedFilesField).c_str(),
-             std::to_string(packed.inputIndex).c_str(), includedPaths[packed.inputIndex].c_str(),
-             packed.error.c_str());
+             std::to_string(packed.inputIndex).c_str(), shownPaths[packed.inputIndex].c_str(), packed.error.c_str());
       return kExitBadInput;
     case PackFailure::output: break;
   }
-  report("%s: %s", a.output.c_str(), packed.error.c_str());
+  report("%s: %s", signing ? work.path.c_str() : a.output.c_str(), packed.error.c_str());
   return kExitFailure;
 }
 
@@ -376,6 +408,15 @@ int main(int argc, char** argv) {
                        "key (PEM or DER, not encrypted). See docs/signing.md.")
       ->expected(2)
       ->option_text("CERT KEY");
+  buildCmd->add_option("--allow-outside", build.allowOutside,
+                       "Let the description include this file, or the files beneath this directory, "
+                       "although it lies outside the description's directory (an absolute path, '..' "
+                       "that climbs out, a network path), and open them as they are, links followed. "
+                       "Without it every included path must lie beneath the description's directory "
+                       "and is opened there without following links. Repeat it for more; relative "
+                       "to the current directory.")
+      ->allow_extra_args(false)
+      ->option_text("FILE-OR-DIR");
 
   DumpArgs dump;
   CLI::App* dumpCmd = app.add_subcommand(
@@ -390,6 +431,33 @@ int main(int argc, char** argv) {
                       "description names them relative to DIR: save it there to build again.")
       ->option_text("DIR");
 
+  MsiArgs msi;
+  CLI::App* msiCmd = app.add_subcommand(
+      "msi", "Write a Windows Installer package (MSI) that installs, upgrades and removes the service: the "
+             "executable `build` writes, the files the service needs beside it, the service registration. "
+             "Needs wixl and msibuild (Debian: wixl, msitools). See docs/msi.md.");
+  msiCmd->add_option("SERVICE.json", msi.description, "The service description (UTF-8 JSON).")->required();
+  msiCmd->add_option("--product-version", msi.productVersion,
+                     "major.minor.build (major, minor up to 255, build up to 65535). Default: the "
+                     "\"package\" section's \"productVersion\".")
+      ->option_text("X.Y.Z");
+  msiCmd->add_option("--upgrade-code", msi.upgradeCode,
+                     "The GUID all versions of the product share. Default: the \"package\" section's "
+                     "\"upgradeCode\".")
+      ->option_text("GUID");
+  msiCmd->add_option("--launcher", build.launcher,
+                     "x86, x64, or the path of a launcher template, as for build.");
+  msiCmd->add_option("--codepage", build.codePage, "ANSI code page of the narrow texts (default 1252).")
+      ->check(CLI::Range(1u, 65535u));
+  msiCmd->add_option("--sign-with", build.signWith, "Sign the executable as build does (docs/signing.md).")
+      ->expected(2)
+      ->option_text("CERT KEY");
+  msiCmd->add_option("-o,--output", msi.output, "The package to write.")->option_text("OUT.msi");
+  msiCmd->add_option("--wxs", msi.wxs,
+                     "Also (or only) write the WiX source, and the files it installs into OUT.files beside "
+                     "it, for the WiX Toolset on Windows.")
+      ->option_text("OUT.wxs");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -397,5 +465,19 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitOk : kExitBadInput;
   }
   if (buildCmd->parsed()) return runBuild(build);
+  if (msiCmd->parsed()) {
+    msi.launcher = build.launcher;
+    msi.codePage = build.codePage;
+    build.description = msi.description;
+    MsiBuildSteps steps;
+    steps.buildExecutable = [&build](const std::string& path) {
+      BuildArgs b = build;
+      b.output = path;
+      b.outputIsUtf8 = true;
+      return runBuild(b);
+    };
+    steps.findRuntimeJar = findRuntimeJar;
+    return runMsi(msi, steps);
+  }
   return runDump(dump);
 }

@@ -73,3 +73,61 @@ std::string quoteWindowsArgument(const std::string& arg) {
   out += '"';
   return out;
 }
+
+FileWrite copyFileReplacing(const std::string& from, const std::string& to) {
+  FileWrite r;
+  InputFile in;
+  std::string error;
+  if (openInputFile(from, in, error) != ReadStatus::ok) {
+    r.error = "cannot read " + from + ": " + error;
+    return r;
+  }
+  OutputFile out;
+  r = beginOutputFile(to, out);
+  if (!r.ok) return r;
+  std::vector<uint8_t> buffer(size_t(1) << 20);
+  for (;;) {
+    size_t got = 0;
+    if (!readInputFile(in, buffer.data(), buffer.size(), got, error)) {
+      r.ok = false;
+      r.error = "cannot read " + from + ": " + error;
+      return r;
+    }
+    if (got == 0) break;
+    r = writeOutputFile(out, buffer.data(), got);
+    if (!r.ok) return r;
+  }
+  return commitOutputFile(out);
+}
+
+PrivateDirectory::~PrivateDirectory() { removePrivateDirectory(*this); }
+
+std::string findProgramOnPath(std::string_view searchPath, std::string_view program, bool windowsRules,
+                              const std::function<bool(const std::string&)>& isProgram) {
+  char listSeparator = windowsRules ? ';' : ':';
+  size_t start = 0;
+  while (start <= searchPath.size()) {
+    size_t end = searchPath.find(listSeparator, start);
+    if (end == std::string_view::npos) end = searchPath.size();
+    std::string_view dir = searchPath.substr(start, end - start);
+    start = end + 1;
+    if (windowsRules && dir.size() >= 2 && dir.front() == '"' && dir.back() == '"') dir = dir.substr(1, dir.size() - 2);
+    bool absolute;
+    if (windowsRules) {
+      bool drive = dir.size() >= 3 && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/') &&
+                   ((dir[0] >= 'A' && dir[0] <= 'Z') || (dir[0] >= 'a' && dir[0] <= 'z'));
+      bool unc = dir.size() >= 3 && (dir[0] == '\\' || dir[0] == '/') && (dir[1] == '\\' || dir[1] == '/');
+      absolute = drive || unc;
+    } else {
+      absolute = !dir.empty() && dir[0] == '/';
+    }
+    if (!absolute) continue;
+    std::string candidate(dir);
+    char last = candidate.back();
+    if (last != '/' && !(windowsRules && last == '\\')) candidate += windowsRules ? '\\' : '/';
+    candidate += program;
+    if (windowsRules) candidate += ".exe";
+    if (isProgram(candidate)) return candidate;
+  }
+  return std::string();
+}

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class ReadStatus { ok, notFound, tooLarge, failed };
@@ -42,6 +44,23 @@ struct InputFile {
 // Opens a regular file (not a directory or a device) and takes its size.
 // notFound when it does not exist, failed for every other reason.
 ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& error);
+// How openFileBeneath walks: openat2 with RESOLVE_BENEATH and
+// RESOLVE_NO_SYMLINKS where the kernel has it (else per component), or per
+// component always. Windows has one way.
+enum class BeneathWalk { best, perComponent };
+
+// Opens a regular file `components` beneath `directory` (empty: the current
+// directory) without following a link on the way or at the end: a symbolic
+// link (a link or junction on Windows) in any component is refused, and so
+// is anything not a regular file, before it is opened. The components are in
+// normal form (confineIncludedPath): no "." or "..", no separators.
+ReadStatus openFileBeneath(const std::string& directory, const std::vector<std::string>& components,
+                           InputFile& file, std::string& error, BeneathWalk walk = BeneathWalk::best);
+
+// The absolute form of a path (UTF-8), "." and ".." resolved by their text
+// and links left alone; empty when the current directory cannot be had.
+std::string absolutePath(const std::string& path);
+
 // Reads up to `want` bytes; `got` is 0 at the end of the file.
 [[nodiscard]] bool readInputFile(InputFile& file, uint8_t* data, size_t want, size_t& got,
                                  std::string& error);
@@ -77,10 +96,25 @@ void abandonOutputFile(OutputFile& file);
 // Creates a directory (its parent must exist); an existing directory is fine.
 [[nodiscard]] FileWrite makeDirectory(const std::string& path);
 
-// Renames `from` over `to` (both UTF-8), replacing an existing `to`.
-[[nodiscard]] FileWrite replaceFile(const std::string& from, const std::string& to);
-// Removes a file (UTF-8); a file that is not there is no error.
-void removeFile(const std::string& path);
+// Copies `from` over `to` as writeFileReplacing does, in pieces.
+[[nodiscard]] FileWrite copyFileReplacing(const std::string& from, const std::string& to);
+
+// A new directory in the system's temporary area that only this account may
+// enter (mode 0700; on Windows the private access list of the launcher's own
+// files), under a name nobody can take first. Removed with what is in it
+// when destroyed.
+struct PrivateDirectory {
+  std::string path;  // UTF-8; empty until made
+  PrivateDirectory() = default;
+  PrivateDirectory(const PrivateDirectory&) = delete;
+  PrivateDirectory& operator=(const PrivateDirectory&) = delete;
+  ~PrivateDirectory();
+  // The path of `name` inside it.
+  std::string file(const std::string& name) const;
+};
+[[nodiscard]] FileWrite makePrivateDirectory(PrivateDirectory& dir);
+// Removes the files in it and the directory itself.
+void removePrivateDirectory(PrivateDirectory& dir);
 
 struct ProgramRun {
   bool started = false;
@@ -89,10 +123,19 @@ struct ProgramRun {
   std::string error;      // why it did not start
 };
 
-// Runs a program (args[0], looked up on PATH; arguments UTF-8) and waits
-// for it. Its standard output goes to our standard error, so that what it
-// prints never mixes with ours.
+// Runs a program (args[0], looked up by findProgramOnPath in PATH;
+// arguments UTF-8) by its full path and waits for it. Its standard output
+// goes to our standard error, so that what it prints never mixes with ours.
 ProgramRun runProgram(const std::vector<std::string>& args);
+
+// The first `program` (on Windows with ".exe" added) in the directories of
+// `searchPath` (separated by ';' with windowsRules, else ':') for which
+// `isProgram` holds; empty when none. Only absolute directories are looked
+// at: an empty entry and a relative one (".", "bin") would make the current
+// directory decide which program runs. Quotes around a Windows entry are
+// dropped.
+std::string findProgramOnPath(std::string_view searchPath, std::string_view program, bool windowsRules,
+                              const std::function<bool(const std::string&)>& isProgram);
 
 // One argument as the Windows C runtime's command-line parser reads it
 // back: quoted when it holds a space, a tab or a quote (or is empty), with

@@ -1,12 +1,18 @@
 // File glue for the native build.
+#include <signal.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef SYS_openat2
+#include <linux/openat2.h>
+#endif
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -30,31 +36,9 @@ const char* notRegularText(mode_t mode) {
   return "not a regular file";
 }
 
-}  // namespace
-
-std::string commandLinePath(const std::string& arg) { return arg; }
-
-ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& error) {
-  closeInputFile(file);
-  // Looked at before it is opened: opening a FIFO waits for a writer, and a
-  // device may do something on open. The open itself does not wait either,
-  // should the name be swapped in between; the type is checked again after.
-  struct stat before;
-  if (stat(path.c_str(), &before) != 0) {
-    int err = errno;
-    error = std::strerror(err);
-    return err == ENOENT ? ReadStatus::notFound : ReadStatus::failed;
-  }
-  if (!S_ISREG(before.st_mode)) {
-    error = notRegularText(before.st_mode);
-    return ReadStatus::failed;
-  }
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    int err = errno;
-    error = std::strerror(err);
-    return err == ENOENT ? ReadStatus::notFound : ReadStatus::failed;
-  }
+// Takes an open file that was looked at before it was opened (`seen`):
+// it must still be that regular file. Reads block as usual again.
+ReadStatus finishOpen(int fd, const struct stat& seen, InputFile& file, std::string& error) {
   struct stat st;
   if (fstat(fd, &st) != 0) {
     error = std::strerror(errno);
@@ -66,7 +50,11 @@ ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& 
     close(fd);
     return ReadStatus::failed;
   }
-  // Reads of a regular file block as usual again.
+  if (st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) {
+    error = "changed while it was opened";
+    close(fd);
+    return ReadStatus::failed;
+  }
   int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     error = std::strerror(errno);
@@ -76,6 +64,192 @@ ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& 
   file.handle = fd;
   file.size = uint64_t(st.st_size);
   return ReadStatus::ok;
+}
+
+ReadStatus openFailure(int err, std::string& error) {
+  error = std::strerror(err);
+  return err == ENOENT || err == ENOTDIR ? ReadStatus::notFound : ReadStatus::failed;
+}
+
+// Flags of the final open: never waits (a FIFO swapped in), never becomes
+// the controlling terminal, never follows a link.
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
+
+constexpr const char* kLinkRefused =
+    "is a symbolic link; links are not followed beneath the description's directory "
+    "(--allow-outside lets a path in as it is)";
+
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f = -1) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// One component at a time: each directory looked at without following it
+// and opened with O_NOFOLLOW, then the file the same way.
+ReadStatus openPerComponent(int dirFd, const std::vector<std::string>& components, InputFile& file,
+                            std::string& error) {
+  std::string walked;
+  Fd current(fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+  if (current.fd < 0) return openFailure(errno, error);
+  for (size_t i = 0; i < components.size(); ++i) {
+    const std::string& name = components[i];
+    bool last = i + 1 == components.size();
+    walked += (walked.empty() ? "" : "/") + name;
+    struct stat seen;
+    if (fstatat(current.fd, name.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0) {
+      ReadStatus status = openFailure(errno, error);
+      if (!last) error = "\"" + walked + "\": " + error;
+      return status;
+    }
+    if (S_ISLNK(seen.st_mode)) {
+      error = (last ? std::string("it ") : "\"" + walked + "\" ") + kLinkRefused;
+      return ReadStatus::failed;
+    }
+    if (last) {
+      if (!S_ISREG(seen.st_mode)) {
+        error = notRegularText(seen.st_mode);
+        return ReadStatus::failed;
+      }
+      int fd = openat(current.fd, name.c_str(), kReadFlags);
+      if (fd < 0) return openFailure(errno, error);
+      return finishOpen(fd, seen, file, error);
+    }
+    if (!S_ISDIR(seen.st_mode)) {
+      error = "\"" + walked + "\" is not a directory";
+      return ReadStatus::notFound;
+    }
+    Fd next(openat(current.fd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (next.fd < 0 || fstat(next.fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_ino != seen.st_ino ||
+        st.st_dev != seen.st_dev) {
+      error = "\"" + walked + "\" changed while it was opened";
+      return ReadStatus::failed;
+    }
+    std::swap(current.fd, next.fd);
+  }
+  error = "names no file";
+  return ReadStatus::failed;
+}
+
+#ifdef SYS_openat2
+// openat2 beneath `dirFd` without any link; -1 with errno on failure.
+int openBeneath2(int dirFd, const std::string& path, int flags) {
+  struct open_how how {};
+  how.flags = uint64_t(flags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  for (;;) {
+    long fd = syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how);
+    if (fd < 0 && errno == EAGAIN) continue;  // a rename raced the walk
+    return int(fd);
+  }
+}
+#endif
+
+}  // namespace
+
+std::string commandLinePath(const std::string& arg) { return arg; }
+
+ReadStatus openFileBeneath(const std::string& directory, const std::vector<std::string>& components,
+                           InputFile& file, std::string& error, BeneathWalk walk) {
+  closeInputFile(file);
+  if (components.empty()) {
+    error = "names no file";
+    return ReadStatus::failed;
+  }
+  // The description's directory itself is the command line's choice.
+  Fd dir(open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd < 0) {
+    ReadStatus status = openFailure(errno, error);
+    error = "the description's directory: " + error;
+    return status;
+  }
+#ifdef SYS_openat2
+  if (walk == BeneathWalk::best) {
+    std::string path;
+    for (const std::string& c : components) path += (path.empty() ? "" : "/") + c;
+    // Looked at through a path descriptor first: opening a FIFO or a
+    // device is not done even to look.
+    Fd seenFd(openBeneath2(dir.fd, path, O_PATH | O_CLOEXEC | O_NOFOLLOW));
+    int err = seenFd.fd < 0 ? errno : 0;
+    // ENOSYS: a kernel before 5.6; EPERM: a sandbox that filters the call.
+    if (err != ENOSYS && err != EPERM) {
+      // A link on the way (ELOOP, EXDEV) or a file on the way (ENOTDIR) is
+      // found and named by the walk per component, which refuses it as well.
+      if (err == ELOOP || err == EXDEV || err == ENOTDIR) return openPerComponent(dir.fd, components, file, error);
+      if (err != 0) return openFailure(err, error);
+      struct stat seen;
+      if (fstat(seenFd.fd, &seen) != 0) return openFailure(errno, error);
+      if (S_ISLNK(seen.st_mode)) {
+        error = std::string("it ") + kLinkRefused;
+        return ReadStatus::failed;
+      }
+      if (!S_ISREG(seen.st_mode)) {
+        error = notRegularText(seen.st_mode);
+        return ReadStatus::failed;
+      }
+      int fd = openBeneath2(dir.fd, path, kReadFlags);
+      if (fd < 0) {
+        err = errno;
+        if (err == ELOOP || err == EXDEV) return openPerComponent(dir.fd, components, file, error);
+        return openFailure(err, error);
+      }
+      return finishOpen(fd, seen, file, error);
+    }
+  }
+#else
+  (void)walk;
+#endif
+  return openPerComponent(dir.fd, components, file, error);
+}
+
+std::string absolutePath(const std::string& path) {
+  std::string full = path;
+  if (full.empty() || full[0] != '/') {
+    std::vector<char> buf(4096);
+    while (getcwd(buf.data(), buf.size()) == nullptr) {
+      if (errno != ERANGE || buf.size() > (1u << 20)) return std::string();
+      buf.resize(buf.size() * 2);
+    }
+    full = std::string(buf.data()) + "/" + path;
+  }
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= full.size()) {
+    size_t end = full.find('/', start);
+    if (end == std::string::npos) end = full.size();
+    std::string part = full.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string out;
+  for (const std::string& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& error) {
+  closeInputFile(file);
+  // Looked at before it is opened: opening a FIFO waits for a writer, and a
+  // device may do something on open. The open itself does not wait either,
+  // should the name be swapped in between; the type is checked again after.
+  struct stat before;
+  if (stat(path.c_str(), &before) != 0) return openFailure(errno, error);
+  if (!S_ISREG(before.st_mode)) {
+    error = notRegularText(before.st_mode);
+    return ReadStatus::failed;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return openFailure(errno, error);
+  return finishOpen(fd, before, file, error);
 }
 
 bool readInputFile(InputFile& file, uint8_t* data, size_t want, size_t& got, std::string& error) {
@@ -202,22 +376,112 @@ FileWrite makeDirectory(const std::string& path) {
   return r;
 }
 
-FileWrite replaceFile(const std::string& from, const std::string& to) {
+std::string PrivateDirectory::file(const std::string& name) const { return path + "/" + name; }
+
+namespace {
+
+// The private directory of this run, for the signal handler: an interrupt
+// or a termination while signing removes it too. Set and cleared with the
+// signals blocked; the handler uses only system calls.
+char gPrivateDirectory[PATH_MAX];
+struct sigaction gPreviousActions[3];
+constexpr int kCleanupSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+void emptyAndRemove(const char* path) {
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    alignas(8) char buf[4096];
+    for (;;) {
+      long n = syscall(SYS_getdents64, fd, buf, sizeof buf);
+      if (n <= 0) break;
+      for (long at = 0; at < n;) {
+        // struct linux_dirent64: inode, offset, record length, type, name.
+        unsigned short length;
+        std::memcpy(&length, buf + at + 16, sizeof length);
+        const char* name = buf + at + 19;
+        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) unlinkat(fd, name, 0);
+        at += length;
+      }
+    }
+    close(fd);
+  }
+  rmdir(path);
+}
+
+void removeOnSignal(int sig) {
+  if (gPrivateDirectory[0] != '\0') emptyAndRemove(gPrivateDirectory);
+  // Then end as the signal would have ended us.
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void setSignalCleanup(const std::string& path) {
+  sigset_t all, old;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &old);
+  bool on = !path.empty() && path.size() < sizeof gPrivateDirectory;
+  if (on) {
+    std::memcpy(gPrivateDirectory, path.c_str(), path.size() + 1);
+    struct sigaction action {};
+    action.sa_handler = removeOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &action, &gPreviousActions[i]);
+  } else if (gPrivateDirectory[0] != '\0') {
+    gPrivateDirectory[0] = '\0';
+    for (int i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &gPreviousActions[i], nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+}  // namespace
+
+FileWrite makePrivateDirectory(PrivateDirectory& dir) {
   FileWrite r;
-  if (rename(from.c_str(), to.c_str()) != 0) {
-    r.error = errorText("cannot replace it", errno);
+  removePrivateDirectory(dir);
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string pattern = base + "/kernopack-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  // mkdtemp makes it new, under a random name, with mode 0700.
+  if (mkdtemp(name.data()) == nullptr) {
+    r.error = errorText(("cannot create a private temporary directory in " + base).c_str(), errno);
     return r;
   }
+  dir.path = name.data();
+  setSignalCleanup(dir.path);
   r.ok = true;
   return r;
 }
 
-void removeFile(const std::string& path) { unlink(path.c_str()); }
+void removePrivateDirectory(PrivateDirectory& dir) {
+  if (dir.path.empty()) return;
+  setSignalCleanup(std::string());
+  emptyAndRemove(dir.path.c_str());
+  dir.path.clear();
+}
+
+namespace {
+
+bool isProgramFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
 
 ProgramRun runProgram(const std::vector<std::string>& args) {
   ProgramRun r;
   if (args.empty()) {
     r.error = "no program given";
+    return r;
+  }
+  const char* searchPath = std::getenv("PATH");
+  std::string program = findProgramOnPath(searchPath ? searchPath : "", args[0], false, isProgramFile);
+  if (program.empty()) {
+    r.notFound = true;
+    r.error = "not found on PATH";
     return r;
   }
   std::vector<char*> argv;
@@ -230,11 +494,10 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
   }
   posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
   pid_t pid = 0;
-  int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int err = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (err != 0) {
-    r.notFound = err == ENOENT;
-    r.error = std::strerror(err);
+    r.error = program + ": " + std::strerror(err);
     return r;
   }
   r.started = true;

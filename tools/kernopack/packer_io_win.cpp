@@ -7,8 +7,10 @@
 #include <io.h>
 
 #include <string>
+#include <vector>
 
 #include "common/handles_win.h"
+#include "config/access_rules_win.h"
 #include "packer_io.h"
 
 namespace {
@@ -18,14 +20,18 @@ constexpr int kTempNameAttempts = 100;
 // The largest piece handed to one ReadFile or WriteFile call.
 constexpr DWORD kIoChunk = 1u << 20;
 
+std::string toUtf8(const std::wstring& text);
+
+// The system's text for an error, as UTF-8 like every other text the packer
+// prints.
 std::string errorText(const char* what, DWORD err) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+                           nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string out = what ? std::string(what) + ": " : std::string();
   if (n > 0 && text) {
-    std::string msg(text, n);
+    std::string msg = toUtf8(std::wstring(text, n));
     while (!msg.empty() && (msg.back() == '\n' || msg.back() == '\r' || msg.back() == ' ')) msg.pop_back();
     out += msg;
   } else {
@@ -55,6 +61,40 @@ std::string toUtf8(const std::wstring& text) {
 
 HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+// Opens for reading without connecting anywhere as somebody else (a named
+// pipe server gets an identification token only), and without following a
+// link or junction at the end.
+constexpr DWORD kReadFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | SECURITY_SQOS_PRESENT |
+                             SECURITY_IDENTIFICATION;
+
+constexpr const char* kLinkRefused =
+    "is a link or junction (a reparse point); links are not followed beneath the description's directory "
+    "(--allow-outside lets a path in as it is)";
+
+ReadStatus openFailure(DWORD err, std::string& error) {
+  error = errorText(nullptr, err);
+  return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? ReadStatus::notFound : ReadStatus::failed;
+}
+
+// Takes an open file: a regular file on disk, not a link, with its size.
+ReadStatus finishOpen(UniqueHandle owned, InputFile& file, std::string& error) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(owned.get(), &info)) return openFailure(GetLastError(), error);
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    error = std::string("it ") + kLinkRefused;
+    return ReadStatus::failed;
+  }
+  if (GetFileType(owned.get()) != FILE_TYPE_DISK || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = "not a regular file";
+    return ReadStatus::failed;
+  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(owned.get(), &size)) return openFailure(GetLastError(), error);
+  file.handle = reinterpret_cast<intptr_t>(owned.release());
+  file.size = uint64_t(size.QuadPart);
+  return ReadStatus::ok;
+}
+
 }  // namespace
 
 std::string commandLinePath(const std::string& arg) { return toUtf8(toWide(arg, CP_ACP)); }
@@ -62,27 +102,90 @@ std::string commandLinePath(const std::string& arg) { return toUtf8(toWide(arg, 
 ReadStatus openInputFile(const std::string& path, InputFile& file, std::string& error) {
   closeInputFile(file);
   std::wstring wide = toWide(path, CP_UTF8);
-  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    DWORD err = GetLastError();
-    error = errorText(nullptr, err);
-    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? ReadStatus::notFound
-                                                                      : ReadStatus::failed;
-  }
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kReadFlags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return openFailure(GetLastError(), error);
   UniqueHandle owned(h);
-  LARGE_INTEGER size;
   if (GetFileType(h) != FILE_TYPE_DISK) {
     error = "not a regular file";
     return ReadStatus::failed;
   }
-  if (!GetFileSizeEx(h, &size)) {
-    error = errorText(nullptr, GetLastError());
-    return ReadStatus::failed;
-  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(h, &size)) return openFailure(GetLastError(), error);
   file.handle = reinterpret_cast<intptr_t>(owned.release());
   file.size = uint64_t(size.QuadPart);
   return ReadStatus::ok;
+}
+
+ReadStatus openFileBeneath(const std::string& directory, const std::vector<std::string>& components,
+                           InputFile& file, std::string& error, BeneathWalk) {
+  closeInputFile(file);
+  if (components.empty()) {
+    error = "names no file";
+    return ReadStatus::failed;
+  }
+  // Each directory on the way is opened itself (not what a link or junction
+  // points to), refused when it is a reparse point, and held open without
+  // delete sharing, so that it cannot be renamed or replaced before the file
+  // is opened. The description's directory itself is the command line's.
+  std::wstring path = toWide(directory, CP_UTF8);
+  std::string walked;
+  std::vector<UniqueHandle> held;
+  for (size_t i = 0; i < components.size(); ++i) {
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/' && path.back() != L':') path += L'\\';
+    path += toWide(components[i], CP_UTF8);
+    walked += (walked.empty() ? "" : "\\") + components[i];
+    bool last = i + 1 == components.size();
+    // The attributes first: no handle is opened on what is no file.
+    DWORD attrs = GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+      ReadStatus status = openFailure(GetLastError(), error);
+      if (!last) error = "\"" + walked + "\": " + error;
+      return status;
+    }
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+      error = (last ? std::string("it ") : "\"" + walked + "\" ") + kLinkRefused;
+      return ReadStatus::failed;
+    }
+    if (last) {
+      if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+        error = "is a directory, not a regular file";
+        return ReadStatus::failed;
+      }
+      HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             kReadFlags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (h == INVALID_HANDLE_VALUE) return openFailure(GetLastError(), error);
+      return finishOpen(UniqueHandle(h), file, error);
+    }
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+      error = "\"" + walked + "\" is not a directory";
+      return ReadStatus::notFound;
+    }
+    UniqueHandle dir(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT |
+                                     SECURITY_IDENTIFICATION,
+                                 nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!dir || !GetFileInformationByHandle(dir.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      error = "\"" + walked + "\" changed while it was opened";
+      return ReadStatus::failed;
+    }
+    held.push_back(std::move(dir));
+  }
+  error = "names no file";
+  return ReadStatus::failed;
+}
+
+std::string absolutePath(const std::string& path) {
+  std::wstring wide = toWide(path, CP_UTF8);
+  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return std::string();
+  std::wstring full(n, L'\0');
+  DWORD got = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  if (got == 0 || got >= n) return std::string();
+  full.resize(got);
+  return toUtf8(full);
 }
 
 bool readInputFile(InputFile& file, uint8_t* data, size_t want, size_t& got, std::string& error) {
@@ -199,18 +302,127 @@ FileWrite makeDirectory(const std::string& path) {
   return r;
 }
 
-FileWrite replaceFile(const std::string& from, const std::string& to) {
+std::string PrivateDirectory::file(const std::string& name) const { return path + "\\" + name; }
+
+namespace {
+
+// The temporary area: GetTempPath2W where the system has it (SYSTEM then
+// gets a directory of its own), else GetTempPathW.
+std::wstring temporaryArea() {
+  using TempPath2 = DWORD(WINAPI*)(DWORD, LPWSTR);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto tempPath2 = kernel ? reinterpret_cast<TempPath2>(
+                                reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2W")))
+                          : nullptr;
+  wchar_t buf[MAX_PATH + 2];
+  DWORD n = tempPath2 ? tempPath2(MAX_PATH + 1, buf) : GetTempPathW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH + 1) return std::wstring();
+  return std::wstring(buf, n);
+}
+
+}  // namespace
+
+namespace {
+
+void emptyAndRemove(const std::wstring& wide) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") DeleteFileW((wide + L"\\" + name).c_str());
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+  RemoveDirectoryW(wide.c_str());
+}
+
+// The private directory of this run, for Ctrl+C, Ctrl+Break and a closed
+// console: the system then ends the process, and the directory goes first.
+SRWLOCK gPrivateLock = SRWLOCK_INIT;
+std::wstring gPrivateDirectory;
+
+BOOL WINAPI removeOnConsoleEvent(DWORD) {
+  AcquireSRWLockExclusive(&gPrivateLock);
+  if (!gPrivateDirectory.empty()) emptyAndRemove(gPrivateDirectory);
+  gPrivateDirectory.clear();
+  ReleaseSRWLockExclusive(&gPrivateLock);
+  return FALSE;  // on to the default handler, which ends the process
+}
+
+void setConsoleCleanup(const std::wstring& path) {
+  AcquireSRWLockExclusive(&gPrivateLock);
+  bool was = !gPrivateDirectory.empty();
+  gPrivateDirectory = path;
+  ReleaseSRWLockExclusive(&gPrivateLock);
+  if (!path.empty() && !was) SetConsoleCtrlHandler(removeOnConsoleEvent, TRUE);
+  if (path.empty() && was) SetConsoleCtrlHandler(removeOnConsoleEvent, FALSE);
+}
+
+}  // namespace
+
+FileWrite makePrivateDirectory(PrivateDirectory& dir) {
   FileWrite r;
-  if (!MoveFileExW(toWide(from, CP_UTF8).c_str(), toWide(to, CP_UTF8).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    r.error = errorText("cannot replace it", GetLastError());
+  removePrivateDirectory(dir);
+  std::wstring base = temporaryArea();
+  if (base.empty()) {
+    r.error = errorText("cannot find the temporary directory", GetLastError());
     return r;
   }
-  r.ok = true;
+  if (base.back() != L'\\') base += L'\\';
+  PrivateSecurity security(true);
+  if (!security.valid()) {
+    r.error = errorText("cannot make a private access list", GetLastError());
+    return r;
+  }
+  for (int i = 0; i < kTempNameAttempts; ++i) {
+    uint8_t random[16];
+    if (!cryptoRandom(random, sizeof random)) {
+      r.error = "cannot create a private temporary directory: no random bytes";
+      return r;
+    }
+    std::wstring name = base + L"kernopack-";
+    for (uint8_t b : random) {
+      name += L"0123456789abcdef"[b >> 4];
+      name += L"0123456789abcdef"[b & 15];
+    }
+    if (CreateDirectoryW(name.c_str(), security.attributes())) {
+      dir.path = toUtf8(name);
+      setConsoleCleanup(name);
+      r.ok = true;
+      return r;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  r.error = errorText(("cannot create a private temporary directory in " + toUtf8(base)).c_str(), GetLastError());
   return r;
 }
 
-void removeFile(const std::string& path) { DeleteFileW(toWide(path, CP_UTF8).c_str()); }
+void removePrivateDirectory(PrivateDirectory& dir) {
+  if (dir.path.empty()) return;
+  setConsoleCleanup(std::wstring());
+  emptyAndRemove(toWide(dir.path, CP_UTF8));
+  dir.path.clear();
+}
+
+namespace {
+
+bool isProgramFile(const std::string& path) {
+  DWORD attrs = GetFileAttributesW(toWide(path, CP_UTF8).c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string environmentVariable(const wchar_t* name) {
+  DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
+  if (n == 0) return std::string();
+  std::wstring value(n, L'\0');
+  DWORD got = GetEnvironmentVariableW(name, value.data(), n);
+  if (got == 0 || got >= n) return std::string();
+  value.resize(got);
+  return toUtf8(value);
+}
+
+}  // namespace
 
 ProgramRun runProgram(const std::vector<std::string>& args) {
   ProgramRun r;
@@ -218,9 +430,18 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
     r.error = "no program given";
     return r;
   }
-  std::string line;
-  for (const std::string& a : args) line += (line.empty() ? "" : " ") + quoteWindowsArgument(a);
+  // Looked up in PATH by us, not by CreateProcess, whose search begins with
+  // the current directory and the packer's own.
+  std::string program = findProgramOnPath(environmentVariable(L"PATH"), args[0], true, isProgramFile);
+  if (program.empty()) {
+    r.notFound = true;
+    r.error = "not found on PATH";
+    return r;
+  }
+  std::string line = quoteWindowsArgument(program);
+  for (size_t i = 1; i < args.size(); ++i) line += " " + quoteWindowsArgument(args[i]);
   std::wstring wide = toWide(line, CP_UTF8);
+  std::wstring application = toWide(program, CP_UTF8);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -228,11 +449,8 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
   si.hStdOutput = GetStdHandle(STD_ERROR_HANDLE);
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
-  // No application name: the first word is looked up on PATH (".exe" added).
-  if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    DWORD err = GetLastError();
-    r.notFound = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
-    r.error = errorText(nullptr, err);
+  if (!CreateProcessW(application.c_str(), wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    r.error = errorText(program.c_str(), GetLastError());
     return r;
   }
   UniqueHandle process(pi.hProcess);

@@ -1,11 +1,12 @@
-#include "launch/variables_win.h"
+#include "jvm/variables_win.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-#include "common/launcher_state.h"
-#include "files/paths_win.h"
+#include "config/paths_win.h"
+#include "files/files_state.h"
+#include "jvm/jvm_state.h"
 
 std::vector<std::string> environmentSnapshot() {
   std::vector<std::string> entries;
@@ -20,8 +21,7 @@ std::vector<std::string> environmentSnapshot() {
 }
 
 BuiltinValues currentBuiltinValues() {
-  const LauncherState& state = launcher();
-  return {appendExeRelative(""), state.extraction.extractionDirectory, state.jvm.jvmHome};
+  return {appendExeRelative(""), extractionState().extractionDirectory, jvmState().jvmHome};
 }
 
 void expandVariables(std::string& text) {
@@ -29,5 +29,5 @@ void expandVariables(std::string& text) {
 }
 
 void setJvmHome(const std::string& javaExe) {
-  launcher().jvm.jvmHome = jvmHomeFromJavaExe(javaExe);
+  jvmState().jvmHome = jvmHomeFromJavaExe(javaExe);
 }

@@ -1,4 +1,4 @@
-#include "files/path_text.h"
+#include "config/path_text.h"
 
 #include "config/value_list.h"
 

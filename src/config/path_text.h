@@ -1,5 +1,5 @@
 // Path-text rules: decisions about configured paths made from their text
-// alone. The system calls that feed them live in files/paths_win.cpp.
+// alone. The system calls that feed them live in config/paths_win.cpp.
 #pragma once
 
 #include <cstddef>

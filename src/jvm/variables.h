@@ -1,7 +1,7 @@
 // Variable expansion in configured texts (the class-path entries, the VM
 // parameters, the arguments): sixteen built-in references, then ${NAME} for
 // every entry of an environment snapshot. The system calls that take the
-// snapshot and the built-in values are in launch/variables_win.cpp.
+// snapshot and the built-in values are in jvm/variables_win.cpp.
 #pragma once
 
 #include <cstddef>

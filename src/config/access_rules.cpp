@@ -1,4 +1,4 @@
-#include "files/access_rules.h"
+#include "config/access_rules.h"
 
 #include <algorithm>
 

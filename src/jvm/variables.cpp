@@ -1,4 +1,4 @@
-#include "launch/variables.h"
+#include "jvm/variables.h"
 
 #include "jvm/runtime_layout.h"
 

@@ -1,4 +1,4 @@
-#include "files/access_rules_win.h"
+#include "config/access_rules_win.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -71,7 +71,6 @@ bool cryptoRandom(uint8_t* data, std::size_t size) {
   }
   return true;
 }
-
 
 bool readAccess(const std::string& path, DirectoryAccess& out) {
   out = DirectoryAccess{};

@@ -1,6 +1,6 @@
 // Path operations over the system. The decisions (relative or absolute,
 // backslash collapsing, drive roots, list splitting, listing patterns) are in
-// files/path_text.cpp; this file asks the system and converts text.
+// config/path_text.cpp; this file asks the system and converts text.
 //
 // Long inputs: nothing here has a fixed-size buffer. Every call that returns
 // text is sized by what the system says it needs and asked again with a larger
@@ -9,7 +9,7 @@
 // system failed: resolvePath gives an empty text, pathExists false,
 // listDirectory no names. Only the shell-based long-name emulation keeps the
 // system's MAX_PATH limit, and it checks it before anything is written.
-#include "files/paths_win.h"
+#include "config/paths_win.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -23,8 +23,8 @@
 #include "common/handles_win.h"
 #include "common/sized_call_win.h"
 #include "common/system_library_win.h"
-#include "common/launcher_state.h"
-#include "files/path_text.h"
+#include "config/config_state.h"
+#include "config/path_text.h"
 
 namespace {
 // The shell's long-name route works in MAX_PATH buffers.
@@ -134,7 +134,7 @@ bool isWindowsNT() {
 }
 
 const std::string& getExecutablePath() {
-  PathCache& cache = launcher().paths;
+  PathCache& cache = pathCache();
   if (cache.executablePathComputed) return cache.executablePath;
   std::string path;
   if (!isWindowsNT() || !wideExecutablePath(path)) path = narrowExecutablePath();
@@ -146,7 +146,7 @@ const std::string& getExecutablePath() {
 }
 
 const std::string& exeDirectory() {
-  PathCache& cache = launcher().paths;
+  PathCache& cache = pathCache();
   if (cache.exeDirectoryComputed) return cache.exeDirectory;
   const std::string& exePath = getExecutablePath();
   std::string full;
@@ -278,7 +278,7 @@ DWORD emulateLongPathName(const char* shortPath, char* out, DWORD size) {
 
 DWORD getLongPathName(const char* shortPath, char* out, DWORD size) {
   if (out == nullptr) size = 0;
-  PathCache& cache = launcher().paths;
+  PathCache& cache = pathCache();
   if (cache.longPath == LongPathImpl::emulated) return emulateLongPathName(shortPath, out, size);
   LongPathFunction system = systemLongPathFunction();
   if (system != nullptr) {

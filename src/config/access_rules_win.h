@@ -1,4 +1,4 @@
-// The system side of the access rules (files/access_rules.h): the process's
+// The system side of the access rules (config/access_rules.h): the process's
 // account, security attributes that keep others out, cryptographic random
 // bytes, the access list of a directory, and deleting a file or directory
 // without following a link or junction.
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "files/access_rules.h"
+#include "config/access_rules.h"
 
 // The SID (as text) of the account this process runs as; false when the
 // system does not say.

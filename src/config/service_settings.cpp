@@ -1,4 +1,4 @@
-#include "service/service_settings.h"
+#include "config/service_settings.h"
 
 #include <cctype>
 

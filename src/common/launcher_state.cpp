@@ -1,6 +1,0 @@
-#include "common/launcher_state.h"
-
-LauncherState& launcher() {
-  static LauncherState state;
-  return state;
-}

@@ -1,0 +1,20 @@
+// The VM launch's part of the process-wide state: the VM that the launch
+// created, for the exit request at stop. Used only on the service main
+// thread, which created it. (jni.h's C++ names, declared here so that this
+// header does not need jni.h.)
+#pragma once
+
+#include <memory>
+
+struct JavaVM_;
+struct JNIEnv_;
+struct LaunchState {
+  JavaVM_* vm = nullptr;   // none until JNI_CreateJavaVM succeeded
+  JNIEnv_* env = nullptr;  // the creating thread's environment
+  // The initialisation record and its option strings, which the VM was given
+  // pointers into: kept for the life of the process (its type is private to
+  // launch/java_vm_launcher.cpp).
+  std::shared_ptr<void> vmInitRecord;
+};
+
+LaunchState& launchState();

@@ -1,0 +1,75 @@
+#include "service/service_configure_win.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/handles_win.h"
+#include "config/config_state.h"
+#include "config/paths_win.h"
+#include "config/service_settings.h"
+#include "service/event_log_win.h"
+#include "service/service_commands_win.h"
+#include "service/service_state.h"
+
+namespace {
+
+void sayLine(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+// The service's start type, from its registration; SERVICE_DEMAND_START
+// when it cannot be read (delayed start is then not asked for).
+DWORD startTypeOf(SC_HANDLE service) {
+  DWORD needed = 0;
+  QueryServiceConfigW(service, nullptr, 0, &needed);
+  if (needed == 0 || needed > 64 * 1024) return SERVICE_DEMAND_START;
+  std::vector<unsigned char> buffer(needed);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (!QueryServiceConfigW(service, config, needed, &needed)) return SERVICE_DEMAND_START;
+  return config->dwStartType;
+}
+
+// The executable's path in long form: an installer may start it by its short
+// name, and the event source names the file as /install would.
+std::string longExecutablePath() {
+  const std::string& path = getExecutablePath();
+  char buffer[MAX_PATH];
+  DWORD n = GetLongPathNameA(path.c_str(), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::string(buffer, n) : path;
+}
+
+}  // namespace
+
+int cmdConfigure() {
+  const std::string& name = serviceState().name;
+  UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    sayLine("Could not open SCManager.");
+    return 1;
+  }
+  // SERVICE_START: the system asks for it to set restart actions.
+  UniqueServiceHandle service(
+      OpenServiceA(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG | SERVICE_START));
+  if (!service) {
+    sayLine(GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST
+                ? "Could not configure service: service '" + name + "' is not installed."
+                : std::string("Could not open service."));
+    return 1;
+  }
+  std::vector<DamagedSetting> damaged;
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
+  for (const DamagedSetting& d : damaged) sayLine(damagedSettingLine(d) + ".");
+  InstallPlan plan = planServiceInstall(settings, name, startTypeOf(service.get()) == SERVICE_AUTO_START);
+  for (const std::string& line : applyInstallSettings(service.get(), plan)) sayLine(line);
+  unsigned long error = 0;
+  if (settings.eventLog.value_or(false) && (error = registerEventSource(name, longExecutablePath())) != 0) {
+    sayLine("Could not register the event source of service '" + name + "' (error " + std::to_string(error) +
+            ").");
+  }
+  sayLine("Configured service '" + name + "'.");
+  return 0;
+}

@@ -1,0 +1,540 @@
+#include "msi.h"
+
+#include <cstdio>
+#include <set>
+
+#include "codepage.h"
+#include "config/config_keys.h"
+#include "config/config_store.h"
+#include "description.h"
+#include "included.h"
+#include "launch/vm_options.h"
+#include "msi_io.h"
+#include "msi_source.h"
+#include "packer_io.h"
+#include "report.h"
+#include "terminal_text.h"
+#include "config/service_settings.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitBadInput = 2;
+
+#ifdef _WIN32
+constexpr bool kWindowsPackerBuild = true;
+constexpr char kSeparator = '\\';
+#else
+constexpr bool kWindowsPackerBuild = false;
+constexpr char kSeparator = '/';
+#endif
+
+constexpr const char* kInstallTools =
+    "install the Debian packages wixl and msitools (apt-get install wixl msitools)";
+
+std::string directoryOf(const std::string& path) {
+  size_t slash = path.find_last_of(kWindowsPackerBuild ? "/\\" : "/");
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string& path) {
+  size_t slash = path.find_last_of(kWindowsPackerBuild ? "/\\" : "/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string stemOf(const std::string& name, const char* extension) {
+  std::string ext = extension;
+  if (name.size() > ext.size()) {
+    std::string tail = name.substr(name.size() - ext.size());
+    for (char& c : tail) c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    if (tail == ext) return name.substr(0, name.size() - ext.size());
+  }
+  return name;
+}
+
+std::string nativePath(std::string path) {
+  for (char& c : path) {
+    if (c == '/' || c == '\\') c = kSeparator;
+  }
+  return path;
+}
+
+// Copies one regular file, streamed.
+bool copyFile(const std::string& from, const std::string& to, std::string& error) {
+  InputFile in;
+  if (openInputFile(from, in, error) != ReadStatus::ok) return false;
+  OutputFile out;
+  FileWrite begun = beginOutputFile(to, out, false);
+  if (!begun.ok) {
+    error = begun.error;
+    return false;
+  }
+  std::vector<uint8_t> buffer(kIncludedCopyChunk);
+  for (;;) {
+    size_t got = 0;
+    if (!readInputFile(in, buffer.data(), buffer.size(), got, error)) return false;
+    if (got == 0) break;
+    FileWrite written = writeOutputFile(out, buffer.data(), got);
+    if (!written.ok) {
+      error = written.error;
+      return false;
+    }
+  }
+  FileWrite done = commitOutputFile(out);
+  if (!done.ok) error = done.error;
+  return done.ok;
+}
+
+// The files staged below the package's folder, and where they come from.
+struct Stage {
+  std::string filesDir;  // native path of the staged tree
+  std::set<std::string> paths;  // '/' separated, below the install folder
+  std::string error;     // with the path in question
+  bool inputBad = true;  // else: writing failed
+};
+
+// Makes the folders of `relative` below the staged tree.
+bool makeParents(Stage& stage, const std::string& relative) {
+  for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+    FileWrite made = makeDirectory(stage.filesDir + kSeparator + nativePath(relative.substr(0, slash)));
+    if (!made.ok) {
+      stage.error = stage.filesDir + ": " + made.error;
+      stage.inputBad = false;
+      return false;
+    }
+  }
+  return true;
+}
+
+// Stages the file or folder tree `source` as `relative`; refuses links and
+// anything but regular files and folders, so nothing outside is reached.
+bool stageTree(Stage& stage, const std::string& source, const std::string& relative, const std::string& shown) {
+  std::string error;
+  PathKind kind = pathKind(source, error);
+  switch (kind) {
+    case PathKind::file: {
+      if (!stage.paths.insert(relative).second) return true;
+      if (stage.paths.size() > kMaxStagedFiles) {
+        stage.error = shown + ": more than " + std::to_string(kMaxStagedFiles) + " files to install";
+        return false;
+      }
+      if (!makeParents(stage, relative)) return false;
+      if (!copyFile(source, stage.filesDir + kSeparator + nativePath(relative), error)) {
+        stage.error = shown + ": cannot copy: " + error;
+        return false;
+      }
+      return true;
+    }
+    case PathKind::directory: {
+      std::vector<std::string> names;
+      if (!listDirectory(source, names, error)) {
+        stage.error = shown + ": cannot list: " + error;
+        return false;
+      }
+      for (const std::string& name : names) {
+        std::string why;
+        if (!isConfinedRelativePath(name, why)) {
+          stage.error = shown + "/" + name + ": " + why;
+          return false;
+        }
+        if (!stageTree(stage, source + kSeparator + name, relative + "/" + name, shown + "/" + name)) return false;
+      }
+      return true;
+    }
+    case PathKind::missing: stage.error = shown + ": not found"; return false;
+    case PathKind::link:
+      stage.error = shown + ": a symbolic link or junction; a package takes only the files themselves";
+      return false;
+    case PathKind::other: stage.error = shown + ": neither a regular file nor a folder"; return false;
+    case PathKind::failed: stage.error = shown + ": " + error; return false;
+  }
+  return false;
+}
+
+// Stages a path given relative to the description's directory, after
+// checking that no folder on the way is a link out of it.
+bool stageFromDescription(Stage& stage, const std::string& descriptionDir, const std::string& path,
+                          const std::string& shown) {
+  std::string relative = path;
+  for (char& c : relative) c = c == '\\' ? '/' : c;
+  std::string error;
+  for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+    std::string parent = descriptionDir + kSeparator + nativePath(relative.substr(0, slash));
+    PathKind kind = pathKind(parent, error);
+    if (kind != PathKind::directory) {
+      stage.error = shown + ": " +
+                    (kind == PathKind::link ? std::string("goes through a symbolic link or junction")
+                     : kind == PathKind::missing ? std::string("not found")
+                                                 : "\"" + relative.substr(0, slash) + "\" is not a folder");
+      return false;
+    }
+  }
+  return stageTree(stage, descriptionDir + kSeparator + nativePath(relative), relative, shown);
+}
+
+// The digest of the staged files (names and contents, in order) and the
+// source: what the package code is derived from.
+bool contentDigest(const Stage& stage, const std::string& source, std::string& digest, std::string& error) {
+  Sha1 sha;
+  sha.update(source);
+  std::vector<uint8_t> buffer(kIncludedCopyChunk);
+  for (const std::string& path : stage.paths) {
+    sha.update(path.c_str(), path.size() + 1);
+    InputFile in;
+    if (openInputFile(stage.filesDir + kSeparator + nativePath(path), in, error) != ReadStatus::ok) return false;
+    for (;;) {
+      size_t got = 0;
+      if (!readInputFile(in, buffer.data(), buffer.size(), got, error)) return false;
+      if (got == 0) break;
+      sha.update(buffer.data(), got);
+    }
+  }
+  char hex[3];
+  for (uint8_t b : sha.finish()) {
+    std::snprintf(hex, sizeof hex, "%02x", b);
+    digest += hex;
+  }
+  return true;
+}
+
+// Narrow texts of the block are in the code page; the WiX source is UTF-8.
+bool narrowText(const ConfigTables& tables, ConfigKey key, unsigned codePage, std::string& out) {
+  Decoded d = decodeNarrow(getConfigString(tables, key), codePage);
+  if (!d.ok) return false;
+  out = d.utf8;
+  return true;
+}
+
+// Runs a tool of msitools; false (reported) when it fails or complains.
+bool runTool(const std::vector<std::string>& args, const std::string& output, const std::string& outputFile = {}) {
+  CapturedRun run = runCapturingErrors(args, outputFile);
+  if (!run.started) {
+    if (run.notFound) {
+      report("%s: cannot build the package: %s not found on PATH; %s; nothing was written", output.c_str(),
+             args[0].c_str(), kInstallTools);
+    } else {
+      report("%s: cannot run %s: %s; nothing was written", output.c_str(), args[0].c_str(), run.error.c_str());
+    }
+    return false;
+  }
+  if (run.exitCode == 0 && run.errors.empty()) return true;
+  // wixl ends with 0 after several complaints and then writes wrong tables:
+  // whatever it says on standard error is a failure.
+  // Line by line, escaped: the tool repeats texts of the description.
+  for (size_t start = 0; start < run.errors.size();) {
+    size_t end = run.errors.find('\n', start);
+    if (end == std::string::npos) end = run.errors.size();
+    std::string line = escapeForTerminal(std::string_view(run.errors).substr(start, end - start)) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    start = end + 1;
+  }
+  report("%s: %s failed (exit code %d%s); nothing was written", output.c_str(), args[0].c_str(), run.exitCode,
+         run.errors.empty() ? "" : ", its messages are above");
+  return false;
+}
+
+// Fixes what wixl leaves to chance in the summary information: the times
+// (now) and the package code (set again from the source, which it may not
+// have copied). The rest of the summary stays as wixl wrote it.
+bool fixSummary(const std::string& msi, const std::string& workDir, const std::string& packageCode,
+                const std::string& output) {
+  std::string exported = workDir + kSeparator + "_SummaryInformation.idt";
+  if (!runTool({"msiinfo", "export", msi, "_SummaryInformation"}, output, exported)) return false;
+  FileRead text = readFileBounded(exported, 1u << 20);
+  if (text.status != ReadStatus::ok) {
+    report("%s: cannot read the summary information msiinfo exported: %s; nothing was written", output.c_str(),
+           text.error.c_str());
+    return false;
+  }
+  std::string in(text.bytes.begin(), text.bytes.end());
+  std::string out;
+  size_t start = 0;
+  bool times = false;
+  while (start < in.size()) {
+    size_t end = in.find('\n', start);
+    end = end == std::string::npos ? in.size() : end + 1;
+    std::string line = in.substr(start, end - start);
+    start = end;
+    if (line.rfind("9\t", 0) == 0) {
+      line = "9\t{" + packageCode + "}\r\n";
+    } else if (line.rfind("12\t", 0) == 0 || line.rfind("13\t", 0) == 0) {
+      line = line.substr(0, line.find('\t')) + "\t2000/01/01 00:00:00\r\n";
+      times = true;
+    }
+    out += line;
+  }
+  if (!times) {
+    report("%s: the summary information has no times to fix; nothing was written", output.c_str());
+    return false;
+  }
+  FileWrite written = writeFileReplacing(exported, std::vector<uint8_t>(out.begin(), out.end()));
+  if (!written.ok) {
+    report("%s: %s", exported.c_str(), written.error.c_str());
+    return false;
+  }
+  return runTool({"msibuild", msi, "-i", exported}, output);
+}
+
+}  // namespace
+
+int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
+  if (a.output.empty() && a.wxs.empty()) {
+    report("msi: give -o OUT.msi, --wxs OUT.wxs or both");
+    return kExitBadInput;
+  }
+  if (kWindowsPackerBuild && !a.output.empty()) {
+    report("%s: kernopack.exe cannot build an MSI: it needs wixl (msitools), which runs on Linux; write the "
+           "WiX source with --wxs OUT.wxs and build it with the WiX Toolset, or use the Linux kernopack "
+           "(docs/msi.md)",
+           a.output.c_str());
+    return kExitFailure;
+  }
+  FileRead desc = readFileBounded(a.description, kMaxDescriptionBytes);
+  if (desc.status != ReadStatus::ok) {
+    report("%s: cannot read: %s", a.description.c_str(), desc.error.c_str());
+    return desc.status == ReadStatus::failed ? kExitFailure : kExitBadInput;
+  }
+  std::string_view json(reinterpret_cast<const char*>(desc.bytes.data()), desc.bytes.size());
+  Description d = parseDescription(json, a.codePage);
+  if (!d.ok) {
+    report("%s: %s", a.description.c_str(), d.error.c_str());
+    return kExitBadInput;
+  }
+  PackageSection section;
+  std::string error;
+  if (!parsePackageSection(json, section, error)) {
+    report("%s: %s", a.description.c_str(), error.c_str());
+    return kExitBadInput;
+  }
+
+  PackagePlan plan;
+  std::string versionText = a.productVersion.empty() ? section.productVersion : a.productVersion;
+  std::string upgradeText = a.upgradeCode.empty() ? section.upgradeCode : a.upgradeCode;
+  const char* versionFrom = a.productVersion.empty() ? "field \"package\".\"productVersion\"" : "--product-version";
+  const char* upgradeFrom = a.upgradeCode.empty() ? "field \"package\".\"upgradeCode\"" : "--upgrade-code";
+  if (versionText.empty() || upgradeText.empty()) {
+    report("%s: no %s; give --product-version X.Y.Z and --upgrade-code GUID, or \"productVersion\" and "
+           "\"upgradeCode\" in the description's \"package\" section",
+           a.description.c_str(), versionText.empty() ? "product version" : "upgrade code");
+    return kExitBadInput;
+  }
+  if (!parseProductVersion(versionText, plan.version, error)) {
+    report("%s: %s", versionFrom, error.c_str());
+    return kExitBadInput;
+  }
+  if (!parseGuid(upgradeText, plan.upgradeCode, error)) {
+    report("%s: %s", upgradeFrom, error.c_str());
+    return kExitBadInput;
+  }
+
+  // The service as the block registers it.
+  ConfigTables tables;
+  for (const auto& [key, value] : d.records.narrow) tables.narrow[key] = value;
+  for (const auto& [key, value] : d.records.wide) tables.wide[key] = value;
+  std::string dependencies;
+  size_t bad = 0;
+  if (!narrowText(tables, ConfigKey::serviceName, a.codePage, plan.serviceName) ||
+      !narrowText(tables, ConfigKey::serviceDependencies, a.codePage, dependencies) ||
+      !utf16ToUtf8(getConfigWString(tables, WideKey::serviceDescription), plan.serviceDescription, bad)) {
+    report("%s: the service name, dependencies or description cannot be read back as text", a.description.c_str());
+    return kExitBadInput;
+  }
+  std::vector<DamagedSetting> damaged;
+  ServiceSettings settings = readServiceSettings(tables, damaged);
+  if (!damaged.empty()) {
+    report("%s: %s", a.description.c_str(), damagedSettingLine(damaged.front()).c_str());
+    return kExitBadInput;
+  }
+  plan.automaticStart = getConfigInt(tables, ConfigKey::executableType) == kExecutableTypeAutoStart;
+  InstallPlan install = planServiceInstall(settings, plan.serviceName, plan.automaticStart);
+  plan.interactive = (install.serviceType & scm::kInteractiveProcess) != 0;
+  plan.account = install.accountName.empty() ? "LocalSystem" : install.accountName;
+  for (size_t start = 0; start <= dependencies.size();) {
+    size_t comma = dependencies.find(',', start);
+    if (comma == std::string::npos) comma = dependencies.size();
+    if (comma > start) plan.dependencies.push_back(dependencies.substr(start, comma - start));
+    start = comma + 1;
+  }
+  plan.eventLog = settings.eventLog.value_or(false);
+  plan.productName = section.productName.empty() ? plan.serviceName : section.productName;
+  plan.manufacturer = section.manufacturer.empty() ? plan.serviceName : section.manufacturer;
+  plan.installFolder = section.installFolder.empty() ? plan.serviceName : section.installFolder;
+  plan.executableName = plan.serviceName + ".exe";
+  if (!isConfinedRelativePath(plan.installFolder, error) || !isConfinedRelativePath(plan.executableName, error) ||
+      plan.serviceName.find_first_of("/\\") != std::string::npos) {
+    report("%s: the service name \"%s\" cannot name the install folder and the executable (%s); set "
+           "\"package\".\"installFolder\" or choose another name",
+           a.description.c_str(), plan.serviceName.c_str(), error.c_str());
+    return kExitBadInput;
+  }
+
+  // Where the source and the staged files go: beside the kept WiX source,
+  // or in a work folder beside the package, removed at the end; the work
+  // folder also takes what wixl and msibuild make.
+  bool keepSource = !a.wxs.empty();
+  std::string outputPath = a.output.empty() ? std::string() : commandLinePath(a.output);
+  std::string workDir = outputPath.empty() ? std::string() : outputPath + ".work.tmp";
+  std::string wxsPath = keepSource ? commandLinePath(a.wxs) : std::string();
+  std::string stageDir = keepSource ? directoryOf(wxsPath) : workDir;
+  std::string stem = keepSource ? stemOf(fileNameOf(wxsPath), ".wxs") : stemOf(fileNameOf(outputPath), ".msi");
+  if (!keepSource) wxsPath = stageDir + kSeparator + stem + ".wxs";
+  plan.sourceDirectory = stem + ".files";
+  Stage stage;
+  stage.filesDir = stageDir + kSeparator + plan.sourceDirectory;
+  const std::string& shownOutput = keepSource ? a.wxs : a.output;
+
+  // On any failure nothing is left: neither the work folder, nor the kept
+  // source and its files.
+  struct Cleanup {
+    std::string workDir, filesDir, wxs;
+    bool succeeded = false;
+    ~Cleanup() {
+      if (!workDir.empty()) removeTree(workDir);
+      if (succeeded) return;
+      if (!filesDir.empty()) removeTree(filesDir);
+      if (!wxs.empty()) removeTree(wxs);
+    }
+  } cleanup;
+  FileWrite made{true, {}};
+  if (!workDir.empty()) {
+    removeTree(workDir);
+    cleanup.workDir = workDir;
+    made = makeDirectory(workDir);
+  }
+  if (keepSource) {
+    removeTree(stage.filesDir);
+    cleanup.filesDir = stage.filesDir;
+    cleanup.wxs = wxsPath;
+  }
+  if (made.ok) made = makeDirectory(stage.filesDir);
+  if (!made.ok) {
+    report("%s: %s", stage.filesDir.c_str(), made.error.c_str());
+    return kExitFailure;
+  }
+
+  report("building the executable %s", plan.executableName.c_str());
+  int built = steps.buildExecutable(stage.filesDir + kSeparator + plan.executableName);
+  if (built != kExitOk) return built;
+  stage.paths.insert(plan.executableName);
+  // The architecture, from the headers of the executable just built.
+  uint8_t head[4096] = {};
+  size_t headSize = 0;
+  {
+    InputFile exe;
+    if (openInputFile(stage.filesDir + kSeparator + plan.executableName, exe, error) != ReadStatus::ok ||
+        !readInputFile(exe, head, sizeof head, headSize, error) || headSize < 0x40) {
+      report("%s: cannot read back the executable just built: %s", stage.filesDir.c_str(), error.c_str());
+      return kExitFailure;
+    }
+  }
+  uint32_t pe = readLe32(head + 0x3C);
+  uint16_t machine = pe < headSize && headSize - pe >= 6 ? readLe16(head + pe + 4) : 0;
+  plan.arch = archForMachine(machine);
+  if (plan.arch == LauncherArch::unspecified) {
+    report("%s: the launcher is neither an x64 nor an x86 one (machine type 0x%04x)", a.description.c_str(),
+           unsigned(machine));
+    return kExitBadInput;
+  }
+
+  // The class path's archives and folders beside the executable, then the
+  // package's own files. Absolute items, items with variables and
+  // environment items name places outside the install folder: not staged.
+  report("staging the files to install");
+  std::string descriptionDir = directoryOf(commandLinePath(a.description));
+  std::vector<ClassPathItem> items = parseClassPathItems(getConfigString(tables, ConfigKey::classPath));
+  for (size_t i = 0; i < items.size(); ++i) {
+    const ClassPathItem& item = items[i];
+    std::string why;
+    if ((item.type != 'A' && item.type != 'D' && item.type != 'S') || item.path.find('%') != std::string::npos ||
+        !isConfinedRelativePath(item.path, why))
+      continue;
+    Decoded path = decodeNarrow(item.path, a.codePage);
+    if (!path.ok) continue;
+    std::string shown = "field \"classPath\"[" + std::to_string(i) + "]: " + path.utf8;
+    std::string relative = path.utf8;
+    for (char& c : relative) c = c == '\\' ? '/' : c;
+    if (item.type == 'A' && std::string(includedPathFileName(relative)) == kRuntimeJarName &&
+        pathKind(descriptionDir + kSeparator + nativePath(relative), error) == PathKind::missing) {
+      std::string looked;
+      std::string jar = steps.findRuntimeJar(looked);
+      if (jar.empty()) {
+        report("%s: %s: not beside the description, and no %s found (looked for %s)", a.description.c_str(),
+               shown.c_str(), std::string(kRuntimeJarName).c_str(), looked.c_str());
+        return kExitFailure;
+      }
+      if (!makeParents(stage, relative) || !stageTree(stage, jar, relative, jar)) {
+        report("%s: %s", a.description.c_str(), stage.error.c_str());
+        return stage.inputBad ? kExitBadInput : kExitFailure;
+      }
+      continue;
+    }
+    if (!stageFromDescription(stage, descriptionDir, path.utf8, shown)) {
+      report("%s: %s", a.description.c_str(), stage.error.c_str());
+      return stage.inputBad ? kExitBadInput : kExitFailure;
+    }
+  }
+  for (size_t i = 0; i < section.files.size(); ++i) {
+    std::string shown = "field \"package\".\"files\"[" + std::to_string(i) + "]: " + section.files[i];
+    if (!stageFromDescription(stage, descriptionDir, section.files[i], shown)) {
+      report("%s: %s", a.description.c_str(), stage.error.c_str());
+      return stage.inputBad ? kExitBadInput : kExitFailure;
+    }
+  }
+  for (const std::string& path : stage.paths) {
+    if (path != plan.executableName) plan.files.push_back(StagedFile{path});
+    if (!setFixedFileTime(stage.filesDir + kSeparator + nativePath(path), error)) {
+      report("%s: %s: cannot set its time: %s", stage.filesDir.c_str(), path.c_str(), error.c_str());
+      return kExitFailure;
+    }
+  }
+
+  // The package code is derived from everything the package holds, not from
+  // where the files were staged: the same inputs give the same package
+  // whatever the output is called.
+  std::string source;
+  std::string digest;
+  std::string sourceDirectory = std::move(plan.sourceDirectory);
+  plan.sourceDirectory.clear();
+  bool described = wixSource(plan, source, error);
+  plan.sourceDirectory = std::move(sourceDirectory);
+  if (!described) {
+    report("%s: %s", a.description.c_str(), error.c_str());
+    return kExitBadInput;
+  }
+  if (!contentDigest(stage, source, digest, error)) {
+    report("%s: cannot read a staged file back: %s", stage.filesDir.c_str(), error.c_str());
+    return kExitFailure;
+  }
+  plan.packageCode = nameBasedUuid(plan.upgradeCode, "package " + digest);
+  if (!wixSource(plan, source, error)) {
+    report("%s: %s", a.description.c_str(), error.c_str());
+    return kExitBadInput;
+  }
+  // A text file: not given the execute permission an executable gets.
+  OutputFile sourceFile;
+  FileWrite written = beginOutputFile(wxsPath, sourceFile, false);
+  if (written.ok) written = writeOutputFile(sourceFile, reinterpret_cast<const uint8_t*>(source.data()), source.size());
+  if (written.ok) written = commitOutputFile(sourceFile);
+  if (!written.ok) {
+    report("%s: %s", shownOutput.c_str(), written.error.c_str());
+    return kExitFailure;
+  }
+
+  if (!outputPath.empty()) {
+    report("building %s with wixl", a.output.c_str());
+    std::string temp = workDir + kSeparator + stem + ".msi";
+    if (!runTool({"wixl", "-a", launcherArchName(plan.arch), "-o", temp, wxsPath}, a.output) ||
+        !fixSummary(temp, workDir, plan.packageCode, a.output))
+      return kExitFailure;
+    // Through a temporary file beside the output, renamed over it: the
+    // output is whole or untouched, and not executable.
+    if (!copyFile(temp, outputPath, error)) {
+      report("%s: %s", a.output.c_str(), error.c_str());
+      return kExitFailure;
+    }
+  }
+  cleanup.succeeded = true;
+  return kExitOk;
+}

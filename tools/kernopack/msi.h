@@ -1,0 +1,30 @@
+// kernopack msi: builds the configured executable as `build` does, stages it
+// with the files the service needs at run time, writes the WiX source and
+// runs wixl on it. See docs/msi.md.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct MsiArgs {
+  std::string description;
+  std::string launcher;
+  unsigned codePage = 0;
+  std::string output;  // the MSI; empty: none
+  std::string wxs;     // the WiX source to keep; empty: none
+  std::string productVersion;
+  std::string upgradeCode;
+};
+
+// What the packer's `build` does, handed in by main.cpp.
+struct MsiBuildSteps {
+  // Writes the configured executable to `path` (UTF-8), reporting any
+  // failure itself; gives the packer's exit code.
+  std::function<int(const std::string& path)> buildExecutable;
+  // The runtime jar the packer would include for "<runtime>"; empty when
+  // none is found, `looked` then says where it looked.
+  std::function<std::string(std::string& looked)> findRuntimeJar;
+};
+
+int runMsi(const MsiArgs& args, const MsiBuildSteps& steps);
