@@ -10,6 +10,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -44,6 +45,12 @@ MAGIC = 0xE8E413D5
 # process's end). Generous: on a busy machine one Wine command takes seconds
 # and a service start tens of them. Reaching it means the test has failed.
 WAIT_SECONDS = 300
+
+STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
+# The Win32 exit code of a service that was never started.
+ERROR_SERVICE_NEVER_STARTED = 1077
+SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
+EVENT_SOURCES_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
 
 
 class Result:
@@ -100,10 +107,33 @@ class LauncherTest(unittest.TestCase):
                               timeout=timeout, cwd=cwd or self.dir, stdin=subprocess.DEVNULL)
         return Result(proc)
 
+    # -- the service control manager and the registry, through Wine's tools --
     def sc_status(self, name):
         """(state, Win32 exit code) of a service as `sc query` shows them."""
         r = self.run_exe("sc", "query", name, cwd=WORK_ROOT)
         return service_status(r.rc, r.out)
+
+    def wait_status(self, name, wanted, processes=None):
+        """Polls until the service's (state, exit code), None when it does not
+        exist, satisfies `wanted`; fails naming the processes whose command
+        line holds `processes` (default: the service's name)."""
+        def reached():
+            status = self.sc_status(name)
+            return [status] if wanted(status) else None
+        return wait_until(reached, f"the state of service {name}", processes=processes or name)[0]
+
+    def registration(self, name):
+        """The values of the service's registry key as `reg query` shows them:
+        {value name: (type, data)}; None when there is no such key."""
+        r = self.run_exe("reg", "query", SERVICES_KEY + name, cwd=WORK_ROOT)
+        if r.rc != 0:
+            return None
+        values = {}
+        for line in r.out.splitlines():
+            m = re.match(r"^ {4}(.+?) {4}(REG_[A-Z_]+)(?: {4}(.*))?$", line)
+            if m:
+                values[m.group(1)] = (m.group(2), m.group(3) or "")
+        return values
 
 
 def service_status(rc, out):
@@ -114,6 +144,20 @@ def service_status(rc, out):
     if rc != 0 or not state:
         return None
     return int(state.group(1)), int(code.group(1)) if code else None
+
+
+def wait_until(predicate, what, timeout=WAIT_SECONDS, interval=0.2, processes=None):
+    """Polls `predicate` until it gives something true; fails with `what`
+    (and the processes whose command line holds `processes`, if given)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            shown = f"; its processes:\n{processes_with(processes)}" if processes else ""
+            raise AssertionError(f"timed out waiting for {what}{shown}")
+        time.sleep(interval)
 
 
 def processes_with(text):

@@ -22,10 +22,12 @@ import shlex
 import shutil
 import struct
 import subprocess
-import time
 from pathlib import Path
 
 import harness
+# The service states, keys and the wait, shared with the tier's other files.
+from harness import (EVENT_SOURCES_KEY, RUNNING, SERVICES_KEY, STOP_PENDING, STOPPED,  # noqa: F401
+                     wait_until)
 
 ARCH = os.environ.get("KERNO_ARCH", "x64")
 TEMPLATE = os.environ.get("KERNO_TEMPLATE", "")
@@ -38,9 +40,6 @@ WINE_LOADER = shlex.split(os.environ.get("KERNO_WINE_CMD", "")) or [
 WINE64 = "/usr/lib/wine/wine64"
 WINESERVER = os.environ.get("KERNO_WINESERVER", "/usr/lib/wine/wineserver")
 MACHINE_ENV = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
-SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
-
-STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
 
 # How long Wine's service manager waits for a starting service to connect
 # and report, in milliseconds. Wine's default, 10 s, is too short on a busy
@@ -182,6 +181,21 @@ class PrivateSession:
         return harness.service_status(*self.wine("sc", "query", name, check=False))
 
 
+def fake_runtime(home, *settings, javaw=False, jvm=None, banner="1.8.0_392"):
+    """A fake runtime home at `home` made of the stand-ins: bin\\java.exe
+    (and javaw.exe) saying `banner`, bin\\server\\jvm.dll (`jvm`, default
+    the recording JNI double) whose jvm-standin.cfg holds the lines
+    `settings`. Returns the directory of the VM library."""
+    bindir = Path(home) / "bin"
+    (bindir / "server").mkdir(parents=True)
+    for name in ("java.exe", "javaw.exe") if javaw else ("java.exe",):
+        shutil.copy(STANDINS / "java.exe", bindir / name)
+    (bindir / "java-standin.cfg").write_text(f'banner=java version "{banner}"\n')
+    shutil.copy(jvm or STANDINS / "jvm.dll", bindir / "server" / "jvm.dll")
+    (bindir / "server" / "jvm-standin.cfg").write_text("".join(s + "\n" for s in settings))
+    return bindir / "server"
+
+
 def read_log(path):
     """The lines of a diagnostic log (ANSI code page)."""
     return Path(path).read_bytes().decode(harness.ENCODING, "replace").replace(
@@ -320,17 +334,3 @@ def read_calls(directory):
     if not f.exists():
         return []
     return [parse_call(l) for l in f.read_text(encoding="utf-8").splitlines() if l]
-
-
-def wait_until(predicate, what, timeout=harness.WAIT_SECONDS, interval=0.2, processes=None):
-    """Polls `predicate` until it gives something true; fails with `what`
-    (and the processes whose command line holds `processes`, if given)."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            shown = f"; its processes:\n{harness.processes_with(processes)}" if processes else ""
-            raise AssertionError(f"timed out waiting for {what}{shown}")
-        time.sleep(interval)

@@ -1,9 +1,9 @@
 """Included files end to end: configured executables carrying files, run under
 Wine as a person would. What only a whole process shows: the files come out
 and are listed for deletion in the registry when the process ends, the next
-service start deletes what nobody holds (leaving a held file and its
-directory listed), and a failed extraction ends the process with its
-message. The extraction's own cases are the glue tier's.
+service start deletes them, and a failed extraction ends the process with
+its message. The extraction's own cases are the glue tier's, and so is a
+file held open at the sweep (deleted_files_test_win).
 
 Every service start sweeps the deletion lists of the whole prefix, so a
 service test running beside this module in the shared prefix could delete
@@ -19,12 +19,12 @@ import shutil
 import struct
 import subprocess
 import sys
-import time
 import unittest
 import uuid
 
 import harness
-from harness import LauncherTest, block_offset, windows_path, windows_to_unix
+from harness import (ERROR_SERVICE_NEVER_STARTED, STOPPED, LauncherTest, block_offset, wait_until, windows_path,
+                     windows_to_unix)
 
 ARCH = os.environ.get("KERNO_ARCH", "x64")
 OWN_PREFIX = harness.WORK_ROOT / f"files-{ARCH}" / "wineprefix"
@@ -34,11 +34,6 @@ USE_OWN_PREFIX = bool(WINE_RUN) and not os.environ.get("KERNO_WINE_CMD")
 BASE = {"serviceName": "KernoFiles", "executableType": 3}
 INTERNAL_16 = "An internal error occurred (error code: 16)"
 LIST_KEY = "HKCU\\SOFTWARE\\quarrow\\kerno\\temp"
-STOPPED = 1
-ERROR_SERVICE_NEVER_STARTED = 1077
-# Bounds on waiting for something the test itself set going; reaching one
-# means the test has failed anyway.
-DEADLINE_SECONDS = harness.WAIT_SECONDS
 # Runs a command and appends its peak resident size (KiB) to its standard output.
 PEAK_RSS_SCRIPT = ("import resource, subprocess, sys; p = subprocess.run(sys.argv[1:]); "
                    "sys.stdout.write('\\n%d\\n' % resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss); "
@@ -75,9 +70,7 @@ def warm_up_service_control():
                               timeout=120).stdout.decode("cp1252", "replace")
     sc("create", "KrnFilesWarmUp", "binPath=", windows_path(exe))
     sc("start", "KrnFilesWarmUp")
-    deadline = time.monotonic() + DEADLINE_SECONDS
-    while "STOPPED" not in sc("query", "KrnFilesWarmUp") and time.monotonic() < deadline:
-        time.sleep(0.2)
+    wait_until(lambda: "STOPPED" in sc("query", "KrnFilesWarmUp"), "the warm-up service to stop")
     sc("delete", "KrnFilesWarmUp")
 
 
@@ -302,50 +295,13 @@ class Sweep(FilesTest):
         r = self.run_exe("sc", "create", name, "binPath=", windows_path(exe))
         self.assertEqual(r.rc, 0, r)
         self.addCleanup(self.run_exe, "sc", "delete", name, cwd=harness.WORK_ROOT)
-        self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
+        self.assertEqual(self.sc_status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
         self.run_exe("sc", "start", name)
-        deadline = time.monotonic() + DEADLINE_SECONDS
         # Stopped again, whatever its exit code: the sweep came before that.
-        seen = self.status(name)
-        while not (seen and seen[0] == STOPPED and seen[1] != ERROR_SERVICE_NEVER_STARTED):
-            if time.monotonic() > deadline:
-                self.fail(f"service {name} did not run: {seen}")
-            time.sleep(0.2)
-            seen = self.status(name)
+        self.wait_status(name, lambda s: s and s[0] == STOPPED and s[1] != ERROR_SERVICE_NEVER_STARTED)
 
-    def status(self, name):
-        return self.sc_status(name)
-
-    def hold(self, batch):
-        """Runs an extracted batch file; the command interpreter keeps it open
-        until the test lets go. Returns the function that lets go."""
-        environment = dict(os.environ)
-        environment.pop("KERNO_LOG", None)
-        holder = subprocess.Popen(harness.WINE + ["cmd", "/c", batch], stdin=subprocess.PIPE,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                  env=environment, cwd=self.dir)
-        ready = self.dir / "ready.txt"
-        deadline = time.monotonic() + DEADLINE_SECONDS
-        while not ready.exists():
-            if holder.poll() is not None or time.monotonic() > deadline:
-                holder.kill()
-                self.fail(f"the holder did not start: rc={holder.poll()}")
-            time.sleep(0.05)
-
-        def let_go():
-            if holder.poll() is None:
-                holder.stdin.close()
-                holder.wait(timeout=DEADLINE_SECONDS)
-        self.addCleanup(let_go)
-        return let_go
-
-    def test_extracted_files_are_listed_and_the_next_service_start_deletes_what_nobody_holds(self):
-        ready = windows_path(self.dir) + "\\ready.txt"
-        # The batch file says it runs, then waits on its input; meanwhile
-        # the command interpreter holds it open.
-        batch = f'@echo ready> "{ready}"\r\n@find "never"\r\n'.encode()
-        files = {"hold.bat": batch, "empty.txt": b"", "a.jar": content(3000, 7),
-                 "b.zip": content(5 * 1024 * 1024 + 7, 8)}
+    def test_extracted_files_are_listed_and_the_next_service_start_deletes_them(self):
+        files = {"empty.txt": b"", "a.jar": content(3000, 7), "b.zip": content(5 * 1024 * 1024 + 7, 8)}
         r, lines = self.logged_run(self.pack_files(files))
         self.assertEqual((r.rc, r.err), (0, ""), r)
         directory = self.extraction_dir(lines)
@@ -363,17 +319,6 @@ class Sweep(FilesTest):
         self.assertRegex(query.out, r"(?m)^\s+delete_file\s+REG_SZ\s")
         self.assertRegex(query.out, r"(?m)^\s+delete_dir\s+REG_SZ\s")
 
-        let_go = self.hold(f"{directory}\\hold.bat")
-        self.sweep()
-        self.assertEqual(sorted(p.name for p in unix.iterdir()), ["hold.bat"])
-        lists = self.lists()
-        self.assertIn(f"{directory}\\hold.bat", lists["delete_file"])
-        self.assertIn(directory, lists["delete_dir"])
-        for file_name in ("empty.txt", "a.jar", "b.zip"):
-            self.assertNotIn(f"{directory}\\{file_name}", lists["delete_file"])
-
-        # Once nobody holds it, the next start removes the rest.
-        let_go()
         self.sweep()
         self.assertFalse(unix.exists())
         lists = self.lists()

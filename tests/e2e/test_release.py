@@ -4,9 +4,11 @@ else. Its kernopack.exe packs the example service with the template of this
 pass (x64 or x86) found beside itself, byte for byte as the Linux kernopack
 of the tarball does, and dumps the same description. The result is signed
 with a throw-away certificate (openssl) and verified (osslsigncode); a
-signed executable still reads its configuration block: it is installed,
-started and stopped as a service with the stand-in runtime. A copy with one
-byte of the block changed fails verification.
+signed executable still reads its configuration block: run from the
+console with the stand-in runtime, it hands the example's class path and
+main class to the VM (the service commands and the whole service run are
+test_service_commands' and test_service_run's). A copy with one byte of the
+block changed fails verification.
 
 The bundles come from the `package` target (build/all/package)."""
 
@@ -22,11 +24,9 @@ from pathlib import Path
 
 import harness
 from harness import LauncherTest, block_offset
-from service_support import ARCH, RUNNING, STANDINS, STOPPED, wait_until
+from service_support import ARCH, STANDINS, fake_runtime
 
 PACKAGE_DIR = Path(os.environ.get("KERNO_PACKAGE_DIR", ""))
-# Bound on waiting for a state the test set going, as everywhere in the tier.
-STATE_TIMEOUT = harness.WAIT_SECONDS
 SERVICE = "KernoDemo"
 
 
@@ -161,51 +161,18 @@ class Release(LauncherTest):
         rc, text = self.verify(tampered)
         self.assertNotEqual(rc, 0, text)
 
-        # The signed executable reads its block: a whole service run with the
-        # stand-in runtime beside it (the example's default search finds .\jre).
+        # The signed executable reads its block: the example's class path
+        # and main class reach the VM (its default search finds .\jre).
         shutil.copy(self.bundle / "kerno-runtime.jar", app)
         (app / "kerno-demo.jar").write_bytes(b"")
-        bindir = app / "jre" / "bin"
-        (bindir / "server").mkdir(parents=True)
-        shutil.copy(STANDINS / "java.exe", bindir)
-        (bindir / "java-standin.cfg").write_text('banner=java version "17.0.2"\n')
-        shutil.copy(STANDINS / "jvm.dll", bindir / "server")
-        (bindir / "server" / "jvm-standin.cfg").write_text("main=return\n")
+        vm_dir = fake_runtime(app / "jre", "main=exit 0", banner="17.0.2")
         shutil.move(signed, exe)
-        self.run_service(exe, bindir / "server")
-
-    def run_service(self, exe, vm_dir):
-        # Wine's service manager ends with the last ordinary process of the
-        # prefix: one waits on its standard input while the service runs.
-        idle = subprocess.Popen(harness.WINE + ["cmd", "/c", "pause"], stdin=subprocess.PIPE,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(idle.wait, 60)
-        self.addCleanup(idle.stdin.close)
-        self.addCleanup(self.run_exe, "sc", "delete", SERVICE, cwd=harness.WORK_ROOT)
-        for word, printed in (("/install", f"Installed service '{SERVICE}'.\n"),
-                              ("/start", f"Starting service '{SERVICE}'.\n")):
-            r = self.run_exe(exe, word, cwd=exe.parent)
-            self.assertEqual((r.rc, r.out), (0, printed), r)
-        wait_until(lambda: self.state() == (RUNNING, 0), f"{SERVICE} running", STATE_TIMEOUT)
-        wait_until(lambda: (vm_dir / "jvm-standin.calls").exists() and "step return" in
-                   (vm_dir / "jvm-standin.calls").read_text(), "the launcher class to return",
-                   STATE_TIMEOUT)
+        r = self.run_exe(exe, "/console", cwd=exe.parent)
+        self.assertEqual(r.rc, 0, r)
         calls = (vm_dir / "jvm-standin.calls").read_text()
-        # The configuration came from the block: the example's class path
-        # and main class reached the VM.
         self.assertIn("kerno-runtime.jar", calls)
         self.assertIn("com.example.demo.DemoService", calls)
         self.assertNotIn("ERROR", calls)
-        if harness.EMULATED_X86:
-            return  # no stop control there (harness.sends_a_control); the clean-up removes it
-        r = self.run_exe(exe, "/stop", cwd=exe.parent)
-        self.assertEqual((r.rc, r.out), (0, f"Stopping service '{SERVICE}'.\nService stopped\n"), r)
-        self.assertEqual(self.state(), (STOPPED, 0))
-        r = self.run_exe(exe, "/uninstall", cwd=exe.parent)
-        self.assertEqual((r.rc, r.out), (0, f"Uninstalled service '{SERVICE}'.\n"), r)
-
-    def state(self):
-        return self.sc_status(SERVICE)
 
 
 if __name__ == "__main__":

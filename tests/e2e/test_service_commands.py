@@ -11,19 +11,13 @@ program whose way of stopping is chosen on its command line)."""
 import os
 import re
 import shutil
-import time
 import unittest
 import uuid
 from pathlib import Path
 
-from harness import (TEMPLATE, WAIT_SECONDS, WORK_ROOT, LauncherTest, processes_with, sends_a_control,
-                     windows_path)
+from harness import (ERROR_SERVICE_NEVER_STARTED, EVENT_SOURCES_KEY, RUNNING, SERVICES_KEY, STOP_PENDING,
+                     STOPPED, TEMPLATE, WORK_ROOT, LauncherTest, sends_a_control, windows_path)
 
-SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
-EVENT_SOURCES_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
-STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
-# The Win32 exit code of a service that was never started.
-ERROR_SERVICE_NEVER_STARTED = 1077
 # The system's errors after a failure line: no such service, a start of a
 # running one, a stop of a stopped one, a name still marked for deletion.
 NO_SERVICE, RUNS_ALREADY, NOT_ACTIVE, MARKED = 1060, 1056, 1062, 1072
@@ -68,34 +62,6 @@ class ServiceTest(LauncherTest):
             out = result.out
         self.assertEqual((result.rc, result.out, result.err), (rc, out, ""), result)
 
-    # -- the service control manager, through Wine's tools -----------------
-    def status(self, name):
-        return self.sc_status(name)
-
-    def wait_for(self, name, wanted):
-        """Polls until the service's (state, exit code) satisfies `wanted`."""
-        deadline = time.monotonic() + WAIT_SECONDS
-        seen = self.status(name)
-        while not wanted(seen):
-            if time.monotonic() > deadline:
-                self.fail(f"service {name} stayed at {seen}; its processes:\n{processes_with(name)}")
-            time.sleep(0.2)
-            seen = self.status(name)
-        return seen
-
-    def registration(self, name):
-        """The values of the service's registry key as `reg query` shows them:
-        {value name: (type, data)}; None when there is no such key."""
-        r = self.run_exe("reg", "query", SERVICES_KEY + name)
-        if r.rc != 0:
-            return None
-        values = {}
-        for line in r.out.splitlines():
-            m = re.match(r"^ {4}(.+?) {4}(REG_[A-Z_]+)(?: {4}(.*))?$", line)
-            if m:
-                values[m.group(1)] = (m.group(2), m.group(3) or "")
-        return values
-
     def exported(self, name):
         """The service's key as `reg export` writes it (UTF-16, exact)."""
         target = self.dir / (name + ".reg")
@@ -128,7 +94,7 @@ class ServiceTest(LauncherTest):
         if running:
             r = self.run_exe("sc", "start", name)
             self.assertEqual(r.rc, 0, r)
-            self.wait_for(name, lambda s: s and s[0] == RUNNING)
+            self.wait_status(name, lambda s: s and s[0] == RUNNING)
         return lambda: release.write_text("")
 
     def own_standin(self, name, mode=""):
@@ -234,9 +200,9 @@ class Install(ServiceTest):
                     # The registered path starts the launcher: its service
                     # reports itself stopped with exit code 1, as it does
                     # without a Java runtime.
-                    self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
+                    self.assertEqual(self.sc_status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
                     self.run_exe("sc", "start", name)
-                    self.wait_for(name, lambda s: s == (STOPPED, 1))
+                    self.wait_status(name, lambda s: s == (STOPPED, 1))
 
     def test_production_settings_land_in_the_registration(self):
         # Each setting is what the registry shows afterwards, or named in one
@@ -292,33 +258,6 @@ class Install(ServiceTest):
                     self.assertNotIn("FailureActions", values)
                     self.assertNotIn("DelayedAutostart", values)
 
-    @sends_a_control
-    def test_installing_over_a_running_service_stops_and_replaces_it(self):
-        name = self.unique_name("Over")
-        exe, _ = self.own_standin(name)
-        self.expect(self.run_exe(exe, "/install"), 0,
-                    f"Stopping service '{name}'.\nService stopped\nInstalled service '{name}'.\n")
-        values = self.registration(name)
-        self.assertTrue(values["ImagePath"][1].endswith("\\svc.exe"), values)
-        self.assertEqual(values["Type"], ("REG_DWORD", "0x110"))
-        self.assertEqual(self.status(name), (STOPPED, ERROR_SERVICE_NEVER_STARTED))
-
-    @sends_a_control
-    def test_a_service_that_does_not_stop_in_time_is_not_replaced(self):
-        # The old service is only marked for deletion while it still stops,
-        # so its name cannot be taken yet: the line says why and what to do.
-        name = self.unique_name("Stuck")
-        exe, let_go = self.own_standin(name, "slow")
-        self.expect(self.run_exe(exe, "/install"), 1, failed(
-                    f"Stopping service '{name}'.\nError while stopping service\n"
-                    f"Could not create service: the old service '{name}' is still marked for "
-                    "deletion, because it has not stopped yet or a program holds it open; close "
-                    "the Services console, Event Viewer and any other program holding a handle "
-                    "to the service, then install again.", MARKED))
-        self.assertIn(" slow ", self.registration(name)["ImagePath"][1])
-        let_go()
-        self.wait_for(name, lambda s: s is None)
-
     def test_another_programs_service_and_event_source_are_left_alone(self):
         name = self.unique_name("Foreign")
         self.standin(name, running=False)
@@ -371,82 +310,67 @@ class Uninstall(ServiceTest):
         self.expect(self.run_exe(exe, "/uninstall"), 0, f"Uninstalled service '{name}'.\n")
         self.assertIsNone(self.registration(name))
 
-    @sends_a_control
-    def test_a_running_service_cannot_be_started_again_and_is_stopped_first(self):
-        name = self.unique_name("RunDel")
-        self.standin(name)
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/start"), 1, failed("Could not start service.", RUNS_ALREADY))
-        self.expect(self.run_exe(exe, "/uninstall"), 0,
-                    f"Stopping service '{name}'.\nService stopped\nUninstalled service '{name}'.\n")
-        self.wait_for(name, lambda s: s is None)
-
-    @sends_a_control
-    def test_a_service_that_does_not_stop_in_time_is_still_marked_for_deletion(self):
-        name = self.unique_name("SlowDel")
-        let_go = self.standin(name, "slow")
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/uninstall"), 0,
-                    f"Stopping service '{name}'.\nError while stopping service\n"
-                    f"Uninstalled service '{name}'.\n")
-        # Gone once it has stopped after all.
-        self.assertEqual(self.status(name)[0], STOP_PENDING)
-        let_go()
-        self.wait_for(name, lambda s: s is None)
-
-
-@sends_a_control
-class Stop(ServiceTest):
-    def test_a_service_still_stopping_after_its_wait_hint_is_a_failed_stop(self):
-        # The stand-in reports a wait hint of one second and stops only when
-        # the test lets it go.
-        name = self.unique_name("Late")
-        let_go = self.standin(name, "slow")
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/stop"), 1,
-                    f"Stopping service '{name}'.\nError while stopping service\n")
-        self.assertEqual(self.status(name)[0], STOP_PENDING)
-        let_go()
-        self.wait_for(name, lambda s: s and s[0] == STOPPED)
-
-    def test_a_service_making_progress_is_waited_for_beyond_its_wait_hint(self):
-        # Eight seconds of stopping with a wait hint of 5 s, the checkpoint
-        # advancing every 0.2 s.
-        name = self.unique_name("Steps")
-        self.standin(name, "progress")
-        exe = self.pack_service(name)
-        self.expect(self.run_exe(exe, "/stop"), 0, f"Stopping service '{name}'.\nService stopped\n")
-        self.assertEqual(self.status(name), (STOPPED, 0))
+STOPPING = "Stopping service '{name}'.\n"
+NOT_STOPPED = STOPPING + "Error while stopping service\n"
+STOPPED_LINES = STOPPING + "Service stopped\n"
+MARKED_LINE = ("Could not create service: the old service '{name}' is still marked for deletion, because it "
+               "has not stopped yet or a program holds it open; close the Services console, Event Viewer and "
+               "any other program holding a handle to the service, then install again.")
+GONE = "gone"
+# A stand-in service (tests/e2e/standins), running in the given mode, meets
+# the commands: each (word, exit code, printed lines, or a failure's last
+# line and the system's error that follows it); then its state before
+# the test lets a "slow" one go and the state it reaches afterwards. A slow
+# one stays stop pending, reporting a wait hint of 1 s, until let go; a
+# "progress" one stops in 8 s with a wait hint of 5 s, its checkpoint
+# advancing every 0.2 s.
+AGAINST_A_RUNNING_SERVICE = [
+    # Installing over it stops and replaces it: a launcher registration, never started.
+    ("", [("/start", 1, ("Could not start service.", RUNS_ALREADY)),
+          ("/install", 0, STOPPED_LINES + "Installed service '{name}'.\n")],
+     (STOPPED, ERROR_SERVICE_NEVER_STARTED), None),
+    # One that does not stop in time is only marked for deletion: not replaced.
+    ("slow", [("/install", 1, (NOT_STOPPED + MARKED_LINE, MARKED))], STOP_PENDING, GONE),
+    ("", [("/uninstall", 0, STOPPED_LINES + "Uninstalled service '{name}'.\n")], GONE, GONE),
+    ("slow", [("/uninstall", 0, NOT_STOPPED + "Uninstalled service '{name}'.\n")], STOP_PENDING, GONE),
+    ("slow", [("/stop", 1, NOT_STOPPED)], STOP_PENDING, STOPPED),
+    ("progress", [("/stop", 0, STOPPED_LINES)], (STOPPED, 0), None),
+]
 
 
 @sends_a_control
-class WordForms(ServiceTest):
-    def test_every_word_form_reaches_its_command(self):
-        # One service named after the word: started, stopped, removed and
-        # installed again by each spelling of the words.
+class AgainstARunningService(ServiceTest):
+    def test_commands_meet_a_running_service(self):
+        def reached(status, wanted):
+            if wanted == GONE:
+                return status is None
+            return status == wanted if isinstance(wanted, tuple) else bool(status) and status[0] == wanted
+        for number, (mode, steps, before, after) in enumerate(AGAINST_A_RUNNING_SERVICE):
+            with self.subTest(mode=mode, words=[word for word, _, _ in steps]):
+                name = self.unique_name(f"Run{number}")
+                exe, let_go = self.own_standin(name, mode)
+                for word, rc, out in steps:
+                    self.expect(self.run_exe(exe, word), rc, failed(out[0].format(name=name), out[1])
+                                if isinstance(out, tuple) else out.format(name=name))
+                status = self.sc_status(name)
+                self.assertTrue(reached(status, before), status)
+                let_go()
+                if after is not None:
+                    self.wait_status(name, lambda s: reached(s, after))
+
+
+@sends_a_control
+class NameAfterTheWord(ServiceTest):
+    def test_start_stop_and_uninstall_act_on_the_named_service(self):
+        # Every spelling of the words is the unit tier's (config_test).
         name = self.unique_name("Words")
         self.standin(name, running=False)
         exe = self.pack_service(self.unique_name("Unused"))
-        steps = [
-            ("/start", 0, f"Starting service '{name}'.\n"),
-            ("/stop", 0, f"Stopping service '{name}'.\nService stopped\n"),
-            ("/-uninstall", 0, f"Uninstalled service '{name}'.\n"),
-            ("/install", 0, f"Installed service '{name}'.\n"),
-            ("-install-auto", 0, f"Installed service '{name}'.\n"),
-            ("--install-demand", 0, f"Installed service '{name}'.\n"),
-            ("-uninstall", 0, f"Uninstalled service '{name}'.\n"),
-        ]
-        for word, rc, out in steps:
-            with self.subTest(word=word):
-                if word == "/stop":
-                    self.wait_for(name, lambda s: s and s[0] == RUNNING)
-                self.expect(self.run_exe(exe, word, name), rc, out)
-                if word == "/stop":
-                    self.assertEqual(self.status(name), (STOPPED, 0))
-                if word == "-install-auto":
-                    self.assertEqual(self.start_type(name), ("REG_DWORD", "0x2"))
-                if word == "--install-demand":
-                    self.assertEqual(self.start_type(name), ("REG_DWORD", "0x3"))
+        self.expect(self.run_exe(exe, "/start", name), 0, f"Starting service '{name}'.\n")
+        self.wait_status(name, lambda s: s and s[0] == RUNNING)
+        self.expect(self.run_exe(exe, "/stop", name), 0, f"Stopping service '{name}'.\nService stopped\n")
+        self.assertEqual(self.sc_status(name), (STOPPED, 0))
+        self.expect(self.run_exe(exe, "/uninstall", name), 0, f"Uninstalled service '{name}'.\n")
 
 
 if __name__ == "__main__":

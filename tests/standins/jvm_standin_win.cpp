@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -24,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "jni_double.h"
 #include "standin_common_win.h"
 
 #ifdef KERNO_STANDIN_HELPER
@@ -70,44 +70,18 @@ void record(const std::string& line) {
   ReleaseSRWLockExclusive(&gRecordLock);
 }
 
-// UTF-16 text as a double-quoted UTF-8 string with JSON's escapes, so that a
-// test reads it back exactly with json.loads.
-std::string quoted(const std::u16string& text) {
-  std::string utf8;
-  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-  int size = static_cast<int>(text.size());
-  int needed = size == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
-  utf8.resize(static_cast<size_t>(needed));
-  if (needed > 0) WideCharToMultiByte(CP_UTF8, 0, wide, size, utf8.data(), needed, nullptr, nullptr);
-  std::string out = "\"";
-  for (char c : utf8) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || u == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", u);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + '"';
-}
-
-std::u16string widen(const char* text, UINT codePage) {
-  int size = text == nullptr ? 0 : static_cast<int>(std::strlen(text));
-  int needed = size == 0 ? 0 : MultiByteToWideChar(codePage, 0, text, size, nullptr, 0);
-  std::u16string out(static_cast<size_t>(needed), u'\0');
-  if (needed > 0) MultiByteToWideChar(codePage, 0, text, size, reinterpret_cast<wchar_t*>(out.data()), needed);
-  return out;
-}
+using jni_double::quoted;
 
 // VM options are in the ANSI code page, JNI names in (modified) UTF-8.
-std::string quotedAnsi(const char* text) { return text ? quoted(widen(text, CP_ACP)) : "null"; }
-std::string quotedName(const char* text) { return text ? quoted(widen(text, CP_UTF8)) : "null"; }
-std::string quotedName(const std::string& text) { return quotedName(text.c_str()); }
+std::string quotedAnsi(const char* text) {
+  if (text == nullptr) return "null";
+  int size = static_cast<int>(std::strlen(text));
+  int needed = size == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, text, size, nullptr, 0);
+  std::u16string wide(static_cast<size_t>(needed), u'\0');
+  if (needed > 0) MultiByteToWideChar(CP_ACP, 0, text, size, reinterpret_cast<wchar_t*>(wide.data()), needed);
+  return quoted(wide);
+}
+std::string quotedName(const std::string& text) { return jni_double::quotedUtf8(text); }
 
 // -- settings -----------------------------------------------------------------
 
@@ -187,51 +161,8 @@ Settings readSettings() {
   return settings;
 }
 
-// -- the VM's objects ---------------------------------------------------------
-
-// Every reference the double hands out points to one of these; they live as
-// long as the process.
-struct Object {
-  std::string kind;      // class, string, array, throwable
-  std::string name;      // class: its name; throwable: its class; array: element class
-  std::u16string text;   // string: its characters; throwable: its message
-  std::vector<const Object*> elements;
-};
-
-struct Method {
-  std::string className, name, signature;
-};
-
 Settings gSettings;
-std::deque<Object> gObjects;
-std::deque<Method> gMethods;
-const Object* gPending = nullptr;
-JNINativeInterface_ gFunctions{};
-JNIInvokeInterface_ gInvokeFunctions{};
-JNIEnv gEnv{};
-JavaVM gJavaVm{};
-
-// The watchdog's threads call in beside the main thread.
-SRWLOCK gObjectLock = SRWLOCK_INIT;
-
-const Object* newObject(const char* kind, std::string name, std::u16string text = u"") {
-  AcquireSRWLockExclusive(&gObjectLock);
-  gObjects.push_back(Object{kind, std::move(name), std::move(text), {}});
-  const Object* created = &gObjects.back();
-  ReleaseSRWLockExclusive(&gObjectLock);
-  return created;
-}
-
-const Object* object(const void* reference) { return static_cast<const Object*>(reference); }
-
-void throwNew(const std::string& className, const std::u16string& message) {
-  gPending = newObject("throwable", className, message);
-}
-
-std::string describe(const Object* o) {
-  if (o == nullptr) return "null";
-  return o->kind == "string" ? quoted(o->text) : o->kind + " " + quotedName(o->name);
-}
+jni_double::Double gDouble;
 
 // -- behaviour of the Java methods --------------------------------------------
 
@@ -264,7 +195,7 @@ bool perform(const Steps& steps, long exitStatus) {
     } else if (word == "throw") {
       std::string thrown = argument.empty() ? "java/lang/IllegalStateException" : argument;
       record("step throw " + quotedName(thrown));
-      throwNew(thrown, u"thrown by the stand-in");
+      gDouble.throwNew(thrown, u"thrown by the stand-in");
       return false;
     } else if (word == "exit") {
       endProcess(argument.empty() ? exitStatus : std::atol(argument.c_str()));
@@ -283,162 +214,6 @@ const Steps& behaviourOf(const char* name) {
   return found == gSettings.behaviour.end() ? none : found->second;
 }
 
-// -- the JNI functions the launcher calls --------------------------------------
-
-jclass JNICALL findClass(JNIEnv*, const char* name) {
-  if (gSettings.missing.count(name)) {
-    record("FindClass " + quotedName(name) + " -> null");
-    throwNew("java/lang/NoClassDefFoundError", widen(name, CP_UTF8));
-    return nullptr;
-  }
-  record("FindClass " + quotedName(name) + " -> class");
-  return jclass(newObject("class", name));
-}
-
-jmethodID JNICALL getStaticMethodID(JNIEnv*, jclass cls, const char* name, const char* sig) {
-  const Object* owner = object(cls);
-  std::string line = "GetStaticMethodID " + describe(owner) + " " + quotedName(name) + " " + quotedName(sig);
-  if (gSettings.missing.count(owner->name + "." + name)) {
-    record(line + " -> null");
-    throwNew("java/lang/NoSuchMethodError", widen(name, CP_UTF8));
-    return nullptr;
-  }
-  record(line + " -> method");
-  AcquireSRWLockExclusive(&gObjectLock);
-  gMethods.push_back(Method{owner->name, name, sig});
-  const Method* created = &gMethods.back();
-  ReleaseSRWLockExclusive(&gObjectLock);
-  return reinterpret_cast<jmethodID>(const_cast<Method*>(created));
-}
-
-jobjectArray JNICALL newObjectArray(JNIEnv*, jsize length, jclass cls, jobject initial) {
-  record("NewObjectArray " + std::to_string(length) + " " + describe(object(cls)) + " " +
-         (initial == nullptr ? "null" : "initial") + " -> array");
-  gObjects.push_back(Object{"array", object(cls)->name, u"", std::vector<const Object*>(size_t(length))});
-  return jobjectArray(&gObjects.back());
-}
-
-jstring JNICALL newString(JNIEnv*, const jchar* chars, jsize length) {
-  std::u16string text(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length));
-  record("NewString " + quoted(text) + " -> string");
-  return jstring(newObject("string", "java/lang/String", text));
-}
-
-void JNICALL setObjectArrayElement(JNIEnv*, jobjectArray array, jsize index, jobject value) {
-  record("SetObjectArrayElement " + std::to_string(index) + " " + describe(object(value)));
-  const_cast<Object*>(object(array))->elements.at(size_t(index)) = object(value);
-}
-
-void JNICALL deleteLocalRef(JNIEnv*, jobject reference) { record("DeleteLocalRef " + describe(object(reference))); }
-
-void JNICALL callStaticVoidMethodA(JNIEnv*, jclass, jmethodID id, const jvalue* args) {
-  const Method& method = *reinterpret_cast<const Method*>(id);
-  std::string line = "CallStaticVoidMethodA " + quotedName(method.className) + " " + quotedName(method.name) +
-                     " " + quotedName(method.signature);
-  if (method.signature == "([Ljava/lang/String;)V") {
-    for (const Object* element : object(args[0].l)->elements) line += " " + describe(element);
-  } else if (method.signature == "(I)V") {
-    line += " " + std::to_string(args[0].i);
-  }
-  record(line);
-  if (method.className == "com/kerno/runtime/WinLauncher" && method.name == "main") {
-    perform(behaviourOf("main"), 0);
-  } else if (method.className == "java/lang/System" && method.name == "exit") {
-    if (!gSettings.behaviour.count("exit")) endProcess(args[0].i);
-    perform(behaviourOf("exit"), args[0].i);
-  } else {
-    record("step return");
-  }
-}
-
-jboolean JNICALL callStaticBooleanMethodA(JNIEnv*, jclass, jmethodID id, const jvalue*) {
-  const Method& method = *reinterpret_cast<const Method*>(id);
-  record("CallStaticBooleanMethodA " + quotedName(method.className) + " " + quotedName(method.name) + " " +
-         quotedName(method.signature));
-  return method.name != "firstRun" || perform(behaviourOf("firstRun"), 0) ? JNI_TRUE : JNI_FALSE;
-}
-
-// The watchdog's calls: ThreadDumps.dump gives a byte array (its text in
-// `name`), Health.check null (healthy) or a reason, as the "dump" and
-// "check" behaviours say.
-constexpr const char* kStandinDump =
-    "Full thread dump of the stand-in VM:\n\n\"main\" #1 prio=5 RUNNABLE\n\tat Main.main(Main.java:1)\n";
-
-jobject JNICALL callStaticObjectMethodA(JNIEnv*, jclass, jmethodID id, const jvalue* args) {
-  const Method& method = *reinterpret_cast<const Method*>(id);
-  std::string line = "CallStaticObjectMethodA " + quotedName(method.className) + " " + quotedName(method.name) +
-                     " " + quotedName(method.signature);
-  if (method.signature == "(Ljava/lang/String;)Ljava/lang/String;") line += " " + describe(object(args[0].l));
-  record(line);
-  if (method.name == "dump") {
-    if (!perform(behaviourOf("dump"), 0)) return nullptr;
-    return jobject(newObject("byte[]", kStandinDump));
-  }
-  if (method.name == "check") {
-    return perform(behaviourOf("check"), 0) ? nullptr : jobject(newObject("string", "java/lang/String", u"the stand-in says no"));
-  }
-  return nullptr;
-}
-
-jsize JNICALL getArrayLength(JNIEnv*, jarray array) {
-  record("GetArrayLength " + describe(object(array)));
-  return static_cast<jsize>(object(array)->name.size());
-}
-
-void JNICALL getByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length, jbyte* out) {
-  record("GetByteArrayRegion " + std::to_string(start) + " " + std::to_string(length));
-  std::memcpy(out, object(array)->name.data() + start, static_cast<size_t>(length));
-}
-
-jstring JNICALL newStringUtf(JNIEnv*, const char* text) {
-  record("NewStringUTF " + quotedName(text));
-  return jstring(newObject("string", "java/lang/String", widen(text, CP_UTF8)));
-}
-
-jsize JNICALL getStringLength(JNIEnv*, jstring text) { return static_cast<jsize>(object(text)->text.size()); }
-
-void JNICALL getStringUtfRegion(JNIEnv*, jstring text, jsize start, jsize length, char* out) {
-  const std::u16string& units = object(text)->text;
-  for (jsize i = 0; i < length; ++i) *out++ = char(units[size_t(start + i)] < 0x80 ? units[size_t(start + i)] : '?');
-  *out = '\0';
-}
-
-void JNICALL exceptionClear(JNIEnv*) {
-  record("ExceptionClear");
-  gPending = nullptr;
-}
-
-jint JNICALL attachCurrentThreadAsDaemon(JavaVM*, void** env, void* args) {
-  const auto* attach = static_cast<const JavaVMAttachArgs*>(args);
-  record("AttachCurrentThreadAsDaemon " + quotedName(attach && attach->name ? attach->name : "") + " -> 0");
-  *env = &gEnv;
-  return JNI_OK;
-}
-
-jthrowable JNICALL exceptionOccurred(JNIEnv*) {
-  record("ExceptionOccurred -> " + describe(gPending));
-  return jthrowable(gPending);
-}
-
-void JNICALL exceptionDescribe(JNIEnv*) {
-  if (gPending == nullptr) {
-    record("ExceptionDescribe none");
-    return;
-  }
-  record("ExceptionDescribe " + describe(gPending) + " " + quoted(gPending->text));
-  // What a VM prints, to the process's standard error.
-  std::string name = gPending->name;
-  for (char& c : name) c = c == '/' ? '.' : c;
-  std::fprintf(stderr, "Exception in thread \"main\" %s\n", name.c_str());
-  std::fflush(stderr);
-  gPending = nullptr;
-}
-
-jint JNICALL destroyJavaVm(JavaVM*) {
-  record("DestroyJavaVM -> 0");
-  return JNI_OK;
-}
-
 // Every other slot of the function tables: a launcher that starts calling a
 // function the double lacks fails its tests visibly. The trap never returns.
 void JNICALL unimplemented() {
@@ -447,39 +222,14 @@ void JNICALL unimplemented() {
   ExitProcess(70);
 }
 
-// The tables are structs of function pointers behind a few reserved ones.
-template <typename Table>
-void fillWithTraps(Table& table, size_t reserved) {
-  void (JNICALL *trap)() = unimplemented;
-  for (size_t i = reserved; i < sizeof(Table) / sizeof(void*); ++i) {
-    std::memcpy(reinterpret_cast<char*>(&table) + i * sizeof(void*), &trap, sizeof trap);
-  }
-}
-
-void buildTables() {
-  fillWithTraps(gFunctions, 4);
-  gFunctions.FindClass = findClass;
-  gFunctions.GetStaticMethodID = getStaticMethodID;
-  gFunctions.NewObjectArray = newObjectArray;
-  gFunctions.NewString = newString;
-  gFunctions.SetObjectArrayElement = setObjectArrayElement;
-  gFunctions.DeleteLocalRef = deleteLocalRef;
-  gFunctions.CallStaticVoidMethodA = callStaticVoidMethodA;
-  gFunctions.CallStaticBooleanMethodA = callStaticBooleanMethodA;
-  gFunctions.ExceptionOccurred = exceptionOccurred;
-  gFunctions.ExceptionDescribe = exceptionDescribe;
-  gFunctions.CallStaticObjectMethodA = callStaticObjectMethodA;
-  gFunctions.GetArrayLength = getArrayLength;
-  gFunctions.GetByteArrayRegion = getByteArrayRegion;
-  gFunctions.NewStringUTF = newStringUtf;
-  gFunctions.GetStringLength = getStringLength;
-  gFunctions.GetStringUTFRegion = getStringUtfRegion;
-  gFunctions.ExceptionClear = exceptionClear;
-  fillWithTraps(gInvokeFunctions, 3);
-  gInvokeFunctions.DestroyJavaVM = destroyJavaVm;
-  gInvokeFunctions.AttachCurrentThreadAsDaemon = attachCurrentThreadAsDaemon;
-  gEnv.functions = &gFunctions;
-  gJavaVm.functions = &gInvokeFunctions;
+void buildDouble() {
+  gDouble.missing = gSettings.missing;
+  gDouble.record = record;
+  gDouble.perform = [](const std::string& method, jint status) -> jboolean {
+    if (method == "exit" && !gSettings.behaviour.count("exit")) endProcess(status);
+    return perform(behaviourOf(method.c_str()), status) ? JNI_TRUE : JNI_FALSE;
+  };
+  gDouble.buildTables(unimplemented);
 }
 
 }  // namespace
@@ -511,9 +261,9 @@ extern "C" jint JNICALL standinCreateJavaVM(JavaVM** vm, void** env, void* args)
   }
   record("JNI_CreateJavaVM -> " + std::to_string(gSettings.createResult));
   if (gSettings.createResult != JNI_OK) return gSettings.createResult;
-  buildTables();
-  *vm = &gJavaVm;
-  *env = &gEnv;
+  buildDouble();
+  *vm = &gDouble.vm;
+  *env = &gDouble.env;
   return JNI_OK;
 }
 
