@@ -33,6 +33,11 @@ constexpr DWORD kStopPollMilliseconds = 500;
 // A start is given at least this long, whatever wait hint the service
 // control manager shows before the service has reported one of its own.
 constexpr DWORD kMinimumStartWaitMilliseconds = 2000;
+// A stopped service's registration stays marked for deletion until its
+// process has ended and every handle to it is closed: a new one of the same
+// name is tried again for this long before the install gives up.
+constexpr DWORD kMarkedForDeletionWaitMilliseconds = 5000;
+constexpr DWORD kMarkedForDeletionPollMilliseconds = 100;
 
 // Every result line goes out at once: the process may end right after it,
 // and a caller reading the pipe sees the lines in order.
@@ -377,13 +382,25 @@ int cmdInstall(DWORD startType) {
   std::wstring dependencyList = dependencies ? widenList(*dependencies) : std::wstring();
   // No password, ever: the accounts a plan names need none.
   std::wstring account = widen(plan.accountName);
-  UniqueServiceHandle service(
-      CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, plan.serviceType,
-                     startType, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
-                     dependencies ? dependencyList.c_str() : nullptr,
-                     plan.accountName.empty() ? nullptr : account.c_str(), nullptr));
+  auto create = [&] {
+    return UniqueServiceHandle(
+        CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, plan.serviceType,
+                       startType, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
+                       dependencies ? dependencyList.c_str() : nullptr,
+                       plan.accountName.empty() ? nullptr : account.c_str(), nullptr));
+  };
+  UniqueServiceHandle service = create();
+  DWORD error = service ? ERROR_SUCCESS : GetLastError();
+  // The old service's process may still be ending after it reported
+  // stopped: its name comes free a moment later.
+  for (DWORD waited = 0; !service && error == ERROR_SERVICE_MARKED_FOR_DELETE &&
+                         waited < kMarkedForDeletionWaitMilliseconds;
+       waited += kMarkedForDeletionPollMilliseconds) {
+    Sleep(kMarkedForDeletionPollMilliseconds);
+    service = create();
+    error = service ? ERROR_SUCCESS : GetLastError();
+  }
   if (!service) {
-    DWORD error = GetLastError();
     if (error == ERROR_SERVICE_MARKED_FOR_DELETE) {
       say("Could not create service: the old service '%s' is still marked for deletion, because "
           "it has not stopped yet or a program holds it open; close the Services console, Event "
