@@ -129,6 +129,33 @@ void sayEventSourceLeftAlone(const std::u16string& registered) {
       serviceName(), registered.empty() ? "unreadable" : printable(fromUtf16(registered, CP_ACP)).c_str());
 }
 
+}  // namespace
+
+bool serviceStartsThisExecutable(SC_HANDLE service, std::string& image) {
+  image.clear();
+  DWORD needed = 0;
+  (void)QueryServiceConfigA(service, nullptr, 0, &needed);
+  // The service control manager keeps a configuration below 8 KiB.
+  constexpr DWORD kMaxConfigBytes = 65536;
+  if (needed >= sizeof(QUERY_SERVICE_CONFIGA) && needed <= kMaxConfigBytes) {
+    std::vector<unsigned char> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    if (QueryServiceConfigA(service, config, needed, &needed) && config->lpBinaryPathName != nullptr)
+      image = config->lpBinaryPathName;
+  }
+  bool ours = !image.empty() && namesThisExecutable(toUtf16(imageFileOfCommandLine(image), CP_ACP));
+  image = printable(image);
+  return ours;
+}
+
+std::string otherProgramsServiceLine(const std::string& image) {
+  return "Service '" + std::string(serviceName()) + "' exists and starts " +
+         (image.empty() ? std::string("a program whose path cannot be read") : image) +
+         ", not this executable; it was left as it is.";
+}
+
+namespace {
+
 // An existing service of the name that starts another program is not this
 // executable's to replace: /install must neither stop nor delete it. False
 // (the lines printed) when it exists and its image path does not name this
@@ -140,22 +167,11 @@ bool existingServiceIsOurs() {
   std::string image;
   if (!service) {
     if (GetLastError() != ERROR_ACCESS_DENIED) return true;  // none of that name
-  } else {
-    DWORD needed = 0;
-    (void)QueryServiceConfigA(service.get(), nullptr, 0, &needed);
-    // The service control manager keeps a configuration below 8 KiB.
-    constexpr DWORD kMaxConfigBytes = 65536;
-    if (needed >= sizeof(QUERY_SERVICE_CONFIGA) && needed <= kMaxConfigBytes) {
-      std::vector<unsigned char> buffer(needed);
-      auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-      if (QueryServiceConfigA(service.get(), config, needed, &needed) && config->lpBinaryPathName != nullptr)
-        image = config->lpBinaryPathName;
-    }
-    if (!image.empty() && namesThisExecutable(toUtf16(imageFileOfCommandLine(image), CP_ACP))) return true;
+  } else if (serviceStartsThisExecutable(service.get(), image)) {
+    return true;
   }
   say("Could not create service.\n");
-  say("Service '%s' exists and starts %s, not this executable; it was left as it is.\n",
-      serviceName(), image.empty() ? "a program whose path cannot be read" : printable(image).c_str());
+  say("%s\n", otherProgramsServiceLine(image).c_str());
   return false;
 }
 

@@ -34,6 +34,14 @@ int cmdStart();
 // does not reach the running state.
 int cmdRestart();
 
+// True iff the service's image path names this executable; `image` is that
+// path as it may be printed (empty when it cannot be read).
+bool serviceStartsThisExecutable(SC_HANDLE service, std::string& image);
+
+// "Service '<name>' exists and starts <image>, not this executable; it was
+// left as it is.", for a service of that name that is another program's.
+std::string otherProgramsServiceLine(const std::string& image);
+
 // Waits while the service reports stop pending, for as long as the wait hint
 // it reports, counted from its last checkpoint change. True iff the service
 // then reports stopped; false also when its status cannot be queried.

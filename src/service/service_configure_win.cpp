@@ -60,6 +60,13 @@ int cmdConfigure() {
                 : std::string("Could not open service."));
     return 1;
   }
+  // Another program's service of the same name is left as it is.
+  std::string image;
+  if (!serviceStartsThisExecutable(service.get(), image)) {
+    sayLine("Could not configure service.");
+    sayLine(otherProgramsServiceLine(image));
+    return 1;
+  }
   std::vector<DamagedSetting> damaged;
   ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) sayLine(damagedSettingLine(d) + ".");
