@@ -432,7 +432,7 @@ int cmdInstall(DWORD startType) {
   for (const std::string& line : applyInstallSettings(service.get(), plan)) say("%s\n", line.c_str());
   // The event log's message file is the executable itself (its message
   // table); unquoted, whatever the binary path needs.
-  unsigned long error = 0;
+  error = 0;
   std::u16string registered;
   bool foreignSource = settings.eventLog.value_or(false) &&
                        eventSourceOwner(serviceState().name, registered) == EventSourceOwner::other;
