@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "msi_io.h"
+#include "packer_io.h"
 
 extern char** environ;
 
@@ -84,6 +85,14 @@ CapturedRun runCapturingErrors(const std::vector<std::string>& args, const std::
     r.error = "no program given";
     return r;
   }
+  // Found as runProgram finds its programs: never through the current
+  // directory or a relative entry of PATH.
+  std::string program = programOnPath(args[0]);
+  if (program.empty()) {
+    r.notFound = true;
+    r.error = "not found on PATH";
+    return r;
+  }
   int pipeEnds[2];
   if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
     r.error = std::strerror(errno);
@@ -107,13 +116,12 @@ CapturedRun runCapturingErrors(const std::vector<std::string>& args, const std::
   }
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
   pid_t pid = 0;
-  int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int err = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipeEnds[1]);
   if (err != 0) {
     close(pipeEnds[0]);
-    r.notFound = err == ENOENT;
-    r.error = std::strerror(err);
+    r.error = program + ": " + std::strerror(err);
     return r;
   }
   r.started = true;

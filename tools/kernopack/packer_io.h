@@ -128,6 +128,10 @@ struct ProgramRun {
 // goes to our standard error, so that what it prints never mixes with ours.
 ProgramRun runProgram(const std::vector<std::string>& args);
 
+// The full path runProgram would run for `program` (POSIX: an executable
+// regular file on an absolute entry of PATH); empty when none.
+std::string programOnPath(const std::string& program);
+
 // The first `program` (on Windows with ".exe" added) in the directories of
 // `searchPath` (separated by ';' with windowsRules, else ':') for which
 // `isProgram` holds; empty when none. Only absolute directories are looked

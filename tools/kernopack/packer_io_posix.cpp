@@ -471,14 +471,18 @@ bool isProgramFile(const std::string& path) {
 
 }  // namespace
 
+std::string programOnPath(const std::string& program) {
+  const char* searchPath = std::getenv("PATH");
+  return findProgramOnPath(searchPath ? searchPath : "", program, false, isProgramFile);
+}
+
 ProgramRun runProgram(const std::vector<std::string>& args) {
   ProgramRun r;
   if (args.empty()) {
     r.error = "no program given";
     return r;
   }
-  const char* searchPath = std::getenv("PATH");
-  std::string program = findProgramOnPath(searchPath ? searchPath : "", args[0], false, isProgramFile);
+  std::string program = programOnPath(args[0]);
   if (program.empty()) {
     r.notFound = true;
     r.error = "not found on PATH";
