@@ -167,8 +167,11 @@ TEST(KernopackIncluded, OnlyPathsBeneathTheDescriptionsDirectoryAreConfined) {
       {"\\\\.\\pipe\\p", "device path"}, {"\\\\?\\C:\\a.jar", "device path"}, {"C:\\a.jar", "with a drive"},
       {"c:a.jar", "current directory of drive c:"}, {"..\\a.jar", "leaves the description's directory"},
       {"lib/../../a.jar", "leaves the description's directory"}, {"lib/x:y/a.jar", "has ':'"},
+      {"a;b:c/a.jar", "has ':'"}, {"a;b\x01/a.jar", "does not allow"}, {"a;b/a.jar", "a;b|a.jar"},
       {"NUL/a.jar", "reserved device name"}, {"com\xC2\xB9.txt/a.jar", "reserved device name"},
       {"lib./a.jar", "ends with a dot or a space"}, {"l\x1b[2Jib/a.jar", "does not allow"}, {"", "names no file"}};
+  // A directory name Windows cannot hold is refused, whatever it hides.
+  EXPECT_FALSE(confineIncludedPath(std::string(300, 'n') + ":x/a.jar").ok);
   for (const auto& [path, expected] : cases) {
     ConfinedPath c = confineIncludedPath(path);
     std::string got = c.error;

@@ -90,15 +90,18 @@ ConfinedPath confineIncludedPath(std::string_view path) {
     }
     // A directory name must be one Windows takes as it is (the file name
     // itself was checked with the description). The superscript digits
-    // are looked at as the code page holds them.
+    // are looked at as the code page holds them. A ';' is no fault in a
+    // directory name (only file names go into a list), and must not hide
+    // what follows it from the check.
     std::string name(part);
     for (const char* superscript : {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"}) {
       for (size_t at = name.find(superscript); at != std::string::npos; at = name.find(superscript)) name.erase(at, 1);
     }
+    for (char& c : name) c = c == ';' ? '_' : c;
+    if (part.find(':') != std::string_view::npos)
+      return refuse("has ':' (a drive or a data stream) in \"" + std::string(part) + "\"");
     FileNameProblem problem = checkIncludedFileName(name);
-    if (problem == FileNameProblem::drive) return refuse("has ':' (a drive or a data stream) in \"" + std::string(part) + "\"");
-    if (problem == FileNameProblem::reservedDevice || problem == FileNameProblem::invalidCharacter ||
-        problem == FileNameProblem::trailingDotOrSpace)
+    if (problem != FileNameProblem::none)
       return refuse("the directory name \"" + std::string(part) + "\" " + fileNameProblemText(problem));
     r.components.emplace_back(part);
   }
