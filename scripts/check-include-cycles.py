@@ -7,7 +7,11 @@ The folders of src/ are layers, from the top down:
     startup > service > launch > jvm > files > config > common
 
 An include may point to the same layer or down the stack, never up. The
-packer (tools/kernopack) sits above them all and may include the pure code of
+packer (tools/kernopack) sits above them all, with layers of its own:
+
+    kernopack (main.cpp) > msi > description > image > io
+
+It and may include the pure code of
 src/ (and, from its own *_win glue, the glue of src/ too); nothing in src/
 may include tools/. A unit is a header with its source file (config/messages_win.h
 and .cpp are one unit); a unit depends on every unit whose header it
@@ -23,7 +27,11 @@ import sys
 
 # Folder, rank: a higher rank may include a lower one, never the reverse.
 LAYERS = [
-    ("tools/kernopack", 8),
+    ("tools/kernopack/msi", 12),
+    ("tools/kernopack/description", 11),
+    ("tools/kernopack/image", 10),
+    ("tools/kernopack/io", 9),
+    ("tools/kernopack", 13),
     ("src/startup", 7),
     ("src/service", 6),
     ("src/launch", 5),
@@ -69,10 +77,11 @@ def scan(root):
             match = INCLUDE.match(text)
             if not match:
                 continue
-            # Beside the including file first, then from src/, as the build
-            # does; then from the root, which no build offers, so that a way
-            # into tools/ is seen too.
-            for base in (directory, os.path.join(root, "src"), root):
+            # Beside the including file first, then from src/ and from the
+            # packer's top folder, as the build does; then from the root,
+            # which no build offers, so that a way into tools/ is seen too.
+            for base in (directory, os.path.join(root, "src"),
+                         os.path.join(root, "tools/kernopack"), root):
                 target = os.path.relpath(os.path.join(base, match.group(1)), root)
                 target = target.replace(os.sep, "/")
                 if os.path.isfile(os.path.join(root, target)):
@@ -86,7 +95,9 @@ def scan(root):
 
 def layer_faults(includes):
     """One message for each include that breaks the order of the layers."""
-    order = " > ".join(folder.split("/")[-1] for folder, _ in LAYERS[1:])
+    def order(tree):
+        return " > ".join(folder.split("/")[-1] for folder, _ in
+                          sorted(LAYERS, key=lambda layer: -layer[1]) if folder.startswith(tree))
     faults = []
     for path, number, target in includes:
         source, dest = layer_of(path), layer_of(target)
@@ -101,7 +112,8 @@ def layer_faults(includes):
             faults.append(f"{where}: nothing in src/ may include the packer ({dest})")
         elif RANK[dest] > RANK[source]:
             faults.append(f"{where}: layer {source} (rank {RANK[source]}) may not include "
-                          f"the higher layer {dest} (rank {RANK[dest]}); the order is {order}")
+                          f"the higher layer {dest} (rank {RANK[dest]}); the order is "
+                          f"{order(source.split('/')[0] + '/')}")
         elif (source.startswith("tools/") and dest.startswith("src/") and is_glue(target)
               and not is_glue(path)):
             faults.append(f"{where}: the packer's pure code may include only the pure "

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "codepage.h"
+#include "io/codepage.h"
 #include "config/config_block.h"
-#include "description.h"
+#include "description/description.h"
 #include "files/included_files.h"
-#include "terminal_text.h"
+#include "io/terminal_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

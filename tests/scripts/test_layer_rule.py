@@ -28,6 +28,10 @@ class LayerRule(unittest.TestCase):
              "include the higher layer src/jvm (rank 4)"),
             ({"src/common/a.h": '#include "tools/kernopack/b.h"', "tools/kernopack/b.h": ""},
              "src/common/a.h:1: includes tools/kernopack/b.h: nothing in src/ may include"),
+            ({"tools/kernopack/io/a.cpp": '#include "msi/b.h"', "tools/kernopack/msi/b.h": ""},
+             "tools/kernopack/io/a.cpp:1: includes tools/kernopack/msi/b.h: layer "
+             "tools/kernopack/io (rank 9) may not include the higher layer tools/kernopack/msi "
+             "(rank 12); the order is kernopack > msi > description > image > io"),
             ({"tools/kernopack/a.cpp": '#include "config/b_win.h"', "src/config/b_win.h": ""},
              "the packer's pure code may include only the pure code of src/"),
             ({"tools/kernopack/a_win.cpp": '#include "config/b_win.h"', "src/config/b_win.h": ""},

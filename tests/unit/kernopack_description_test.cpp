@@ -6,9 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "codepage.h"
+#include "io/codepage.h"
 #include "config/config_keys.h"
-#include "description.h"
+#include "description/description.h"
 
 namespace {
 

@@ -10,14 +10,14 @@
 #include <map>
 
 #include "config/config_keys.h"
-#include "description.h"
+#include "description/description.h"
 #include "files/included_files.h"
-#include "image.h"
-#include "included.h"
-#include "launcher_choice.h"
-#include "packer_io.h"
+#include "image/image.h"
+#include "description/included.h"
+#include "image/launcher_choice.h"
+#include "io/packer_io.h"
 #include "pe_test_image.h"
-#include "terminal_text.h"
+#include "io/terminal_text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // parts of the WiX source that wixl would accept silently when wrong.
 #include <gtest/gtest.h>
 
-#include "msi_source.h"
+#include "msi/msi_source.h"
 
 namespace {
 

@@ -5,19 +5,19 @@
 #include <string>
 #include <vector>
 
-#include "codepage.h"
+#include "io/codepage.h"
 #include "config/pe_version.h"
-#include "description.h"
+#include "description/description.h"
 #include "config/config_keys.h"
-#include "image.h"
+#include "image/image.h"
 #include "jvm/search_sequence.h"
-#include "included.h"
-#include "launcher_choice.h"
-#include "msi.h"
+#include "description/included.h"
+#include "image/launcher_choice.h"
+#include "msi/msi.h"
 #include "packer_dirs.h"
-#include "packer_io.h"
-#include "report.h"
-#include "terminal_text.h"
+#include "io/packer_io.h"
+#include "io/report.h"
+#include "io/terminal_text.h"
 
 #ifndef KERNOPACK_VERSION
 #define KERNOPACK_VERSION "0"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "codepage_system.h"
+#include "io/codepage_system.h"
 
 namespace {
 

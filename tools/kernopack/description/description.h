@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "config/config_block.h"
-#include "included.h"
-#include "launcher_choice.h"
+#include "description/included.h"
+#include "image/launcher_choice.h"
 
 // Largest description file the packer reads.
 inline constexpr uint64_t kMaxDescriptionBytes = 16ull * 1024 * 1024;

@@ -1,4 +1,4 @@
-#include "msi_source.h"
+#include "msi/msi_source.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,19 +1,19 @@
-#include "msi.h"
+#include "msi/msi.h"
 
 #include <cstdio>
 #include <set>
 
-#include "codepage.h"
+#include "io/codepage.h"
 #include "config/config_keys.h"
 #include "config/config_store.h"
-#include "description.h"
-#include "included.h"
+#include "description/description.h"
+#include "description/included.h"
 #include "launch/vm_options.h"
-#include "msi_io.h"
-#include "msi_source.h"
-#include "packer_io.h"
-#include "report.h"
-#include "terminal_text.h"
+#include "io/msi_io.h"
+#include "msi/msi_source.h"
+#include "io/packer_io.h"
+#include "io/report.h"
+#include "io/terminal_text.h"
 #include "config/service_settings.h"
 
 namespace {

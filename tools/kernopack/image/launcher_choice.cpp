@@ -1,4 +1,4 @@
-#include "launcher_choice.h"
+#include "image/launcher_choice.h"
 
 #include "config/pe_image.h"
 

@@ -1,4 +1,4 @@
-#include "packer_io.h"
+#include "io/packer_io.h"
 
 #include <cerrno>
 #include <cstdio>

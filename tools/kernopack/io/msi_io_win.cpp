@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "msi_io.h"
+#include "io/msi_io.h"
 
 namespace {
 

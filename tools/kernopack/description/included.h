@@ -12,7 +12,7 @@
 
 #include "config/config_block.h"
 #include "files/included_files.h"
-#include "packer_io.h"
+#include "io/packer_io.h"
 
 // Bytes moved per read and write.
 inline constexpr size_t kIncludedCopyChunk = kIncludedCopyPiece;

@@ -2,7 +2,7 @@
 // section of a service description, the checks of a product version and of
 // a GUID, the name-based UUIDs that make a package reproducible, and the WiX
 // source that wixl (or the WiX Toolset) turns into the package. No file or
-// process access here; tools/kernopack/msi.cpp stages the files and runs
+// process access here; tools/kernopack/msi/msi.cpp stages the files and runs
 // wixl. See docs/msi.md.
 #pragma once
 
@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "description.h"
-#include "launcher_choice.h"
+#include "description/description.h"
+#include "image/launcher_choice.h"
 
 
 // Longest product name, manufacturer or install folder name accepted.

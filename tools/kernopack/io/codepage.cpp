@@ -1,8 +1,8 @@
-#include "codepage.h"
+#include "io/codepage.h"
 
 #include <cstdint>
 
-#include "codepage_system.h"
+#include "io/codepage_system.h"
 
 namespace {
 

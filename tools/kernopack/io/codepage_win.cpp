@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "codepage.h"
-#include "codepage_system.h"
+#include "io/codepage.h"
+#include "io/codepage_system.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "report.h"
+#include "io/report.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
-#include "terminal_text.h"
+#include "io/terminal_text.h"
 
 // Texts from a description (names, paths, values) reach the terminal only
 // through here, escaped: a description cannot drive the terminal.

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "msi_io.h"
-#include "packer_io.h"
+#include "io/msi_io.h"
+#include "io/packer_io.h"
 
 extern char** environ;
 

@@ -11,7 +11,7 @@
 
 #include "common/handles_win.h"
 #include "config/access_rules_win.h"
-#include "packer_io.h"
+#include "io/packer_io.h"
 
 namespace {
 

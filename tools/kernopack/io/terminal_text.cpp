@@ -1,4 +1,4 @@
-#include "terminal_text.h"
+#include "io/terminal_text.h"
 
 #include <cstdint>
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "packer_io.h"
+#include "io/packer_io.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "image.h"
+#include "image/image.h"
 
 #include "config/pe_image.h"
 

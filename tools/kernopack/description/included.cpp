@@ -1,10 +1,10 @@
-#include "included.h"
+#include "description/included.h"
 
 #include "config/config_keys.h"
 #include "config/config_store.h"
 #include "config/value_list.h"
 #include "files/included_files.h"
-#include "image.h"
+#include "image/image.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "description.h"
+#include "description/description.h"
 
 #include <cctype>
 #include <climits>
@@ -8,14 +8,14 @@
 #include <set>
 #include <vector>
 
-#include "codepage.h"
+#include "io/codepage.h"
 #include "config/config_keys.h"
 #include "config/config_store.h"
 #include "config/value_list.h"
 #include "files/included_files.h"
 #include "config/service_settings.h"
 #include "service/watchdog_rules.h"
-#include "terminal_text.h"
+#include "io/terminal_text.h"
 
 namespace {
 
