@@ -23,7 +23,7 @@
 #include "launch/vm_options.h"
 #include "service/dependency_list.h"
 #include "service/event_log_win.h"
-#include "service/service_report.h"
+#include "service/status_command.h"
 #include "service/service_state.h"
 
 namespace {

@@ -19,8 +19,8 @@
 #include "service/event_log.h"
 #include "service/event_log_win.h"
 #include "service/service_state.h"
-#include "service/service_status.h"
-#include "service/status_report_win.h"
+#include "service/scm_status_table.h"
+#include "service/scm_status_win.h"
 #include "service/stop_timeout_win.h"
 #include "service/watchdog_win.h"
 
@@ -42,7 +42,7 @@ std::atomic<uint32_t> gControlsAccepted{svc::kAcceptStopAndShutdown};
 std::atomic<bool> gTimedOutClaimed{false};
 
 void setStatus(const ServiceStatusRecord& record) {
-  reportServiceStatus(serviceState().statusHandle, record);
+  sendScmStatus(serviceState().statusHandle, record);
 }
 
 void reportStopProgress();

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "service/service_status.h"
+#include "service/scm_status_table.h"
 
 // The status record is written by ServiceMain, the control handler, the exit
 // handler and the stop time-out's progress report, each reporting the whole

@@ -6,7 +6,7 @@
 #include "config/log_win.h"
 #include "config/service_settings.h"
 #include "launch/java_vm_launcher_win.h"
-#include "service/service_status.h"
+#include "service/scm_status_table.h"
 
 namespace {
 

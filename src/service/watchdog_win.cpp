@@ -17,8 +17,8 @@
 #include "config/paths_win.h"
 #include "launch/health_calls.h"
 #include "service/event_log_win.h"
-#include "service/service_status.h"
-#include "service/status_report_win.h"
+#include "service/scm_status_table.h"
+#include "service/scm_status_win.h"
 
 namespace {
 
@@ -185,7 +185,7 @@ DWORD WINAPI probeWorker(LPVOID) {
 // on the service runtime's lock or on Java.
 [[noreturn]] void endService(uint32_t code) {
   InterlockedExchange(&gEndingCode, static_cast<LONG>(code));
-  reportServiceStatus(serviceState().statusHandle, watchdogStoppedRecord(code));
+  sendScmStatus(serviceState().statusHandle, watchdogStoppedRecord(code));
   TerminateProcess(GetCurrentProcess(), code);
   ExitProcess(code);  // not reached
 }

@@ -13,7 +13,7 @@
 #include "service/console_run_win.h"
 #include "service/service_commands_win.h"
 #include "service/service_configure_win.h"
-#include "service/service_report_win.h"
+#include "service/status_command_win.h"
 #include "service/thread_dump_command_win.h"
 
 void prefixSearchPath() {

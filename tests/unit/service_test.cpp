@@ -12,8 +12,8 @@
 #include "service/console_events.h"
 #include "service/dependency_list.h"
 #include "service/event_log.h"
-#include "service/service_report.h"
-#include "service/service_status.h"
+#include "service/status_command.h"
+#include "service/scm_status_table.h"
 #include "service/watchdog_rules.h"
 #include "startup/command_line.h"
 
@@ -393,7 +393,7 @@ TEST(Watchdog, StoredSettingsAndDumpFiles) {
                                             threadDumpFileName("S", 2026, 1, 1, 0, 0, 2, 0)}));
 }
 
-TEST(ServiceReport, ExitCodesErrorLinesAndImagePaths) {
+TEST(StatusCommandFacts, ExitCodesErrorLinesAndImagePaths) {
   const std::pair<uint32_t, int> codes[] = {{1, kStatusStopped},  {2, kStatusPending}, {3, kStatusPending},
                                             {4, kStatusRunning},  {7, kStatusPending}, {99, kStatusPending}};
   for (auto [state, code] : codes) EXPECT_EQ(statusExitCode(state), code) << state;
@@ -409,7 +409,7 @@ TEST(ServiceReport, ExitCodesErrorLinesAndImagePaths) {
   for (auto [path, file] : images) EXPECT_EQ(imageFileOfCommandLine(path), file) << path;
 }
 
-TEST(ServiceReport, LinesFromWhatWasFound) {
+TEST(StatusCommandFacts, LinesFromWhatWasFound) {
   ConfigTables block;
   block.narrow = {{102, "1"}, {103, "logs\\out.log"}, {104, "1"}, {105, "d:\\err.log"}, {30007, "1024,3"}, {30020, "1"}};
   OutputFiles files = outputFilesText(block, "c:\\apps\\");
@@ -419,7 +419,7 @@ TEST(ServiceReport, LinesFromWhatWasFound) {
   EXPECT_EQ(outputFilesText(block, "c:\\").output, "not redirected");
   EXPECT_EQ(outputFilesText(block, "c:\\").error, "not redirected");
 
-  ServiceReport r;
+  StatusCommandFacts r;
   r.name = "Svc";
   r.state = 1;
   r.win32ExitCode = 1;
@@ -431,7 +431,7 @@ TEST(ServiceReport, LinesFromWhatWasFound) {
   r.madeFromProblem = "no version resource in c:\\apps\\svc.exe";
   r.diagnosticLog = diagnosticLogText(true, "C:\\Windows\\Temp", "LocalSystem", 0);
   r.blockProblem = "the configuration block of c:\\apps\\svc.exe is damaged: Internal Error: readString";
-  std::vector<std::string> lines = formatServiceReport(r);
+  std::vector<std::string> lines = formatStatusCommand(r);
   ASSERT_EQ(lines.size(), 12u);
   EXPECT_EQ(lines[1], "  State:           stopped (exit code 1)");
   EXPECT_EQ(lines[2], "  Process id:      none");
@@ -446,7 +446,7 @@ TEST(ServiceReport, LinesFromWhatWasFound) {
   r.failureActions.reset();
   r.failureActionsProblem = "Error 124: The system call level is not correct.";
   r.eventLogKnown = r.eventLog = true;
-  lines = formatServiceReport(r);
+  lines = formatStatusCommand(r);
   EXPECT_EQ(lines[1], "  State:           running");
   EXPECT_EQ(lines[5], "  Failure actions: unknown (Error 124: The system call level is not correct.)");
   EXPECT_EQ(lines[9], "  Event log:       Application log, source 'Svc'");

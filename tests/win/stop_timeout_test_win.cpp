@@ -12,7 +12,7 @@
 #include "config/config_state.h"
 #include "files/files_state.h"
 #include "service/service_main_win.h"
-#include "service/service_status.h"
+#include "service/scm_status_table.h"
 #include "service/stop_timeout_win.h"
 
 namespace {

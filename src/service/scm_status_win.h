@@ -2,7 +2,7 @@
 // the one place that turns the pure record into the system's structure.
 #pragma once
 
-#include "service/service_status.h"
+#include "service/scm_status_table.h"
 
 // Does nothing without a status handle (outside a service run).
-void reportServiceStatus(void* statusHandle, const ServiceStatusRecord& record);
+void sendScmStatus(void* statusHandle, const ServiceStatusRecord& record);

@@ -1,8 +1,8 @@
-#include "service/status_report_win.h"
+#include "service/scm_status_win.h"
 
 #include <windows.h>
 
-void reportServiceStatus(void* statusHandle, const ServiceStatusRecord& record) {
+void sendScmStatus(void* statusHandle, const ServiceStatusRecord& record) {
   if (statusHandle == nullptr) return;
   SERVICE_STATUS status{};
   status.dwServiceType = record.serviceType;

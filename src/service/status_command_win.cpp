@@ -1,4 +1,4 @@
-#include "service/service_report_win.h"
+#include "service/status_command_win.h"
 
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 #include "common/system_error_win.h"
 #include "config/config_store_win.h"
 #include "config/path_text.h"
-#include "service/service_report.h"
+#include "service/status_command.h"
 #include "service/service_state.h"
 
 namespace {
@@ -74,7 +74,7 @@ bool queryConfig2(SC_HANDLE service, DWORD level, std::vector<BYTE>& out, DWORD&
   });
 }
 
-void readFailureActions(SC_HANDLE service, ServiceReport& report) {
+void readFailureActions(SC_HANDLE service, StatusCommandFacts& report) {
   std::vector<BYTE> data;
   DWORD error = 0;
   if (!queryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS, data, error)) {
@@ -147,7 +147,7 @@ std::string diagnosticLog(const std::string& account, uint32_t processId) {
   return diagnosticLogText(on, temp, account, processId);
 }
 
-void readExecutable(ServiceReport& report) {
+void readExecutable(StatusCommandFacts& report) {
   std::string file = imageFileOfCommandLine(report.imagePath);
   ExecutableContents contents = readExecutableContents(file);
   if (!contents.problem.empty()) {
@@ -199,7 +199,7 @@ int cmdStatus() {
     return fail("Could not query service.", error != 0 ? error : ERROR_INVALID_DATA);
   const auto* config = reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(data.data());
 
-  ServiceReport report;
+  StatusCommandFacts report;
   report.name = name;
   report.state = status.dwCurrentState;
   report.processId = status.dwProcessId;
@@ -212,6 +212,6 @@ int cmdStatus() {
   readFailureActions(service.get(), report);
   readExecutable(report);
   report.diagnosticLog = diagnosticLog(report.account, report.processId);
-  for (const std::string& line : formatServiceReport(report)) say(line);
+  for (const std::string& line : formatStatusCommand(report)) say(line);
   return statusExitCode(report.state);
 }

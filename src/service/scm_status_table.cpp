@@ -1,4 +1,4 @@
-#include "service/service_status.h"
+#include "service/scm_status_table.h"
 
 ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceEvent event,
                                     uint32_t controlCode) {

@@ -4,7 +4,7 @@
 // docs/service-commands.md.
 #pragma once
 
-// Prints the report (service/service_report.h) and returns its exit code:
+// Prints the report (service/status_command.h) and returns its exit code:
 // kStatusRunning, kStatusStopped, kStatusPending, kStatusNotInstalled, or
 // kStatusQueryFailed after a failure line and the system's error line.
 int cmdStatus();

@@ -1,5 +1,5 @@
 // What `/status` prints about an installed service, and its exit code: the
-// pure half. The Win32 side (service/service_report_win.cpp) gathers the
+// pure half. The Win32 side (service/status_command_win.cpp) gathers the
 // facts from the service control manager, the registry and the installed
 // executable; the lines and the exit code are made here. See
 // docs/service-commands.md.
@@ -79,7 +79,7 @@ std::string imageFileOfCommandLine(std::string_view imagePath);
 
 // Everything `/status` found out. A field left empty with its `...Problem`
 // set is shown as "unknown (<problem>)".
-struct ServiceReport {
+struct StatusCommandFacts {
   std::string name;
   uint32_t state = 0;
   uint32_t processId = 0;
@@ -100,4 +100,4 @@ struct ServiceReport {
 };
 
 // The lines (without line ends) `/status` prints.
-std::vector<std::string> formatServiceReport(const ServiceReport& report);
+std::vector<std::string> formatStatusCommand(const StatusCommandFacts& report);

@@ -1,4 +1,4 @@
-#include "service/service_report.h"
+#include "service/status_command.h"
 
 #include <cstddef>
 
@@ -103,7 +103,7 @@ std::string imageFileOfCommandLine(std::string_view imagePath) {
   return std::string(imagePath);
 }
 
-std::vector<std::string> formatServiceReport(const ServiceReport& r) {
+std::vector<std::string> formatStatusCommand(const StatusCommandFacts& r) {
   auto known = [](const std::string& value, const std::string& problem) {
     return value.empty() && !problem.empty() ? "unknown (" + problem + ")" : value;
   };
