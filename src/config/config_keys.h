@@ -63,6 +63,7 @@ enum class ConfigKey : int32_t {
   startupProbe = 30022,
   livenessProbe = 30023,
   onLivenessFailure = 30024,
+  startCache = 30032,
 };
 
 // Keys of the wide (UTF-16) section.

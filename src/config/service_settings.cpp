@@ -260,6 +260,10 @@ ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<Dama
     bool b = false;
     if (parseFlagSetting(*t, b, why)) s.eventLog = b; else damage(ConfigKey::eventLog, why);
   }
+  if (const std::string* t = stored(ConfigKey::startCache)) {
+    bool b = false;
+    if (parseFlagSetting(*t, b, why)) s.startCache = b; else damage(ConfigKey::startCache, why);
+  }
   return s;
 }
 

@@ -75,6 +75,7 @@ struct ServiceSettings {
   std::optional<uint32_t> stopTimeoutSeconds;
   std::optional<OutputRotationSetting> outputRotation;
   std::optional<bool> eventLog;
+  std::optional<bool> startCache;  // key 30032
 };
 
 // A setting whose stored value cannot be used: read as absent.
@@ -86,7 +87,7 @@ struct DamagedSetting {
 // The stored text of a setting's key; nullptr when the block has none.
 const std::string* storedSetting(const ConfigTables& config, ConfigKey key);
 
-// Reads keys 30001-30007 and 30020. A damaged value leaves its setting absent and is
+// Reads keys 30001-30007, 30020 and 30032. A damaged value leaves its setting absent and is
 // named in `damaged`, in key order.
 ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<DamagedSetting>& damaged);
 

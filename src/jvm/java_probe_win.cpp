@@ -14,6 +14,7 @@
 #include "config/paths_win.h"
 #include "files/extraction_win.h"
 #include "files/temp_files.h"
+#include "jvm/jvm_state.h"
 #include "jvm/library_machine_win.h"
 #include "jvm/runtime_layout.h"
 #include "jvm/version_rules.h"
@@ -111,8 +112,11 @@ bool checkJavaExe(std::string& exe, std::string& version, const VersionBounds& b
   if (result && skipsOtherMachineRuntime(exe)) result = false;
   if (result && getConfigInt(ConfigKey::executableType) == kExecutableTypeGui) {
     exe = javawFromJavaExe(exe);
-    return pathExists(exe);
+    result = pathExists(exe);
+    if (result) jvmState().acceptedVersions[exe] = version;
+    return result;
   }
+  if (result) jvmState().acceptedVersions[exe] = version;
   logInfo("checkJavaExe returning %d", result ? 1 : 0);
   return result;
 }

@@ -4,11 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 struct JvmState {
   std::string javaExe;  // the accepted java executable (java.exe or javaw.exe)
+  // The version the probe found for each executable it accepted (the search
+  // may accept several before it chooses): the start cache keys on it.
+  std::map<std::string, std::string> acceptedVersions;
   std::string jvmHome;  // %KERNO_JVM_HOME%: the executable's directory plus ".."
   std::string vmLibrary;  // the JVM library that was loaded, for the event log
   // JNI_CreateJavaVM as exported by the loaded library, kept untyped here;

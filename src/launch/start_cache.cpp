@@ -162,6 +162,10 @@ std::string startCacheArchiveName(std::string_view serviceName, std::string_view
   return fileNamePart(serviceName) + "-" + std::string(key) + ".jsa";
 }
 
+std::string startCacheDirectoryName(std::string_view serviceName) {
+  return "kerno-start-cache-" + fileNamePart(serviceName);
+}
+
 bool isServiceCacheFile(std::string_view fileName, std::string_view serviceName) {
   std::string prefix = fileNamePart(serviceName) + "-";
   if (!startsWith(fileName, prefix)) return false;

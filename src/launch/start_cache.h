@@ -94,6 +94,10 @@ std::string startCacheKey(std::string_view runtimePath, std::string_view version
 // ASCII letters, digits, '.', '-' and '_' written as '_', at most 64 of them.
 std::string startCacheArchiveName(std::string_view serviceName, std::string_view key);
 
+// "kerno-start-cache-<service>", the service name written as in the archive's
+// name: the directory of the service's archives under %ProgramData%.
+std::string startCacheDirectoryName(std::string_view serviceName);
+
 // Whether a directory entry is an archive of this service (any key), or its
 // seal or VM log: the names the launcher may remove when the key changes.
 bool isServiceCacheFile(std::string_view fileName, std::string_view serviceName);

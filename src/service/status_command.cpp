@@ -1,6 +1,7 @@
 #include "service/status_command.h"
 
 #include <cstddef>
+#include <cstdio>
 
 #include "config/config_store.h"
 #include "config/path_text.h"
@@ -103,6 +104,22 @@ std::string imageFileOfCommandLine(std::string_view imagePath) {
   return std::string(imagePath);
 }
 
+std::string startCacheText(bool on, const std::vector<std::pair<std::string, uint64_t>>& archives) {
+  if (!on) return "off";
+  if (archives.empty()) return "on, no archive yet";
+  std::string text;
+  for (const auto& [path, size] : archives) {
+    char amount[32];
+    if (size >= 1024 * 1024) {
+      std::snprintf(amount, sizeof amount, "%.1f MiB", static_cast<double>(size) / (1024.0 * 1024.0));
+    } else {
+      std::snprintf(amount, sizeof amount, "%llu KiB", static_cast<unsigned long long>(size / 1024));
+    }
+    text += (text.empty() ? "" : "; ") + path + ", " + amount;
+  }
+  return text;
+}
+
 std::vector<std::string> formatStatusCommand(const StatusCommandFacts& r) {
   auto known = [](const std::string& value, const std::string& problem) {
     return value.empty() && !problem.empty() ? "unknown (" + problem + ")" : value;
@@ -129,5 +146,7 @@ std::vector<std::string> formatStatusCommand(const StatusCommandFacts& r) {
       "  Event log:       " + eventLog,
       "  Standard output: " + (r.outputFiles ? r.outputFiles->output : unreadable),
       "  Standard error:  " + (r.outputFiles ? r.outputFiles->error : unreadable),
+      "  Start cache:     " + (r.eventLogKnown ? startCacheText(r.startCache, r.startCacheArchives)
+                                                 : unreadable),
   };
 }

@@ -97,7 +97,14 @@ struct StatusCommandFacts {
   bool eventLog = false;       // key 30020 is on
   std::optional<OutputFiles> outputFiles;
   std::string blockProblem;    // why the block could not be read
+  bool startCache = false;     // key 30032 is on
+  // The service's class-data archives and their sizes in bytes.
+  std::vector<std::pair<std::string, uint64_t>> startCacheArchives;
 };
+
+// "off", "on, no archive yet", or each archive with its size in KiB or MiB
+// ("C:\ProgramData\kerno-start-cache-Svc\Svc-0123456789abcdef.jsa, 4.5 MiB").
+std::string startCacheText(bool on, const std::vector<std::pair<std::string, uint64_t>>& archives);
 
 // The lines (without line ends) `/status` prints.
 std::vector<std::string> formatStatusCommand(const StatusCommandFacts& report);

@@ -11,6 +11,7 @@
 #include "common/system_error_win.h"
 #include "config/config_store_win.h"
 #include "config/path_text.h"
+#include "launch/start_cache_win.h"
 #include "service/status_command.h"
 #include "service/service_state.h"
 
@@ -162,7 +163,12 @@ void readExecutable(StatusCommandFacts& report) {
   }
   std::vector<DamagedSetting> damaged;
   report.eventLogKnown = true;
-  report.eventLog = readServiceSettings(contents.block, damaged).eventLog.value_or(false);
+  ServiceSettings settings = readServiceSettings(contents.block, damaged);
+  report.eventLog = settings.eventLog.value_or(false);
+  report.startCache = settings.startCache.value_or(false);
+  for (const StartCacheFile& f : startCacheFiles(report.name)) {
+    report.startCacheArchives.emplace_back(f.path, f.size);
+  }
   size_t slash = file.find_last_of('\\');
   std::string directory = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
   report.outputFiles = outputFilesText(contents.block, directory);

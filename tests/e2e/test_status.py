@@ -72,6 +72,7 @@ class StatusTest(LauncherTest):
             f"  Event log:       Application log, source '{self.name}'",
             f"  Standard output: {home}\\logs\\out.log{rotated}",
             f"  Standard error:  d:\\err.log{rotated}",
+            "  Start cache:     on, no archive yet",  # the stand-in runtime reports 1.8
         ]
         r = self.run_exe(exe, "/status")
         lines = r.out.splitlines()

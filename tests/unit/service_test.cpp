@@ -432,7 +432,7 @@ TEST(StatusCommandFacts, LinesFromWhatWasFound) {
   r.diagnosticLog = diagnosticLogText(true, "C:\\Windows\\Temp", "LocalSystem", 0);
   r.blockProblem = "the configuration block of c:\\apps\\svc.exe is damaged: Internal Error: readString";
   std::vector<std::string> lines = formatStatusCommand(r);
-  ASSERT_EQ(lines.size(), 12u);
+  ASSERT_EQ(lines.size(), 13u);
   EXPECT_EQ(lines[1], "  State:           stopped (exit code 1)");
   EXPECT_EQ(lines[2], "  Process id:      none");
   EXPECT_EQ(lines[3], "  Start type:      automatic, delayed");
@@ -441,6 +441,7 @@ TEST(StatusCommandFacts, LinesFromWhatWasFound) {
   EXPECT_EQ(lines[8], "  Diagnostic log:  brd_nlog_<pid>_<n> in C:\\Windows\\Temp, else c:\\brd_nlog");
   EXPECT_EQ(lines[9], "  Event log:       unknown (" + r.blockProblem + ")");
   EXPECT_EQ(lines[11], "  Standard error:  unknown (" + r.blockProblem + ")");
+  EXPECT_EQ(lines[12], "  Start cache:     unknown (" + r.blockProblem + ")");
   r.state = 4;
   r.processId = 42;
   r.failureActions.reset();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launch/start_cache.h"
+#include "service/status_command.h"
 
 namespace {
 
@@ -130,6 +131,13 @@ TEST(StartCache, WhatTheVmLogSays) {
   EXPECT_TRUE(vmWroteArchive("[3.187s][info][cds,dynamic] Written dynamic archive 0x1 - 0x2 "
                              "[984 bytes header, 110072 bytes total]"));
   EXPECT_FALSE(vmWroteArchive("[0.122s][info][cds] Opened archive h.jsa."));
+}
+
+TEST(StartCache, StatusText) {
+  EXPECT_EQ(startCacheText(false, {}), "off");
+  EXPECT_EQ(startCacheText(true, {}), "on, no archive yet");
+  EXPECT_EQ(startCacheText(true, {{"C:\\c\\a.jsa", 4718592}, {"C:\\c\\b.jsa", 5000}}),
+            "C:\\c\\a.jsa, 4.5 MiB; C:\\c\\b.jsa, 4 KiB");
 }
 
 }  // namespace
