@@ -1,5 +1,6 @@
 #include "launch/start_cache.h"
 
+#include <cstddef>
 #include <cstdio>
 
 namespace {
@@ -80,7 +81,7 @@ bool namesClassDataOption(std::string_view option) {
 
 StartCachePlan planStartCache(const StartCacheInputs& in) {
   StartCachePlan plan;
-  if (!in.enabled || in.archivePath.empty()) return plan;
+  if (!in.enabled) return plan;
   for (const std::string& option : in.userOptions) {
     if (namesClassDataOption(option)) {
       plan.use = StartCacheUse::userOwned;
@@ -91,6 +92,7 @@ StartCachePlan planStartCache(const StartCacheInputs& in) {
     plan.use = StartCacheUse::tooOld;
     return plan;
   }
+  if (in.archivePath.empty()) return plan;
   plan.removeArchive = in.archive == ArchiveState::unsealed;
   bool current = in.archive == ArchiveState::current;
   plan.options.push_back("-Xshare:auto");
@@ -200,4 +202,92 @@ bool vmRefusedArchive(std::string_view vmLog) {
 
 bool vmWroteArchive(std::string_view vmLog) {
   return vmLog.find("Written dynamic archive") != std::string_view::npos;
+}
+
+namespace {
+
+ArchiveState archiveState(const StartCacheSystem& sys, const std::string& archive) {
+  uint64_t size = 0, lastWrite = 0;
+  if (!sys.fileFacts(archive, size, lastWrite)) {
+    return sys.exists(archive) ? ArchiveState::unsealed : ArchiveState::absent;
+  }
+  if (sealMatches(sys.readFile(archive + ".seal", 64), size, lastWrite)) return ArchiveState::current;
+  if (size == 0 || !vmWroteArchive(sys.readFile(archive + ".log", kMaxVmCacheLog))) {
+    return ArchiveState::unsealed;
+  }
+  sys.removeFile(archive + ".seal");
+  if (!sys.writeNewFile(archive + ".seal", sealText(size, lastWrite))) return ArchiveState::unsealed;
+  sys.logInfo("start cache: sealed " + archive + ", written whole by the VM at the last stop");
+  return ArchiveState::current;
+}
+
+void removeOtherKeys(const StartCacheSystem& sys, const std::string& directory,
+                     const std::string& serviceName, const std::string& archiveName) {
+  for (const std::string& name : sys.listDirectory(directory)) {
+    if (!isServiceCacheFile(name, serviceName) || startsWith(name, archiveName)) continue;
+    sys.logInfo("start cache: removing " + name + ", made for another runtime or class path");
+    sys.removeFile(directory + sys.separator + name);
+  }
+}
+
+std::vector<ClassPathFileFacts> classPathFacts(const StartCacheSystem& sys,
+                                               const std::vector<std::string>& options) {
+  std::vector<ClassPathFileFacts> facts;
+  for (const std::string& option : options) {
+    if (!startsWith(option, "-Djava.class.path=")) continue;
+    for (const std::string& element : classPathElements(option)) {
+      ClassPathFileFacts f;
+      f.path = element;
+      f.present = sys.fileFacts(element, f.size, f.lastWrite);
+      facts.push_back(f);
+    }
+  }
+  return facts;
+}
+
+}  // namespace
+
+StartCacheRun prepareStartCache(const StartCacheSystem& sys, const StartCacheStart& start,
+                                std::vector<std::string>& options, std::size_t position) {
+  StartCacheRun run;
+  if (!start.enabled) return run;
+  if (position > options.size()) position = options.size();
+  StartCacheInputs in;
+  in.enabled = !start.directory.empty();
+  in.featureRelease = javaFeatureRelease(start.version);
+  in.userOptions.assign(options.begin() + static_cast<std::ptrdiff_t>(position), options.end());
+  // Only a start that may use an archive looks at the directory.
+  bool userOwned = false;
+  for (const std::string& option : in.userOptions) userOwned = userOwned || namesClassDataOption(option);
+  if (in.enabled && !userOwned && in.featureRelease >= 13) {
+    std::string name = startCacheArchiveName(
+        start.serviceName, startCacheKey(start.runtimePath, start.version, classPathFacts(sys, options)));
+    in.archivePath = start.directory + sys.separator + name;
+    in.vmLogPath = in.archivePath + ".log";
+    removeOtherKeys(sys, start.directory, start.serviceName, name);
+    in.archive = archiveState(sys, in.archivePath);
+  }
+  StartCachePlan plan = planStartCache(in);
+  sys.logInfo("start cache: " + std::string(startCacheUseName(plan.use)) +
+              (in.archivePath.empty() ? "" : ": " + in.archivePath));
+  if (plan.options.empty()) return run;
+  if (plan.removeArchive) {
+    sys.logInfo("start cache: " + in.archivePath + " was not written whole by an earlier stop; removed");
+    sys.removeFile(in.archivePath);
+    sys.removeFile(in.archivePath + ".seal");
+  }
+  options.insert(options.begin() + static_cast<std::ptrdiff_t>(position), plan.options.begin(),
+                 plan.options.end());
+  run.use = plan.use;
+  run.archive = in.archivePath;
+  run.vmLog = in.vmLogPath;
+  return run;
+}
+
+void checkStartCache(const StartCacheSystem& sys, const StartCacheRun& run) {
+  if (run.archive.empty() || !vmRefusedArchive(sys.readFile(run.vmLog, kMaxVmCacheLog))) return;
+  sys.logError("start cache: the VM did not use " + run.archive + " (its log: " + run.vmLog +
+               "); removed, the next stop writes a new one");
+  sys.removeFile(run.archive + ".seal");
+  sys.removeFile(run.archive);
 }

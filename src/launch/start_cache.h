@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,7 +106,11 @@ bool isServiceCacheFile(std::string_view fileName, std::string_view serviceName)
 // --- The seal -------------------------------------------------------------------
 
 // The seal beside an archive: "<size> <time>" of the archive as the launcher
-// found it after the VM wrote it.
+// found it after the VM wrote it. The VM writes its archive at its exit, into
+// the file itself: a process ended meanwhile leaves a piece, which the VM may
+// fail on. So an archive is used only when its seal matches, and the seal is
+// made at the next start, when the VM's log of the run before says the
+// archive was written whole.
 std::string sealText(uint64_t size, uint64_t lastWrite);
 bool sealMatches(std::string_view seal, uint64_t size, uint64_t lastWrite);
 
@@ -119,3 +124,51 @@ bool vmWroteArchive(std::string_view vmLog);
 
 // The most of the VM's log the launcher reads.
 inline constexpr std::size_t kMaxVmCacheLog = 256 * 1024;
+
+// --- One start ----------------------------------------------------------------------
+
+// What the cache needs of the system; the service process gives Win32 calls,
+// the real-VM tier POSIX ones. Paths are joined with `separator`.
+struct StartCacheSystem {
+  char separator = '\\';
+  // Size and time of a plain file; false when there is none.
+  std::function<bool(const std::string& path, uint64_t& size, uint64_t& lastWrite)> fileFacts;
+  // Whether anything (a file, a directory, a link) has the name.
+  std::function<bool(const std::string& path)> exists;
+  // At most `limit` bytes of a file; empty when it cannot be read.
+  std::function<std::string(const std::string& path, std::size_t limit)> readFile;
+  // A new private file with the text; false when it cannot be made.
+  std::function<bool(const std::string& path, const std::string& text)> writeNewFile;
+  std::function<void(const std::string& path)> removeFile;
+  // The names in a directory (no more than the caller can use).
+  std::function<std::vector<std::string>(const std::string& directory)> listDirectory;
+  std::function<void(const std::string& line)> logInfo;
+  std::function<void(const std::string& line)> logError;
+};
+
+struct StartCacheStart {
+  bool enabled = false;           // key 30032 on
+  std::string directory;          // the service's private directory (empty: off)
+  std::string serviceName;
+  std::string runtimePath;        // the chosen java executable
+  std::string version;            // what its probe found
+};
+
+// What a start decided, for the look at the VM's log once it runs.
+struct StartCacheRun {
+  StartCacheUse use = StartCacheUse::off;
+  std::string archive;
+  std::string vmLog;
+};
+
+// Decides this start's options and puts them into `options` at `position`
+// (where the options not set by the launcher itself begin): removes the
+// service's files of other keys and an unsealed archive, seals one the VM
+// wrote whole in the run before, and logs what it decided.
+StartCacheRun prepareStartCache(const StartCacheSystem& sys, const StartCacheStart& start,
+                                std::vector<std::string>& options, std::size_t position);
+
+// Once the VM runs: when its log says it refused the archive, logs that the
+// archive was not used and removes it with its seal, so that the next start
+// makes a new one.
+void checkStartCache(const StartCacheSystem& sys, const StartCacheRun& run);

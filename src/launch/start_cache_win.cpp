@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstring>
-
 #include "common/environment_win.h"
 #include "common/handles_win.h"
 #include "config/access_rules_win.h"
@@ -16,28 +13,13 @@
 
 namespace {
 
-// What this start decided, for the look after the VM's creation and for the
-// seal at its exit. Written once on the service main thread before the VM
-// exists; read afterwards.
-struct StartCacheRun {
-  StartCacheUse use = StartCacheUse::off;
-  std::string archive;
-  std::string seal;
-  std::string vmLog;
-};
-
-StartCacheRun& run() {
-  static StartCacheRun state;
-  return state;
-}
-
-std::atomic<bool> g_active{false};
+StartCacheRun g_run;
 
 uint64_t fileTimeValue(const FILETIME& t) {
   return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
 
-// Size and time of a plain file (not a link); false when there is none.
+// Size and time of a plain file (not a directory, link or junction).
 bool fileFacts(const std::string& path, uint64_t& size, uint64_t& lastWrite) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
@@ -47,7 +29,6 @@ bool fileFacts(const std::string& path, uint64_t& size, uint64_t& lastWrite) {
   return true;
 }
 
-// At most `limit` bytes of a file inside the private directory.
 std::string readSmallFile(const std::string& path, std::size_t limit) {
   UniqueHandle file(openWithoutFollowing(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false));
   if (!file) return {};
@@ -58,8 +39,14 @@ std::string readSmallFile(const std::string& path, std::size_t limit) {
   return text;
 }
 
-// Removes a file of the private directory; the VM writes its archives
-// read-only.
+bool writeNewFile(const std::string& path, const std::string& text) {
+  UniqueHandle file(createNewPrivateFile(path, GENERIC_WRITE, 0));
+  DWORD written = 0;
+  return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+         written == text.size();
+}
+
+// The VM writes its archives read-only.
 void removeCacheFile(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
@@ -70,6 +57,36 @@ void removeCacheFile(const std::string& path) {
     logError("start cache: cannot remove %s (error %lu)", path.c_str(),
              static_cast<unsigned long>(GetLastError()));
   }
+}
+
+std::vector<std::string> listDirectory(const std::string& directory) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  UniqueFindHandle find(FindFirstFileA((directory + "\\*").c_str(), &found));
+  if (!find) return names;
+  do {
+    names.emplace_back(found.cFileName);
+  } while (names.size() < 256 && FindNextFileA(find.get(), &found));
+  return names;
+}
+
+const StartCacheSystem& cacheSystem() {
+  static const StartCacheSystem sys = [] {
+    StartCacheSystem s;
+    s.separator = '\\';
+    s.fileFacts = fileFacts;
+    s.exists = [](const std::string& path) {
+      return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    s.readFile = readSmallFile;
+    s.writeNewFile = writeNewFile;
+    s.removeFile = removeCacheFile;
+    s.listDirectory = listDirectory;
+    s.logInfo = [](const std::string& line) { logInfo("%s", line.c_str()); };
+    s.logError = [](const std::string& line) { logError("%s", line.c_str()); };
+    return s;
+  }();
+  return sys;
 }
 
 // Whether an existing directory is the service's own: a directory, not a
@@ -94,54 +111,6 @@ bool directoryIsOwn(const std::string& directory, std::string& why) {
     return false;
   }
   return true;
-}
-
-// The service's cache files of other keys: left from another runtime or class path.
-void removeOtherKeys(const std::string& directory, const std::string& serviceName,
-                     const std::string& archiveName) {
-  WIN32_FIND_DATAA found;
-  UniqueFindHandle find(FindFirstFileA((directory + "\\*").c_str(), &found));
-  if (!find) return;
-  std::vector<std::string> names;
-  do {
-    std::string name = found.cFileName;
-    if (isServiceCacheFile(name, serviceName) && name.compare(0, archiveName.size(), archiveName) != 0) {
-      names.push_back(name);
-    }
-  } while (names.size() < 64 && FindNextFileA(find.get(), &found));
-  for (const std::string& name : names) {
-    logInfo("start cache: removing %s, made for another runtime or class path", name.c_str());
-    removeCacheFile(directory + "\\" + name);
-  }
-}
-
-std::vector<ClassPathFileFacts> classPathFacts(const std::vector<std::string>& options) {
-  std::vector<ClassPathFileFacts> facts;
-  for (const std::string& option : options) {
-    if (option.rfind("-Djava.class.path=", 0) != 0) continue;
-    for (const std::string& element : classPathElements(option)) {
-      ClassPathFileFacts f;
-      f.path = element;
-      WIN32_FILE_ATTRIBUTE_DATA data;
-      if (GetFileAttributesExA(element.c_str(), GetFileExInfoStandard, &data)) {
-        f.present = true;
-        f.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        f.lastWrite = fileTimeValue(data.ftLastWriteTime);
-      }
-      facts.push_back(f);
-    }
-  }
-  return facts;
-}
-
-ArchiveState archiveState(const std::string& archive, const std::string& seal) {
-  uint64_t size = 0, lastWrite = 0;
-  if (!fileFacts(archive, size, lastWrite)) {
-    return GetFileAttributesA(archive.c_str()) == INVALID_FILE_ATTRIBUTES ? ArchiveState::absent
-                                                                          : ArchiveState::unsealed;
-  }
-  return sealMatches(readSmallFile(seal, 64), size, lastWrite) ? ArchiveState::current
-                                                               : ArchiveState::unsealed;
 }
 
 }  // namespace
@@ -173,89 +142,36 @@ std::string startCacheDirectory(const std::string& serviceName, bool create, std
 void applyStartCache(std::vector<std::string>& options, std::size_t position,
                      const std::string& serviceName) {
   std::vector<DamagedSetting> damaged;
-  if (!readServiceSettings(configTables(), damaged).startCache.value_or(false)) return;
+  StartCacheStart start;
+  start.enabled = readServiceSettings(configTables(), damaged).startCache.value_or(false);
+  if (!start.enabled) return;
   const JvmState& jvm = jvmState();
   auto version = jvm.acceptedVersions.find(jvm.javaExe);
-  StartCacheInputs in;
-  in.enabled = true;
-  in.featureRelease = version == jvm.acceptedVersions.end() ? 0 : javaFeatureRelease(version->second);
-  if (position > options.size()) position = options.size();
-  in.userOptions.assign(options.begin() + static_cast<std::ptrdiff_t>(position), options.end());
+  start.serviceName = serviceName;
+  start.runtimePath = jvm.javaExe;
+  if (version != jvm.acceptedVersions.end()) start.version = version->second;
   std::string why;
-  std::string directory;
-  bool wanted = in.featureRelease >= 13;
-  for (const std::string& option : in.userOptions) wanted = wanted && !namesClassDataOption(option);
-  if (wanted && (directory = startCacheDirectory(serviceName, true, why)).empty()) {
-    logError("start cache: off for this start: %s", why.c_str());
-    return;
+  if (javaFeatureRelease(start.version) >= 13) {
+    start.directory = startCacheDirectory(serviceName, true, why);
+    if (start.directory.empty()) logError("start cache: off for this start: %s", why.c_str());
   }
-  std::string name;
-  if (wanted) {
-    name = startCacheArchiveName(
-        serviceName, startCacheKey(jvm.javaExe, version->second, classPathFacts(options)));
-    in.archivePath = directory + "\\" + name;
-    in.vmLogPath = in.archivePath + ".log";
-    in.archive = archiveState(in.archivePath, in.archivePath + ".seal");
-    removeOtherKeys(directory, serviceName, name);
-  }
-  StartCachePlan plan = planStartCache(in);
-  logInfo("start cache: %s%s%s", std::string(startCacheUseName(plan.use)).c_str(),
-          in.archivePath.empty() ? "" : ": ", in.archivePath.c_str());
-  if (plan.options.empty()) return;
-  if (plan.removeArchive) {
-    // Cut short by a stop that ended the process, or changed since: the VM
-    // could fail on it. (A new archive never matches an old seal: its time
-    // differs.)
-    logInfo("start cache: %s was not sealed by an earlier stop; removed", in.archivePath.c_str());
-    removeCacheFile(in.archivePath);
-    removeCacheFile(in.archivePath + ".seal");
-  }
-  options.insert(options.begin() + static_cast<std::ptrdiff_t>(position), plan.options.begin(),
-                 plan.options.end());
-  StartCacheRun& r = run();
-  r.use = plan.use;
-  r.archive = in.archivePath;
-  r.seal = in.archivePath + ".seal";
-  r.vmLog = in.vmLogPath;
-  g_active.store(true);
+  g_run = prepareStartCache(cacheSystem(), start, options, position);
 }
 
-void checkStartCacheAfterCreate() {
-  if (!g_active.load()) return;
-  StartCacheRun& r = run();
-  if (!vmRefusedArchive(readSmallFile(r.vmLog, kMaxVmCacheLog))) return;
-  logError("start cache: the VM did not use %s (see %s); removed, a new one is made",
-           r.archive.c_str(), r.vmLog.c_str());
-  removeCacheFile(r.seal);
-  removeCacheFile(r.archive);
-}
-
-void sealStartCacheAtExit() {
-  if (!g_active.exchange(false)) return;
-  StartCacheRun& r = run();
-  if (!vmWroteArchive(readSmallFile(r.vmLog, kMaxVmCacheLog))) return;
-  uint64_t size = 0, lastWrite = 0;
-  if (!fileFacts(r.archive, size, lastWrite)) return;
-  removeCacheFile(r.seal);
-  UniqueHandle file(createNewPrivateFile(r.seal, GENERIC_WRITE, 0));
-  if (!file) return;
-  std::string text = sealText(size, lastWrite);
-  DWORD written = 0;
-  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
+void checkStartCacheAfterCreate() { checkStartCache(cacheSystem(), g_run); }
 
 std::vector<StartCacheFile> startCacheFiles(const std::string& serviceName) {
   std::vector<StartCacheFile> files;
   std::string why;
   std::string directory = startCacheDirectory(serviceName, false, why);
   if (directory.empty()) return files;
-  WIN32_FIND_DATAA found;
-  UniqueFindHandle find(FindFirstFileA((directory + "\\*.jsa").c_str(), &found));
-  if (!find) return files;
-  do {
-    if (!isServiceCacheFile(found.cFileName, serviceName)) continue;
-    files.push_back({directory + "\\" + found.cFileName,
-                     (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow});
-  } while (files.size() < 16 && FindNextFileA(find.get(), &found));
+  for (const std::string& name : listDirectory(directory)) {
+    uint64_t size = 0, lastWrite = 0;
+    std::string path = directory + "\\" + name;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jsa") == 0 &&
+        isServiceCacheFile(name, serviceName) && fileFacts(path, size, lastWrite)) {
+      files.push_back({path, size});
+    }
+  }
   return files;
 }

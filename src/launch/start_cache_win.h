@@ -1,7 +1,6 @@
 // The start cache's system side (the rules are in launch/start_cache.h): the
-// private directory of a service's archives, the options of this start, the
-// look at what the VM said once it runs, and the seal after the VM wrote an
-// archive at its exit.
+// private directory of a service's archives and the file calls the rules
+// need.
 #pragma once
 
 #include <cstdint>
@@ -25,10 +24,6 @@ void applyStartCache(std::vector<std::string>& options, std::size_t position,
 // archive was not used and removes it (and its seal), so that the next start
 // makes a new one.
 void checkStartCacheAfterCreate();
-
-// At the VM's exit, after it wrote the archive: seals the archive when the
-// VM's log says it was written whole. Takes no lock; safe on the exit path.
-void sealStartCacheAtExit();
 
 // For /status: the service's current archives (full paths) and their sizes.
 struct StartCacheFile {

@@ -2,7 +2,9 @@
 // launcher may remove, the seal and what the VM's log says.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launch/start_cache.h"
@@ -138,6 +140,90 @@ TEST(StartCache, StatusText) {
   EXPECT_EQ(startCacheText(true, {}), "on, no archive yet");
   EXPECT_EQ(startCacheText(true, {{"C:\\c\\a.jsa", 4718592}, {"C:\\c\\b.jsa", 5000}}),
             "C:\\c\\a.jsa, 4.5 MiB; C:\\c\\b.jsa, 4 KiB");
+}
+
+// A directory of files in memory, with the calls the cache makes of the system.
+struct FakeFiles {
+  struct File {
+    std::string text;
+    uint64_t time;
+  };
+  std::map<std::string, File> files;
+  uint64_t clock = 100;
+  std::vector<std::string> log;
+  StartCacheSystem sys() {
+    StartCacheSystem s;
+    s.separator = '/';
+    s.fileFacts = [this](const std::string& p, uint64_t& size, uint64_t& time) {
+      auto it = files.find(p);
+      if (it == files.end()) return false;
+      size = it->second.text.size();
+      time = it->second.time;
+      return true;
+    };
+    s.exists = [this](const std::string& p) { return files.count(p) > 0; };
+    s.readFile = [this](const std::string& p, std::size_t limit) {
+      auto it = files.find(p);
+      return it == files.end() ? std::string() : it->second.text.substr(0, limit);
+    };
+    s.writeNewFile = [this](const std::string& p, const std::string& text) {
+      return files.emplace(p, File{text, ++clock}).second;
+    };
+    s.removeFile = [this](const std::string& p) { files.erase(p); };
+    s.listDirectory = [this](const std::string& d) {
+      std::vector<std::string> names;
+      for (const auto& [path, file] : files) {
+        if (path.rfind(d + "/", 0) == 0) names.push_back(path.substr(d.size() + 1));
+      }
+      return names;
+    };
+    s.logInfo = [this](const std::string& line) { log.push_back(line); };
+    s.logError = [this](const std::string& line) { log.push_back("ERROR " + line); };
+    return s;
+  }
+};
+
+TEST(StartCache, StartsAcrossStops) {
+  FakeFiles fs;
+  fs.files["/app/a.jar"] = {"jar", 1};
+  fs.files["/c/Svc-00000000000000aa.jsa"] = {"old runtime", 2};
+  fs.files["/c/Other-00000000000000aa.jsa"] = {"another service", 2};
+  StartCacheStart start{true, "/c", "Svc", "/jdk17/bin/java", "17.0.2"};
+  auto launch = [&] {
+    Options options = {"-Dkerno.tempDir=/t", "-Djava.class.path=/app/a.jar;", "-Xmx1g"};
+    StartCacheRun run = prepareStartCache(fs.sys(), start, options, 1);
+    return std::make_pair(run, options);
+  };
+  auto [first, options] = launch();
+  ASSERT_EQ(first.use, StartCacheUse::createAtExit);
+  EXPECT_EQ(options[1], "-Xshare:auto");
+  EXPECT_EQ(options[2], "-XX:ArchiveClassesAtExit=" + first.archive);
+  EXPECT_EQ(options.back(), "-Xmx1g");
+  EXPECT_EQ(fs.files.count("/c/Svc-00000000000000aa.jsa"), 0u) << "another key's archive stays";
+  EXPECT_EQ(fs.files.count("/c/Other-00000000000000aa.jsa"), 1u);
+
+  // The process ended while the VM wrote: a piece, and no word of it in the log.
+  fs.files[first.archive] = {"piece", 200};
+  EXPECT_EQ(launch().first.use, StartCacheUse::createAtExit);
+  EXPECT_EQ(fs.files.count(first.archive), 0u);
+
+  // Written whole at the stop: sealed and used at the next start, and after.
+  fs.files[first.archive] = {"archive", 300};
+  fs.files[first.vmLog] = {"[info][cds,dynamic] Written dynamic archive 0x1 - 0x2", 301};
+  EXPECT_EQ(launch().first.use, StartCacheUse::use);
+  fs.files[first.vmLog] = {"[info][cds] Opened archive", 400};
+  StartCacheRun used = launch().first;
+  EXPECT_EQ(used.use, StartCacheUse::use);
+
+  // The VM refused it: removed with its seal, and made anew.
+  fs.files[first.vmLog] = {"[warning][cds] Checksum verification failed.", 500};
+  checkStartCache(fs.sys(), used);
+  EXPECT_EQ(fs.files.count(first.archive) + fs.files.count(first.archive + ".seal"), 0u);
+  EXPECT_EQ(launch().first.use, StartCacheUse::createAtExit);
+
+  // A class-path file changed: another key.
+  fs.files["/app/a.jar"] = {"jar2", 600};
+  EXPECT_NE(launch().first.archive, first.archive);
 }
 
 }  // namespace
