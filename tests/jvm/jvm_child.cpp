@@ -8,7 +8,7 @@
 //       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
 //       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
 //       [--exit-marker FILE] [--await 0|1] [--output-rotation MAXBYTES,KEEP]
-//       [--health DUMPFILE]
+//       [--health DUMPFILE] [--start-cache DIR --java-version VERSION]
 //       -- LAUNCH-ARGUMENTS...
 //
 // Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
@@ -18,9 +18,14 @@
 // application's main the watchdog's VM calls run on threads of their own
 // (launch/health_calls.cpp): a thread dump to DUMPFILE, then each check of
 // kHealthChecks with a deadline, reported as "CHECK <check>: ok", "...:
-// failed: <why>" or "...: no answer within the time-out".
+// failed: <why>" or "...: no answer within the time-out". With --start-cache,
+// the start cache of launch/start_cache.cpp keeps the service's class-data
+// archive in DIR (which the caller made private), for a runtime of VERSION.
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -36,6 +41,7 @@
 
 #include "launch/health_calls.h"
 #include "launch/java_vm_launcher.h"
+#include "launch/start_cache.h"
 #include "launch/vm_options.h"
 
 namespace {
@@ -50,6 +56,7 @@ constexpr size_t kLaunchThreadStack = 16u << 20;
 std::map<std::string, std::string> gOptions;
 std::vector<std::u16string> gLaunchArguments;
 LaunchState gState;
+StartCacheRun gStartCache;
 
 std::string option(const std::string& name, const std::string& fallback = "") {
   auto it = gOptions.find(name);
@@ -104,6 +111,52 @@ void exitHandler() {
   }
 }
 
+// The start cache's file calls, over POSIX.
+StartCacheSystem startCacheSystem() {
+  StartCacheSystem sys;
+  sys.separator = '/';
+  sys.fileFacts = [](const std::string& path, uint64_t& size, uint64_t& lastWrite) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    lastWrite = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    return true;
+  };
+  sys.exists = [](const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+  };
+  sys.readFile = [](const std::string& path, size_t limit) {
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) return text;
+    text.resize(limit);
+    ssize_t got = read(fd, text.data(), limit);
+    close(fd);
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+  };
+  sys.writeNewFile = [](const std::string& path, const std::string& text) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    return close(fd) == 0 && ok;
+  };
+  sys.removeFile = [](const std::string& path) { unlink(path.c_str()); };
+  sys.listDirectory = [](const std::string& directory) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(directory.c_str())) {
+      while (dirent* e = readdir(d)) names.emplace_back(e->d_name);
+      closedir(d);
+    }
+    return names;
+  };
+  sys.logInfo = [](const std::string& line) { say("INFO", line); };
+  sys.logError = [](const std::string& line) { say("ERROR", line); };
+  return sys;
+}
+
 VmLaunchHooks makeHooks() {
   VmLaunchHooks hooks;
   void* library = dlopen(option("--libjvm").c_str(), RTLD_NOW);
@@ -145,6 +198,11 @@ VmLaunchHooks makeHooks() {
     if (!assembleVmOptions(sources, asciiOrQuestionMark, options, problem)) {
       say("FATAL", std::to_string(static_cast<int>(problem.message)));
       leave(kExitFatal);
+    }
+    if (!option("--start-cache").empty()) {
+      StartCacheStart start{true, option("--start-cache"), "KernoTest",
+                            option("--libjvm"), option("--java-version")};
+      gStartCache = prepareStartCache(startCacheSystem(), start, options, properties.size());
     }
     return options;
   };
@@ -241,6 +299,7 @@ void* launchThread(void*) {
     say("INFO", "launch failed");
     leave(kExitLaunchFailed);
   }
+  checkStartCache(startCacheSystem(), gStartCache);
   if (option("--await", "0") == "1") awaitApplication();
   if (!option("--health").empty()) runHealthCalls();
   say("INFO", "requesting VM exit");

@@ -395,3 +395,99 @@ TEST(JvmLaunch, OutputFilesFollowNoLinkAndArePrivate) {
   for (const fs::path& made : {dir / "fresh", dir / "fresh" / "sub"})
     EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
 }
+
+namespace {
+
+// The release the JDK of KERNO_LIBJVM names in its release file.
+std::string jdkVersion() {
+  fs::path home = fs::path(KERNO_LIBJVM).parent_path().parent_path().parent_path();
+  std::string text = readFile(home / "release");
+  size_t at = text.find("JAVA_VERSION=\"");
+  if (at == std::string::npos) return "";
+  at += 14;
+  return text.substr(at, text.find('"', at) - at);
+}
+
+bool anyLineHas(const std::vector<std::string>& log, const std::string& part) {
+  return std::any_of(log.begin(), log.end(),
+                     [&](const std::string& line) { return line.find(part) != std::string::npos; });
+}
+
+}  // namespace
+
+// A real server application (H2, from Debian) started three times with the
+// start cache, then with its archive damaged in two ways: the second start
+// maps the classes the first one archived, a changed class-path file makes
+// another archive, and a damaged one never stops a start.
+TEST(JvmLaunch, StartCacheArchivesAndMapsAServersClasses) {
+  const fs::path h2 = "/usr/share/java/h2.jar";
+  ASSERT_TRUE(fs::exists(h2)) << "libh2-java is not installed (scripts/setup.sh)";
+  fs::path dir = workDir();
+  fs::path cache = dir / "cache";
+  fs::create_directories(cache);
+  fs::permissions(cache, fs::perms::owner_all, fs::perm_options::replace);
+  fs::copy_file(h2, dir / "h2.jar");
+  const std::string version = jdkVersion();
+  ASSERT_GE(version.size(), 2u);
+  auto start = [&](const std::string& tag) {
+    return runChild(dir,
+                    {"--class-path", std::string(KERNO_RUNTIME_JAR) + ":" + (dir / "h2.jar").string(),
+                     "--main-class", "org.h2.tools.Server", "--arguments", "-tcp -tcpPort 0",
+                     "--vm-parameters",
+                     "-Xmx64m -XX:-UsePerfData -Xlog:class+load=info:file=" + (dir / tag).string(),
+                     "--start-cache", cache.string(), "--java-version", version},
+                    {"KernoTest"});
+  };
+  auto archives = [&] {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(cache)) {
+      if (entry.path().extension() == ".jsa") found.push_back(entry.path());
+    }
+    return found;
+  };
+
+  Outcome first = start("load1");
+  ASSERT_EQ(first.exitCode, 0) << describe(first);
+  ASSERT_TRUE(anyLineHas(first.log, "INFO: start cache: created at the stop")) << describe(first);
+  ASSERT_EQ(archives().size(), 1u);
+  const fs::path archive = archives()[0];
+
+  Outcome second = start("load2");
+  ASSERT_EQ(second.exitCode, 0) << describe(second);
+  EXPECT_TRUE(anyLineHas(second.log, "INFO: start cache: sealed ")) << describe(second);
+  EXPECT_TRUE(anyLineHas(second.log, "INFO: start cache: used")) << describe(second);
+  EXPECT_NE(readFile(dir / "load2").find("org.h2.tools.Server source: shared objects file (top)"),
+            std::string::npos);
+
+  // A changed file on the class path: another key, the old archive goes.
+  fs::last_write_time(dir / "h2.jar", fs::last_write_time(dir / "h2.jar") + std::chrono::hours(1));
+  Outcome third = start("load3");
+  ASSERT_EQ(third.exitCode, 0) << describe(third);
+  EXPECT_TRUE(anyLineHas(third.log, "INFO: start cache: created at the stop")) << describe(third);
+  ASSERT_EQ(archives().size(), 1u);
+  EXPECT_NE(archives()[0], archive);
+  ASSERT_EQ(start("load4").exitCode, 0);  // seals the third one's archive
+
+  // Damaged where the seal cannot see it (same size and time): the VM's
+  // check refuses it and the launcher removes it; cut short: removed before.
+  for (bool cut : {false, true}) {
+    const fs::path current = archives()[0];
+    auto time = fs::last_write_time(current);
+    fs::permissions(current, fs::perms::owner_write, fs::perm_options::add);
+    std::string bytes = readFile(current);
+    if (cut) {
+      bytes.resize(bytes.size() / 2);
+    } else {
+      bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5a);
+    }
+    std::ofstream(current, std::ios::binary | std::ios::trunc) << bytes;
+    fs::last_write_time(current, time);
+    Outcome damaged = start(cut ? "load5" : "load6");
+    ASSERT_EQ(damaged.exitCode, 0) << describe(damaged);
+    EXPECT_TRUE(anyLineHas(damaged.log, cut ? "was not written whole by an earlier stop; removed"
+                                            : "ERROR: start cache: the VM did not use"))
+        << describe(damaged);
+    ASSERT_EQ(start(cut ? "load7" : "load8").exitCode, 0);  // writes it anew
+    ASSERT_EQ(start(cut ? "load9" : "load10").exitCode, 0);  // and seals it
+  }
+}
