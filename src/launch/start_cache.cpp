@@ -128,12 +128,12 @@ std::string_view startCacheUseName(StartCacheUse use) {
   return "off";
 }
 
-std::vector<std::string> classPathElements(std::string_view classPathOption) {
+std::vector<std::string> classPathElements(std::string_view classPathOption, char separator) {
   constexpr std::string_view kPrefix = "-Djava.class.path=";
   if (startsWith(classPathOption, kPrefix)) classPathOption.remove_prefix(kPrefix.size());
   std::vector<std::string> out;
   while (!classPathOption.empty()) {
-    std::size_t end = classPathOption.find(';');
+    std::size_t end = classPathOption.find(separator);
     std::string_view element = classPathOption.substr(0, end);
     if (!element.empty()) out.emplace_back(element);
     if (end == std::string_view::npos) break;
@@ -235,7 +235,7 @@ std::vector<ClassPathFileFacts> classPathFacts(const StartCacheSystem& sys,
   std::vector<ClassPathFileFacts> facts;
   for (const std::string& option : options) {
     if (!startsWith(option, "-Djava.class.path=")) continue;
-    for (const std::string& element : classPathElements(option)) {
+    for (const std::string& element : classPathElements(option, sys.pathListSeparator)) {
       ClassPathFileFacts f;
       f.path = element;
       f.present = sys.fileFacts(element, f.size, f.lastWrite);

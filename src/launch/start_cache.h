@@ -81,8 +81,8 @@ struct ClassPathFileFacts {
 };
 
 // The elements of a "-Djava.class.path=" option (or of a bare class path):
-// split at ';', empty elements left out.
-std::vector<std::string> classPathElements(std::string_view classPathOption);
+// split at `separator` (';' on Windows), empty elements left out.
+std::vector<std::string> classPathElements(std::string_view classPathOption, char separator = ';');
 
 // The archive's key: 16 hexadecimal digits of a 64-bit FNV-1a hash over the
 // runtime's path (letters folded to lower case), the version its probe found
@@ -131,6 +131,7 @@ inline constexpr std::size_t kMaxVmCacheLog = 256 * 1024;
 // the real-VM tier POSIX ones. Paths are joined with `separator`.
 struct StartCacheSystem {
   char separator = '\\';
+  char pathListSeparator = ';';  // between class-path elements
   // Size and time of a plain file; false when there is none.
   std::function<bool(const std::string& path, uint64_t& size, uint64_t& lastWrite)> fileFacts;
   // Whether anything (a file, a directory, a link) has the name.

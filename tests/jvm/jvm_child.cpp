@@ -115,6 +115,7 @@ void exitHandler() {
 StartCacheSystem startCacheSystem() {
   StartCacheSystem sys;
   sys.separator = '/';
+  sys.pathListSeparator = ':';
   sys.fileFacts = [](const std::string& path, uint64_t& size, uint64_t& lastWrite) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

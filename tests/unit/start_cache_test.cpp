@@ -108,6 +108,7 @@ TEST(StartCache, KeyFollowsRuntimeAndClassPath) {
 TEST(StartCache, NamesAndSeal) {
   EXPECT_EQ(classPathElements("-Djava.class.path=C:\\a.jar;;C:\\lib\\b.jar;"),
             (Options{"C:\\a.jar", "C:\\lib\\b.jar"}));
+  EXPECT_EQ(classPathElements("/a.jar:/lib/b.jar", ':'), (Options{"/a.jar", "/lib/b.jar"}));
   EXPECT_EQ(startCacheArchiveName("Orders Svc/1", "0123456789abcdef"),
             "Orders_Svc_1-0123456789abcdef.jsa");
   EXPECT_EQ(startCacheArchiveName(std::string(100, 'x'), "k").size(), 64u + 2 + 4);
