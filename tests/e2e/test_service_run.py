@@ -18,6 +18,8 @@ import os
 import pty
 import re
 import select
+import shutil
+import stat
 import subprocess
 import time
 import unittest
@@ -327,6 +329,42 @@ class KernoFlavour(ServiceRunTest):
         SESSION.wine("sc", "stop", self.name)
         self.assertEqual(self.wait_stopped(), (STOPPED, 0))
         self.assertEqual(self.calls()[-1], ["exit", "0"])
+
+
+class StartCache(ServiceRunTest):
+    def test_a_modern_runtime_gets_its_archive_in_a_private_directory_a_wide_one_is_refused(self):
+        self.vm_dir = fake_runtime(self.dir / "jre", "main=return", banner="17.0.2")
+        (self.dir / "app.jar").write_bytes(b"")
+        exe = self.service(classPath="app.jar", vmParameters="-Xmx64m", eventLog=None)
+        self.install(exe)
+        cache = self.session_path("C:\\ProgramData\\kerno-start-cache-" + self.name)
+        for wide in (False, True):
+            with self.subTest(wide=wide):
+                if wide:
+                    shutil.rmtree(cache)
+                    cache.mkdir(mode=0o777)
+                    os.chmod(cache, 0o777)
+                (self.dir / "jre" / "bin" / "server" / "jvm-standin.calls").unlink(missing_ok=True)
+                self.start()
+                self.wait_launched()
+                options = self.options(self.calls())
+                archive = [o for o in options if o.startswith("-XX:ArchiveClassesAtExit=")]
+                if wide:
+                    self.assertEqual(archive, [])
+                    self.assertIn("start cache: off for this start: ", self.log())
+                else:
+                    # Right after the launcher's own properties, before the description's.
+                    self.assertEqual(options[options.index("-Xshare:auto") + 1:][:1], archive)
+                    self.assertRegex(archive[0], r"^-XX:ArchiveClassesAtExit=C:\\ProgramData\\"
+                                     rf"kerno-start-cache-{self.name}\\{self.name}-[0-9a-f]{{16}}\.jsa$")
+                    self.assertLess(options.index("-Xshare:auto"), options.index("-Xmx64m"))
+                    self.assertEqual(stat.S_IMODE(cache.stat().st_mode) & 0o077, 0)
+                SESSION.wine("sc", "stop", self.name)
+                self.assertEqual(self.wait_stopped(), (STOPPED, 0))
+
+    def session_path(self, windows):
+        path = SESSION.prefix / "drive_c" / windows[3:].replace("\\", "/")
+        return path
 
 
 class FailedLaunch(ServiceRunTest):
