@@ -105,6 +105,16 @@ if not errorlevel 1 (
   call :fail setup "a service named %SERVICE% is already installed; the check leaves it as it is: remove it first"
   goto summary
 )
+call :products
+if !products! gtr 0 (
+  call :fail setup "a product named %SERVICE% is installed - Programs and Features; the check leaves it as it is: remove it first"
+  goto summary
+)
+rem An event source of the name that is there now is not the check's to remove.
+set "SOURCE_KEY=HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\%SERVICE%"
+set "SOURCE_BEFORE="
+reg query "%SOURCE_KEY%" >nul 2>&1
+if not errorlevel 1 set "SOURCE_BEFORE=1"
 net session >nul 2>&1
 if not errorlevel 1 set "ELEVATED=1"
 if not defined ELEVATED (
@@ -262,10 +272,13 @@ if errorlevel 1 (
   goto cleanup
 )
 call :svc /status
-if !rc! equ 3 (
-  call :pass msi-install "1.0.0 installed !EXE!, service %SERVICE% registered and stopped"
-) else (
+call :products
+if not !rc! equ 3 (
   call :fail msi-install "after msiexec /i, /status ended with exit code !rc! - !rc_text!, not 3 - stopped"
+) else if not !products! equ 1 (
+  call :fail msi-install "after msiexec /i, !products! products named %SERVICE% are installed, not 1"
+) else (
+  call :pass msi-install "1.0.0 installed !EXE!, service %SERVICE% registered and stopped"
 )
 
 set margs=/i "!MSI2!"
@@ -275,37 +288,41 @@ if errorlevel 1 (
   goto msi_uninstall
 )
 call :svc /status
-if !rc! equ 3 (
-  call :pass msi-upgrade "1.0.1 replaced 1.0.0, service %SERVICE% still registered"
-) else (
+call :products
+if not !rc! equ 3 (
   call :fail msi-upgrade "after the upgrade, /status ended with exit code !rc! - !rc_text!, not 3 - stopped"
+) else if not !products! equ 1 (
+  call :fail msi-upgrade "after the upgrade, !products! products named %SERVICE% are installed, not 1: 1.0.0 was not replaced"
+) else (
+  call :pass msi-upgrade "1.0.1 replaced 1.0.0: one product %SERVICE%, service still registered"
 )
 
 :msi_uninstall
 set margs=/x "!MSI2!"
 call :msiexec uninstall
 set "msi_rc=!rc!"
+call :products
 call :service_gone
-if !msi_rc! equ 0 if not errorlevel 1 if not exist "!EXE!" (
-  call :pass msi-uninstall "1.0.1 removed: no service %SERVICE%, no !EXE!"
+if !msi_rc! equ 0 if not errorlevel 1 if not exist "!EXE!" if !products! equ 0 (
+  call :pass msi-uninstall "1.0.1 removed: no product or service %SERVICE%, no !EXE!"
   set "MSI_TOUCHED="
   goto cleanup
 )
-call :fail msi-uninstall "msiexec /x ended with exit code !msi_rc!, the service or its files are left; its log is in the details"
+call :fail msi-uninstall "msiexec /x ended with exit code !msi_rc!; left: !products! products, the service or its files; its log is in the details"
 
 rem ---- whatever happened: nothing left ------------------------------------
 :cleanup
 if defined MSI_TOUCHED (
   echo ^> removing what the packages left>>"%LOG%"
-  msiexec /x "!MSI2!" /qn /norestart >>"%LOG%" 2>&1
-  msiexec /x "!MSI1!" /qn /norestart >>"%LOG%" 2>&1
+  msiexec /x "!MSI2!" /qn /norestart>nul 2>&1
+  msiexec /x "!MSI1!" /qn /norestart>nul 2>&1
   set "SVC_TOUCHED=1"
 )
 if defined SVC_TOUCHED (
   echo ^> removing what the service steps left>>"%LOG%"
-  if exist "%WORK%\%SERVICE%.exe" "%WORK%\%SERVICE%.exe" /uninstall>>"%LOG%" 2>&1
+  if exist "%WORK%\%SERVICE%.exe" call :svc_cleanup
   call :service_gone
-  if errorlevel 1 sc delete %SERVICE% >>"%LOG%" 2>&1
+  if errorlevel 1 sc delete %SERVICE%>nul 2>&1
 )
 if not defined WORK goto summary
 if exist "!OUTPUT!" (
@@ -320,16 +337,28 @@ if exist "!WORK!" if !tries! lss 20 (
   call :sleep
   goto remove_work
 )
+if not defined SOURCE_BEFORE (
+  reg query "%SOURCE_KEY%" >nul 2>&1
+  if not errorlevel 1 reg delete "%SOURCE_KEY%" /f >nul 2>&1
+)
 set "left="
 if defined SVC_TOUCHED (
   call :service_gone
-  if errorlevel 1 set "left=service %SERVICE% "
+  if errorlevel 1 set "left=service %SERVICE%; "
+)
+if defined MSI_TOUCHED (
+  call :products
+  if !products! gtr 0 set "left=!left!!products! products %SERVICE%; "
+)
+if not defined SOURCE_BEFORE (
+  reg query "%SOURCE_KEY%" >nul 2>&1
+  if not errorlevel 1 set "left=!left!event source %SERVICE%; "
 )
 if exist "!WORK!" set "left=!left!folder !WORK!"
 if defined left (
   call :fail cleanup "left behind: !left!"
 ) else (
-  call :pass cleanup "nothing left: no service %SERVICE%, !WORK! removed"
+  call :pass cleanup "nothing left: no service, product or event source %SERVICE%, !WORK! removed"
 )
 
 :summary
@@ -391,13 +420,20 @@ if "!rc!"=="3" set "rc_text=stopped"
 if "!rc!"=="4" set "rc_text=pending"
 exit /b !rc!
 
+:svc_cleanup
+set "EXE=%WORK%\%SERVICE%.exe"
+call :svc /uninstall
+exit /b 0
+
 :wait_status
 rem Runs /status until its exit code is %1, at most %2 times a second
-rem apart; errorlevel 0 when it was.
+rem apart; errorlevel 0 when it was. A started service that is stopped
+rem (3) will not run any more.
 set /a waited=0
 :wait_status_again
 call :svc /status
 if !rc! equ %1 exit /b 0
+if %1 equ 0 if !rc! equ 3 exit /b 1
 set /a waited+=1
 if !waited! geq %2 exit /b 1
 call :sleep
@@ -443,11 +479,24 @@ rem in the details when it failed); rc 0 when it succeeded (3010, a restart
 rem wanted, counts as success).
 set "msilog=!WORK!\msi-%~1.log"
 echo ^> msiexec !margs! /qn /norestart /l*v "!msilog!">>"%LOG%"
-msiexec %margs% /qn /norestart /l*v "%msilog%">>"%LOG%" 2>&1
+rem Its output goes nowhere (it has its own log): under Wine, what it starts
+rem inherits the handles and keeps them open after it ended.
+msiexec %margs% /qn /norestart /l*v "%msilog%">nul 2>&1
 set "rc=!errorlevel!"
 if "!rc!"=="3010" set "rc=0"
 if not "!rc!"=="0" if exist "%msilog%" type "%msilog%" >>"%LOG%" 2>&1
 exit /b !rc!
+
+:products
+rem How many installed products are named like the service, in products
+rem (both registry views: a 32-bit package's entry is in the other).
+set /a products=0
+for %%k in ("HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" "HKLM\Software\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall") do (
+  for /f "tokens=1,2,*" %%a in ('reg query %%k /s /v DisplayName 2^>nul') do (
+    if "%%a %%b %%c"=="DisplayName REG_SZ %SERVICE%" set /a products+=1
+  )
+)
+exit /b 0
 
 :service_gone
 rem errorlevel 0 when no service of the name is registered.

@@ -21,6 +21,7 @@ from service_support import ARCH, STANDINS, fake_runtime
 
 PACKAGE_DIR = Path(os.environ.get("KERNO_PACKAGE_DIR", ""))
 SERVICE = "KernoDemo"
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 LINE = re.compile(r"(PASS|FAIL|SKIP) ([a-z-]+): (.*)")
 SUMMARY = re.compile(r"(\d+) passed, (\d+) failed, (\d+) skipped")
 # Every step, in order, and what a run with the stand-in runtime gives.
@@ -76,6 +77,8 @@ class Smoke(LauncherTest):
         for key in (SERVICES_KEY + SERVICE, EVENT_SOURCES_KEY + SERVICE, f"HKLM\\Software\\{SERVICE}"):
             self.assertNotEqual(self.run_exe("reg", "query", key, cwd=harness.WORK_ROOT).rc, 0,
                                 f"{key} is left")
+        products = self.run_exe("reg", "query", UNINSTALL_KEY, "/s", "/v", "DisplayName", cwd=harness.WORK_ROOT)
+        self.assertNotIn(f"REG_SZ    {SERVICE}\n", products.out)
         temp = list(Path(harness.PREFIX, "drive_c", "users").glob("*/Temp/kerno-smoke-*"))
         self.assertEqual(temp, [])
 

@@ -47,7 +47,7 @@ FILES = {"README.md", "SHA256SUMS", "kernosvc-x64.exe", "kernosvc-x86.exe", "ker
          "examples/README.md", "examples/service.json", "examples/kerno-demo.jar",
          "examples/demo/com/example/demo/DemoService.java"}
 USER_DOCS = {"packer", "operations", "troubleshooting", "signing", "security", "service-commands",
-             "java-side", "java-search", "formats", "launcher"}
+             "java-side", "java-search", "formats", "launcher", "windows-check"}
 DEVELOPER_DOCS = {"testing", "unit-tier-results", "x86-route", "architecture"}
 
 
