@@ -125,8 +125,11 @@ set /a tries=0
 :new_work
 set /a tries+=1
 set "try=%TEMP%\kerno-smoke-!RANDOM!!RANDOM!"
-if not exist "!try!" mkdir "!try!" >nul 2>&1
-if not errorlevel 1 if exist "!try!" set "WORK=!try!"
+rem Only a folder this run made (Wine's mkdir leaves errorlevel as it was).
+if not exist "!try!" (
+  mkdir "!try!" >nul 2>&1
+  if exist "!try!" set "WORK=!try!"
+)
 if not defined WORK if !tries! lss 20 goto new_work
 if not defined WORK (
   call :fail setup "cannot create a new folder in %TEMP%"
