@@ -491,13 +491,16 @@ if not "!rc!"=="0" if exist "%msilog%" type "%msilog%" >>"%LOG%" 2>&1
 exit /b !rc!
 
 :products
-rem How many installed products are named like the service, in products
-rem (both registry views: a 32-bit package's entry is in the other).
+rem How many installed products are named like the service, in products:
+rem the larger count of the two registry views (a 32-bit package's entry is
+rem in the 32-bit one; where /reg:64 is not honoured, both show one view).
 set /a products=0
-for %%k in ("HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" "HKLM\Software\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall") do (
-  for /f "tokens=1,2,*" %%a in ('reg query %%k /s /v DisplayName 2^>nul') do (
-    if "%%a %%b %%c"=="DisplayName REG_SZ %SERVICE%" set /a products+=1
+for %%v in (/reg:64 /reg:32) do (
+  set /a in_view=0
+  for /f "tokens=1,2,*" %%a in ('reg query "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" /s /v DisplayName %%v 2^>nul') do (
+    if "%%a %%b %%c"=="DisplayName REG_SZ %SERVICE%" set /a in_view+=1
   )
+  if !in_view! gtr !products! set /a products=in_view
 )
 exit /b 0
 

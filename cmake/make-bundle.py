@@ -124,22 +124,24 @@ def parents(name):
     return ["/".join(parts[:i + 1]) for i in range(len(parts))]
 
 
-def demo_packages(packer, templates, service_json, jars):
-    """{examples/msi/KernoDemo-ARCH-VERSION.msi: bytes}: the example packed by
-    `kernopack msi` for each template and version, from a folder holding the
-    description and the bundle's jars (the packages carry those bytes)."""
+def demo_packages(files):
+    """{examples/msi/KernoDemo-ARCH-VERSION.msi: (bytes, mode)}: the example
+    packed by `kernopack msi` for each template and version, run as a user of
+    the Linux bundle runs it: `files` (that bundle's, its packer included)
+    written to a folder, the packer finding the templates beside itself."""
     out = {}
-    name = json.loads(service_json)["serviceName"]
+    name = json.loads(files["examples/service.json"][0])["serviceName"]
     with tempfile.TemporaryDirectory(prefix="kerno-bundle-msi-") as tmp:
         stage = Path(tmp)
-        (stage / "service.json").write_bytes(service_json)
-        for jar, data in jars.items():
-            (stage / jar).write_bytes(data)
-        for arch, template in sorted(templates.items()):
+        for path, (data, mode) in files.items():
+            (stage / path).parent.mkdir(parents=True, exist_ok=True)
+            (stage / path).write_bytes(data)
+            (stage / path).chmod(mode)
+        for arch in ("x64", "x86"):
             for version in DEMO_VERSIONS:
                 msi = stage / f"{name}-{arch}-{version}.msi"
-                run = subprocess.run([str(packer), "msi", str(stage / "service.json"), "--launcher",
-                                      str(template), "--product-version", version,
+                run = subprocess.run([str(stage / "kernopack"), "msi", str(stage / "examples" / "service.json"),
+                                      "--launcher", arch, "--product-version", version,
                                       "--upgrade-code", DEMO_UPGRADE_CODE, "-o", str(msi)],
                                      capture_output=True, text=True)
                 if run.returncode != 0:
@@ -158,6 +160,8 @@ def main():
     p.add_argument("--linux-packer", required=True, type=Path)
     p.add_argument("--x64", required=True, type=Path)
     p.add_argument("--x86", required=True, type=Path)
+    p.add_argument("--x64-action", required=True, type=Path)
+    p.add_argument("--x86-action", required=True, type=Path)
     p.add_argument("--jar", required=True, type=Path)
     p.add_argument("--demo-jar", required=True, type=Path)
     a = p.parse_args()
@@ -166,6 +170,8 @@ def main():
     common = {
         "kernosvc-x64.exe": (a.x64.read_bytes(), 0o755),
         "kernosvc-x86.exe": (a.x86.read_bytes(), 0o755),
+        "kernoaction-x64.dll": (a.x64_action.read_bytes(), 0o644),
+        "kernoaction-x86.dll": (a.x86_action.read_bytes(), 0o644),
         "kerno-runtime.jar": (normalized_jar(a.jar.read_bytes(), epoch), 0o644),
         "README.md": ((a.source / "docs" / "bundle.md").read_bytes(), 0o644),
     }
@@ -176,10 +182,7 @@ def main():
         common[f"examples/{name}"] = ((a.source / "examples" / name).read_bytes(), 0o644)
     common["examples/kerno-demo.jar"] = (normalized_jar(a.demo_jar.read_bytes(), epoch), 0o644)
 
-    windows_only = demo_packages(a.linux_packer, {"x64": a.x64, "x86": a.x86},
-                                 common["examples/service.json"][0],
-                                 {"kerno-runtime.jar": common["kerno-runtime.jar"][0],
-                                  "kerno-demo.jar": common["examples/kerno-demo.jar"][0]})
+    windows_only = demo_packages(dict(common, kernopack=(a.linux_packer.read_bytes(), 0o755)))
     smoke = (a.source / "bundle" / "smoke.cmd").read_bytes().replace(b"\r\n", b"\n")
     windows_only["smoke.cmd"] = (smoke.replace(b"\n", b"\r\n"), 0o755)
 

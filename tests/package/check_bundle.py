@@ -43,7 +43,8 @@ def members(archive):
 SYSTEM_FILES = {"zip": {"kernopack.exe", "smoke.cmd"} | {f"examples/msi/KernoDemo-{arch}-{version}.msi"
                                                    for arch in ("x64", "x86") for version in ("1.0.0", "1.0.1")},
            "tar.gz": {"kernopack"}}
-FILES = {"README.md", "SHA256SUMS", "kernosvc-x64.exe", "kernosvc-x86.exe", "kerno-runtime.jar",
+FILES = {"README.md", "SHA256SUMS", "kernosvc-x64.exe", "kernosvc-x86.exe", "kernoaction-x64.dll",
+         "kernoaction-x86.dll", "kerno-runtime.jar",
          "examples/README.md", "examples/service.json", "examples/kerno-demo.jar",
          "examples/demo/com/example/demo/DemoService.java"}
 USER_DOCS = {"packer", "operations", "troubleshooting", "signing", "security", "service-commands",
