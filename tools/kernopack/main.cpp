@@ -25,15 +25,6 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;   // the system failed us: reading, writing
-constexpr int kExitBadInput = 2;  // the input or the command line is wrong
-
-#ifdef _WIN32
-constexpr bool kWindowsPaths = true;
-#else
-constexpr bool kWindowsPaths = false;
-#endif
 
 // The first read of a configured executable: headers, and usually the image
 // and the whole block.

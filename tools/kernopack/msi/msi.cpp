@@ -9,40 +9,20 @@
 #include "description/description.h"
 #include "description/included.h"
 #include "launch/vm_options.h"
-#include "io/msi_io.h"
 #include "msi/msi_source.h"
 #include "io/packer_io.h"
+#include "io/path_name.h"
 #include "io/report.h"
 #include "io/terminal_text.h"
 #include "config/service_settings.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitBadInput = 2;
 
-#ifdef _WIN32
-constexpr bool kWindowsPackerBuild = true;
-constexpr char kSeparator = '\\';
-#else
-constexpr bool kWindowsPackerBuild = false;
-constexpr char kSeparator = '/';
-#endif
+constexpr char kSeparator = kWindowsPaths ? '\\' : '/';
 
 constexpr const char* kInstallTools =
     "install the Debian packages wixl and msitools (apt-get install wixl msitools)";
-
-std::string directoryOf(const std::string& path) {
-  size_t slash = path.find_last_of(kWindowsPackerBuild ? "/\\" : "/");
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-std::string fileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of(kWindowsPackerBuild ? "/\\" : "/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string stemOf(const std::string& name, const char* extension) {
   std::string ext = extension;
@@ -98,7 +78,7 @@ struct Stage {
 // Makes the folders of `relative` below the staged tree.
 bool makeParents(Stage& stage, const std::string& relative) {
   for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
-    FileWrite made = makeDirectory(stage.filesDir + kSeparator + nativePath(relative.substr(0, slash)));
+    FileWrite made = makeDirectory(pathJoin(stage.filesDir, nativePath(relative.substr(0, slash))));
     if (!made.ok) {
       stage.error = stage.filesDir + ": " + made.error;
       stage.inputBad = false;
@@ -121,7 +101,7 @@ bool stageTree(Stage& stage, const std::string& source, const std::string& relat
         return false;
       }
       if (!makeParents(stage, relative)) return false;
-      if (!copyFile(source, stage.filesDir + kSeparator + nativePath(relative), error)) {
+      if (!copyFile(source, pathJoin(stage.filesDir, nativePath(relative)), error)) {
         stage.error = shown + ": cannot copy: " + error;
         return false;
       }
@@ -139,7 +119,7 @@ bool stageTree(Stage& stage, const std::string& source, const std::string& relat
           stage.error = shown + "/" + name + ": " + why;
           return false;
         }
-        if (!stageTree(stage, source + kSeparator + name, relative + "/" + name, shown + "/" + name)) return false;
+        if (!stageTree(stage, pathJoin(source, name), relative + "/" + name, shown + "/" + name)) return false;
       }
       return true;
     }
@@ -161,7 +141,7 @@ bool stageFromDescription(Stage& stage, const std::string& descriptionDir, const
   for (char& c : relative) c = c == '\\' ? '/' : c;
   std::string error;
   for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
-    std::string parent = descriptionDir + kSeparator + nativePath(relative.substr(0, slash));
+    std::string parent = pathJoin(descriptionDir, nativePath(relative.substr(0, slash)));
     PathKind kind = pathKind(parent, error);
     if (kind != PathKind::directory) {
       stage.error = shown + ": " +
@@ -171,7 +151,7 @@ bool stageFromDescription(Stage& stage, const std::string& descriptionDir, const
       return false;
     }
   }
-  return stageTree(stage, descriptionDir + kSeparator + nativePath(relative), relative, shown);
+  return stageTree(stage, pathJoin(descriptionDir, nativePath(relative)), relative, shown);
 }
 
 // The digest of the staged files (names and contents, in order) and the
@@ -183,7 +163,7 @@ bool contentDigest(const Stage& stage, const std::string& source, std::string& d
   for (const std::string& path : stage.paths) {
     sha.update(path.c_str(), path.size() + 1);
     InputFile in;
-    if (openInputFile(stage.filesDir + kSeparator + nativePath(path), in, error) != ReadStatus::ok) return false;
+    if (openInputFile(pathJoin(stage.filesDir, nativePath(path)), in, error) != ReadStatus::ok) return false;
     for (;;) {
       size_t got = 0;
       if (!readInputFile(in, buffer.data(), buffer.size(), got, error)) return false;
@@ -209,7 +189,10 @@ bool narrowText(const ConfigTables& tables, ConfigKey key, unsigned codePage, st
 
 // Runs a tool of msitools; false (reported) when it fails or complains.
 bool runTool(const std::vector<std::string>& args, const std::string& output, const std::string& outputFile = {}) {
-  CapturedRun run = runCapturingErrors(args, outputFile);
+  RunOutput to;
+  to.file = outputFile;
+  to.captureErrors = true;
+  ProgramRun run = runProgram(args, to);
   if (!run.started) {
     if (run.notFound) {
       report("%s: cannot build the package: %s not found on PATH; %s; nothing was written", output.c_str(),
@@ -240,7 +223,7 @@ bool runTool(const std::vector<std::string>& args, const std::string& output, co
 // have copied). The rest of the summary stays as wixl wrote it.
 bool fixSummary(const std::string& msi, const std::string& workDir, const std::string& packageCode,
                 const std::string& output) {
-  std::string exported = workDir + kSeparator + "_SummaryInformation.idt";
+  std::string exported = pathJoin(workDir, "_SummaryInformation.idt");
   if (!runTool({"msiinfo", "export", msi, "_SummaryInformation"}, output, exported)) return false;
   FileRead text = readFileBounded(exported, 1u << 20);
   if (text.status != ReadStatus::ok) {
@@ -284,7 +267,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
     report("msi: give -o OUT.msi, --wxs OUT.wxs or both");
     return kExitBadInput;
   }
-  if (kWindowsPackerBuild && !a.output.empty()) {
+  if (kWindowsPaths && !a.output.empty()) {
     report("%s: kernopack.exe cannot build an MSI: it needs wixl (msitools), which runs on Linux; write the "
            "WiX source with --wxs OUT.wxs and build it with the WiX Toolset, or use the Linux kernopack "
            "(docs/msi.md)",
@@ -377,12 +360,13 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   std::string outputPath = a.output.empty() ? std::string() : commandLinePath(a.output);
   std::string workDir = outputPath.empty() ? std::string() : outputPath + ".work.tmp";
   std::string wxsPath = keepSource ? commandLinePath(a.wxs) : std::string();
-  std::string stageDir = keepSource ? directoryOf(wxsPath) : workDir;
-  std::string stem = keepSource ? stemOf(fileNameOf(wxsPath), ".wxs") : stemOf(fileNameOf(outputPath), ".msi");
-  if (!keepSource) wxsPath = stageDir + kSeparator + stem + ".wxs";
+  std::string stageDir = keepSource ? pathDirectory(wxsPath) : workDir;
+  std::string stem = keepSource ? stemOf(std::string(pathFileName(wxsPath)), ".wxs")
+                                : stemOf(std::string(pathFileName(outputPath)), ".msi");
+  if (!keepSource) wxsPath = pathJoin(stageDir, stem + ".wxs");
   plan.sourceDirectory = stem + ".files";
   Stage stage;
-  stage.filesDir = stageDir + kSeparator + plan.sourceDirectory;
+  stage.filesDir = pathJoin(stageDir, plan.sourceDirectory);
   const std::string& shownOutput = keepSource ? a.wxs : a.output;
 
   // On any failure nothing is left: neither the work folder, nor the kept
@@ -415,7 +399,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   }
 
   report("building the executable %s", plan.executableName.c_str());
-  int built = steps.buildExecutable(stage.filesDir + kSeparator + plan.executableName);
+  int built = steps.buildExecutable(pathJoin(stage.filesDir, plan.executableName));
   if (built != kExitOk) return built;
   stage.paths.insert(plan.executableName);
   // The architecture, from the headers of the executable just built.
@@ -423,7 +407,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   size_t headSize = 0;
   {
     InputFile exe;
-    if (openInputFile(stage.filesDir + kSeparator + plan.executableName, exe, error) != ReadStatus::ok ||
+    if (openInputFile(pathJoin(stage.filesDir, plan.executableName), exe, error) != ReadStatus::ok ||
         !readInputFile(exe, head, sizeof head, headSize, error) || headSize < 0x40) {
       report("%s: cannot read back the executable just built: %s", stage.filesDir.c_str(), error.c_str());
       return kExitFailure;
@@ -442,7 +426,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   // package's own files. Absolute items, items with variables and
   // environment items name places outside the install folder: not staged.
   report("staging the files to install");
-  std::string descriptionDir = directoryOf(commandLinePath(a.description));
+  std::string descriptionDir = pathDirectory(commandLinePath(a.description));
   std::vector<ClassPathItem> items = parseClassPathItems(getConfigString(tables, ConfigKey::classPath));
   for (size_t i = 0; i < items.size(); ++i) {
     const ClassPathItem& item = items[i];
@@ -455,8 +439,8 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
     std::string shown = "field \"classPath\"[" + std::to_string(i) + "]: " + path.utf8;
     std::string relative = path.utf8;
     for (char& c : relative) c = c == '\\' ? '/' : c;
-    if (item.type == 'A' && std::string(includedPathFileName(relative)) == kRuntimeJarName &&
-        pathKind(descriptionDir + kSeparator + nativePath(relative), error) == PathKind::missing) {
+    if (item.type == 'A' && std::string(portableFileName(relative)) == kRuntimeJarName &&
+        pathKind(pathJoin(descriptionDir, nativePath(relative)), error) == PathKind::missing) {
       std::string looked;
       std::string jar = steps.findRuntimeJar(looked);
       if (jar.empty()) {
@@ -484,7 +468,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   }
   for (const std::string& path : stage.paths) {
     if (path != plan.executableName) plan.files.push_back(StagedFile{path});
-    if (!setFixedFileTime(stage.filesDir + kSeparator + nativePath(path), error)) {
+    if (!setFixedFileTime(pathJoin(stage.filesDir, nativePath(path)), error)) {
       report("%s: %s: cannot set its time: %s", stage.filesDir.c_str(), path.c_str(), error.c_str());
       return kExitFailure;
     }
@@ -524,7 +508,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
 
   if (!outputPath.empty()) {
     report("building %s with wixl", a.output.c_str());
-    std::string temp = workDir + kSeparator + stem + ".msi";
+    std::string temp = pathJoin(workDir, stem + ".msi");
     if (!runTool({"wixl", "-a", launcherArchName(plan.arch), "-o", temp, wxsPath}, a.output) ||
         !fixSummary(temp, workDir, plan.packageCode, a.output))
       return kExitFailure;

@@ -5,6 +5,8 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
+#include "io/path_name.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -520,8 +522,7 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
       for (size_t i : dir.files) {
         std::string id = "File" + std::to_string(i);
         const std::string& path = plan.files[i].path;
-        size_t slash = path.rfind('/');
-        std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        std::string name(pathFileName(path, false));
         w.open("<Component" + attr("Id", id) + attr("Guid", (*guid)("file " + path)) + " Win64=\"" + win64 + "\">");
         w.line("<File" + attr("Id", id) + attr("Name", name) + attr("Source", (*sourceOf)(path)) +
                " KeyPath=\"yes\" />");
