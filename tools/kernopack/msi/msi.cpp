@@ -284,20 +284,20 @@ int readInputs(const MsiArgs& a, MsiInputs& in) {
            a.output.c_str());
     return kExitFailure;
   }
-  FileRead desc = readFileBounded(a.description, kMaxDescriptionBytes);
+  FileRead desc = readFileBounded(a.input.description, kMaxDescriptionBytes);
   if (desc.status != ReadStatus::ok) {
-    report("%s: cannot read: %s", a.description.c_str(), desc.error.c_str());
+    report("%s: cannot read: %s", a.input.description.c_str(), desc.error.c_str());
     return desc.status == ReadStatus::failed ? kExitFailure : kExitBadInput;
   }
   std::string_view json(reinterpret_cast<const char*>(desc.bytes.data()), desc.bytes.size());
-  in.description = parseDescription(json, a.codePage);
+  in.description = parseDescription(json, a.input.codePage);
   if (!in.description.ok) {
-    report("%s: %s", a.description.c_str(), in.description.error.c_str());
+    report("%s: %s", a.input.description.c_str(), in.description.error.c_str());
     return kExitBadInput;
   }
   std::string error;
   if (!parsePackageSection(json, in.section, error)) {
-    report("%s: %s", a.description.c_str(), error.c_str());
+    report("%s: %s", a.input.description.c_str(), error.c_str());
     return kExitBadInput;
   }
   for (const auto& [key, value] : in.description.records.narrow) in.tables.narrow[key] = value;
@@ -315,7 +315,7 @@ int planProduct(const MsiArgs& a, const PackageSection& section, PackagePlan& pl
   if (versionText.empty() || upgradeText.empty()) {
     report("%s: no %s; give --product-version X.Y.Z and --upgrade-code GUID, or \"productVersion\" and "
            "\"upgradeCode\" in the description's \"package\" section",
-           a.description.c_str(), versionText.empty() ? "product version" : "upgrade code");
+           a.input.description.c_str(), versionText.empty() ? "product version" : "upgrade code");
     return kExitBadInput;
   }
   std::string error;
@@ -335,16 +335,16 @@ int planProduct(const MsiArgs& a, const PackageSection& section, PackagePlan& pl
 int planService(const MsiArgs& a, const MsiInputs& in, PackagePlan& plan) {
   std::string dependencies;
   size_t bad = 0;
-  if (!narrowText(in.tables, ConfigKey::serviceName, a.codePage, plan.serviceName) ||
-      !narrowText(in.tables, ConfigKey::serviceDependencies, a.codePage, dependencies) ||
+  if (!narrowText(in.tables, ConfigKey::serviceName, a.input.codePage, plan.serviceName) ||
+      !narrowText(in.tables, ConfigKey::serviceDependencies, a.input.codePage, dependencies) ||
       !utf16ToUtf8(getConfigWString(in.tables, WideKey::serviceDescription), plan.serviceDescription, bad)) {
-    report("%s: the service name, dependencies or description cannot be read back as text", a.description.c_str());
+    report("%s: the service name, dependencies or description cannot be read back as text", a.input.description.c_str());
     return kExitBadInput;
   }
   std::vector<DamagedSetting> damaged;
   ServiceSettings settings = readServiceSettings(in.tables, damaged);
   if (!damaged.empty()) {
-    report("%s: %s", a.description.c_str(), damagedSettingLine(damaged.front()).c_str());
+    report("%s: %s", a.input.description.c_str(), damagedSettingLine(damaged.front()).c_str());
     return kExitBadInput;
   }
   plan.automaticStart = getConfigInt(in.tables, ConfigKey::executableType) == kExecutableTypeAutoStart;
@@ -363,7 +363,7 @@ int planService(const MsiArgs& a, const MsiInputs& in, PackagePlan& plan) {
       plan.serviceName.find_first_of("/\\") != std::string::npos) {
     report("%s: the service name \"%s\" cannot name the install folder and the executable (%s); set "
            "\"package\".\"installFolder\" or choose another name",
-           a.description.c_str(), plan.serviceName.c_str(), error.c_str());
+           a.input.description.c_str(), plan.serviceName.c_str(), error.c_str());
     return kExitBadInput;
   }
   return kExitOk;
@@ -445,7 +445,7 @@ int stageExecutable(const MsiArgs& a, const MsiBuildSteps& steps, PackagePlan& p
   uint16_t machine = parsePeLayout(head.data(), headSize).machine;
   plan.arch = archForMachine(machine);
   if (plan.arch == LauncherArch::unspecified) {
-    report("%s: the launcher is neither an x64 nor an x86 one (machine type 0x%04x)", a.description.c_str(),
+    report("%s: the launcher is neither an x64 nor an x86 one (machine type 0x%04x)", a.input.description.c_str(),
            unsigned(machine));
     return kExitBadInput;
   }
@@ -462,7 +462,7 @@ int stageClassPathItem(const MsiArgs& a, const MsiBuildSteps& steps, const Class
   if ((item.type != 'A' && item.type != 'D' && item.type != 'S') || item.path.find('%') != std::string::npos ||
       !isConfinedRelativePath(item.path, why))
     return kExitOk;
-  Decoded path = decodeNarrow(item.path, a.codePage);
+  Decoded path = decodeNarrow(item.path, a.input.codePage);
   if (!path.ok) return kExitOk;
   std::string shown = "field \"classPath\"[" + std::to_string(index) + "]: " + path.utf8;
   std::string relative = path.utf8;
@@ -473,7 +473,7 @@ int stageClassPathItem(const MsiArgs& a, const MsiBuildSteps& steps, const Class
     std::string looked;
     std::string jar = steps.findRuntimeJar(looked);
     if (jar.empty()) {
-      report("%s: %s: not beside the description, and no %s found (looked for %s)", a.description.c_str(),
+      report("%s: %s: not beside the description, and no %s found (looked for %s)", a.input.description.c_str(),
              shown.c_str(), std::string(kRuntimeJarName).c_str(), looked.c_str());
       return kExitFailure;
     }
@@ -482,7 +482,7 @@ int stageClassPathItem(const MsiArgs& a, const MsiBuildSteps& steps, const Class
     staged = stageFromDescription(stage, descriptionDir, path.utf8, shown);
   }
   if (staged) return kExitOk;
-  report("%s: %s", a.description.c_str(), stage.error.c_str());
+  report("%s: %s", a.input.description.c_str(), stage.error.c_str());
   return stage.inputBad ? kExitBadInput : kExitFailure;
 }
 
@@ -491,7 +491,7 @@ int stageClassPathItem(const MsiArgs& a, const MsiBuildSteps& steps, const Class
 int stageFiles(const MsiArgs& a, const MsiBuildSteps& steps, const MsiInputs& in, PackagePlan& plan,
                Stage& stage) {
   report("staging the files to install");
-  std::string descriptionDir = pathDirectory(commandLinePath(a.description));
+  std::string descriptionDir = pathDirectory(commandLinePath(a.input.description));
   std::vector<ClassPathItem> items = parseClassPathItems(getConfigString(in.tables, ConfigKey::classPath));
   for (size_t i = 0; i < items.size(); ++i) {
     int rc = stageClassPathItem(a, steps, items[i], i, stage, descriptionDir);
@@ -500,7 +500,7 @@ int stageFiles(const MsiArgs& a, const MsiBuildSteps& steps, const MsiInputs& in
   for (size_t i = 0; i < in.section.files.size(); ++i) {
     std::string shown = "field \"package\".\"files\"[" + std::to_string(i) + "]: " + in.section.files[i];
     if (!stageFromDescription(stage, descriptionDir, in.section.files[i], shown)) {
-      report("%s: %s", a.description.c_str(), stage.error.c_str());
+      report("%s: %s", a.input.description.c_str(), stage.error.c_str());
       return stage.inputBad ? kExitBadInput : kExitFailure;
     }
   }
@@ -527,7 +527,7 @@ int writeSource(const MsiArgs& a, const MsiFolders& f, const Stage& stage, Packa
   bool described = wixSource(plan, source, error);
   plan.sourceDirectory = std::move(sourceDirectory);
   if (!described) {
-    report("%s: %s", a.description.c_str(), error.c_str());
+    report("%s: %s", a.input.description.c_str(), error.c_str());
     return kExitBadInput;
   }
   if (!contentDigest(stage, source, digest, error)) {
@@ -536,7 +536,7 @@ int writeSource(const MsiArgs& a, const MsiFolders& f, const Stage& stage, Packa
   }
   plan.packageCode = nameBasedUuid(plan.upgradeCode, "package " + digest);
   if (!wixSource(plan, source, error)) {
-    report("%s: %s", a.description.c_str(), error.c_str());
+    report("%s: %s", a.input.description.c_str(), error.c_str());
     return kExitBadInput;
   }
   // A text file: not given the execute permission an executable gets.
