@@ -103,6 +103,8 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
       {R"({"outputRotation": {"maxBytes": 10485760, "keep": 5}})", 30007, "10485760,5"},
       // The event log is on for a description that does not say otherwise.
       {"{}", 30020, "1"}, {R"({"eventLog": false})", 30020, "0"},
+      // So is the start cache.
+      {"{}", 30032, "1"}, {R"({"startCache": false})", 30032, "0"},
       // The watchdog: dumps on by default, probes with their timing defaults filled in.
       {"{}", 30021, "200"}, {R"({"threadDumpControlCode": 128})", 30021, "128"},
       {R"({"livenessProbe": {"deadlock": true, "httpGet": {"port": 8080, "path": "/health"}, "heartbeat": false,

@@ -313,6 +313,7 @@ struct Builder {
       case ConfigKey::interactive:
       case ConfigKey::delayedAutoStart:
       case ConfigKey::eventLog:
+      case ConfigKey::startCache:
         if (!v.is_boolean()) return fail(where, "expected true, false or null, got " + kindOf(v));
         out = v.get<bool>() ? "1" : "0";
         return true;
@@ -624,7 +625,8 @@ Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf
   switch (key) {
     case ConfigKey::interactive:
     case ConfigKey::delayedAutoStart:
-    case ConfigKey::eventLog: {
+    case ConfigKey::eventLog:
+    case ConfigKey::startCache: {
       bool flag = false;
       if (parseFlagSetting(bytes, flag, why)) return flag;
       break;
