@@ -15,6 +15,7 @@
 #include "config/paths_win.h"
 #include "launch/health_calls.h"
 #include "service/event_log_win.h"
+#include "service/listener_owner_win.h"
 #include "service/scm_status_table.h"
 #include "service/scm_status_win.h"
 #include "service/thread_dump_files_win.h"
@@ -127,11 +128,12 @@ bool runCheck(const ProbeCheck& c, const ProbeSetting& probe, JNIEnv*& env, std:
   uint32_t timeoutMs = probe.timeoutSeconds * 1000u;
   std::string reply;
   switch (c.kind) {
+    // An answer counts only from the service's own listener.
     case CheckKind::tcpSocket:
-      return loopbackExchange(c.port, {}, 0, timeoutMs, reply, why);
+      return loopbackExchange(c.port, {}, 0, timeoutMs, reply, why) && listenerIsThisProcess(c.port, why);
     case CheckKind::httpGet:
       return loopbackExchange(c.port, httpProbeRequest(c.port, c.text), kMaxHttpStatusLine, timeoutMs, reply, why) &&
-             httpReplyHealthy(reply, why);
+             listenerIsThisProcess(c.port, why) && httpReplyHealthy(reply, why);
     default:
       break;
   }
