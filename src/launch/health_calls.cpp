@@ -102,18 +102,24 @@ bool runVmCheck(JNIEnv* env, std::string_view check, std::string& why) {
   }
   if (result == nullptr) return true;
   jstring reason = static_cast<jstring>(result);
-  // Cut by characters first, so that the modified UTF-8 stays whole.
-  jsize characters = env->GetStringLength(reason);
-  jsize kept = characters < jsize(kMaxCheckReason / 4) ? characters : jsize(kMaxCheckReason / 4);
-  std::vector<char> utf(kMaxCheckReason + 1, '\0');
-  env->GetStringUTFRegion(reason, 0, kept, utf.data());
+  bool read = readJavaText(env, reason, kMaxCheckReason, why);
   env->DeleteLocalRef(reason);
-  if (clearPending(env)) {
+  if (!read) {
     why = "the check failed; its reason could not be read";
     return false;
   }
-  why = std::string(utf.data());
-  if (kept < characters) why += "...";
   if (why.empty()) why = "the check failed";
   return false;
+}
+
+bool readJavaText(JNIEnv* env, jstring text, size_t maxBytes, std::string& out) {
+  // Cut by characters first, so that the modified UTF-8 stays whole.
+  jsize characters = env->GetStringLength(text);
+  jsize kept = characters < jsize(maxBytes / 4) ? characters : jsize(maxBytes / 4);
+  std::vector<char> utf(maxBytes + 1, '\0');
+  env->GetStringUTFRegion(text, 0, kept, utf.data());
+  if (clearPending(env)) return false;
+  out = std::string(utf.data());
+  if (kept < characters) out += "...";
+  return true;
 }

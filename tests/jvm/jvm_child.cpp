@@ -8,7 +8,7 @@
 //       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
 //       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
 //       [--exit-marker FILE] [--await 0|1] [--output-rotation MAXBYTES,KEEP]
-//       [--health DUMPFILE]
+//       [--health DUMPFILE] [--stop-method STORED-TEXT]
 //       -- LAUNCH-ARGUMENTS...
 //
 // Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
@@ -18,7 +18,10 @@
 // application's main the watchdog's VM calls run on threads of their own
 // (launch/health_calls.cpp): a thread dump to DUMPFILE, then each check of
 // kHealthChecks with a deadline, reported as "CHECK <check>: ok", "...:
-// failed: <why>" or "...: no answer within the time-out".
+// failed: <why>" or "...: no answer within the time-out". With --stop-method
+// (key 30029's stored text), the stop method is called before the exit
+// request (launch/stop_method.h), its outcome logged as "INFO: stop method
+// returned" or "ERROR: <the outcome's line>".
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -36,6 +39,7 @@
 
 #include "launch/health_calls.h"
 #include "launch/java_vm_launcher.h"
+#include "launch/stop_method.h"
 #include "launch/vm_options.h"
 
 namespace {
@@ -235,6 +239,19 @@ void runHealthCalls() {
   }
 }
 
+void callStopMethodOption() {
+  StopMethodCall call;
+  std::string why;
+  if (!parseStopMethod(option("--stop-method"), call.setting, why)) {
+    say("FATAL", "--stop-method: " + why);
+    leave(kExitFatal);
+  }
+  for (const std::string& argument : call.setting.arguments) call.arguments.push_back(fromUtf8(argument));
+  std::string line = stopMethodOutcomeLine(call.setting, callStopMethod(gState.vm, call));
+  if (line.empty()) say("INFO", "stop method returned");
+  else say("ERROR", line);
+}
+
 void* launchThread(void*) {
   VmLaunchHooks hooks = makeHooks();
   if (!launchProgram(hooks, gState)) {
@@ -243,6 +260,7 @@ void* launchThread(void*) {
   }
   if (option("--await", "0") == "1") awaitApplication();
   if (!option("--health").empty()) runHealthCalls();
+  if (!option("--stop-method").empty()) callStopMethodOption();
   say("INFO", "requesting VM exit");
   requestVmExit(gState);
   say("INFO", "requestVmExit returned");

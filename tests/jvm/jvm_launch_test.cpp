@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <ctime>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -118,6 +121,24 @@ std::string describe(const Outcome& outcome) {
   std::string text = "exit code " + std::to_string(outcome.exitCode) + "\n--- log\n";
   for (const std::string& line : outcome.log) text += line + "\n";
   return text + "--- VM output\n" + outcome.vmOutput;
+}
+
+// RotationApp's lines ("w<writer> <number> <padding>") in file order: each
+// whole, each writer's numbers one after the other; `next` receives each
+// writer's next number, `fromZero`: the first must be 0.
+void checkWriterLines(const std::vector<std::string>& all, std::vector<int>& next, bool fromZero) {
+  for (const std::string& line : all) {
+    int writer = -1, number = -1, used = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "w%d %d %n", &writer, &number, &used), 2) << line;
+    ASSERT_TRUE(writer >= 0 && size_t(writer) < next.size()) << line;
+    EXPECT_EQ(line.size() - size_t(used), size_t((number * 7 + writer) % 50)) << line;
+    if (next[size_t(writer)] >= 0) {
+      EXPECT_EQ(number, next[size_t(writer)]) << line;
+    } else if (fromZero) {
+      EXPECT_EQ(number, 0) << line;
+    }
+    next[size_t(writer)] = number + 1;
+  }
 }
 
 }  // namespace
@@ -277,18 +298,7 @@ TEST(JvmLaunch, OutputRotationLosesNothingAndKeepsOrder) {
     // Per writer, the numbers follow each other without a gap; with
     // everything kept they start at 0.
     std::vector<int> next(kThreads, -1);
-    for (const std::string& line : all) {
-      int writer = -1, number = -1, used = 0;
-      ASSERT_EQ(std::sscanf(line.c_str(), "w%d %d %n", &writer, &number, &used), 2) << line;
-      ASSERT_TRUE(writer >= 0 && writer < kThreads) << line;
-      EXPECT_EQ(line.size() - size_t(used), size_t((number * 7 + writer) % 50)) << line;
-      if (next[writer] >= 0) {
-        EXPECT_EQ(number, next[writer]) << line;
-      } else if (c.everythingKept) {
-        EXPECT_EQ(number, 0) << line;
-      }
-      next[writer] = number + 1;
-    }
+    checkWriterLines(all, next, c.everythingKept);
     // Every writer seen ends with its last line (with few files kept, a
     // writer that finished early may have gone out of them entirely).
     for (int w = 0; w < kThreads; ++w) {
@@ -394,4 +404,109 @@ TEST(JvmLaunch, OutputFilesFollowNoLinkAndArePrivate) {
   EXPECT_EQ(fs::status(fresh).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
   for (const fs::path& made : {dir / "fresh", dir / "fresh" / "sub"})
     EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+}
+
+// Daily rotation across a day boundary, made near by the VM's time zone
+// (-Duser.timezone=GMT+hh:mm puts local midnight at the next whole minute):
+// writers on several threads write through it; a file last changed on an
+// earlier day is dated when the run begins. Nothing is lost, no line is
+// split, and the files are named by the local day their lines belong to.
+TEST(JvmLaunch, DailyRotationAcrossMidnightLosesNothing) {
+  fs::path dir = workDir();
+  fs::path logs = dir / "logs";
+  fs::create_directories(logs);
+  fs::path base = logs / "service-output.log";
+  { std::ofstream(base) << "old line\n"; }
+  using Clock = std::chrono::system_clock;
+  // The local midnight: the next whole minute at least 6 s away (the VM starts first).
+  long long now = std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count();
+  long long midnight = (now + 6) / 60 * 60 + 60;
+  long long offsetMinutes = ((86400 - midnight % 86400) % 86400) / 60;  // local = UTC + offset
+  if (offsetMinutes > 720) offsetMinutes -= 1440;
+  long long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  char zone[32];
+  std::snprintf(zone, sizeof zone, "GMT%c%02lld:%02lld", offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  auto localDay = [offsetMinutes](long long utcSeconds) {
+    std::time_t t = std::time_t(utcSeconds + offsetMinutes * 60);
+    std::tm civil{};
+    gmtime_r(&t, &civil);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &civil);
+    return std::string(text);
+  };
+  // The old file's day: two days before the one that ends at midnight.
+  auto old = fs::file_time_type::clock::now() - std::chrono::seconds(now - (midnight - 2 * 86400 - 3600));
+  fs::last_write_time(base, old);
+  const std::string before = localDay(midnight - 1), after = localDay(midnight), earlier = localDay(midnight - 2 * 86400 - 3600);
+  const int kThreads = 4;
+  Outcome outcome = runChild(
+      dir,
+      {"--class-path", bothJars(), "--main-class", "com.kerno.testapp.RotationApp", "--vm-parameters",
+       baseParameters(dir) + " -Duser.timezone=" + zone + " -Dkerno.test.threads=" + std::to_string(kThreads) +
+           " -Dkerno.test.untilMillis=" + std::to_string((midnight + 2) * 1000),
+       "--stdout", base.string(), "--stderr", base.string(), "--output-rotation", "1048576,99,day", "--await", "1"},
+      {"KernoTest"});
+  ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+
+  EXPECT_EQ(readFile(logs / ("service-output." + earlier + ".log")), "old line\n");
+  // The day that ended, then the new one, each in the order of its files.
+  std::vector<std::string> all;
+  size_t filesBefore = 0, filesAfter = 0;
+  for (const std::string& day : {before, after}) {
+    for (int n = 0; n < 1000; ++n) {
+      fs::path file = logs / ("service-output." + day + (n ? "." + std::to_string(n) : "") + ".log");
+      if (!fs::exists(file)) break;
+      ++(day == before ? filesBefore : filesAfter);
+      std::string text = readFile(file);
+      EXPECT_EQ(text.back(), '\n') << file;
+      EXPECT_LT(text.size(), 1048576u + 100) << file;
+      for (std::string& line : lines(text)) all.push_back(line);
+    }
+  }
+  for (std::string& line : lines(readFile(base))) all.push_back(line);
+  EXPECT_GE(filesBefore, 1u) << "no file of " << before;
+  EXPECT_EQ(size_t(std::distance(fs::directory_iterator(logs), fs::directory_iterator())),
+            2 + filesBefore + filesAfter);
+  std::vector<int> next(kThreads, -1);
+  checkWriterLines(all, next, true);
+  for (int w = 0; w < kThreads; ++w) {
+    std::string count = "w" + std::to_string(w) + "=" + std::to_string(next[size_t(w)]) + "\n";
+    EXPECT_NE(readFile(dir / "report").find(count), std::string::npos) << count << readFile(dir / "report");
+  }
+}
+
+// The stop method runs before System.exit(0) and the shutdown hooks, on a
+// thread of its own, with its arguments; one that throws, blocks past its
+// time-out or cannot be found is logged and the process still ends.
+TEST(JvmLaunch, StopMethodRunsBeforeTheExitAndNeverHoldsIt) {
+  struct Case {
+    const char* stored;
+    const char* reportEnd;
+    const char* logLine;
+  };
+  const Case cases[] = {
+      {"5\ncom.kerno.testapp.StopApp\nshutdown\ngraceful\nnow",
+       "stop method on kerno stop method with graceful|now\nshutdown hook ran\n", "INFO: stop method returned"},
+      {"1\ncom.kerno.testapp.StopApp\nblocks", "stop method blocks\nshutdown hook ran\n",
+       "ERROR: the stop method com.kerno.testapp.StopApp.blocks did not return within its time-out of 1 seconds; "
+       "stopping all the same"},
+      {"5\ncom.kerno.testapp.StopApp\nfails\nx", "\nshutdown hook ran\n",
+       "ERROR: the stop method com.kerno.testapp.StopApp.fails threw java.lang.IllegalStateException: cannot "
+       "stop: x; stopping all the same"},
+      {"5\ncom.kerno.testapp.StopApp\nfails", "\nshutdown hook ran\n",
+       "ERROR: the stop method com.kerno.testapp.StopApp.fails could not be called: the class "
+       "com.kerno.testapp.StopApp has no static method fails()V; stopping all the same"},
+  };
+  for (const Case& c : cases) {
+    fs::path dir = workDir();
+    Outcome outcome = runChild(
+        dir, {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir), "--await", "1", "--stop-method", c.stored},
+        {"KernoTest"});
+    EXPECT_EQ(outcome.exitCode, 0) << describe(outcome);
+    std::string report = readFile(dir / "report");
+    EXPECT_EQ(report.substr(report.size() - std::min(report.size(), std::strlen(c.reportEnd))), c.reportEnd)
+        << report;
+    EXPECT_TRUE(contains(outcome.log, c.logLine)) << describe(outcome);
+    EXPECT_EQ(readFile(dir / "exit-marker"), "exit handler ran\n") << c.stored;
+  }
 }
