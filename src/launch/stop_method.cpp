@@ -12,15 +12,6 @@
 
 namespace {
 
-// Clears a pending exception; true when there was one.
-bool clearPending(JNIEnv* env) {
-  jthrowable pending = env->ExceptionOccurred();
-  if (pending == nullptr) return false;
-  env->ExceptionClear();
-  env->DeleteLocalRef(pending);
-  return true;
-}
-
 StopMethodOutcome outcome(StopMethodResult result, std::string detail) {
   return StopMethodOutcome{result, std::move(detail)};
 }
@@ -53,13 +44,13 @@ std::string thrownText(JNIEnv* env, jthrowable thrown) {
                           ? env->GetStaticMethodID(stringClass, "valueOf", "(Ljava/lang/Object;)Ljava/lang/String;")
                           : nullptr;
   if (valueOf == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
   } else {
     jvalue argument;
     argument.l = thrown;
     jobject described = env->CallStaticObjectMethodA(stringClass, valueOf, &argument);
     std::string read;
-    if (!clearPending(env) && described != nullptr &&
+    if (!clearPendingException(env) && described != nullptr &&
         readJavaText(env, static_cast<jstring>(described), kMaxThrownText, read)) {
       text = read;
     }
@@ -82,12 +73,12 @@ StopMethodOutcome invokeStopMethod(JNIEnv* env, const StopMethodCall& call) {
   const StopMethodSetting& s = call.setting;
   jclass cls = env->FindClass(stopMethodClassPath(s).c_str());
   if (cls == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
     return outcome(StopMethodResult::notFound, "the class " + s.className + " is not on the class path");
   }
   jmethodID method = env->GetStaticMethodID(cls, s.method.c_str(), stopMethodSignature(s));
   if (method == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
     env->DeleteLocalRef(cls);
     return outcome(StopMethodResult::notFound, "the class " + s.className + " has no static method " + s.method +
                                                    stopMethodSignature(s));
@@ -97,7 +88,7 @@ StopMethodOutcome invokeStopMethod(JNIEnv* env, const StopMethodCall& call) {
   if (!s.arguments.empty()) {
     argument.l = argumentArray(env, call.arguments);
     if (argument.l == nullptr) {
-      clearPending(env);
+      clearPendingException(env);
       env->DeleteLocalRef(cls);
       return outcome(StopMethodResult::failed, "the VM could not make its arguments (out of memory)");
     }

@@ -8,9 +8,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <thread>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -412,32 +413,27 @@ TEST(JvmLaunch, OutputFilesFollowNoLinkAndArePrivate) {
 // earlier day is dated when the run begins. Nothing is lost, no line is
 // split, and the files are named by the local day their lines belong to.
 TEST(JvmLaunch, DailyRotationAcrossMidnightLosesNothing) {
-  fs::path dir = workDir();
-  fs::path logs = dir / "logs";
+  fs::path dir = workDir(), logs = dir / "logs", base = logs / "service-output.log";
   fs::create_directories(logs);
-  fs::path base = logs / "service-output.log";
   { std::ofstream(base) << "old line\n"; }
-  using Clock = std::chrono::system_clock;
-  // The local midnight: the next whole minute at least 6 s away (the VM starts first).
-  long long now = std::chrono::duration_cast<std::chrono::seconds>(Clock::now().time_since_epoch()).count();
-  long long midnight = (now + 6) / 60 * 60 + 60;
-  long long offsetMinutes = ((86400 - midnight % 86400) % 86400) / 60;  // local = UTC + offset
-  if (offsetMinutes > 720) offsetMinutes -= 1440;
-  long long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  // Midnight: the next whole minute at least 6 s away (the VM starts first).
+  long long now = std::chrono::duration_cast<std::chrono::seconds>(
+                      std::chrono::system_clock::now().time_since_epoch()).count();
+  long long midnight = (now + 6) / 60 * 60 + 60, oldTime = midnight - 2 * 86400 - 3600;
+  long long offset = ((86400 - midnight % 86400) % 86400) / 60;  // minutes: local = UTC + offset
+  if (offset > 720) offset -= 1440;
   char zone[32];
-  std::snprintf(zone, sizeof zone, "GMT%c%02lld:%02lld", offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
-  auto localDay = [offsetMinutes](long long utcSeconds) {
-    std::time_t t = std::time_t(utcSeconds + offsetMinutes * 60);
+  std::snprintf(zone, sizeof zone, "GMT%c%02lld:%02lld", offset < 0 ? '-' : '+', std::llabs(offset) / 60,
+                std::llabs(offset) % 60);
+  auto dated = [offset, &logs](long long utc, int n) {
+    std::time_t t = std::time_t(utc + offset * 60);
     std::tm civil{};
     gmtime_r(&t, &civil);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &civil);
-    return std::string(text);
+    char day[16];
+    std::strftime(day, sizeof day, "%Y-%m-%d", &civil);
+    return logs / ("service-output." + std::string(day) + (n ? "." + std::to_string(n) : "") + ".log");
   };
-  // The old file's day: two days before the one that ends at midnight.
-  auto old = fs::file_time_type::clock::now() - std::chrono::seconds(now - (midnight - 2 * 86400 - 3600));
-  fs::last_write_time(base, old);
-  const std::string before = localDay(midnight - 1), after = localDay(midnight), earlier = localDay(midnight - 2 * 86400 - 3600);
+  fs::last_write_time(base, fs::file_time_type::clock::now() - std::chrono::seconds(now - oldTime));
   const int kThreads = 4;
   Outcome outcome = runChild(
       dir,
@@ -448,65 +444,53 @@ TEST(JvmLaunch, DailyRotationAcrossMidnightLosesNothing) {
       {"KernoTest"});
   ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
 
-  EXPECT_EQ(readFile(logs / ("service-output." + earlier + ".log")), "old line\n");
-  // The day that ended, then the new one, each in the order of its files.
+  EXPECT_EQ(readFile(dated(oldTime, 0)), "old line\n");
+  // The day that ended, then the new one, each file in turn; then the current file.
   std::vector<std::string> all;
-  size_t filesBefore = 0, filesAfter = 0;
-  for (const std::string& day : {before, after}) {
-    for (int n = 0; n < 1000; ++n) {
-      fs::path file = logs / ("service-output." + day + (n ? "." + std::to_string(n) : "") + ".log");
-      if (!fs::exists(file)) break;
-      ++(day == before ? filesBefore : filesAfter);
-      std::string text = readFile(file);
-      EXPECT_EQ(text.back(), '\n') << file;
-      EXPECT_LT(text.size(), 1048576u + 100) << file;
+  size_t files = 0, filesBefore = 0;
+  for (long long day : {midnight - 1, midnight}) {
+    for (int n = 0; fs::exists(dated(day, n)); ++n, ++files) {
+      std::string text = readFile(dated(day, n));
+      EXPECT_EQ(text.back(), '\n') << dated(day, n);
       for (std::string& line : lines(text)) all.push_back(line);
     }
+    if (day < midnight) filesBefore = files;
   }
   for (std::string& line : lines(readFile(base))) all.push_back(line);
-  EXPECT_GE(filesBefore, 1u) << "no file of " << before;
-  EXPECT_EQ(size_t(std::distance(fs::directory_iterator(logs), fs::directory_iterator())),
-            2 + filesBefore + filesAfter);
+  EXPECT_GE(filesBefore, 1u);
+  EXPECT_EQ(size_t(std::distance(fs::directory_iterator(logs), fs::directory_iterator())), files + 2);
   std::vector<int> next(kThreads, -1);
   checkWriterLines(all, next, true);
-  for (int w = 0; w < kThreads; ++w) {
-    std::string count = "w" + std::to_string(w) + "=" + std::to_string(next[size_t(w)]) + "\n";
-    EXPECT_NE(readFile(dir / "report").find(count), std::string::npos) << count << readFile(dir / "report");
-  }
+  std::string counts;
+  for (int w = 0; w < kThreads; ++w) counts += "w" + std::to_string(w) + "=" + std::to_string(next[size_t(w)]) + "\n";
+  EXPECT_EQ(readFile(dir / "report"), counts);
 }
 
 // The stop method runs before System.exit(0) and the shutdown hooks, on a
 // thread of its own, with its arguments; one that throws, blocks past its
 // time-out or cannot be found is logged and the process still ends.
 TEST(JvmLaunch, StopMethodRunsBeforeTheExitAndNeverHoldsIt) {
-  struct Case {
-    const char* stored;
-    const char* reportEnd;
-    const char* logLine;
-  };
-  const Case cases[] = {
-      {"5\ncom.kerno.testapp.StopApp\nshutdown\ngraceful\nnow",
-       "stop method on kerno stop method with graceful|now\nshutdown hook ran\n", "INFO: stop method returned"},
-      {"1\ncom.kerno.testapp.StopApp\nblocks", "stop method blocks\nshutdown hook ran\n",
-       "ERROR: the stop method com.kerno.testapp.StopApp.blocks did not return within its time-out of 1 seconds; "
-       "stopping all the same"},
-      {"5\ncom.kerno.testapp.StopApp\nfails\nx", "\nshutdown hook ran\n",
-       "ERROR: the stop method com.kerno.testapp.StopApp.fails threw java.lang.IllegalStateException: cannot "
-       "stop: x; stopping all the same"},
-      {"5\ncom.kerno.testapp.StopApp\nfails", "\nshutdown hook ran\n",
-       "ERROR: the stop method com.kerno.testapp.StopApp.fails could not be called: the class "
+  const std::string kStop = "ERROR: the stop method com.kerno.testapp.StopApp.";
+  const std::pair<const char*, std::string> cases[] = {
+      {"5\ncom.kerno.testapp.StopApp\nshutdown\ngraceful\nnow", "INFO: stop method returned"},
+      {"1\ncom.kerno.testapp.StopApp\nblocks",
+       kStop + "blocks did not return within its time-out of 1 seconds; stopping all the same"},
+      {"5\ncom.kerno.testapp.StopApp\nfails\nx",
+       kStop + "fails threw java.lang.IllegalStateException: cannot stop: x; stopping all the same"},
+      {"5\ncom.kerno.testapp.StopApp\nfails", kStop + "fails could not be called: the class "
        "com.kerno.testapp.StopApp has no static method fails()V; stopping all the same"},
   };
-  for (const Case& c : cases) {
+  const std::string kReportEnds[] = {"stop method on kerno stop method with graceful|now\nshutdown hook ran\n",
+                                     "stop method blocks\nshutdown hook ran\n", "\nshutdown hook ran\n",
+                                     "\nshutdown hook ran\n"};
+  for (size_t i = 0; i < std::size(cases); ++i) {
     fs::path dir = workDir();
-    Outcome outcome = runChild(
-        dir, {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir), "--await", "1", "--stop-method", c.stored},
-        {"KernoTest"});
+    Outcome outcome = runChild(dir, {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir), "--await",
+                                     "1", "--stop-method", cases[i].first}, {"KernoTest"});
     EXPECT_EQ(outcome.exitCode, 0) << describe(outcome);
     std::string report = readFile(dir / "report");
-    EXPECT_EQ(report.substr(report.size() - std::min(report.size(), std::strlen(c.reportEnd))), c.reportEnd)
-        << report;
-    EXPECT_TRUE(contains(outcome.log, c.logLine)) << describe(outcome);
-    EXPECT_EQ(readFile(dir / "exit-marker"), "exit handler ran\n") << c.stored;
+    EXPECT_EQ(report.substr(report.size() - std::min(report.size(), kReportEnds[i].size())), kReportEnds[i]);
+    EXPECT_TRUE(contains(outcome.log, cases[i].second)) << describe(outcome);
+    EXPECT_EQ(readFile(dir / "exit-marker"), "exit handler ran\n") << cases[i].first;
   }
 }

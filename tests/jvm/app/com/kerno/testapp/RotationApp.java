@@ -1,8 +1,10 @@
 package com.kerno.testapp;
 
+import java.io.IOException;
 import java.io.PrintStream;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.locks.LockSupport;
 
 /**
  * Writes numbered lines from several threads at once, to System.out and
@@ -16,11 +18,12 @@ public final class RotationApp {
     private RotationApp() {
     }
 
-    public static void main(String[] args) throws InterruptedException {
+    public static void main(String[] args) throws InterruptedException, IOException {
         try {
             int threads = Integer.getInteger("kerno.test.threads", 4);
             final int lines = Integer.getInteger("kerno.test.lines", 1000);
             final long until = Long.getLong("kerno.test.untilMillis", 0L);
+            final int[] written = new int[threads];
             List<Thread> writers = new ArrayList<>();
             for (int t = 0; t < threads; t++) {
                 final int id = t;
@@ -35,37 +38,24 @@ public final class RotationApp {
                         PrintStream stream = n % 2 == 0 ? System.out : System.err;
                         stream.println("w" + id + " " + n + " " + padding);
                         if (until != 0) {
-                            pause();
+                            LockSupport.parkNanos(1_000_000);
                         }
                     }
-                    if (until != 0) {
-                        report("w" + id + "=" + n + "\n");
-                    }
+                    written[id] = n;
                 }, "writer-" + t);
                 writers.add(writer);
                 writer.start();
             }
-            for (Thread writer : writers) {
-                writer.join();
+            StringBuilder report = new StringBuilder();
+            for (int t = 0; t < threads; t++) {
+                writers.get(t).join();
+                report.append('w').append(t).append('=').append(written[t]).append('\n');
+            }
+            if (until != 0) {
+                EchoApp.write(System.getProperty("kerno.test.report"), report.toString());
             }
         } finally {
             Probe.done();
-        }
-    }
-
-    static void pause() {
-        try {
-            Thread.sleep(1);
-        } catch (InterruptedException e) {
-            Thread.currentThread().interrupt();
-        }
-    }
-
-    static synchronized void report(String text) {
-        try {
-            EchoApp.write(System.getProperty("kerno.test.report"), text);
-        } catch (java.io.IOException e) {
-            throw new IllegalStateException(e);
         }
     }
 }

@@ -2,11 +2,7 @@ package com.kerno.testapp;
 
 import java.io.IOException;
 
-/**
- * Stop methods for the real-JVM tests, each reporting to the file named by
- * kerno.test.report (after EchoApp's lines, so the order shows that the stop
- * method ran before the shutdown hook).
- */
+/** Stop methods for the real-JVM tests, reporting after EchoApp's lines. */
 public final class StopApp {
     private StopApp() {
     }
