@@ -439,7 +439,6 @@ class Stop(ServiceRunTest):
         self.assertNoMisuse(calls)
         stop = calls.index(["CallStaticVoidMethodA", "org/example/Server", "shutdown", MAIN_SIGNATURE,
                             "graceful", "a b"])
-        self.assertIn(["AttachCurrentThreadAsDaemon", "kerno stop method", "->", "0"], calls[:stop])
         self.assertLess(stop, calls.index(["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"]))
         line = ("the stop method org.example.Server.shutdown threw java.lang.IllegalStateException: "
                 "thrown by the stand-in; stopping all the same")

@@ -18,10 +18,8 @@
 // application's main the watchdog's VM calls run on threads of their own
 // (launch/health_calls.cpp): a thread dump to DUMPFILE, then each check of
 // kHealthChecks with a deadline, reported as "CHECK <check>: ok", "...:
-// failed: <why>" or "...: no answer within the time-out". With --stop-method
-// (key 30029's stored text), the stop method is called before the exit
-// request (launch/stop_method.h), its outcome logged as "INFO: stop method
-// returned" or "ERROR: <the outcome's line>".
+// failed: <why>" or "...: no answer within the time-out". --stop-method: the
+// stop method before the exit request, logged as the product logs it.
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -248,8 +246,7 @@ void callStopMethodOption() {
   }
   for (const std::string& argument : call.setting.arguments) call.arguments.push_back(fromUtf8(argument));
   std::string line = stopMethodOutcomeLine(call.setting, callStopMethod(gState.vm, call));
-  if (line.empty()) say("INFO", "stop method returned");
-  else say("ERROR", line);
+  say(line.empty() ? "INFO" : "ERROR", line.empty() ? "stop method returned" : line);
 }
 
 void* launchThread(void*) {

@@ -118,7 +118,6 @@ TEST(ServiceSettings, NumbersAndPairsArePlainAndBounded) {
     EXPECT_TRUE(parseOutputRotation(good, o, why)) << good;
     EXPECT_EQ(outputRotationText(o), good);
   }
-  EXPECT_EQ(o.every, RotationPeriod::day);
   // A size of 0 only beside a time rule; the time rule's words are exact.
   for (const char* bad : {"1023,5", "1048576,0", "1048576", "0,5", "0,5,Day", "1048576,5,week", "0,5,day,1",
                           "1048576,5,"})
@@ -421,11 +420,8 @@ TEST(StatusCommandFacts, LinesFromWhatWasFound) {
   OutputFiles files = outputFilesText(block, "c:\\apps\\");
   EXPECT_EQ(files.output, "c:\\apps\\logs\\out.log, rotated at 1024 bytes, keeping .1 to .3");
   EXPECT_EQ(files.error, "d:\\err.log, rotated at 1024 bytes, keeping .1 to .3");
-  block.narrow = {{102, "1"}, {103, "o.log"}, {30007, "0,7,day"}};
-  EXPECT_EQ(outputFilesText(block, "c:\\").output, "c:\\o.log, rotated every day, keeping 7 dated files");
-  block.narrow[30007] = "2048,3,hour";
-  EXPECT_EQ(outputFilesText(block, "c:\\").output,
-            "c:\\o.log, rotated every hour and at 2048 bytes, keeping 3 dated files");
+  block.narrow = {{102, "1"}, {103, "o.log"}, {30007, "2048,3,hour"}};
+  EXPECT_EQ(outputFilesText(block, "c:\\").output, "c:\\o.log, rotated every hour and at 2048 bytes, keeping 3 dated files");
   block.narrow = {{103, "out.log"}, {104, "1"}};  // no redirect flag; no name
   EXPECT_EQ(outputFilesText(block, "c:\\").output, "not redirected");
   EXPECT_EQ(outputFilesText(block, "c:\\").error, "not redirected");
