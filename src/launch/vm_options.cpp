@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/value_list.h"
+#include "jvm/variables.h"
 
 namespace {
 
@@ -181,6 +182,56 @@ std::string libraryPathOption(const std::vector<std::string>& directories) {
   return option;
 }
 
+bool isLauncherClassPathItem(std::string_view item) {
+  return item.size() >= 2 && item[0] >= 'A' && item[0] <= 'Z' && (item[1] == '0' || item[1] == '1');
+}
+
+bool classPathItemFromJavaForm(std::string_view given, std::string& item, std::string& why) {
+  std::string path(given);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  if (path.empty()) {
+    why = "an empty class-path item";
+    return false;
+  }
+  std::size_t star = path.find('*');
+  if (star != std::string::npos) {
+    bool lastPart = star == path.size() - 1 && (star == 0 || path[star - 1] == '\\');
+    if (!lastPart) {
+      why = "'*' stands only for every archive of a directory, as the whole last part (\"lib/*\")";
+      return false;
+    }
+    item = "S0" + (star == 0 ? std::string(".") : path.substr(0, star - 1));
+    return true;
+  }
+  // %NAME% (not a built-in) to ${NAME}; a variable alone is a class path.
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    std::size_t open = path.find('%', pos);
+    std::size_t close = open == std::string::npos ? open : path.find('%', open + 1);
+    if (close == std::string::npos) {
+      out.append(path, pos, std::string::npos);
+      break;
+    }
+    if (close == open + 1) {  // "%%" names nothing
+      out.append(path, pos, close + 1 - pos);
+      pos = close + 1;
+      continue;
+    }
+    std::string reference = path.substr(open, close - open + 1);
+    std::string name = path.substr(open + 1, close - open - 1);
+    if (open == 0 && close == path.size() - 1 && !isBuiltinReference(reference)) {
+      item = "E0" + name;
+      return true;
+    }
+    out.append(path, pos, open - pos);
+    out += isBuiltinReference(reference) ? reference : "${" + name + "}";
+    pos = close + 1;
+  }
+  item = "A0" + out;
+  return true;
+}
+
 std::vector<ClassPathItem> parseClassPathItems(std::string_view list) {
   std::vector<ClassPathItem> items;
   for (std::string_view item : splitList(list, kListSeparator, EmptyItems::drop)) {
@@ -288,6 +339,7 @@ bool assembleVmOptions(const VmOptionSources& sources, const NarrowConversion& n
     return false;
   }
   for (const std::u16string& parameter : parameters) out.push_back(narrow(parameter));
+  out.insert(out.end(), sources.vmOptions.begin(), sources.vmOptions.end());
   if (sources.commandLineVmOptions) {
     for (const std::u16string& option : commandLineVmOptions(sources.launchArguments)) {
       out.push_back(narrow(option));
