@@ -185,7 +185,7 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       {R"({"records": {"108": "\u0080"}})", "character 1 (U+0080) cannot"},
       {R"({"classPath": ["A1\u0100.jar"]})", "field \"classPath\"[0]: character 3 (U+0100"},
       // Settings.
-      {R"({"serviceAccount": "CORP\\web"})", "field \"serviceAccount\": \"CORP\\web\" is not an account"},
+      {R"({"serviceAccount": "web"})", "field \"serviceAccount\": \"web\" is not an account"},
       {R"({"serviceAccount": 1})", "field \"serviceAccount\": expected a string"},
       {R"({"interactive": 1})", "field \"interactive\": expected true, false or null"},
       {R"({"serviceAccount": "LocalService", "interactive": true})",
