@@ -203,32 +203,21 @@ bool classPathItemFromJavaForm(std::string_view given, std::string& item, std::s
     item = "S0" + (star == 0 ? std::string(".") : path.substr(0, star - 1));
     return true;
   }
-  // %NAME% (not a built-in) to ${NAME}; a variable alone is a class path.
-  std::string out;
-  std::size_t pos = 0;
-  while (pos < path.size()) {
-    std::size_t open = path.find('%', pos);
-    std::size_t close = open == std::string::npos ? open : path.find('%', open + 1);
-    if (close == std::string::npos) {
-      out.append(path, pos, std::string::npos);
-      break;
-    }
-    if (close == open + 1) {  // "%%" names nothing
-      out.append(path, pos, close + 1 - pos);
-      pos = close + 1;
-      continue;
-    }
-    std::string reference = path.substr(open, close - open + 1);
-    std::string name = path.substr(open + 1, close - open - 1);
-    if (open == 0 && close == path.size() - 1 && !isBuiltinReference(reference)) {
-      item = "E0" + name;
-      return true;
-    }
-    out.append(path, pos, open - pos);
-    out += isBuiltinReference(reference) ? reference : "${" + name + "}";
-    pos = close + 1;
+  // A variable alone holds a class path; elsewhere %NAME% (not a built-in)
+  // becomes ${NAME}, which the launcher expands.
+  if (path.size() > 2 && path.front() == '%' && path.find('%', 1) == path.size() - 1 && !isBuiltinReference(path)) {
+    item = "E0" + path.substr(1, path.size() - 2);
+    return true;
   }
-  item = "A0" + out;
+  VariableLookup dollarForm = [](const std::string& name) -> std::optional<std::string> {
+    if (isBuiltinReference("%" + name + "%")) return std::nullopt;
+    return "${" + name + "}";
+  };
+  if (!expandPercentReferences(path, dollarForm, kMaxClassPathOption)) {
+    why = "longer than " + std::to_string(kMaxClassPathOption) + " bytes";
+    return false;
+  }
+  item = "A0" + path;
   return true;
 }
 
