@@ -81,6 +81,20 @@ std::string longExecutablePath() {
   return n > 0 && n < MAX_PATH ? std::string(buffer, n) : path;
 }
 
+// The install warnings, for whoever runs /configure without a console (an
+// installer keeps standard error in its log) and for the administrator
+// afterwards (the event log, unless the source is another program's).
+void warnIfUnsafe(const std::string& name) {
+  std::vector<std::string> warnings = unsafeInstallWarnings();
+  for (std::string& warning : warnings) {
+    std::fputs(warning.c_str(), stderr);
+    if (!warning.empty() && warning.back() == '\n') warning.pop_back();
+  }
+  std::fflush(stderr);
+  std::u16string registered;
+  if (eventSourceOwner(name, registered) != EventSourceOwner::other) reportWarningEvents(warnings);
+}
+
 }  // namespace
 
 int cmdConfigure() {
@@ -113,11 +127,9 @@ int cmdConfigure() {
   InstallPlan plan = planServiceInstall(settings, name, registered.startType == SERVICE_AUTO_START);
   if (!changeNameAndAccount(service.get(), plan, registered)) return 1;
   for (const std::string& line : applyInstallSettings(service.get(), plan)) sayLine(line);
-  unsigned long error = 0;
-  if (settings.eventLog.value_or(false) && (error = registerEventSource(name, longExecutablePath())) != 0) {
-    sayLine("Could not register the event source of service '" + name + "' (error " + std::to_string(error) +
-            ").");
-  }
+  if (settings.eventLog.value_or(false)) (void)registerOwnEventSource(longExecutablePath());
   sayLine("Configured service '" + name + "'.");
-  return ensureServiceLogonRight(plan) ? 0 : 1;
+  bool logonRight = ensureServiceLogonRight(plan);
+  warnIfUnsafe(name);
+  return logonRight ? 0 : 1;
 }
