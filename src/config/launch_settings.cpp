@@ -113,17 +113,3 @@ std::string vmOptionListText(const std::vector<std::string>& options) {
   }
   return text;
 }
-
-bool checkDisplayName(std::u16string_view name, std::string& why) {
-  if (name.empty() || name.size() > kMaxDisplayName) {
-    why = "a display name must be 1 to " + std::to_string(kMaxDisplayName) + " characters long";
-    return false;
-  }
-  for (char16_t c : name) {
-    if (c < 0x20 || c == 0x7F) {
-      why = "a display name cannot hold a control character";
-      return false;
-    }
-  }
-  return true;
-}

@@ -1,7 +1,7 @@
 // What the service process and its VM are given besides the class path and
-// the options of key 123: the environment (key 30025), the VM options one by
-// one (key 30027) and the name the service manager shows (wide key 30026).
-// Their stored forms and the checks that the packer and the launcher share.
+// the options of key 123: the environment (key 30025) and the VM options one
+// by one (key 30027). Their stored forms and the checks that the packer and
+// the launcher share.
 // See docs/packer.md.
 #pragma once
 
@@ -22,8 +22,6 @@ inline constexpr std::size_t kMaxEnvironmentName = 255;
 inline constexpr std::size_t kMaxEnvironmentValue = 32766;
 inline constexpr std::size_t kMaxVmOptionCount = 1000;
 inline constexpr std::size_t kMaxVmOptionBytes = 65535;
-// The service manager's limit of a display name, in UTF-16 code units.
-inline constexpr std::size_t kMaxDisplayName = 256;
 
 // One variable: `value` may refer to others as %NAME%; an empty value removes
 // the variable.
@@ -47,6 +45,3 @@ std::string environmentSettingText(const std::vector<EnvironmentEntry>& entries)
 // Key 30027: one VM option per item, none empty; the empty text is no option.
 bool parseVmOptionList(std::string_view text, std::vector<std::string>& out, std::string& why);
 std::string vmOptionListText(const std::vector<std::string>& options);
-
-// Wide key 30026: 1 to kMaxDisplayName code units, no control character.
-bool checkDisplayName(std::u16string_view name, std::string& why);

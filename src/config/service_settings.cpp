@@ -3,7 +3,6 @@
 #include <cctype>
 
 #include "config/config_store.h"
-#include "config/launch_settings.h"
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -205,6 +204,20 @@ bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std:
     return false;
   }
   out = OutputRotationSetting{bytes, uint32_t(keep)};
+  return true;
+}
+
+bool checkDisplayName(std::u16string_view name, std::string& why) {
+  if (name.empty() || name.size() > kMaxDisplayName) {
+    why = "a display name must be 1 to " + std::to_string(kMaxDisplayName) + " characters long";
+    return false;
+  }
+  for (char16_t c : name) {
+    if (c < 0x20 || c == 0x7F) {
+      why = "a display name cannot hold a control character";
+      return false;
+    }
+  }
   return true;
 }
 

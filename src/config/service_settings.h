@@ -30,6 +30,8 @@ inline constexpr uint32_t kMaxRotationKeep = 999;
 // Longest domain and account name of a group managed service account.
 inline constexpr size_t kMaxAccountDomain = 255;
 inline constexpr size_t kMaxAccountName = 256;
+// The service manager's limit of a display name, in UTF-16 code units.
+inline constexpr size_t kMaxDisplayName = 256;
 
 // `user`: an account with a password, which is asked for at install and
 // never stored.
@@ -64,6 +66,8 @@ bool parseBoundedNumber(std::string_view text, uint64_t min, uint64_t max, uint6
 bool parseTimeoutSetting(ConfigKey key, std::string_view text, uint32_t& out, std::string& why);
 bool parseRecovery(std::string_view text, RecoverySetting& out, std::string& why);
 bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std::string& why);
+// Wide key 30026: 1 to kMaxDisplayName code units, no control character.
+bool checkDisplayName(std::u16string_view name, std::string& why);
 
 // The stored texts, as the packer writes them.
 std::string serviceAccountText(const ServiceAccount& account);

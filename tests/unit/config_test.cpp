@@ -12,6 +12,7 @@
 #include "config/config_store.h"
 #include "config/exit_duties.h"
 #include "config/launch_settings.h"
+#include "config/service_settings.h"
 #include "config/log_format.h"
 #include "config/messages.h"
 #include "config/pe_version.h"
