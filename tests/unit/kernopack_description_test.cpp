@@ -117,6 +117,7 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
       {R"({"vmOptions": ["-Xmx1g", "-Dgreeting=hello world", "-Dq=\"a;b\"#c"]})", 30027,
        "-Xmx1g\n-Dgreeting=hello world\n-Dq=\"a;b\"#c"},
       {R"({"vmOptions": ["-Xrs"]})", 123, " -Xrs"}, {R"({"vmOptions": [], "vmParameters": null})", 30027, ""},
+      {R"({"vmOptions": ["-Xmx1g"], "vmParameters": " -Xrs"})", 30027, "-Xmx1g"},  // the default, as dump shows it
       {R"({"classPath": ["app.jar", "lib/*", "%APP_HOME%\\x.jar", "A1own.jar", "./A1.jar"]})", 121,
        "A0app.jar;S0lib;A0${APP_HOME}\\x.jar;A1own.jar;A0.\\A1.jar"},
       {R"({"serviceAccount": "CORP\\web"})", 30001, "CORP\\web"}, {R"({"serviceAccount": "web@corp.example"})", 30001, "web@corp.example"},
