@@ -66,6 +66,8 @@ enum class ConfigKey : int32_t {
   // What the service process and its VM are given (config/launch_settings.h).
   environment = 30025,
   vmOptions = 30027,
+  // The static method called at a stop (config/stop_method_setting.h).
+  stopMethod = 30029,
 };
 
 // Keys of the wide (UTF-16) section.
