@@ -1,7 +1,6 @@
 // The importer of WinSW, NSSM and procrun services: its readers of command
 // lines, registry files and jars, and whole imports of real configurations
 // from public projects (tests/unit/import_data, each naming its source).
-#ifdef KERNOPACK_IMPORT
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -332,4 +331,3 @@ TEST(KernopackImport, RefusesWhatDescribesNoJavaApplicationAndSaysWhere) {
 }
 
 }  // namespace
-#endif

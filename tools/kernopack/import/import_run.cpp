@@ -76,7 +76,7 @@ ImportResult importFromArgs(const ImportArgs& a, std::string& shown, int& exitCo
   JarReader readJar;
   if (!a.service.empty()) {
     shown = "service " + a.service;
-    InstalledService s = readInstalledService(a.service);
+    InstalledService s = readInstalledService(commandLinePath(a.service));
     readJar = jarReaderIn(a.appDir.empty() ? directoryOf(s.winswXmlPath.empty() ? "." : s.winswXmlPath) : commandLinePath(a.appDir));
     if (!s.ok) return r.fail(s.error), r;
     return importInstalledService(s, readJar);

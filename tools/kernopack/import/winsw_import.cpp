@@ -1,5 +1,3 @@
-#include <pugixml.hpp>
-
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -7,6 +5,7 @@
 #include "import/command_lines.h"
 #include "import/import_common.h"
 #include "import/peer_import.h"
+#include "import/xml_tree.h"
 
 namespace {
 
@@ -15,7 +14,8 @@ struct WinswService {
   std::string id, executable, arguments, startArguments, workingDirectory, logPath, logMode;
   bool hasArguments = false, hasStartArguments = false, hasStopTimeout = false, hasLog = false;
   std::vector<std::string> argumentList, startArgumentList;
-  pugi::xml_node log, serviceAccount;
+  const XmlElement* log = nullptr;
+  const XmlElement* serviceAccount = nullptr;
   std::vector<std::pair<std::string, uint64_t>> failures;  // action, delay in ms
   std::string failuresGiven;
   uint64_t resetMs = 24ull * 3600 * 1000;
@@ -23,8 +23,7 @@ struct WinswService {
   ImportJson dependencies = ImportJson::array();
 };
 
-std::string trimmed(const char* text) {
-  std::string s(text);
+std::string trimmed(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
   size_t e = s.find_last_not_of(" \t\r\n");
   return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
@@ -65,9 +64,9 @@ const std::map<std::string, std::string>& unsupportedElements() {
   return table;
 }
 
-void readFailure(pugi::xml_node n, WinswService& s, ImportResult& r) {
-  std::string action = n.attribute("action").as_string();
-  std::string delay = n.attribute("delay").as_string();
+void readFailure(const XmlElement& n, WinswService& s, ImportResult& r) {
+  std::string action = n.attribute("action");
+  std::string delay = n.attribute("delay");
   uint64_t ms = 0;
   if (!delay.empty() && !parseWinswDuration(delay, ms)) {
     return r.drop("<onfailure>", delay, "a delay WinSW would not read");
@@ -119,23 +118,23 @@ void readTimeout(const std::string& name, const std::string& text, ImportResult&
   r.keep(tag(name.c_str()), text, "preshutdownTimeoutSeconds", s);
 }
 
-void readElement(pugi::xml_node n, WinswService& s, ImportResult& r) {
-  std::string name = n.name();
-  std::string text = trimmed(n.child_value());
+void readElement(const XmlElement& n, WinswService& s, ImportResult& r) {
+  const std::string& name = n.name;
+  std::string text = trimmed(n.text);
   if (readSimpleElement(name, text, s, r)) return;
   if (name == "executable") {
     s.executable = text;
   } else if (name == "arguments" || name == "startarguments") {
-    (name == "arguments" ? s.arguments : s.startArguments) = oneLine(n.child_value());
+    (name == "arguments" ? s.arguments : s.startArguments) = oneLine(n.text);
     (name == "arguments" ? s.hasArguments : s.hasStartArguments) = true;
   } else if (name == "argument" || name == "startargument") {
-    (name == "argument" ? s.argumentList : s.startArgumentList).push_back(n.child_value());
+    (name == "argument" ? s.argumentList : s.startArgumentList).push_back(n.text);
   } else if (name == "workingdirectory") {
     s.workingDirectory = text;
   } else if (name == "env") {
-    s.environment[n.attribute("name").as_string()] = launcherText(n.attribute("value").as_string(), true, false);
+    s.environment[n.attribute("name")] = launcherText(n.attribute("value"), true, false);
   } else if (name == "serviceaccount") {
-    s.serviceAccount = n;
+    s.serviceAccount = &n;
   } else if (name == "onfailure") {
     readFailure(n, s, r);
   } else if (name == "stoptimeout" || name == "preshutdownTimeout") {
@@ -144,8 +143,8 @@ void readElement(pugi::xml_node n, WinswService& s, ImportResult& r) {
     s.logPath = text;
   } else if (name == "log" || name == "logmode") {
     s.hasLog = true;
-    s.log = n;
-    s.logMode = name == "logmode" ? text : std::string(n.attribute("mode").as_string("append"));
+    s.log = &n;
+    s.logMode = name == "logmode" ? text : n.attribute("mode", "append");
   } else if (unsupportedElements().count(name)) {
     r.drop(tag(name.c_str()), text, unsupportedElements().at(name));
   } else {
@@ -154,22 +153,22 @@ void readElement(pugi::xml_node n, WinswService& s, ImportResult& r) {
 }
 
 void finishAccount(const WinswService& s, ImportResult& r) {
-  pugi::xml_node a = s.serviceAccount;
+  const XmlElement* a = s.serviceAccount;
   if (!a) return;
-  std::string user = trimmed(a.child_value("username"));
+  std::string user = trimmed(a->childText("username"));
   if (user.empty()) {
-    std::string domain = trimmed(a.child_value("domain"));
-    user = trimmed(a.child_value("user"));
+    std::string domain = trimmed(a->childText("domain"));
+    user = trimmed(a->childText("user"));
     if (!domain.empty() && !user.empty()) user = domain + "\\" + user;
   }
   if (user.empty()) return r.drop("<serviceaccount>", "", "names no user");
   importAccount("<serviceaccount>", user, s.id, r);
-  if (a.child("password")) dropPassword("<serviceaccount>/<password>", r);
-  if (a.child("allowservicelogon")) {
-    r.drop("<serviceaccount>/<allowservicelogon>", a.child_value("allowservicelogon"),
+  if (a->child("password")) dropPassword("<serviceaccount>/<password>", r);
+  if (a->child("allowservicelogon")) {
+    r.drop("<serviceaccount>/<allowservicelogon>", a->childText("allowservicelogon"),
            "/install grants \"Log on as a service\" to a user account that lacks it");
   }
-  if (a.child("prompt")) r.drop("<serviceaccount>/<prompt>", a.child_value("prompt"), "/install asks for a user account's password");
+  if (a->child("prompt")) r.drop("<serviceaccount>/<prompt>", a->childText("prompt"), "/install asks for a user account's password");
 }
 
 void finishFailures(const WinswService& s, ImportResult& r) {
@@ -196,12 +195,12 @@ void finishRotation(const WinswService& s, ImportResult& r) {
   std::string setting = "<log mode=\"" + mode + "\">";
   uint64_t kb = 10 * 1024, keep = 8;
   if (mode == "rotate") return r.change(setting, mode, "outputRotation", ImportJson{{"maxBytes", kb * 1024}, {"keep", keep}}, "10 MB, 8 files, as WinSW rotates");
-  pugi::xml_node l = s.log;
-  if (l.child("sizeThreshold")) readNumber(trimmed(l.child_value("sizeThreshold")), kb);
-  if (l.child("keepFiles")) readNumber(trimmed(l.child_value("keepFiles")), keep);
+  const XmlElement* l = s.log;
+  if (l && l->child("sizeThreshold")) readNumber(trimmed(l->childText("sizeThreshold")), kb);
+  if (l && l->child("keepFiles")) readNumber(trimmed(l->childText("keepFiles")), keep);
   kb = std::max<uint64_t>(kb, 1);
   keep = std::min<uint64_t>(std::max<uint64_t>(keep, 1), 999);
-  std::string pattern = trimmed(l.child_value("pattern"));
+  std::string pattern = l ? trimmed(l->childText("pattern")) : std::string();
   ImportJson v = ImportJson::object();
   if (mode == "roll-by-time" || mode == "roll-by-size-time") {
     v["every"] = pattern.find('H') != std::string::npos ? "hour" : "day";
@@ -281,23 +280,10 @@ void finishDefaults(const WinswService& s, ImportResult& r) {
   }
 }
 
-std::string placeOf(std::string_view xml, ptrdiff_t offset) {
-  int line = 1, column = 1;
-  for (ptrdiff_t i = 0; i < offset && size_t(i) < xml.size(); ++i) {
-    if (xml[size_t(i)] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
 }  // namespace
 
 bool parseWinswDuration(std::string_view text, uint64_t& ms) {
-  std::string t = trimmed(std::string(text).c_str());
+  std::string t = trimmed(std::string(text));
   size_t digits = 0;
   while (digits < t.size() && std::isdigit(static_cast<unsigned char>(t[digits]))) ++digits;
   uint64_t n = 0;
@@ -309,7 +295,7 @@ bool parseWinswDuration(std::string_view text, uint64_t& ms) {
     ms = (uint64_t(h) * 3600 + m * 60 + s) * 1000;
     return true;
   }
-  std::string unit = asciiLower(trimmed(t.substr(digits).c_str()));
+  std::string unit = asciiLower(trimmed(t.substr(digits)));
   static const std::map<std::string, uint64_t> units = {
       {"", 1}, {"ms", 1}, {"sec", 1000}, {"secs", 1000}, {"s", 1000}, {"min", 60000}, {"mins", 60000},
       {"hour", 3600000}, {"hours", 3600000}, {"day", 86400000}, {"days", 86400000}};
@@ -322,21 +308,17 @@ bool parseWinswDuration(std::string_view text, uint64_t& ms) {
 ImportResult importWinsw(std::string_view xml, const JarReader& readJar) {
   ImportResult r;
   r.sourceKind = "a WinSW configuration";
-  pugi::xml_document doc;
-  pugi::xml_parse_result parsed = doc.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_auto);
-  if (!parsed) {
-    r.fail(placeOf(xml, parsed.offset) + ": not well-formed XML: " + parsed.description());
+  XmlRead doc = readXml(xml);
+  if (!doc.ok) {
+    r.fail(doc.error);
     return r;
   }
-  pugi::xml_node root = doc.document_element();
-  if (std::string(root.name()) != "service" && std::string(root.name()) != "configuration") {
-    r.fail("the root element is <" + std::string(root.name()) + ">, not <service>: not a WinSW configuration");
+  if (doc.root.name != "service" && doc.root.name != "configuration") {
+    r.fail("the root element is <" + doc.root.name + ">, not <service>: not a WinSW configuration");
     return r;
   }
   WinswService s;
-  for (pugi::xml_node n : root.children()) {
-    if (n.type() == pugi::node_element) readElement(n, s, r);
-  }
+  for (const XmlElement& n : doc.root.children) readElement(n, s, r);
   if (s.id.empty()) r.fail("<id> is missing: the configuration names no service");
   if (!r.ok || !finishJava(s, readJar, r)) return r;
   finishAccount(s, r);
