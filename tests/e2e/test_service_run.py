@@ -14,10 +14,12 @@ This module boots a Wine prefix of its own, with
 KERNO_LOG=yes in the machine environment and a relay trace of MessageBoxA."""
 
 import itertools
+import json
 import os
 import pty
 import re
 import select
+import shutil
 import subprocess
 import time
 import unittest
@@ -570,6 +572,105 @@ class ConsoleRun(ServiceRunTest):
         self.assertEqual(SESSION.log_files(), [])
         # A command process: nothing in the event log.
         self.assertEqual((event_sources(r.err_raw), events(r.err_raw)), ([], []))
+
+
+@sends_a_control
+class ImportedServices(ServiceRunTest):
+    """A service of each peer imported (`kernopack import`), built, installed
+    and started: what the VM receives is what the peer's java command line
+    or JVM settings asked for, item by item."""
+
+    def windows_path(self, *parts):
+        return "Z:" + str(self.dir.joinpath(*parts)).replace("/", "\\")
+
+    def imported(self, source, text, *options):
+        """The description `kernopack import` writes for `text` (bytes or
+        str) saved as `source` beside the executable; the report must name
+        every setting."""
+        path = self.dir / source
+        (path.write_bytes if isinstance(text, bytes) else path.write_text)(text)
+        out = self.dir / "imported.json"
+        proc = subprocess.run([harness.PACKER, "import", str(path), "-o", str(out), *options],
+                              capture_output=True, timeout=60)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+        description = json.loads(out.read_text(encoding="utf-8"))
+        description["serviceName"] = self.name
+        return description
+
+    def run_imported(self, description):
+        """Installs and starts the built service; (options, main parameters, home)."""
+        exe = self.pack(description)
+        self.install(exe)
+        home = self.image_path().rsplit("\\", 1)[0]
+        self.start()
+        self.wait_launched()
+        self.assertEqual(self.status(), (RUNNING, 0))
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.addCleanup(self.stop_cleanly, exe)
+        return self.options(calls), self.main_parameters(calls), home
+
+    def test_winsw_service_running_a_real_jar(self):
+        # H2 (Debian's libh2-java) as WinSW runs it: -jar, whose manifest
+        # names the main class and the class path.
+        self.runtime("main=return")
+        shutil.copy("/usr/share/java/h2.jar", self.dir / "h2.jar")
+        d = self.imported("h2.xml", """<service>
+  <id>h2</id>
+  <executable>%BASE%\\jre\\bin\\java.exe</executable>
+  <arguments>-Xmx128m "-Dgreeting=hello world" -jar "%BASE%\\h2.jar" -tcp -baseDir "%BASE%\\data dir"</arguments>
+</service>
+""")
+        self.assertEqual(d["jreSearchSequence"], ["Ajre"])
+        self.assertEqual(d["mainClass"], "org.h2.tools.Console")
+        options, parameters, home = self.run_imported(d)
+        self.assertIn("-Xmx128m", options)
+        self.assertIn("-Dgreeting=hello world", options)
+        self.assertTrue(any(o.startswith("-Djava.class.path=") and f"{home}\\h2.jar;" in o for o in options), options)
+        self.assertEqual(parameters[1], "org.h2.tools.Console")
+        self.assertEqual(parameters[-3:], ["-tcp", "-baseDir", f"{home}\\data dir"])
+
+    def test_nssm_registry_export(self):
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        (self.dir / "lib").mkdir()
+        (self.dir / "lib" / "one.jar").write_bytes(b"")
+        service = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\imported"
+        def text(value):
+            return value.replace("\\", "\\\\").replace('"', '\\"')
+        parameters = '-Xss2m -cp "lib\\*;app.jar" com.example.App "a b" c'
+        reg = ("Windows Registry Editor Version 5.00\r\n\r\n"
+               f"[{service}]\r\n\"Start\"=dword:00000003\r\n\r\n"
+               f"[{service}\\Parameters]\r\n"
+               f"\"Application\"=\"{text(self.windows_path('jre', 'bin', 'java.exe'))}\"\r\n"
+               f"\"AppDirectory\"=\"{text(self.windows_path())}\"\r\n"
+               f"\"AppParameters\"=\"{text(parameters)}\"\r\n")
+        d = self.imported("svc.reg", b"\xff\xfe" + reg.encode("utf-16-le"))
+        self.assertEqual(d["jreSearchSequence"], ["A" + self.windows_path("jre")])
+        options, parameters, home = self.run_imported(d)
+        self.assertIn("-Xss2m", options)
+        path = [o for o in options if o.startswith("-Djava.class.path=")]
+        self.assertEqual(len(path), 1, options)
+        self.assertIn("one.jar;", path[0])
+        self.assertIn("app.jar;", path[0])
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-2:], ["a b", "c"])
+
+    def test_procrun_install_command(self):
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        d = self.imported("install.cmd", (
+            f"prunsrv.exe //IS//imported --Jvm \"{self.windows_path('jre', 'bin', 'server', 'jvm.dll')}\" "
+            "--Classpath app.jar --StartClass com.example.App ++StartParams \"x;y z\" "
+            "++JvmOptions \"-Da=1#-Db=two words\" --JvmMx 64 --ServiceUser LocalSystem\n"))
+        self.assertEqual(d["vmOptions"], ["-Da=1", "-Db=two words", "-Xmx64m"])
+        # What procrun adds at install; Wine has neither service to start first.
+        self.assertEqual(d.pop("serviceDependencies"), ["Tcpip", "Afd"])
+        options, parameters, home = self.run_imported(d)
+        for option in ("-Da=1", "-Db=two words", "-Xmx64m"):
+            self.assertIn(option, options)
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-2:], ["x", "y z"])
 
 
 class Templates(unittest.TestCase):

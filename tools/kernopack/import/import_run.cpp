@@ -64,10 +64,10 @@ JarReader jarReaderIn(const std::string& dir) {
 
 void printReport(const std::string& source, const ImportResult& r) {
   report("import: %s: %s; each setting and what it became:", source.c_str(), r.sourceKind.c_str());
-  size_t counts[4] = {0, 0, 0, 0};
+  unsigned counts[4] = {0, 0, 0, 0};
   for (const ImportNote& n : r.notes) ++counts[size_t(n.verdict)];
   for (const std::string& line : importReportLines(r)) std::fprintf(stderr, "%s\n", escapeForTerminal(line).c_str());
-  report("import: %zu kept, %zu changed, %zu defaults written out, %zu dropped", counts[0], counts[1], counts[2],
+  report("import: %u kept, %u changed, %u defaults written out, %u dropped", counts[0], counts[1], counts[2],
          counts[3]);
 }
 

@@ -60,9 +60,19 @@ ImportResult importSource(std::string_view bytes, ImportFormat format, const Jar
   return r;
 }
 
+std::string imageProgram(const std::string& imagePath) {
+  if (!imagePath.empty() && imagePath.front() == '"') {
+    size_t close = imagePath.find('"', 1);
+    return imagePath.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  }
+  // Unquoted, as the service manager reads it: up to the first ".exe".
+  size_t exe = asciiLower(imagePath).find(".exe");
+  if (exe != std::string::npos) return imagePath.substr(0, exe + 4);
+  return imagePath.substr(0, imagePath.find(' '));
+}
+
 ImportResult importInstalledService(const InstalledService& s, const JarReader& readJar) {
-  SplitCommandLine image = splitWindowsCommandLine(s.imagePath);
-  std::string program = image.ok && !image.arguments.empty() ? image.arguments.front() : s.imagePath;
+  std::string program = imageProgram(s.imagePath);
   if (programStem(program) == "nssm") return importNssmRegistry(s.registry, readJar);
   if (isProcrunRegistry(s.registry)) return importProcrunRegistry(s.registry);
   if (!s.winswXml.empty()) return importWinsw(s.winswXml, readJar);

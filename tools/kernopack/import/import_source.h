@@ -34,3 +34,7 @@ struct InstalledService {
 // procrun when procrun's key names it, WinSW when a configuration lies
 // beside its program.
 ImportResult importInstalledService(const InstalledService& service, const JarReader& readJar);
+
+// The program of a service's command line: quoted, or unquoted up to the
+// first ".exe" (as the service manager tries it: C:\Program Files\x.exe).
+std::string imageProgram(const std::string& imagePath);

@@ -5,7 +5,6 @@
 
 #include "common/code_page_win.h"
 #include "common/system_error_win.h"
-#include "import/command_lines.h"
 #include "import/installed_service.h"
 #include "io/packer_io.h"
 
@@ -77,8 +76,7 @@ bool addKey(const std::string& path, REGSAM view, RegExport& reg) {
 
 // The WinSW configuration beside the service's program (app.exe -> app.xml).
 void readWinswConfiguration(InstalledService& s) {
-  SplitCommandLine image = splitWindowsCommandLine(s.imagePath);
-  std::string program = image.ok && !image.arguments.empty() ? image.arguments.front() : s.imagePath;
+  std::string program = imageProgram(s.imagePath);
   size_t dot = program.find_last_of('.');
   if (dot == std::string::npos || program.find_first_of("\\/", dot) != std::string::npos) return;
   s.winswXmlPath = program.substr(0, dot) + ".xml";

@@ -211,8 +211,9 @@ void finishRotation(const WinswService& s, ImportResult& r) {
     v["keep"] = mode == "roll-by-size" ? keep : 999;
   }
   if (v.empty()) return;
+  if (!v.contains("every")) return r.keep(setting, mode, "outputRotation", v);
   r.change(setting, pattern, "outputRotation", v,
-           v.contains("every") ? "a file per " + v["every"].get<std::string>() + " (pattern " + pattern + "), at most 999 kept" : "by size");
+           "a file per " + v["every"].get<std::string>() + " (pattern " + pattern + "); WinSW keeps every file, here at most 999");
 }
 
 void finishLog(const WinswService& s, ImportResult& r) {
