@@ -203,8 +203,12 @@ void mapService(NssmService& s, ImportResult& r) {
     importAccount(v.name, v.text, s.name, r);
     if (!v.items.empty()) dropPassword("ObjectName (password)", r);
   }
-  if (s.take("type", v) && (v.text == "272" || asciiLower(v.text).find("interactive") != std::string::npos)) {
-    r.keep(v.name, v.text, "interactive", true);
+  if (s.take("type", v)) {
+    if (v.text == "272" || asciiLower(v.text).find("interactive") != std::string::npos) {
+      r.keep(v.name, v.text, "interactive", true);
+    } else {
+      r.drop(v.name, v.text, "the service runs in its own process, as here");
+    }
   }
 }
 
