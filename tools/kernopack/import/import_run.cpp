@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitBadInput = 2;
-
 std::string directoryOf(const std::string& path) {
   size_t slash = path.find_last_of("/\\");
   if (slash == std::string::npos) return ".";
