@@ -115,6 +115,9 @@ TEST(KernopackImportCommandLine, JavaPathsBecomeSearchEntries) {
   EXPECT_EQ(homeOfJvmLibrary(R"(C:\jdk\jre\bin\server\jvm.dll)"), R"(C:\jdk\jre)");
   EXPECT_EQ(launcherText("%BASE%\\lib;%APP_HOME%;%~dp0;50%", true, true), "%KERNO_EXEDIR%lib;${APP_HOME};%~dp0;50%");
   EXPECT_EQ(jarCandidates(R"(d:\svc\lib\app.jar)", R"(d:\svc)"), (std::vector<std::string>{"lib/app.jar", "app.jar"}));
+  EXPECT_EQ(classPathEntry("A1.jar"), "./A1.jar");
+  EXPECT_EQ(classPathEntry("C:\\x.jar"), "C:\\x.jar");
+  EXPECT_EQ(environmentValue("%BASE%;%base%\\data;%APP%"), ".;.\\data;%APP%");
 }
 
 TEST(KernopackImportRegistry, ReadsWhatRegExportWritesAndRefusesWhatItCannot) {
@@ -215,7 +218,7 @@ TEST(KernopackImport, WinswJenkinsSample) {
   ImportJson d = importFile("jenkins.xml", jar, &r);
   EXPECT_EQ(d["serviceName"], "jenkins");
   EXPECT_EQ(d["displayName"], "Jenkins");
-  EXPECT_EQ(d["environment"], ImportJson({{"JENKINS_HOME", "%KERNO_EXEDIR%"}}));
+  EXPECT_EQ(d["environment"], ImportJson({{"JENKINS_HOME", "."}}));
   EXPECT_EQ(d["vmOptions"], ImportJson({"-Xrs", "-Xmx256m"}));
   EXPECT_EQ(d["classPath"], ImportJson({"jenkins.war"}));
   EXPECT_EQ(d["mainClass"], "executable.Main");

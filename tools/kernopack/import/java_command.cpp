@@ -171,12 +171,12 @@ void importJar(const ParsedJava& p, const JavaCommand& c, const JarReader& readJ
   if (m.mainClass.empty()) {
     return r.fail(c.argumentsSetting + ": -jar " + p.jar + ": its manifest has no Main-Class");
   }
-  ImportJson cp = ImportJson::array({jar});
+  ImportJson cp = ImportJson::array({classPathEntry(jar)});
   std::string dir = jarDirectory(jar);
   for (const std::string& entry : m.classPath) {
     std::string item = dir + entry;
     for (char& ch : item) ch = ch == '/' ? '\\' : ch;
-    cp.push_back(item);
+    cp.push_back(classPathEntry(item));
   }
   r.change(c.argumentsSetting, "-jar " + p.jar, "classPath", cp, "the jar and its manifest's Class-Path");
   r.change(c.argumentsSetting, "-jar " + p.jar, "mainClass", m.mainClass, "the jar's manifest's Main-Class");
@@ -190,7 +190,7 @@ void importClassPath(const ParsedJava& p, const JavaCommand& c, ImportResult& r)
     return;
   }
   for (std::string_view item : splitList(p.classPath, ';', EmptyItems::drop)) {
-    cp.push_back(classPathItem(std::string(item), c));
+    cp.push_back(classPathEntry(classPathItem(std::string(item), c)));
   }
   r.keep(c.argumentsSetting, "-cp " + p.classPath, "classPath", cp);
 }
@@ -212,6 +212,26 @@ std::string launcherText(std::string_view text, bool winswBase, bool envRefs) {
       i = end + 1;
     } else {
       out += text[i++];
+    }
+  }
+  return out;
+}
+
+std::string classPathEntry(std::string item) {
+  if (item.size() >= 2 && std::isupper(static_cast<unsigned char>(item[0])) && (item[1] == '0' || item[1] == '1')) {
+    item.insert(0, "./");
+  }
+  return item;
+}
+
+std::string environmentValue(std::string_view value) {
+  std::string out;
+  for (size_t i = 0; i < value.size();) {
+    if (startsWithNoCase(value.substr(i), "%BASE%")) {
+      out += '.';
+      i += 6;
+    } else {
+      out += value[i++];
     }
   }
   return out;

@@ -50,6 +50,17 @@ std::string launcherText(std::string_view text, bool winswBase, bool envRefs);
 // relative to the executable's directory as the description's paths are.
 std::string launcherPath(std::string_view path, bool winswBase);
 
+// A class path item as the description takes it: a path as `java -cp`
+// takes it, written with "./" in front where it would read as one of the
+// launcher's own items (an upper-case letter, then 0 or 1: "A1.jar").
+std::string classPathEntry(std::string item);
+
+// An environment value: WinSW's %BASE% written as the path relative to the
+// working directory ("." for the folder itself), which a service started
+// in the executable's folder resolves to the same place; other %NAME%
+// references stay, for the launcher to expand from the environment.
+std::string environmentValue(std::string_view value);
+
 // Arguments as the text of key 124 ("arguments"), which the launcher splits
 // at blanks, honouring double or single quotes; false with `why` for an
 // argument that holds both kinds of quote.

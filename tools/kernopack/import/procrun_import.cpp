@@ -178,7 +178,7 @@ void mapStart(ProcrunService& s, ImportResult& r) {
     ImportJson cp = ImportJson::array();
     std::vector<std::string> lost;
     for (const std::string& item : splitProcrunList(o.text, lost)) {
-      if (!item.empty()) cp.push_back(item);
+      if (!item.empty()) cp.push_back(classPathEntry(item));
     }
     r.keep(o.name, o.text, "classPath", cp);
   }

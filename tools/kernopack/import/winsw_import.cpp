@@ -132,7 +132,7 @@ void readElement(const XmlElement& n, WinswService& s, ImportResult& r) {
   } else if (name == "workingdirectory") {
     s.workingDirectory = text;
   } else if (name == "env") {
-    s.environment[n.attribute("name")] = launcherText(n.attribute("value"), true, false);
+    s.environment[n.attribute("name")] = n.attribute("value");
   } else if (name == "serviceaccount") {
     s.serviceAccount = &n;
   } else if (name == "onfailure") {
@@ -270,7 +270,20 @@ bool finishJava(const WinswService& s, const JarReader& readJar, ImportResult& r
 }
 
 void finishDefaults(const WinswService& s, ImportResult& r) {
-  if (!s.environment.empty()) r.keep("<env>", "", "environment", s.environment);
+  ImportJson env = ImportJson::object();
+  bool base = false;
+  for (const auto& [name, value] : s.environment.items()) {
+    env[name] = environmentValue(value.get<std::string>());
+    base = base || env[name] != value;
+  }
+  std::string where = s.workingDirectory.empty() || launcherPath(s.workingDirectory, true) == "."
+                          ? std::string()
+                          : "; <workingdirectory> is another folder, so write these paths out in full";
+  if (base) {
+    r.change("<env>", "", "environment", env, "%BASE% written relative to the working directory" + where);
+  } else if (!env.empty()) {
+    r.keep("<env>", "", "environment", env);
+  }
   if (!s.dependencies.empty()) r.keep("<depend>", "", "serviceDependencies", s.dependencies);
   if (!r.fields.count("executableType")) {
     r.writeDefault("<startmode>", "executableType", 4, "WinSW installs for automatic start by default");
