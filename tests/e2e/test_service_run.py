@@ -675,6 +675,37 @@ class ImportedServices(ServiceRunTest):
         self.assertEqual(parameters[1], "com.example.App")
         self.assertEqual(parameters[-2:], ["a b", "c"])
 
+    @unittest.skipUnless(harness.PACKER_EXE and ARCH == "x64", "needs the x64 tree's kernopack.exe")
+    def test_kernopack_exe_reads_an_installed_nssm_service(self):
+        # NSSM's registration as `nssm install` leaves it (an unquoted
+        # program path with a blank), read by the Windows packer itself.
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        nssm = self.name + "Nssm"
+        key = SERVICES_KEY + nssm
+        self.addCleanup(SESSION.reg, "delete", key, "/f", check=False)
+        values = [("", "ImagePath", "REG_EXPAND_SZ", "C:\\Program Files\\nssm\\nssm.exe"),
+                  ("", "Start", "REG_DWORD", "2"),
+                  ("\\Parameters", "Application", "REG_EXPAND_SZ", self.windows_path("jre", "bin", "java.exe")),
+                  ("\\Parameters", "AppDirectory", "REG_EXPAND_SZ", self.windows_path()),
+                  ("\\Parameters", "AppParameters", "REG_EXPAND_SZ", "-Xmx96m -cp app.jar com.example.App one"),
+                  ("\\Parameters\\AppExit", "", "REG_SZ", "Exit")]
+        for sub, name, kind, data in values:
+            target = ["/v", name] if name else ["/ve"]
+            SESSION.reg("add", key + sub, *target, "/t", kind, "/d", data, "/f")
+        out = self.windows_path("from-registry.json")
+        rc, _ = SESSION.wine(harness.PACKER_EXE, "import", "--service", nssm, "-o", out, check=False)
+        self.assertEqual(rc, 0)
+        d = json.loads((self.dir / "from-registry.json").read_text(encoding="utf-8"))
+        self.assertEqual(d["serviceName"], nssm)
+        self.assertEqual(d["executableType"], 4)
+        self.assertNotIn("recovery", d)  # AppExit Exit: the service stops
+        d["serviceName"] = self.name
+        options, parameters, home = self.run_imported(d)
+        self.assertIn("-Xmx96m", options)
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-1], "one")
+
     def test_procrun_install_command(self):
         self.runtime("main=return")
         (self.dir / "app.jar").write_bytes(b"")
