@@ -102,7 +102,8 @@ int runImport(const ImportArgs& a) {
     report("import: %s: %s; nothing was written", shown.c_str(), r.error.c_str());
     return exitCode;
   }
-  std::string json = importedDescription(r).dump(2, ' ', false, ImportJson::error_handler_t::replace) + "\n";
+  std::string json =
+      jsonForTerminal(importedDescription(r).dump(2, ' ', false, ImportJson::error_handler_t::replace)) + "\n";
   printReport(shown, r);
   if (a.output.empty()) {
     setBinaryStdout();
