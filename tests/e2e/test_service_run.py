@@ -626,8 +626,13 @@ class ImportedServices(ServiceRunTest):
         self.assertEqual(self.status(), (RUNNING, 0))
         calls = self.calls()
         self.assertNoMisuse(calls)
-        self.addCleanup(self.stop_cleanly, exe)
+        self.exe = exe
         return self.options(calls), self.main_parameters(calls), home
+
+    def class_path(self, options):
+        found = [o for o in options if o.startswith("-Djava.class.path=")]
+        self.assertEqual(len(found), 1, options)
+        return found[0]
 
     def test_winsw_service_running_a_real_jar(self):
         # H2 (Debian's libh2-java) as WinSW runs it: -jar, whose manifest
@@ -643,11 +648,11 @@ class ImportedServices(ServiceRunTest):
         self.assertEqual(d["jreSearchSequence"], ["Ajre"])
         self.assertEqual(d["mainClass"], "org.h2.tools.Console")
         options, parameters, home = self.run_imported(d)
-        self.assertIn("-Xmx128m", options)
-        self.assertIn("-Dgreeting=hello world", options)
-        self.assertTrue(any(o.startswith("-Djava.class.path=") and f"{home}\\h2.jar;" in o for o in options), options)
+        self.assertEqual(options[-2:], ["-Xmx128m", "-Dgreeting=hello world"])
+        self.assertIn(f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\h2.jar;", self.class_path(options))
         self.assertEqual(parameters[1], "org.h2.tools.Console")
         self.assertEqual(parameters[-3:], ["-tcp", "-baseDir", f"{home}\\data dir"])
+        self.stop_cleanly(self.exe)
 
     def test_nssm_registry_export(self):
         self.runtime("main=return")
@@ -666,14 +671,16 @@ class ImportedServices(ServiceRunTest):
                f"\"AppParameters\"=\"{text(parameters)}\"\r\n")
         d = self.imported("svc.reg", b"\xff\xfe" + reg.encode("utf-16-le"))
         self.assertEqual(d["jreSearchSequence"], ["A" + self.windows_path("jre")])
+        # NSSM restarts by default; Wine refuses the failure actions' flag.
+        self.assertEqual(d.pop("recovery")["maxRestarts"], 100)
         options, parameters, home = self.run_imported(d)
-        self.assertIn("-Xss2m", options)
-        path = [o for o in options if o.startswith("-Djava.class.path=")]
-        self.assertEqual(len(path), 1, options)
-        self.assertIn("one.jar;", path[0])
-        self.assertIn("app.jar;", path[0])
+        self.assertEqual(options[-1:], ["-Xss2m"])
+        here = self.windows_path()
+        self.assertEqual(self.class_path(options), f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;"
+                                                   f"{here}\\lib\\one.jar;{here}\\app.jar;")
         self.assertEqual(parameters[1], "com.example.App")
         self.assertEqual(parameters[-2:], ["a b", "c"])
+        self.stop_cleanly(self.exe)
 
     @unittest.skipUnless(harness.PACKER_EXE and ARCH == "x64", "needs the x64 tree's kernopack.exe")
     def test_kernopack_exe_reads_an_installed_nssm_service(self):
@@ -702,9 +709,10 @@ class ImportedServices(ServiceRunTest):
         self.assertNotIn("recovery", d)  # AppExit Exit: the service stops
         d["serviceName"] = self.name
         options, parameters, home = self.run_imported(d)
-        self.assertIn("-Xmx96m", options)
+        self.assertEqual(options[-1:], ["-Xmx96m"])
         self.assertEqual(parameters[1], "com.example.App")
         self.assertEqual(parameters[-1], "one")
+        self.stop_cleanly(self.exe)
 
     def test_procrun_install_command(self):
         self.runtime("main=return")
@@ -717,10 +725,12 @@ class ImportedServices(ServiceRunTest):
         # What procrun adds at install; Wine has neither service to start first.
         self.assertEqual(d.pop("serviceDependencies"), ["Tcpip", "Afd"])
         options, parameters, home = self.run_imported(d)
-        for option in ("-Da=1", "-Db=two words", "-Xmx64m"):
-            self.assertIn(option, options)
+        self.assertEqual(options[-3:], ["-Da=1", "-Db=two words", "-Xmx64m"])
+        self.assertEqual(self.class_path(options),
+                         f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\app.jar;")
         self.assertEqual(parameters[1], "com.example.App")
         self.assertEqual(parameters[-2:], ["x", "y z"])
+        self.stop_cleanly(self.exe)
 
 
 class SettingsTeamsBringAlong(ServiceRunTest):

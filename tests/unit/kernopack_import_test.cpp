@@ -7,11 +7,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/config_block.h"
+#include "description/description.h"
 #include "import/command_lines.h"
 #include "import/import_source.h"
 #include "import/jar_manifest.h"
 #include "import/java_command.h"
 #include "import/reg_export.h"
+#include "io/codepage.h"
 
 namespace {
 
@@ -39,11 +42,20 @@ struct FakeJar {
   }
 };
 
+// Imports a file of import_data; what it writes must build, and dump back to the same records.
 ImportJson importFile(const std::string& name, FakeJar& jar, ImportResult* out = nullptr) {
   ImportResult r = importSource(dataFile(name), ImportFormat::automatic, jar.reader());
   EXPECT_TRUE(r.ok) << name << ": " << r.error;
   if (out) *out = r;
-  return importedDescription(r);
+  ImportJson d = importedDescription(r);
+  Description built = parseDescription(d.dump(), kDefaultCodePage);
+  EXPECT_TRUE(built.ok) << name << ": " << built.error;
+  std::vector<uint8_t> block = serializeConfigBlock(built.records);
+  BlockParse parsed = parseConfigBlock(block.data(), block.size(), block.size(), 0);
+  DescriptionText dumped = describeConfiguration(parsed.tables, built.launcher, kDefaultCodePage);
+  EXPECT_TRUE(dumped.ok) << name << ": " << dumped.error;
+  EXPECT_EQ(parseDescription(dumped.json, kDefaultCodePage).records.narrow, built.records.narrow) << name;
+  return d;
 }
 
 bool dropped(const ImportResult& r, const std::string& setting, const std::string& value) {
