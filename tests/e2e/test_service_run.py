@@ -647,6 +647,14 @@ class ImportedServices(ServiceRunTest):
 """)
         self.assertEqual(d["jreSearchSequence"], ["Ajre"])
         self.assertEqual(d["mainClass"], "org.h2.tools.Console")
+        if harness.PACKER_EXE and ARCH == "x64":
+            # kernopack.exe reads the XML with Windows' XmlLite and the jar with
+            # its own zlib: the same description.
+            rc, _ = SESSION.wine(harness.PACKER_EXE, "import", self.windows_path("h2.xml"), "-o",
+                                 self.windows_path("from-exe.json"), check=False)
+            self.assertEqual(rc, 0)
+            from_exe = json.loads((self.dir / "from-exe.json").read_text(encoding="utf-8"))
+            self.assertEqual(dict(from_exe, serviceName=self.name), d)
         options, parameters, home = self.run_imported(d)
         self.assertEqual(options[-2:], ["-Xmx128m", "-Dgreeting=hello world"])
         self.assertIn(f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\h2.jar;", self.class_path(options))
