@@ -14,6 +14,7 @@ This module boots a Wine prefix of its own, with
 KERNO_LOG=yes in the machine environment and a relay trace of MessageBoxA."""
 
 import itertools
+import json
 import os
 import pty
 import re
@@ -25,7 +26,7 @@ import time
 import unittest
 
 import harness
-from harness import LauncherTest, sends_a_control
+from harness import LauncherTest, sends_a_control, windows_path
 from service_support import (ARCH, EVENT_SOURCES_KEY, RUNNING, SERVICES_KEY, STANDINS, STOP_PENDING,
                              STOPPED, PrivateSession, event_sources, events, fake_runtime, message_table,
                              read_calls, read_log, reported_statuses, shown_messages, wait_until)
@@ -465,6 +466,25 @@ class Stop(ServiceRunTest):
         self.assertInOrder(self.log(), "main returned", "launch done",
                            "registering ConsoleCtrlHandler")
 
+    def test_the_stop_method_gets_its_arguments_before_the_exit_and_what_it_threw_is_reported(self):
+        self.runtime("main=return", "stop=throw java/lang/IllegalStateException")
+        exe = self.service(eventLog=True, stopMethod={
+            "class": "org.example.Server", "method": "shutdown", "arguments": ["graceful", "a b"],
+            "timeoutSeconds": 5})
+        self.install(exe)
+        self.start()
+        self.wait_launched()
+        self.stop_cleanly(exe)
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        stop = calls.index(["CallStaticVoidMethodA", "org/example/Server", "shutdown", MAIN_SIGNATURE,
+                            "graceful", "a b"])
+        self.assertLess(stop, calls.index(["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"]))
+        line = ("the stop method org.example.Server.shutdown threw java.lang.IllegalStateException: "
+                "thrown by the stand-in; stopping all the same")
+        self.assertIn("ERROR: " + line, self.log())
+        self.assertIn(("error", 1, line), self.events())
+
 
 @sends_a_control
 class StopTimeOut(ServiceRunTest):
@@ -609,6 +629,208 @@ class ConsoleRun(ServiceRunTest):
         self.assertEqual(SESSION.log_files(), [])
         # A command process: nothing in the event log.
         self.assertEqual((event_sources(r.err_raw), events(r.err_raw)), ([], []))
+
+
+@sends_a_control
+class ImportedServices(ServiceRunTest):
+    """A service of each peer imported (`kernopack import`), built, installed
+    and started: what the VM receives is what the peer's java command line
+    or JVM settings asked for, item by item."""
+
+    def windows_path(self, *parts):
+        return "Z:" + str(self.dir.joinpath(*parts)).replace("/", "\\")
+
+    def imported(self, source, text, *options):
+        """The description `kernopack import` writes for `text` (bytes or
+        str) saved as `source` beside the executable; the report must name
+        every setting."""
+        path = self.dir / source
+        (path.write_bytes if isinstance(text, bytes) else path.write_text)(text)
+        out = self.dir / "imported.json"
+        proc = subprocess.run([harness.PACKER, "import", str(path), "-o", str(out), *options],
+                              capture_output=True, timeout=60)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+        description = json.loads(out.read_text(encoding="utf-8"))
+        description["serviceName"] = self.name
+        return description
+
+    def run_imported(self, description):
+        """Installs and starts the built service; (options, main parameters, home)."""
+        exe = self.pack(description)
+        self.install(exe)
+        home = self.image_path().rsplit("\\", 1)[0]
+        self.start()
+        self.wait_launched()
+        self.assertEqual(self.status(), (RUNNING, 0))
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.exe = exe
+        return self.options(calls), self.main_parameters(calls), home
+
+    def class_path(self, options):
+        found = [o for o in options if o.startswith("-Djava.class.path=")]
+        self.assertEqual(len(found), 1, options)
+        return found[0]
+
+    def test_winsw_service_running_a_real_jar(self):
+        # H2 (Debian's libh2-java) as WinSW runs it: -jar, whose manifest
+        # names the main class and the class path.
+        self.runtime("main=return")
+        shutil.copy("/usr/share/java/h2.jar", self.dir / "h2.jar")
+        d = self.imported("h2.xml", """<service>
+  <id>h2</id>
+  <executable>%BASE%\\jre\\bin\\java.exe</executable>
+  <arguments>-Xmx128m "-Dgreeting=hello world" -jar "%BASE%\\h2.jar" -tcp -baseDir "%BASE%\\data dir"</arguments>
+</service>
+""")
+        self.assertEqual(d["jreSearchSequence"], ["Ajre"])
+        self.assertEqual(d["mainClass"], "org.h2.tools.Console")
+        if harness.PACKER_EXE and ARCH == "x64":
+            # kernopack.exe reads the XML with Windows' XmlLite and the jar with
+            # its own zlib: the same description.
+            rc, _ = SESSION.wine(harness.PACKER_EXE, "import", self.windows_path("h2.xml"), "-o",
+                                 self.windows_path("from-exe.json"), check=False)
+            self.assertEqual(rc, 0)
+            from_exe = json.loads((self.dir / "from-exe.json").read_text(encoding="utf-8"))
+            self.assertEqual(dict(from_exe, serviceName=self.name), d)
+        options, parameters, home = self.run_imported(d)
+        self.assertEqual(options[-2:], ["-Xmx128m", "-Dgreeting=hello world"])
+        self.assertIn(f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\h2.jar;", self.class_path(options))
+        self.assertEqual(parameters[1], "org.h2.tools.Console")
+        self.assertEqual(parameters[-3:], ["-tcp", "-baseDir", f"{home}\\data dir"])
+        self.stop_cleanly(self.exe)
+
+    def test_nssm_registry_export(self):
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        (self.dir / "lib").mkdir()
+        (self.dir / "lib" / "one.jar").write_bytes(b"")
+        service = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\imported"
+        def text(value):
+            return value.replace("\\", "\\\\").replace('"', '\\"')
+        parameters = '-Xss2m -cp "lib\\*;app.jar" com.example.App "a b" c'
+        reg = ("Windows Registry Editor Version 5.00\r\n\r\n"
+               f"[{service}]\r\n\"Start\"=dword:00000003\r\n\r\n"
+               f"[{service}\\Parameters]\r\n"
+               f"\"Application\"=\"{text(self.windows_path('jre', 'bin', 'java.exe'))}\"\r\n"
+               f"\"AppDirectory\"=\"{text(self.windows_path())}\"\r\n"
+               f"\"AppParameters\"=\"{text(parameters)}\"\r\n")
+        d = self.imported("svc.reg", b"\xff\xfe" + reg.encode("utf-16-le"))
+        self.assertEqual(d["jreSearchSequence"], ["A" + self.windows_path("jre")])
+        # NSSM restarts by default; Wine refuses the failure actions' flag.
+        self.assertEqual(d.pop("recovery")["maxRestarts"], 100)
+        options, parameters, home = self.run_imported(d)
+        self.assertEqual(options[-1:], ["-Xss2m"])
+        here = self.windows_path()
+        self.assertEqual(self.class_path(options), f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;"
+                                                   f"{here}\\lib\\one.jar;{here}\\app.jar;")
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-2:], ["a b", "c"])
+        self.stop_cleanly(self.exe)
+
+    @unittest.skipUnless(harness.PACKER_EXE and ARCH == "x64", "needs the x64 tree's kernopack.exe")
+    def test_kernopack_exe_reads_an_installed_nssm_service(self):
+        # NSSM's registration as `nssm install` leaves it (an unquoted
+        # program path with a blank), read by the Windows packer itself.
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        nssm = self.name + "Nssm"
+        key = SERVICES_KEY + nssm
+        self.addCleanup(SESSION.reg, "delete", key, "/f", check=False)
+        values = [("", "ImagePath", "REG_EXPAND_SZ", "C:\\Program Files\\nssm\\nssm.exe"),
+                  ("", "Start", "REG_DWORD", "2"),
+                  ("\\Parameters", "Application", "REG_EXPAND_SZ", self.windows_path("jre", "bin", "java.exe")),
+                  ("\\Parameters", "AppDirectory", "REG_EXPAND_SZ", self.windows_path()),
+                  ("\\Parameters", "AppParameters", "REG_EXPAND_SZ", "-Xmx96m -cp app.jar com.example.App one"),
+                  ("\\Parameters\\AppExit", "", "REG_SZ", "Exit")]
+        for sub, name, kind, data in values:
+            target = ["/v", name] if name else ["/ve"]
+            SESSION.reg("add", key + sub, *target, "/t", kind, "/d", data, "/f")
+        out = self.windows_path("from-registry.json")
+        rc, _ = SESSION.wine(harness.PACKER_EXE, "import", "--service", nssm, "-o", out, check=False)
+        self.assertEqual(rc, 0)
+        d = json.loads((self.dir / "from-registry.json").read_text(encoding="utf-8"))
+        self.assertEqual(d["serviceName"], nssm)
+        self.assertEqual(d["executableType"], 4)
+        self.assertNotIn("recovery", d)  # AppExit Exit: the service stops
+        d["serviceName"] = self.name
+        options, parameters, home = self.run_imported(d)
+        self.assertEqual(options[-1:], ["-Xmx96m"])
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-1], "one")
+        self.stop_cleanly(self.exe)
+
+    def test_procrun_install_command(self):
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        d = self.imported("install.cmd", (
+            f"prunsrv.exe //IS//imported --Jvm \"{self.windows_path('jre', 'bin', 'server', 'jvm.dll')}\" "
+            "--Classpath app.jar --StartClass com.example.App ++StartParams \"x;y z\" "
+            "++JvmOptions \"-Da=1#-Db=two words\" --JvmMx 64 --ServiceUser LocalSystem\n"))
+        self.assertEqual(d["vmOptions"], ["-Da=1", "-Db=two words", "-Xmx64m"])
+        # What procrun adds at install; Wine has neither service to start first.
+        self.assertEqual(d.pop("serviceDependencies"), ["Tcpip", "Afd"])
+        options, parameters, home = self.run_imported(d)
+        self.assertEqual(options[-3:], ["-Da=1", "-Db=two words", "-Xmx64m"])
+        self.assertEqual(self.class_path(options),
+                         f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\app.jar;")
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-2:], ["x", "y z"])
+        self.stop_cleanly(self.exe)
+
+
+class SettingsTeamsBringAlong(ServiceRunTest):
+    """The environment, the display name, VM options one by one and a class
+    path as java -cp takes it, in a service run and in /console."""
+
+    @sends_a_control
+    def test_environment_reaches_the_search_java_and_the_vm_with_options_and_class_path(self):
+        # The runtime lies where only a configured variable says.
+        self.runtime("main=return", "env=APP_HOME", "env=SVC_JAVA_HOME", home="runtime")
+        with open(self.vm_dir.parent / "java-standin.cfg", "a") as cfg:
+            cfg.write("env=APP_HOME\nenv=PATH\n")
+        for jar in ("app.jar", "lib/a.jar", "lib/b.JAR", "lib/notes.txt", "extra/x.jar"):
+            (self.dir / jar).parent.mkdir(exist_ok=True)
+            (self.dir / jar).write_bytes(b"")
+        home = windows_path(self.dir)
+        options = ["-Dhome=%APP_HOME%", "-Dgreeting=${GREETING}", '-Dq="a b";c#d  ', "-XX:ErrorFile=hs_err_pid%p.log"]
+        exe = self.service(
+            launcherFlavour="e", jreSearchSequence="ESVC_JAVA_HOME", displayName="Orders (end to end)",
+            environment={"APP_HOME": home, "SVC_JAVA_HOME": "%APP_HOME%\\runtime",
+                         "PATH": "%APP_HOME%\\bin;%PATH%", "GREETING": "hello world"},
+            classPath=["app.jar", "lib/*", "%APP_HOME%\\extra\\x.jar"], vmParameters=None, vmOptions=options)
+        self.install(exe)
+        _, out = SESSION.reg("query", SERVICES_KEY + self.name, "/v", "DisplayName")
+        self.assertRegex(out, r"DisplayName\s+REG_SZ\s+Orders \(end to end\)\r?\n")
+
+        self.start()
+        self.wait_launched()
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertIn(["env", "APP_HOME", home], calls)
+        self.assertIn(["env", "SVC_JAVA_HOME", home + "\\runtime"], calls)
+        probed = (self.vm_dir.parent / "java-standin.env").read_text().splitlines()
+        self.assertEqual(probed[0], "APP_HOME=" + home)
+        self.assertTrue(probed[1].startswith(f"PATH={home}\\bin;"), probed)
+        vm_options = self.options(calls)
+        # Each item one option, byte for byte but for the variables.
+        self.assertEqual(vm_options[-4:], [f"-Dhome={home}", "-Dgreeting=hello world", '-Dq="a b";c#d  ',
+                                           "-XX:ErrorFile=hs_err_pid%p.log"])
+        class_path = next(o for o in vm_options if o.startswith("-Djava.class.path="))
+        names = [e.rsplit("\\", 1)[-1].lower() for e in class_path.split("=", 1)[1].split(";") if e]
+        # lib/* gives every archive of lib, in the order the system lists them.
+        self.assertEqual((names[0], sorted(names[1:3]), names[3:]), ("app.jar", ["a.jar", "b.jar"], ["x.jar"]),
+                         class_path)
+        SESSION.wine("sc", "stop", self.name)
+        self.assertEqual(self.wait_stopped(), (STOPPED, 0))
+        service_calls = self.calls()
+        (self.vm_dir / "jvm-standin.calls").unlink()
+
+        rc, shown = ConsoleRun.console_in_terminal(self, 
+            exe, b"Running in the console: Ctrl+C stops it, Ctrl+Break writes a thread dump\r")
+        self.assertEqual(rc, 0, shown[-2000:])
+        # The same variables, options and class path.
+        self.assertEqual(self.calls(), service_calls)
 
 
 class Templates(unittest.TestCase):

@@ -8,7 +8,8 @@
 //       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
 //       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
 //       [--exit-marker FILE] [--await 0|1] [--output-rotation MAXBYTES,KEEP]
-//       [--health DUMPFILE] [--start-cache DIR --java-version VERSION]
+//       [--health DUMPFILE] [--stop-method STORED-TEXT]
+//       [--start-cache DIR --java-version VERSION]
 //       -- LAUNCH-ARGUMENTS...
 //
 // Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
@@ -18,9 +19,11 @@
 // application's main the watchdog's VM calls run on threads of their own
 // (launch/health_calls.cpp): a thread dump to DUMPFILE, then each check of
 // kHealthChecks with a deadline, reported as "CHECK <check>: ok", "...:
-// failed: <why>" or "...: no answer within the time-out". With --start-cache,
-// the start cache of launch/start_cache.cpp keeps the service's class-data
-// archive in DIR (which the caller made private), for a runtime of VERSION.
+// failed: <why>" or "...: no answer within the time-out". --stop-method: the
+// stop method before the exit request, logged as the product logs it. With
+// --start-cache, the start cache of launch/start_cache.cpp keeps the
+// service's class-data archive in DIR (which the caller made private), for a
+// runtime of VERSION.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -42,6 +45,7 @@
 #include "launch/health_calls.h"
 #include "launch/java_vm_launcher.h"
 #include "launch/start_cache.h"
+#include "launch/stop_method.h"
 #include "launch/vm_options.h"
 
 namespace {
@@ -294,6 +298,18 @@ void runHealthCalls() {
   }
 }
 
+void callStopMethodOption() {
+  StopMethodCall call;
+  std::string why;
+  if (!parseStopMethod(option("--stop-method"), call.setting, why)) {
+    say("FATAL", "--stop-method: " + why);
+    leave(kExitFatal);
+  }
+  for (const std::string& argument : call.setting.arguments) call.arguments.push_back(fromUtf8(argument));
+  std::string line = stopMethodOutcomeLine(call.setting, callStopMethod(gState.vm, call));
+  say(line.empty() ? "INFO" : "ERROR", line.empty() ? "stop method returned" : line);
+}
+
 void* launchThread(void*) {
   VmLaunchHooks hooks = makeHooks();
   if (!launchProgram(hooks, gState)) {
@@ -303,6 +319,7 @@ void* launchThread(void*) {
   checkStartCache(startCacheSystem(), gStartCache);
   if (option("--await", "0") == "1") awaitApplication();
   if (!option("--health").empty()) runHealthCalls();
+  if (!option("--stop-method").empty()) callStopMethodOption();
   say("INFO", "requesting VM exit");
   requestVmExit(gState);
   say("INFO", "requestVmExit returned");

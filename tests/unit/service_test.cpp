@@ -3,6 +3,7 @@
 // event log texts and the console events.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -83,8 +84,11 @@ TEST(ServiceSettings, AccountForms) {
       {"LocalSystem", "LocalSystem"}, {"localservice", "NT AUTHORITY\\LocalService"},
       {"NetworkService", "NT AUTHORITY\\NetworkService"}, {"virtual", "NT SERVICE\\Svc"},
       {"corp.example.com\\svc-app_1$", "corp.example.com\\svc-app_1$"},
-      // Accounts that would need a password, or are not accounts at all.
-      {"CORP\\web", nullptr}, {"web$", nullptr}, {"", nullptr}, {"a\\b\\c$", nullptr}, {"\\web$", nullptr},
+      // User accounts, whose password is asked for at install.
+      {"CORP\\web", "CORP\\web"}, {".\\web", ".\\web"}, {"web@corp.example.com", "web@corp.example.com"},
+      // Not accounts at all.
+      {"web", nullptr}, {"web@", nullptr}, {"@corp", nullptr}, {"a@b@c", nullptr}, {"..\\web", nullptr},
+      {"web$", nullptr}, {"", nullptr}, {"a\\b\\c$", nullptr}, {"\\web$", nullptr},
       {".\\web$", nullptr}, {"CORP\\$", nullptr}, {"CO@RP\\web$", nullptr}, {"CORP\\we b$", nullptr},
       {"CORP\\we@b$", nullptr}, {"CORP\\w$b$", nullptr}, {"CORP\\caf\xE9$", nullptr}, {"LocalSystem ", nullptr},
   };
@@ -114,9 +118,14 @@ TEST(ServiceSettings, NumbersAndPairsArePlainAndBounded) {
   EXPECT_EQ(recoveryText(r), "60,3,24");
   for (const char* bad : {"60,3", "60,3,24,1", "x,3,24", "60,0,24", "60,3,0"}) EXPECT_FALSE(parseRecovery(bad, r, why)) << bad;
   OutputRotationSetting o;
-  EXPECT_TRUE(parseOutputRotation("1048576,5", o, why));
-  EXPECT_EQ(outputRotationText(o), "1048576,5");
-  for (const char* bad : {"1023,5", "1048576,0", "1048576"}) EXPECT_FALSE(parseOutputRotation(bad, o, why)) << bad;
+  for (const char* good : {"1048576,5", "1048576,5,day", "0,7,hour", "1024,999,day"}) {
+    EXPECT_TRUE(parseOutputRotation(good, o, why)) << good;
+    EXPECT_EQ(outputRotationText(o), good);
+  }
+  // A size of 0 only beside a time rule; the time rule's words are exact.
+  for (const char* bad : {"1023,5", "1048576,0", "1048576", "0,5", "0,5,Day", "1048576,5,week", "0,5,day,1",
+                          "1048576,5,"})
+    EXPECT_FALSE(parseOutputRotation(bad, o, why)) << bad;
 }
 
 TEST(ServiceSettings, TheLauncherReadsDamagedValuesAsAbsent) {
@@ -162,6 +171,7 @@ TEST(ServiceSettings, InstallPlan) {
       // A damaged block cannot make the system refuse the install.
       {AccountKind::networkService, true, 0x10, "NT AUTHORITY\\NetworkService"},
       {AccountKind::managed, std::nullopt, 0x10, "CORP\\web$"},
+      {AccountKind::user, true, 0x10, "CORP\\web$"},
   };
   for (const auto& [account, interactive, type, accountName] : cases) {
     ServiceSettings s;
@@ -170,6 +180,7 @@ TEST(ServiceSettings, InstallPlan) {
     InstallPlan plan = planServiceInstall(s, "Svc", true);
     EXPECT_EQ(plan.serviceType, type) << accountName;
     EXPECT_EQ(plan.accountName, accountName);
+    EXPECT_EQ(plan.needsPassword, account == AccountKind::user);
     EXPECT_FALSE(plan.failureActions || plan.delayedAutoStart || plan.preshutdownTimeoutMilliseconds);
   }
   ServiceSettings s;
@@ -384,13 +395,43 @@ TEST(Watchdog, StoredSettingsAndDumpFiles) {
   EXPECT_TRUE(threadDumpAllowed(false, 0, 0));
   EXPECT_FALSE(threadDumpAllowed(true, 5000, 14999));
   EXPECT_TRUE(threadDumpAllowed(true, 5000, 15000));
-  std::vector<std::string> names;
-  for (unsigned i = 12; i >= 1; --i) names.push_back(threadDumpFileName("S", 2026, 1, 1, 0, 0, i, 0));
-  names.push_back("threaddump-S-x.txt");
-  names.push_back("threaddump-T-20260101-000000-000.txt");
-  std::vector<std::string> gone = threadDumpsToDelete("S", names, 10);
-  EXPECT_EQ(gone, (std::vector<std::string>{threadDumpFileName("S", 2026, 1, 1, 0, 0, 1, 0),
-                                            threadDumpFileName("S", 2026, 1, 1, 0, 0, 2, 0)}));
+}
+
+TEST(Watchdog, RetentionCountsAndDeletesOnlyTheServicesOwnDumps) {
+  const std::string own = "S-1-5-18", admins = "S-1-5-32-544", user = "S-1-5-21-1-2-3-1001";
+  std::vector<DumpDirectoryEntry> entries;
+  // Twelve dumps of its own, seconds 12 down to 1.
+  for (int i = 12; i >= 1; --i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "threaddump-S-20260101-0000%02d-000.txt", i);
+    entries.push_back({name, true, i % 2 ? own : admins});
+  }
+  // Planted: names dated far ahead owned by a user, a link and a directory
+  // under dump names, a file without an owner, and names that are no dumps
+  // of this service.
+  entries.push_back({"threaddump-S-99991231-235959-999.txt", true, user});
+  entries.push_back({"threaddump-S-99991231-235959-998.txt", false, own});
+  entries.push_back({"threaddump-S-00000101-000000-000.txt", false, own});
+  entries.push_back({"threaddump-S-00000101-000000-001.txt", true, ""});
+  entries.push_back({"threaddump-S-x.txt", true, own});
+  entries.push_back({"threaddump-S.last", true, own});
+  entries.push_back({"threaddump-T-20260101-000000-000.txt", true, own});
+  EXPECT_EQ(threadDumpsToDelete("S", entries, {own, admins}, 10),
+            (std::vector<std::string>{"threaddump-S-20260101-000001-000.txt", "threaddump-S-20260101-000002-000.txt"}));
+  // Another owner's dumps are not the service's, whatever their names say.
+  EXPECT_EQ(threadDumpsToDelete("S", entries, {own}, 5),
+            (std::vector<std::string>{"threaddump-S-20260101-000001-000.txt"}));
+  EXPECT_EQ(threadDumpRecordName("S:1"), "threaddump-S_1.last");
+}
+
+TEST(Watchdog, TheMostSpecificListenerTakesALoopbackConnection) {
+  using A = ListenAddress;
+  const std::vector<TcpListener> all = {{A::any6, 80, 6}, {A::other, 80, 7}, {A::any4, 80, 4},
+                                        {A::loopback4, 80, 1}, {A::loopback4, 81, 9}};
+  EXPECT_EQ(loopbackListenerProcess(all, 80), 1u);
+  EXPECT_EQ(loopbackListenerProcess({all[0], all[1], all[2]}, 80), 4u);
+  EXPECT_EQ(loopbackListenerProcess({all[0], all[1]}, 80), 6u);
+  EXPECT_EQ(loopbackListenerProcess({all[1], all[4]}, 80), std::nullopt);
 }
 
 TEST(StatusCommandFacts, ExitCodesErrorLinesAndImagePaths) {
@@ -415,6 +456,8 @@ TEST(StatusCommandFacts, LinesFromWhatWasFound) {
   OutputFiles files = outputFilesText(block, "c:\\apps\\");
   EXPECT_EQ(files.output, "c:\\apps\\logs\\out.log, rotated at 1024 bytes, keeping .1 to .3");
   EXPECT_EQ(files.error, "d:\\err.log, rotated at 1024 bytes, keeping .1 to .3");
+  block.narrow = {{102, "1"}, {103, "o.log"}, {30007, "2048,3,hour"}};
+  EXPECT_EQ(outputFilesText(block, "c:\\").output, "c:\\o.log, rotated every hour and at 2048 bytes, keeping 3 dated files");
   block.narrow = {{103, "out.log"}, {104, "1"}};  // no redirect flag; no name
   EXPECT_EQ(outputFilesText(block, "c:\\").output, "not redirected");
   EXPECT_EQ(outputFilesText(block, "c:\\").error, "not redirected");
