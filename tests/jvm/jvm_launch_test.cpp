@@ -483,6 +483,8 @@ TEST(JvmLaunch, StopMethodRunsBeforeTheExitAndNeverHoldsIt) {
     EXPECT_EQ(report.substr(report.size() - std::min(report.size(), end.size())), end);
     EXPECT_TRUE(contains(outcome.log, logLine)) << describe(outcome);
     EXPECT_EQ(readFile(dir / "exit-marker"), "exit handler ran\n") << method;
+  }
+}
 
 namespace {
 
