@@ -278,11 +278,12 @@ struct Builder {
                                            "ASCII without blanks (at most 255 characters)");
         }
       } else {
+        std::string fields;
+        for (const ProbeTimingField& f : kProbeTimingFields)
+          fields += std::string(fields.empty() ? "" : ", ") + "\"" + std::string(f.name) + "\"";
         return fail(at, std::string("unknown member; a probe has the checks \"deadlock\", \"method\", "
                                     "\"httpGet\", \"tcpSocket\", \"heartbeat\"") +
-                            (startup ? ", \"ready\"" : "") +
-                            " and the fields \"initialDelaySeconds\", \"periodSeconds\", "
-                            "\"timeoutSeconds\", \"failureThreshold\"");
+                            (startup ? ", \"ready\"" : "") + " and the fields " + fields);
       }
       probe.checks.push_back(std::move(check));
     }
