@@ -151,7 +151,8 @@ Settings readSettings() {
       settings.createResult = static_cast<jint>(std::atol(value.c_str()));
     } else if (ok && key == "missing" && !value.empty()) {
       settings.missing.insert(value);
-    } else if (ok && (key == "main" || key == "firstRun" || key == "exit" || key == "dump" || key == "check") &&
+    } else if (ok && (key == "main" || key == "firstRun" || key == "exit" || key == "dump" || key == "check" ||
+                key == "stop") &&
                parseSteps(value, steps)) {
       settings.behaviour[key] = steps;
     } else {
