@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page_win.h"
 #include "common/handles_win.h"
 #include "config/config_state.h"
 #include "config/paths_win.h"
@@ -21,16 +22,41 @@ void sayLine(const std::string& line) {
   std::fflush(stdout);
 }
 
-// The service's start type, from its registration; SERVICE_DEMAND_START
-// when it cannot be read (delayed start is then not asked for).
-DWORD startTypeOf(SC_HANDLE service) {
+// What the registration holds of what /configure looks at. A registration
+// that cannot be read reads as an on-demand, own-process LocalSystem
+// service: delayed start is then not asked for, nor the interactive flag.
+struct Registration {
+  DWORD startType = SERVICE_DEMAND_START;
+  DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
+  bool localSystem = false;
+};
+
+Registration registrationOf(SC_HANDLE service) {
+  Registration r;
   DWORD needed = 0;
   QueryServiceConfigW(service, nullptr, 0, &needed);
-  if (needed == 0 || needed > 64 * 1024) return SERVICE_DEMAND_START;
+  if (needed < sizeof(QUERY_SERVICE_CONFIGW) || needed > 64 * 1024) return r;
   std::vector<unsigned char> buffer(needed);
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-  if (!QueryServiceConfigW(service, config, needed, &needed)) return SERVICE_DEMAND_START;
-  return config->dwStartType;
+  if (!QueryServiceConfigW(service, config, needed, &needed)) return r;
+  r.startType = config->dwStartType;
+  r.serviceType = config->dwServiceType;
+  std::wstring account = config->lpServiceStartName ? config->lpServiceStartName : L"";
+  r.localSystem = isLocalSystemName(fromUtf16(std::u16string(account.begin(), account.end()), CP_ACP));
+  return r;
+}
+
+// An installer registers the service without the interactive flag, which
+// the system refuses for any account but LocalSystem: it is added here when
+// the block asks for it and the registration's account is LocalSystem.
+void addInteractiveFlag(SC_HANDLE service, const Registration& registration, const InstallPlan& plan) {
+  bool wanted = (plan.serviceType & SERVICE_INTERACTIVE_PROCESS) != 0;
+  if (!wanted || !registration.localSystem || (registration.serviceType & SERVICE_INTERACTIVE_PROCESS)) return;
+  if (!ChangeServiceConfigW(service, registration.serviceType | SERVICE_INTERACTIVE_PROCESS, SERVICE_NO_CHANGE,
+                            SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+    sayLine("Setting 'interactive' was refused by the system (error " + std::to_string(GetLastError()) +
+            "); the service is installed without it.");
+  }
 }
 
 // The executable's path in long form: an installer may start it by its short
@@ -84,7 +110,9 @@ int cmdConfigure() {
   std::vector<DamagedSetting> damaged;
   ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) sayLine(damagedSettingLine(d) + ".");
-  InstallPlan plan = planServiceInstall(settings, name, startTypeOf(service.get()) == SERVICE_AUTO_START);
+  Registration registration = registrationOf(service.get());
+  InstallPlan plan = planServiceInstall(settings, name, registration.startType == SERVICE_AUTO_START);
+  addInteractiveFlag(service.get(), registration, plan);
   for (const std::string& line : applyInstallSettings(service.get(), plan)) sayLine(line);
   if (settings.eventLog.value_or(false)) (void)registerOwnEventSource(longExecutablePath());
   sayLine("Configured service '" + name + "'.");
