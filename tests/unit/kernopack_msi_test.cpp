@@ -161,11 +161,11 @@ TEST(KernopackMsi, WixSourceEscapesAndSaysWhatWixlLeavesOut) {
       {[](PackagePlan& p) { p.manufacturer = "M [EU]"; }, "the manufacturer \"M [EU]\" holds '['"},
       {[](PackagePlan& p) { p.productName = "Svc\\Other"; }, "\"package\".\"productName\" without them"},
   };
-  for (const Bad& b : bad) {
+  for (const Bad& spoiled : bad) {
     PackagePlan plan = samplePlan(LauncherArch::x64);
-    b.spoil(plan);
+    spoiled.spoil(plan);
     EXPECT_FALSE(wixSource(plan, x64, error));
-    EXPECT_NE(error.find(b.error), std::string::npos) << error;
+    EXPECT_NE(error.find(spoiled.error), std::string::npos) << error;
   }
 }
 
