@@ -52,6 +52,33 @@ std::vector<std::string_view> splitFixed(std::string_view text, size_t count) {
 
 }  // namespace
 
+namespace {
+
+const char* const kAccountForms =
+    "; give \"LocalSystem\", \"LocalService\", \"NetworkService\", \"virtual\", a group managed "
+    "service account \"DOMAIN\\\\name$\" or a user account \"DOMAIN\\\\user\", \".\\\\user\" or "
+    "\"user@domain\"";
+
+// 1 to 255 letters, digits, '.', '-' or '_', with a letter or digit.
+bool isDomainName(std::string_view domain) {
+  bool ok = !domain.empty() && domain.size() <= kMaxAccountDomain;
+  bool hasAlnum = false;
+  for (char c : domain) {
+    ok = ok && isDomainCharacter(c);
+    hasAlnum = hasAlnum || std::isalnum(static_cast<unsigned char>(c));
+  }
+  return ok && hasAlnum;
+}
+
+// 1 to 256 printable ASCII characters, none of those account names forbid.
+bool isAccountName(std::string_view name) {
+  bool ok = !name.empty() && name.size() <= kMaxAccountName;
+  for (char c : name) ok = ok && isPlainAscii(c) && !isForbiddenInName(c) && c != '$';
+  return ok;
+}
+
+}  // namespace
+
 bool parseServiceAccount(std::string_view text, ServiceAccount& out, std::string& why) {
   const std::pair<std::string_view, AccountKind> keywords[] = {
       {kLocalSystem, AccountKind::localSystem},
@@ -65,37 +92,37 @@ bool parseServiceAccount(std::string_view text, ServiceAccount& out, std::string
       return true;
     }
   }
-  const std::string forms =
-      "; give \"LocalSystem\", \"LocalService\", \"NetworkService\", \"virtual\" or a group managed "
-      "service account \"DOMAIN\\\\name$\" (accounts that need a password are not supported)";
   size_t slash = text.find('\\');
-  if (slash == std::string_view::npos || text.find('\\', slash + 1) != std::string_view::npos ||
-      text.empty() || text.back() != '$') {
-    why = quoted(text) + " is not an account the service can run as" + forms;
+  size_t at = text.find('@');
+  if (slash == std::string_view::npos && at != std::string_view::npos) {
+    // user@domain: the domain is a DNS name.
+    if (!isAccountName(text.substr(0, at)) || !isDomainName(text.substr(at + 1))) {
+      why = quoted(text) + " is not a user account \"user@domain\" the service can run as" + kAccountForms;
+      return false;
+    }
+    out = ServiceAccount{AccountKind::user, std::string(text)};
+    return true;
+  }
+  if (slash == std::string_view::npos || text.find('\\', slash + 1) != std::string_view::npos) {
+    why = quoted(text) + " is not an account the service can run as" + kAccountForms;
     return false;
   }
   std::string_view domain = text.substr(0, slash);
-  std::string_view name = text.substr(slash + 1, text.size() - slash - 2);  // without '$'
-  bool domainOk = !domain.empty() && domain.size() <= kMaxAccountDomain;
-  bool hasAlnum = false;
-  for (char c : domain) {
-    domainOk = domainOk && isDomainCharacter(c);
-    hasAlnum = hasAlnum || std::isalnum(static_cast<unsigned char>(c));
-  }
-  if (!domainOk || !hasAlnum) {
+  bool managed = !text.empty() && text.back() == '$';
+  std::string_view name = text.substr(slash + 1, text.size() - slash - 1 - (managed ? 1 : 0));
+  if (!(domain == "." && !managed) && !isDomainName(domain)) {
     why = "the domain of " + quoted(text) +
-          " must be 1 to 255 letters, digits, '.', '-' or '_', with a letter or digit" + forms;
+          " must be 1 to 255 letters, digits, '.', '-' or '_', with a letter or digit (or \".\" for this "
+          "computer's own user accounts)" + kAccountForms;
     return false;
   }
-  bool nameOk = !name.empty() && name.size() <= kMaxAccountName;
-  for (char c : name) nameOk = nameOk && isPlainAscii(c) && !isForbiddenInName(c) && c != '$';
-  if (!nameOk) {
+  if (!isAccountName(name)) {
     why = "the account name of " + quoted(text) +
-          " must be 1 to 256 printable ASCII characters without blanks or \"/\\[]:;|=,+*?<>@%$, "
-          "followed by '$'" + forms;
+          " must be 1 to 256 printable ASCII characters without blanks or \"/\\[]:;|=,+*?<>@%$" +
+          (managed ? ", followed by '$'" : "") + kAccountForms;
     return false;
   }
-  out = ServiceAccount{AccountKind::managed, std::string(text)};
+  out = ServiceAccount{managed ? AccountKind::managed : AccountKind::user, std::string(text)};
   return true;
 }
 
@@ -160,15 +187,36 @@ bool parseRecovery(std::string_view text, RecoverySetting& out, std::string& why
   return true;
 }
 
+const char* rotationPeriodName(RotationPeriod period) {
+  switch (period) {
+    case RotationPeriod::day: return "day";
+    case RotationPeriod::hour: return "hour";
+    case RotationPeriod::none: break;
+  }
+  return nullptr;
+}
+
 bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std::string& why) {
   std::vector<std::string_view> parts = splitFixed(text, 2);
+  if (parts.empty()) parts = splitFixed(text, 3);
   if (parts.empty()) {
-    why = quoted(text) + " is not two numbers: size limit, files kept";
+    why = quoted(text) + " is not two numbers (size limit, files kept) with an optional day or hour";
     return false;
+  }
+  RotationPeriod every = RotationPeriod::none;
+  if (parts.size() == 3) {
+    if (parts[2] == "day") every = RotationPeriod::day;
+    else if (parts[2] == "hour") every = RotationPeriod::hour;
+    else {
+      why = "every: " + quoted(parts[2]) + " is neither \"day\" nor \"hour\"";
+      return false;
+    }
   }
   uint64_t bytes = 0, keep = 0;
   std::string detail;
-  if (!parseBoundedNumber(parts[0], kMinRotationBytes, kMaxRotationBytes, bytes, detail)) {
+  // A time rule may stand alone: no size limit is 0.
+  if (!(every != RotationPeriod::none && parts[0] == "0") &&
+      !parseBoundedNumber(parts[0], kMinRotationBytes, kMaxRotationBytes, bytes, detail)) {
     why = "maxBytes: " + detail;
     return false;
   }
@@ -176,7 +224,21 @@ bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std:
     why = "keep: " + detail;
     return false;
   }
-  out = OutputRotationSetting{bytes, uint32_t(keep)};
+  out = OutputRotationSetting{bytes, uint32_t(keep), every};
+  return true;
+}
+
+bool checkDisplayName(std::u16string_view name, std::string& why) {
+  if (name.empty() || name.size() > kMaxDisplayName) {
+    why = "a display name must be 1 to " + std::to_string(kMaxDisplayName) + " characters long";
+    return false;
+  }
+  for (char16_t c : name) {
+    if (c < 0x20 || c == 0x7F) {
+      why = "a display name cannot hold a control character";
+      return false;
+    }
+  }
   return true;
 }
 
@@ -186,7 +248,8 @@ std::string serviceAccountText(const ServiceAccount& account) {
     case AccountKind::localService: return std::string(kLocalService);
     case AccountKind::networkService: return std::string(kNetworkService);
     case AccountKind::virtualAccount: return std::string(kVirtual);
-    case AccountKind::managed: return account.managedName;
+    case AccountKind::managed:
+    case AccountKind::user: return account.name;
   }
   return std::string();
 }
@@ -197,7 +260,9 @@ std::string recoveryText(const RecoverySetting& r) {
 }
 
 std::string outputRotationText(const OutputRotationSetting& r) {
-  return std::to_string(r.maxBytes) + "," + std::to_string(r.keep);
+  std::string text = std::to_string(r.maxBytes) + "," + std::to_string(r.keep);
+  if (const char* every = rotationPeriodName(r.every)) text += std::string(",") + every;
+  return text;
 }
 
 bool parseTimeoutSetting(ConfigKey key, std::string_view text, uint32_t& out, std::string& why) {
@@ -260,6 +325,11 @@ ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<Dama
     bool b = false;
     if (parseFlagSetting(*t, b, why)) s.eventLog = b; else damage(ConfigKey::eventLog, why);
   }
+  auto display = config.wide.find(int32_t(WideKey::displayName));
+  if (display != config.wide.end()) {
+    if (checkDisplayName(display->second, why)) s.displayName = display->second;
+    else damaged.push_back(DamagedSetting{findKeyByNumber(display->first, true)->name, why});
+  }
   return s;
 }
 
@@ -278,7 +348,8 @@ std::string accountObjectName(const ServiceAccount& account, std::string_view se
     case AccountKind::localService: return "NT AUTHORITY\\LocalService";
     case AccountKind::networkService: return "NT AUTHORITY\\NetworkService";
     case AccountKind::virtualAccount: return "NT SERVICE\\" + std::string(serviceName);
-    case AccountKind::managed: return account.managedName;
+    case AccountKind::managed:
+    case AccountKind::user: return account.name;
   }
   return std::string();
 }
@@ -293,6 +364,8 @@ InstallPlan planServiceInstall(const ServiceSettings& settings, std::string_view
   // LocalSystem is given as no account at all, as the launcher always did,
   // so that its registration stays what it was.
   if (!localSystem) plan.accountName = accountObjectName(*settings.account, serviceName);
+  plan.needsPassword = !localSystem && settings.account->kind == AccountKind::user;
+  plan.displayName = settings.displayName.value_or(std::u16string());
   if (settings.recovery) {
     const RecoverySetting& r = *settings.recovery;
     FailureActionsPlan f;

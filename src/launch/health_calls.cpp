@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
-
-// Clears a pending exception; true when there was one.
-bool clearPending(JNIEnv* env) {
+bool clearPendingException(JNIEnv* env) {
   jthrowable pending = env->ExceptionOccurred();
   if (pending == nullptr) return false;
   env->ExceptionClear();
@@ -14,18 +11,20 @@ bool clearPending(JNIEnv* env) {
   return true;
 }
 
+namespace {
+
 // The static method, or nullptr with `why`.
 jmethodID findStatic(JNIEnv* env, const char* className, const char* name, const char* signature,
                      jclass& cls, std::string& why) {
   cls = env->FindClass(className);
   if (cls == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
     why = std::string("the runtime jar's class ") + className + " is not on the class path";
     return nullptr;
   }
   jmethodID method = env->GetStaticMethodID(cls, name, signature);
   if (method == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
     env->DeleteLocalRef(cls);
     cls = nullptr;
     why = std::string("the runtime jar's ") + className + "." + name + " is missing (an older jar?)";
@@ -53,7 +52,7 @@ bool streamThreadDump(JNIEnv* env, const std::function<bool(const char*, size_t)
   if (dump == nullptr) return false;
   jobject result = env->CallStaticObjectMethodA(cls, dump, nullptr);
   env->DeleteLocalRef(cls);
-  if (clearPending(env) || result == nullptr) {
+  if (clearPendingException(env) || result == nullptr) {
     if (result != nullptr) env->DeleteLocalRef(result);
     why = "the VM could not make the thread dump (it threw)";
     return false;
@@ -65,7 +64,7 @@ bool streamThreadDump(JNIEnv* env, const std::function<bool(const char*, size_t)
   for (jsize at = 0; at < length && ok;) {
     jsize n = static_cast<jsize>(std::min<size_t>(kDumpPieceBytes, static_cast<size_t>(length - at)));
     env->GetByteArrayRegion(bytes, at, n, reinterpret_cast<jbyte*>(piece.data()));
-    if (clearPending(env)) {
+    if (clearPendingException(env)) {
       why = "the dump could not be read from the VM";
       ok = false;
     } else if (!write(piece.data(), static_cast<size_t>(n))) {
@@ -85,7 +84,7 @@ bool runVmCheck(JNIEnv* env, std::string_view check, std::string& why) {
   std::string text(check);
   jstring argument = env->NewStringUTF(text.c_str());
   if (argument == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
     env->DeleteLocalRef(cls);
     why = "the VM is out of memory";
     return false;
@@ -95,25 +94,31 @@ bool runVmCheck(JNIEnv* env, std::string_view check, std::string& why) {
   jobject result = env->CallStaticObjectMethodA(cls, method, &value);
   env->DeleteLocalRef(argument);
   env->DeleteLocalRef(cls);
-  if (clearPending(env)) {
+  if (clearPendingException(env)) {
     if (result != nullptr) env->DeleteLocalRef(result);
     why = "the check threw (the VM may be out of memory)";
     return false;
   }
   if (result == nullptr) return true;
   jstring reason = static_cast<jstring>(result);
-  // Cut by characters first, so that the modified UTF-8 stays whole.
-  jsize characters = env->GetStringLength(reason);
-  jsize kept = characters < jsize(kMaxCheckReason / 4) ? characters : jsize(kMaxCheckReason / 4);
-  std::vector<char> utf(kMaxCheckReason + 1, '\0');
-  env->GetStringUTFRegion(reason, 0, kept, utf.data());
+  bool read = readJavaText(env, reason, kMaxCheckReason, why);
   env->DeleteLocalRef(reason);
-  if (clearPending(env)) {
+  if (!read) {
     why = "the check failed; its reason could not be read";
     return false;
   }
-  why = std::string(utf.data());
-  if (kept < characters) why += "...";
   if (why.empty()) why = "the check failed";
   return false;
+}
+
+bool readJavaText(JNIEnv* env, jstring text, size_t maxBytes, std::string& out) {
+  // Cut by characters first, so that the modified UTF-8 stays whole.
+  jsize characters = env->GetStringLength(text);
+  jsize kept = characters < jsize(maxBytes / 4) ? characters : jsize(maxBytes / 4);
+  std::vector<char> utf(maxBytes + 1, '\0');
+  env->GetStringUTFRegion(text, 0, kept, utf.data());
+  if (clearPendingException(env)) return false;
+  out = std::string(utf.data());
+  if (kept < characters) out += "...";
+  return true;
 }

@@ -8,6 +8,7 @@
 
 #include "common/code_page_win.h"
 #include "common/handles_win.h"
+#include "common/system_error_win.h"
 #include "config/config_state.h"
 #include "config/paths_win.h"
 #include "config/service_settings.h"
@@ -23,11 +24,12 @@ void sayLine(const std::string& line) {
 }
 
 // What the registration holds of what /configure looks at. A registration
-// that cannot be read reads as an on-demand, own-process LocalSystem
-// service: delayed start is then not asked for, nor the interactive flag.
+// that cannot be read reads as an on-demand, own-process service of no
+// account: delayed start is then not asked for, nor the interactive flag.
 struct Registration {
   DWORD startType = SERVICE_DEMAND_START;
   DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
+  std::wstring account;
   bool localSystem = false;
 };
 
@@ -41,8 +43,8 @@ Registration registrationOf(SC_HANDLE service) {
   if (!QueryServiceConfigW(service, config, needed, &needed)) return r;
   r.startType = config->dwStartType;
   r.serviceType = config->dwServiceType;
-  std::wstring account = config->lpServiceStartName ? config->lpServiceStartName : L"";
-  r.localSystem = isLocalSystemName(fromUtf16(std::u16string(account.begin(), account.end()), CP_ACP));
+  if (config->lpServiceStartName != nullptr) r.account = config->lpServiceStartName;
+  r.localSystem = isLocalSystemName(fromUtf16(std::u16string(r.account.begin(), r.account.end()), CP_ACP));
   return r;
 }
 
@@ -57,6 +59,34 @@ void addInteractiveFlag(SC_HANDLE service, const Registration& registration, con
     sayLine("Setting 'interactive' was refused by the system (error " + std::to_string(GetLastError()) +
             "); the service is installed without it.");
   }
+}
+
+// The display name and, for a user account, the account with its password.
+// Without a password the account stays as registered, which it must already
+// be (an installer package registered it with its password). False (the
+// lines said) on failure.
+bool changeNameAndAccount(SC_HANDLE service, const InstallPlan& plan, const Registration& registered) {
+  Password password;
+  PasswordInput input = askAccountPassword(plan, "configure", password);
+  if (input == PasswordInput::refused) return false;
+  std::wstring account = widenText(plan.accountName, CP_ACP);
+  bool changeAccount = plan.needsPassword && input == PasswordInput::given;
+  if (plan.needsPassword && !changeAccount && _wcsicmp(account.c_str(), registered.account.c_str()) != 0) {
+    sayNoPassword(plan, "configure");
+    return false;
+  }
+  std::wstring display(plan.displayName.begin(), plan.displayName.end());
+  if (!changeAccount && display.empty()) return true;
+  if (!ChangeServiceConfigW(service, changeAccount ? plan.serviceType : SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                            SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                            changeAccount ? account.c_str() : nullptr, changeAccount ? password.c_str() : nullptr,
+                            display.empty() ? nullptr : display.c_str())) {
+    DWORD error = GetLastError();
+    sayLine("Could not configure service.");
+    sayLine(systemErrorLineFor(error));
+    return false;
+  }
+  return true;
 }
 
 // The executable's path in long form: an installer may start it by its short
@@ -110,12 +140,14 @@ int cmdConfigure() {
   std::vector<DamagedSetting> damaged;
   ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) sayLine(damagedSettingLine(d) + ".");
-  Registration registration = registrationOf(service.get());
-  InstallPlan plan = planServiceInstall(settings, name, registration.startType == SERVICE_AUTO_START);
-  addInteractiveFlag(service.get(), registration, plan);
+  Registration registered = registrationOf(service.get());
+  InstallPlan plan = planServiceInstall(settings, name, registered.startType == SERVICE_AUTO_START);
+  if (!changeNameAndAccount(service.get(), plan, registered)) return 1;
+  addInteractiveFlag(service.get(), registrationOf(service.get()), plan);
   for (const std::string& line : applyInstallSettings(service.get(), plan)) sayLine(line);
   if (settings.eventLog.value_or(false)) (void)registerOwnEventSource(longExecutablePath());
   sayLine("Configured service '" + name + "'.");
+  bool logonRight = ensureServiceLogonRight(plan);
   warnIfUnsafe(name);
-  return 0;
+  return logonRight ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include "config/log_win.h"
 #include "config/service_settings.h"
 #include "launch/java_vm_launcher_win.h"
+#include "service/event_log_win.h"
 #include "service/scm_status_table.h"
 
 namespace {
@@ -67,6 +68,7 @@ void armStopTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks) {
 
 void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks) {
   armStopTimeout(timeoutSeconds, hooks);
+  if (std::optional<std::string> problem = callConfiguredStopMethod()) reportErrorEvent(*problem);
   requestVmExit();
 }
 

@@ -8,7 +8,7 @@
 //       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
 //       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
 //       [--exit-marker FILE] [--await 0|1] [--output-rotation MAXBYTES,KEEP]
-//       [--health DUMPFILE]
+//       [--health DUMPFILE] [--stop-method STORED-TEXT]
 //       -- LAUNCH-ARGUMENTS...
 //
 // Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
@@ -18,7 +18,8 @@
 // application's main the watchdog's VM calls run on threads of their own
 // (launch/health_calls.cpp): a thread dump to DUMPFILE, then each check of
 // kHealthChecks with a deadline, reported as "CHECK <check>: ok", "...:
-// failed: <why>" or "...: no answer within the time-out".
+// failed: <why>" or "...: no answer within the time-out". --stop-method: the
+// stop method before the exit request, logged as the product logs it.
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -36,6 +37,7 @@
 
 #include "launch/health_calls.h"
 #include "launch/java_vm_launcher.h"
+#include "launch/stop_method.h"
 #include "launch/vm_options.h"
 
 namespace {
@@ -235,6 +237,18 @@ void runHealthCalls() {
   }
 }
 
+void callStopMethodOption() {
+  StopMethodCall call;
+  std::string why;
+  if (!parseStopMethod(option("--stop-method"), call.setting, why)) {
+    say("FATAL", "--stop-method: " + why);
+    leave(kExitFatal);
+  }
+  for (const std::string& argument : call.setting.arguments) call.arguments.push_back(fromUtf8(argument));
+  std::string line = stopMethodOutcomeLine(call.setting, callStopMethod(gState.vm, call));
+  say(line.empty() ? "INFO" : "ERROR", line.empty() ? "stop method returned" : line);
+}
+
 void* launchThread(void*) {
   VmLaunchHooks hooks = makeHooks();
   if (!launchProgram(hooks, gState)) {
@@ -243,6 +257,7 @@ void* launchThread(void*) {
   }
   if (option("--await", "0") == "1") awaitApplication();
   if (!option("--health").empty()) runHealthCalls();
+  if (!option("--stop-method").empty()) callStopMethodOption();
   say("INFO", "requesting VM exit");
   requestVmExit(gState);
   say("INFO", "requestVmExit returned");

@@ -83,8 +83,11 @@ TEST(ServiceSettings, AccountForms) {
       {"LocalSystem", "LocalSystem"}, {"localservice", "NT AUTHORITY\\LocalService"},
       {"NetworkService", "NT AUTHORITY\\NetworkService"}, {"virtual", "NT SERVICE\\Svc"},
       {"corp.example.com\\svc-app_1$", "corp.example.com\\svc-app_1$"},
-      // Accounts that would need a password, or are not accounts at all.
-      {"CORP\\web", nullptr}, {"web$", nullptr}, {"", nullptr}, {"a\\b\\c$", nullptr}, {"\\web$", nullptr},
+      // User accounts, whose password is asked for at install.
+      {"CORP\\web", "CORP\\web"}, {".\\web", ".\\web"}, {"web@corp.example.com", "web@corp.example.com"},
+      // Not accounts at all.
+      {"web", nullptr}, {"web@", nullptr}, {"@corp", nullptr}, {"a@b@c", nullptr}, {"..\\web", nullptr},
+      {"web$", nullptr}, {"", nullptr}, {"a\\b\\c$", nullptr}, {"\\web$", nullptr},
       {".\\web$", nullptr}, {"CORP\\$", nullptr}, {"CO@RP\\web$", nullptr}, {"CORP\\we b$", nullptr},
       {"CORP\\we@b$", nullptr}, {"CORP\\w$b$", nullptr}, {"CORP\\caf\xE9$", nullptr}, {"LocalSystem ", nullptr},
   };
@@ -121,9 +124,14 @@ TEST(ServiceSettings, NumbersAndPairsArePlainAndBounded) {
   EXPECT_EQ(recoveryText(r), "60,3,24");
   for (const char* bad : {"60,3", "60,3,24,1", "x,3,24", "60,0,24", "60,3,0"}) EXPECT_FALSE(parseRecovery(bad, r, why)) << bad;
   OutputRotationSetting o;
-  EXPECT_TRUE(parseOutputRotation("1048576,5", o, why));
-  EXPECT_EQ(outputRotationText(o), "1048576,5");
-  for (const char* bad : {"1023,5", "1048576,0", "1048576"}) EXPECT_FALSE(parseOutputRotation(bad, o, why)) << bad;
+  for (const char* good : {"1048576,5", "1048576,5,day", "0,7,hour", "1024,999,day"}) {
+    EXPECT_TRUE(parseOutputRotation(good, o, why)) << good;
+    EXPECT_EQ(outputRotationText(o), good);
+  }
+  // A size of 0 only beside a time rule; the time rule's words are exact.
+  for (const char* bad : {"1023,5", "1048576,0", "1048576", "0,5", "0,5,Day", "1048576,5,week", "0,5,day,1",
+                          "1048576,5,"})
+    EXPECT_FALSE(parseOutputRotation(bad, o, why)) << bad;
 }
 
 TEST(ServiceSettings, TheLauncherReadsDamagedValuesAsAbsent) {
@@ -169,6 +177,7 @@ TEST(ServiceSettings, InstallPlan) {
       // A damaged block cannot make the system refuse the install.
       {AccountKind::networkService, true, 0x10, "NT AUTHORITY\\NetworkService"},
       {AccountKind::managed, std::nullopt, 0x10, "CORP\\web$"},
+      {AccountKind::user, true, 0x10, "CORP\\web$"},
   };
   for (const auto& [account, interactive, type, accountName] : cases) {
     ServiceSettings s;
@@ -177,6 +186,7 @@ TEST(ServiceSettings, InstallPlan) {
     InstallPlan plan = planServiceInstall(s, "Svc", true);
     EXPECT_EQ(plan.serviceType, type) << accountName;
     EXPECT_EQ(plan.accountName, accountName);
+    EXPECT_EQ(plan.needsPassword, account == AccountKind::user);
     EXPECT_FALSE(plan.failureActions || plan.delayedAutoStart || plan.preshutdownTimeoutMilliseconds);
   }
   ServiceSettings s;
@@ -422,6 +432,8 @@ TEST(StatusCommandFacts, LinesFromWhatWasFound) {
   OutputFiles files = outputFilesText(block, "c:\\apps\\");
   EXPECT_EQ(files.output, "c:\\apps\\logs\\out.log, rotated at 1024 bytes, keeping .1 to .3");
   EXPECT_EQ(files.error, "d:\\err.log, rotated at 1024 bytes, keeping .1 to .3");
+  block.narrow = {{102, "1"}, {103, "o.log"}, {30007, "2048,3,hour"}};
+  EXPECT_EQ(outputFilesText(block, "c:\\").output, "c:\\o.log, rotated every hour and at 2048 bytes, keeping 3 dated files");
   block.narrow = {{103, "out.log"}, {104, "1"}};  // no redirect flag; no name
   EXPECT_EQ(outputFilesText(block, "c:\\").output, "not redirected");
   EXPECT_EQ(outputFilesText(block, "c:\\").error, "not redirected");

@@ -11,9 +11,12 @@
 #include "io/codepage.h"
 #include "config/config_keys.h"
 #include "config/config_store.h"
+#include "config/launch_settings.h"
 #include "config/value_list.h"
 #include "files/included_files.h"
 #include "config/service_settings.h"
+#include "config/stop_method_setting.h"
+#include "launch/vm_options.h"
 #include "service/watchdog_rules.h"
 #include "io/path_name.h"
 #include "io/terminal_text.h"
@@ -182,6 +185,11 @@ struct Builder {
       if (bytes.find(k.separator) != std::string::npos)
         return fail(itemWhere, std::string("an item must not contain the separator '") + k.separator +
                                    "'; give the whole list as one string instead");
+      if (k.number == int32_t(ConfigKey::classPath) && !isLauncherClassPathItem(bytes)) {
+        std::string launcherItem, why;
+        if (!classPathItemFromJavaForm(bytes, launcherItem, why)) return fail(itemWhere, why);
+        bytes = std::move(launcherItem);
+      }
       if (i > 0) joined += k.separator;
       joined += bytes;
     }
@@ -202,20 +210,28 @@ struct Builder {
     return true;
   }
 
+  // An object whose members are among `names`.
+  bool objectOf(const std::string& where, const Json& v, const std::vector<const char*>& names) {
+    if (!v.is_object()) return fail(where, "expected an object or null, got " + kindOf(v));
+    for (const auto& item : v.items()) {
+      bool known = false;
+      for (const char* name : names) known = known || item.key() == name;
+      if (!known) {
+        std::string list;
+        for (const char* name : names) list += (list.empty() ? "\"" : ", \"") + std::string(name) + "\"";
+        return fail(where + ".\"" + item.key() + "\"", "unknown member; the members are " + list);
+      }
+    }
+    return true;
+  }
+
   // The members of an object setting, each required once, no others.
   bool settingObject(const std::string& where, const Json& v,
                      const std::vector<std::pair<const char*, std::pair<uint64_t, uint64_t>>>& members,
                      std::vector<uint64_t>& values) {
-    if (!v.is_object()) return fail(where, "expected an object or null, got " + kindOf(v));
-    for (const auto& item : v.items()) {
-      bool known = false;
-      for (const auto& m : members) known = known || item.key() == m.first;
-      if (!known) {
-        std::string names;
-        for (const auto& m : members) names += (names.empty() ? "\"" : ", \"") + std::string(m.first) + "\"";
-        return fail(where + ".\"" + item.key() + "\"", "unknown member; the members are " + names);
-      }
-    }
+    std::vector<const char*> names;
+    for (const auto& m : members) names.push_back(m.first);
+    if (!objectOf(where, v, names)) return false;
     for (const auto& m : members) {
       std::string memberWhere = where + ".\"" + m.first + "\"";
       auto it = v.find(m.first);
@@ -224,6 +240,62 @@ struct Builder {
       if (!settingNumber(memberWhere, *it, m.second.first, m.second.second, n)) return false;
       values.push_back(n);
     }
+    return true;
+  }
+
+  // "outputRotation": "keep" with "maxBytes", "every" ("day", "hour") or both.
+  bool rotationSetting(const std::string& where, const Json& v, OutputRotationSetting& r) {
+    if (!objectOf(where, v, {"maxBytes", "keep", "every"})) return false;
+    uint64_t n = 0;
+    auto keep = v.find("keep");
+    if (keep == v.end()) return fail(where + ".\"keep\"", "missing");
+    if (!settingNumber(where + ".\"keep\"", *keep, 1, kMaxRotationKeep, n)) return false;
+    r.keep = uint32_t(n);
+    if (auto every = v.find("every"); every != v.end()) {
+      r.every = *every == "day" ? RotationPeriod::day : *every == "hour" ? RotationPeriod::hour : RotationPeriod::none;
+      if (r.every == RotationPeriod::none) return fail(where + ".\"every\"", every->dump() + " is neither \"day\" nor \"hour\"");
+    }
+    auto bytes = v.find("maxBytes");
+    if (bytes == v.end() && r.every == RotationPeriod::none)
+      return fail(where + ".\"maxBytes\"", "missing; give \"maxBytes\", \"every\" or both");
+    if (bytes != v.end() && !settingNumber(where + ".\"maxBytes\"", *bytes, kMinRotationBytes, kMaxRotationBytes, n))
+      return false;
+    r.maxBytes = bytes == v.end() ? 0 : n;
+    return true;
+  }
+
+  // "stopMethod": "class" and "method", "arguments" (strings in the code
+  // page) and "timeoutSeconds" optional.
+  bool stopMethodSetting(const std::string& where, const Json& v, StopMethodSetting& s) {
+    if (!objectOf(where, v, {"class", "method", "arguments", "timeoutSeconds"})) return false;
+    std::string why;
+    for (const char* name : {"class", "method"}) {
+      std::string at = where + ".\"" + name + "\"";
+      auto it = v.find(name);
+      if (it == v.end()) return fail(at, "missing");
+      if (!it->is_string()) return fail(at, "expected a string, got " + kindOf(*it));
+      std::string& out = name[0] == 'c' ? s.className : s.method;
+      out = it->get<std::string>();
+      if (!(name[0] == 'c' ? checkStopMethodClass(out, why) : checkStopMethodName(out, why))) return fail(at, why);
+    }
+    if (auto args = v.find("arguments"); args != v.end()) {
+      std::string at = where + ".\"arguments\"";
+      if (!args->is_array()) return fail(at, "expected an array of strings, got " + kindOf(*args));
+      if (args->size() > kMaxStopMethodArguments)
+        return fail(at, "more than " + std::to_string(kMaxStopMethodArguments) + " arguments");
+      for (size_t i = 0; i < args->size(); ++i) {
+        std::string itemAt = at + "[" + std::to_string(i) + "]", encoded;
+        if (!(*args)[i].is_string()) return fail(itemAt, "expected a string, got " + kindOf((*args)[i]));
+        if (!encode(itemAt, (*args)[i].get_ref<const std::string&>(), encoded)) return false;
+        if (!checkStopMethodArgument(encoded, why)) return fail(itemAt, why);
+        s.arguments.push_back(std::move(encoded));
+      }
+    }
+    uint64_t n = kDefaultStopMethodTimeoutSeconds;
+    auto timeout = v.find("timeoutSeconds");
+    if (timeout != v.end() && !settingNumber(where + ".\"timeoutSeconds\"", *timeout, 1, kMaxStopMethodTimeoutSeconds, n))
+      return false;
+    s.timeoutSeconds = uint32_t(n);
     return true;
   }
 
@@ -299,6 +371,52 @@ struct Builder {
     return true;
   }
 
+  // "environment": an object of variable names and values, applied in order.
+  bool environmentSetting(const std::string& where, const Json& v, std::string& out) {
+    if (!v.is_object())
+      return fail(where, "expected an object of variable names and string values, or null, got " + kindOf(v));
+    if (v.size() > kMaxEnvironmentEntries)
+      return fail(where, "more than " + std::to_string(kMaxEnvironmentEntries) + " variables");
+    std::vector<EnvironmentEntry> entries;
+    for (const auto& item : v.items()) {
+      std::string at = where + ".\"" + item.key() + "\"";
+      if (!item.value().is_string()) return fail(at, "expected a string, got " + kindOf(item.value()));
+      EnvironmentEntry e;
+      std::string why;
+      if (!encode(at, item.key(), e.name) || !encode(at, item.value().get_ref<const std::string&>(), e.value))
+        return false;
+      if (!checkEnvironmentName(e.name, why)) return fail(at, why);
+      if (!checkSettingItem(e.value, kMaxEnvironmentValue, why)) return fail(at, "the value " + why);
+      for (const EnvironmentEntry& earlier : entries) {
+        if (equalsIgnoringCase(earlier.name, e.name))
+          return fail(at, "also given as \"" + earlier.name + "\"; names are compared without case");
+      }
+      entries.push_back(std::move(e));
+    }
+    out = environmentSettingText(entries);
+    return true;
+  }
+
+  // "vmOptions": one VM option per item, as written.
+  bool vmOptionsSetting(const std::string& where, const Json& v, std::string& out) {
+    if (!v.is_array())
+      return fail(where, "expected an array of strings, one VM option each, or null, got " + kindOf(v));
+    if (v.size() > kMaxVmOptionCount)
+      return fail(where, "more than " + std::to_string(kMaxVmOptionCount) + " options");
+    std::vector<std::string> options;
+    for (size_t i = 0; i < v.size(); ++i) {
+      std::string at = where + "[" + std::to_string(i) + "]";
+      if (!v[i].is_string()) return fail(at, "expected a string, got " + kindOf(v[i]));
+      std::string bytes, why;
+      if (!encode(at, v[i].get_ref<const std::string&>(), bytes)) return false;
+      if (bytes.empty()) return fail(at, "an empty option; leave it out");
+      if (!checkSettingItem(bytes, kMaxVmOptionBytes, why)) return fail(at, why);
+      options.push_back(std::move(bytes));
+    }
+    out = vmOptionListText(options);
+    return true;
+  }
+
   bool setSetting(const KeyInfo& k, const std::string& where, const Json& v) {
     std::string& out = narrow[k.number];
     std::string why;
@@ -338,11 +456,15 @@ struct Builder {
         return true;
       }
       case ConfigKey::outputRotation: {
-        std::vector<uint64_t> n;
-        if (!settingObject(where, v, {{"maxBytes", {kMinRotationBytes, kMaxRotationBytes}}, {"keep", {1, kMaxRotationKeep}}},
-                           n))
-          return false;
-        out = outputRotationText(OutputRotationSetting{n[0], uint32_t(n[1])});
+        OutputRotationSetting rotation;
+        if (!rotationSetting(where, v, rotation)) return false;
+        out = outputRotationText(rotation);
+        return true;
+      }
+      case ConfigKey::stopMethod: {
+        StopMethodSetting stop;
+        if (!stopMethodSetting(where, v, stop)) return false;
+        out = stopMethodText(stop);
         return true;
       }
       case ConfigKey::threadDumpControlCode: {
@@ -364,6 +486,8 @@ struct Builder {
         out = livenessFailureText(uint32_t(n[0]));
         return true;
       }
+      case ConfigKey::environment: return environmentSetting(where, v, out);
+      case ConfigKey::vmOptions: return vmOptionsSetting(where, v, out);
       default: break;
     }
     return fail(where, "not a setting the packer knows how to write");
@@ -382,9 +506,14 @@ struct Builder {
         return setInteger(k, where, v);
       case ValueType::list:
         return setList(k, where, v);
-      case ValueType::wideText:
+      case ValueType::wideText: {
         if (!v.is_string()) return fail(where, "expected a string or null, got " + kindOf(v));
-        return encodeWide(where, v.get_ref<const std::string&>(), wide[k.number]);
+        std::string why;
+        if (!encodeWide(where, v.get_ref<const std::string&>(), wide[k.number])) return false;
+        if (k.number == int32_t(WideKey::displayName) && !checkDisplayName(wide[k.number], why))
+          return fail(where, why);
+        return true;
+      }
     }
     return false;
   }
@@ -467,6 +596,21 @@ std::string parseErrorText(const char* what) {
   return text;
 }
 
+// The VM options come as a text or as a list, not both. The default text of
+// "vmParameters" (" -Xrs") is written beside a list all the same, and so is
+// taken beside one, as dump shows it.
+bool oneFormOfVmOptions(const Builder& b, const std::set<const KeyInfo*>& mentioned, std::string& error) {
+  const KeyInfo* parameters = findKeyByName("vmParameters");
+  auto text = b.narrow.find(parameters->number);
+  if (b.narrow.count(int32_t(ConfigKey::vmOptions)) && text != b.narrow.end() && mentioned.count(parameters) &&
+      text->second != parameters->packDefault) {
+    error = field("vmOptions") + ": give it or a \"vmParameters\" text, not both; move the options of "
+            "\"vmParameters\" into \"vmOptions\", one each";
+    return false;
+  }
+  return true;
+}
+
 // Keys 2002 and 2003 follow "includedFiles"; without it the count must read
 // as 0, since a count without the files would stop the launcher at start-up.
 bool applyIncludedFiles(Builder& b, const std::set<const KeyInfo*>& mentioned,
@@ -538,8 +682,8 @@ Description parseDescription(std::string_view json, unsigned codePage) {
   std::string password = passwordField(root, "");
   if (!password.empty()) {
     d.error = "field " + password +
-              ": a password is never stored in an executable; the service accounts it supports "
-              "(LocalSystem, LocalService, NetworkService, virtual, group managed) need none";
+              ": a password is never stored in an executable; a user account's password is asked for by "
+              "/install and /configure, or given to a package as SERVICEPASSWORD";
     return d;
   }
 
@@ -596,7 +740,7 @@ Description parseDescription(std::string_view json, unsigned codePage) {
     }
   }
 
-  if (!applyIncludedFiles(b, mentioned, d.includedFiles, d.error)) return d;
+  if (!applyIncludedFiles(b, mentioned, d.includedFiles, d.error) || !oneFormOfVmOptions(b, mentioned, d.error)) return d;
 
   // The system refuses interactive services under any account but
   // LocalSystem; saying so now beats an install that ignores it.
@@ -645,8 +789,21 @@ Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf
     }
     case ConfigKey::outputRotation: {
       OutputRotationSetting rot;
-      if (parseOutputRotation(bytes, rot, why)) return Json{{"maxBytes", rot.maxBytes}, {"keep", rot.keep}};
-      break;
+      if (!parseOutputRotation(bytes, rot, why)) break;
+      Json j = Json{{"keep", rot.keep}};
+      if (rot.maxBytes != 0) j["maxBytes"] = rot.maxBytes;
+      if (const char* every = rotationPeriodName(rot.every)) j["every"] = every;
+      return j;
+    }
+    case ConfigKey::stopMethod: {
+      StopMethodSetting stop;
+      if (!parseStopMethod(bytes, stop, why)) break;
+      // The arguments as text: the lines of the decoded value after the method.
+      std::vector<std::string_view> lines = splitList(utf8, '\n', EmptyItems::keep);
+      Json arguments = Json::array();
+      for (size_t i = 3; i < lines.size(); ++i) arguments.push_back(std::string(lines[i]));
+      return Json{{"class", stop.className}, {"method", stop.method}, {"arguments", arguments},
+                  {"timeoutSeconds", stop.timeoutSeconds}};
     }
     case ConfigKey::threadDumpControlCode: {
       uint32_t n = 0;
@@ -676,6 +833,18 @@ Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf
       uint32_t n = 0;
       if (parseLivenessFailure(bytes, n, why)) return Json{{"threadDumps", n}};
       break;
+    }
+    case ConfigKey::environment: {
+      std::vector<EnvironmentEntry> entries;
+      if (!parseEnvironmentSetting(bytes, entries, why) || !parseEnvironmentSetting(utf8, entries, why)) break;
+      Json j = Json::object();
+      for (const EnvironmentEntry& e : entries) j[e.name] = e.value;
+      return j;
+    }
+    case ConfigKey::vmOptions: {
+      std::vector<std::string> options;
+      if (!parseVmOptionList(bytes, options, why) || !parseVmOptionList(utf8, options, why)) break;
+      return Json(options);
     }
     default: break;
   }
@@ -761,7 +930,10 @@ DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch l
       Json items = Json::array();
       bool hasEmpty = false;
       for (std::string_view item : splitList(utf8, k->separator, EmptyItems::keep)) {
-        hasEmpty = hasEmpty || item.empty();
+        // A class path as an array holds launcher items only: any other item
+        // would be read back as a java -cp path.
+        hasEmpty = hasEmpty || item.empty() ||
+                   (k->number == int32_t(ConfigKey::classPath) && !isLauncherClassPathItem(item));
         items.push_back(std::string(item));
       }
       if (hasEmpty) {

@@ -389,6 +389,7 @@ bool checkPlanTexts(const PackagePlan& plan, std::string& error) {
                  {"the service name", plan.serviceName},
                  {"the service description", plan.serviceDescription},
                  {"the service account", plan.account},
+                 {"the display name", plan.displayName},
                  {"the executable's name", plan.executableName}};
   for (const Checked& c : checked) {
     if (hasControl(c.text)) {
@@ -487,6 +488,14 @@ struct WixWriter {
            "NOT NEWER_VERSION_FOUND</Condition>");
     w.line("<Media Id=\"1\" Cabinet=\"product.cab\" EmbedCab=\"yes\" />");
     w.line("<Property Id=\"DEFAULT_" + std::string(kAccountProperty) + "\"" + attr("Value", plan.account) + " />");
+    if (plan.accountPassword) {
+      // The password is a hidden property: the installer logs no value of
+      // it, and only the service manager is given it.
+      w.line("<Property Id=\"MsiHiddenProperties\"" + attr("Value", kPasswordProperty) + " />");
+      w.line("<Condition Message=\"The service runs as account [DEFAULT_" + std::string(kAccountProperty) +
+             "]: give its password as " + std::string(kPasswordProperty) +
+             "=... on the msiexec command line.\">" + std::string(kPasswordProperty) + " OR Installed</Condition>");
+    }
     for (const Remembered& r : kRemembered) {
       w.open("<Property Id=\"REMEMBERED_" + std::string(r.property) + "\">");
       w.line("<RegistrySearch Id=\"Remembered" + std::string(r.valueName) + "\" Root=\"HKLM\"" +
@@ -575,12 +584,14 @@ struct WixWriter {
     // LocalSystem, and the account is the installer's property;
     // /configure adds the flag under LocalSystem when the block asks.
     w.open("<ServiceInstall Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +
-           attr("DisplayName", formattedText(plan.serviceName)) +
+           attr("DisplayName", formattedText(plan.displayName.empty() ? plan.serviceName : plan.displayName)) +
            (plan.serviceDescription.empty() ? std::string()
                                             : attr("Description", formattedText(plan.serviceDescription))) +
            " Type=\"ownProcess\" Interactive=\"no\" Start=\"" +
            (plan.automaticStart ? "auto" : "demand") + "\" ErrorControl=\"normal\" Account=\"[" +
-           std::string(kAccountProperty) + "]\" Vital=\"yes\">");
+           std::string(kAccountProperty) + "]\"" +
+           (plan.accountPassword ? " Password=\"[" + std::string(kPasswordProperty) + "]\"" : std::string()) +
+           " Vital=\"yes\">");
     for (const std::string& d : plan.dependencies)
       w.line("<ServiceDependency" + attr("Id", formattedText(d)) + " />");
     w.close("</ServiceInstall>");
