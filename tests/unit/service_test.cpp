@@ -115,6 +115,13 @@ TEST(ServiceSettings, AccountForms) {
   }
 }
 
+TEST(ServiceSettings, LocalSystemNamesAsTheServiceManagerShowsThem) {
+  for (const char* name : {"", "LocalSystem", "localsystem", ".\\LocalSystem", "NT AUTHORITY\\SYSTEM", "nt authority\\system"})
+    EXPECT_TRUE(isLocalSystemName(name)) << name;
+  for (const char* name : {"NT AUTHORITY\\LocalService", "NT SERVICE\\LocalSystem", "LocalSystem ", "SYSTEM", "CORP\\LocalSystem"})
+    EXPECT_FALSE(isLocalSystemName(name)) << name;
+}
+
 TEST(ServiceSettings, NumbersAndPairsArePlainAndBounded) {
   uint64_t n = 0;
   std::string why;
