@@ -182,6 +182,19 @@ int loadTemplate(const BuildArgs& a, const Description& d, FileRead& templ, Imag
   return kExitOk;
 }
 
+// Whether an included file is one given to --sign-with.
+bool isSigningFile(const BuildArgs& a, const IncludedSource& source) {
+  std::string path = source.path;
+  if (source.confined) {
+    path = source.directory;
+    for (const std::string& c : source.components) path = pathJoin(path, c);
+  }
+  for (const std::string& key : a.input.signWith) {
+    if (sameFileIdentity(path, commandLinePath(key))) return true;
+  }
+  return false;
+}
+
 // Where the included files are read from. Included paths are opened
 // beneath the description's directory, unless the command line allows them
 // as they are; the runtime jar item is taken from beside the packer, else
@@ -208,6 +221,13 @@ int chooseIncluded(const BuildArgs& a, const Description& d, std::vector<Include
         report("%s: field \"%s\"[%s]: %s: %s", a.input.description.c_str(),
                std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(), f.path.c_str(),
                source.error.c_str());
+        return kExitBadInput;
+      }
+      if (isSigningFile(a, source.source)) {
+        report("%s: field \"%s\"[%s]: %s: is a file given to --sign-with; the signing certificate and key are "
+               "never included",
+               a.input.description.c_str(), std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(),
+               f.path.c_str());
         return kExitBadInput;
       }
       included.push_back(std::move(source.source));
@@ -478,6 +498,14 @@ int runMsiCommand(const MsiArgs& msi) {
     return runBuild(b);
   };
   steps.findRuntimeJar = findRuntimeJar;
+  steps.findCustomAction = [](LauncherArch arch, std::string& looked) {
+    for (const std::string& path : templateCandidates(arch, executableDirectory(), kPackerWin64Dir, kPackerWin32Dir,
+                                                      customActionFileName(arch))) {
+      if (readFileBounded(path, 0).status != ReadStatus::notFound) return path;
+      looked += (looked.empty() ? "" : ", ") + path;
+    }
+    return std::string();
+  };
   return runMsi(msi, steps);
 }
 
