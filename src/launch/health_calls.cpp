@@ -33,6 +33,21 @@ jmethodID findStatic(JNIEnv* env, const char* className, const char* name, const
   return method;
 }
 
+// A string's text as modified UTF-8, cut by characters first so that it
+// stays whole (at most kMaxCheckReason bytes, "..." when cut). False when it
+// cannot be read. Deletes the reference.
+bool takeBoundedText(JNIEnv* env, jstring text, std::string& out) {
+  jsize characters = env->GetStringLength(text);
+  jsize kept = characters < jsize(kMaxCheckReason / 4) ? characters : jsize(kMaxCheckReason / 4);
+  std::vector<char> utf(kMaxCheckReason + 1, '\0');
+  env->GetStringUTFRegion(text, 0, kept, utf.data());
+  env->DeleteLocalRef(text);
+  if (clearPending(env)) return false;
+  out = std::string(utf.data());
+  if (kept < characters) out += "...";
+  return true;
+}
+
 }  // namespace
 
 JNIEnv* attachLauncherThread(JavaVM* vm, const char* name) {
@@ -44,6 +59,10 @@ JNIEnv* attachLauncherThread(JavaVM* vm, const char* name) {
   void* env = nullptr;
   if (vm->AttachCurrentThreadAsDaemon(&env, &args) != JNI_OK) return nullptr;
   return static_cast<JNIEnv*>(env);
+}
+
+void detachLauncherThread(JavaVM* vm) {
+  if (vm != nullptr) vm->DetachCurrentThread();
 }
 
 bool streamThreadDump(JNIEnv* env, const std::function<bool(const char*, size_t)>& write,
@@ -101,19 +120,32 @@ bool runVmCheck(JNIEnv* env, std::string_view check, std::string& why) {
     return false;
   }
   if (result == nullptr) return true;
-  jstring reason = static_cast<jstring>(result);
-  // Cut by characters first, so that the modified UTF-8 stays whole.
-  jsize characters = env->GetStringLength(reason);
-  jsize kept = characters < jsize(kMaxCheckReason / 4) ? characters : jsize(kMaxCheckReason / 4);
-  std::vector<char> utf(kMaxCheckReason + 1, '\0');
-  env->GetStringUTFRegion(reason, 0, kept, utf.data());
-  env->DeleteLocalRef(reason);
-  if (clearPending(env)) {
+  if (!takeBoundedText(env, static_cast<jstring>(result), why)) {
     why = "the check failed; its reason could not be read";
     return false;
   }
-  why = std::string(utf.data());
-  if (kept < characters) why += "...";
   if (why.empty()) why = "the check failed";
   return false;
+}
+
+ApplicationEnd awaitApplicationEnd(JNIEnv* env) {
+  ApplicationEnd end;
+  jclass cls = nullptr;
+  jmethodID method = findStatic(env, kApplicationEndClass, "awaitEnd", "()Ljava/lang/String;", cls, end.text);
+  if (method == nullptr) return end;
+  jobject result = env->CallStaticObjectMethodA(cls, method, nullptr);
+  env->DeleteLocalRef(cls);
+  if (clearPending(env)) {
+    if (result != nullptr) env->DeleteLocalRef(result);
+    end.text = "the wait for the application's end threw";
+    return end;
+  }
+  if (result == nullptr) {
+    end.kind = ApplicationEnd::Kind::finished;
+  } else if (takeBoundedText(env, static_cast<jstring>(result), end.text)) {
+    end.kind = ApplicationEnd::Kind::threw;
+  } else {
+    end.text = "what the application's main threw could not be read";
+  }
+  return end;
 }

@@ -8,8 +8,20 @@
 #include "launch/launch_state.h"
 #include "launch/vm_options_win.h"
 
+namespace {
+
+// On the VM's thread, after the shutdown hooks: the exit handlers that the
+// C runtime's exit runs next read the status.
+void JNICALL noteVmExit(jint status) {
+  launchState().vmExitStatus.store(status);
+  launchState().vmExiting.store(true);
+}
+
+}  // namespace
+
 bool launchProgram(const std::vector<std::u16string>& launchArguments) {
   VmLaunchHooks hooks;
+  hooks.exitHook = noteVmExit;
   // The search kept the entry point untyped; this is its JNI type.
   hooks.createJavaVm = reinterpret_cast<CreateJavaVmFunction>(jvmState().createJavaVM);
   hooks.flavour = launcherFlavour();
@@ -33,4 +45,10 @@ bool launchProgram(const std::vector<std::u16string>& launchArguments) {
   return launchProgram(hooks, launchState());
 }
 
-void requestVmExit() { requestVmExit(launchState()); }
+void requestVmExit(int status) { requestVmExit(launchState(), status); }
+
+std::optional<int> vmExitStatus() {
+  const LaunchState& state = launchState();
+  if (!state.vmExiting.load()) return std::nullopt;
+  return state.vmExitStatus.load();
+}

@@ -2,6 +2,7 @@
 // by the service main routine on its own thread.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,11 @@
 // says why); the service is then reported stopped with exit code 1.
 [[nodiscard]] bool launchProgram(const std::vector<std::u16string>& launchArguments);
 
-// Asks the VM to end the process through System.exit(0); must run on the
-// thread that called launchProgram. Returns only when the Java side refused
-// (the VM is destroyed then) or no VM was created.
-void requestVmExit();
+// Asks the VM to end the process through System.exit(status); must run on
+// the thread that called launchProgram. Returns only when the Java side
+// refused (the VM is destroyed then) or no VM was created.
+void requestVmExit(int status = 0);
+
+// The status the VM ended the process with (System.exit, Runtime.halt), as
+// its exit hook was given it; none when the process ends another way.
+std::optional<int> vmExitStatus();

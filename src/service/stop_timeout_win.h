@@ -34,10 +34,10 @@ inline constexpr uint32_t kTimedOutLogWaitMs = 1000;
 void armStopTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks);
 
 // On the thread that created the VM: arms the time-out (if no earlier call
-// did) and asks the VM to end the process through System.exit(0). Returns
-// only when System.exit came back and the VM was destroyed (or no VM
+// did) and asks the VM to end the process through System.exit(exitStatus).
+// Returns only when System.exit came back and the VM was destroyed (or no VM
 // exists); the caller then ends the process itself.
-void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks);
+void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks, int exitStatus = 0);
 
 // Key 30006 as the launcher uses it: 0 when absent; a damaged value is
 // logged (one line) and read as absent.

@@ -121,6 +121,12 @@ jobject JNICALL callStaticObjectMethodA(JNIEnv*, jclass, jmethodID id, const jva
   if (method.name == "check" && !gDouble->perform("check", 0)) {
     return jobject(gDouble->newObject("string", "java/lang/String", u"the stand-in says no"));
   }
+  // WinLauncher.awaitEnd: null when the application finished, what its main
+  // threw when "end" returns false.
+  if (method.name == "awaitEnd" && !gDouble->perform("end", 0)) {
+    return jobject(gDouble->newObject("string", "java/lang/String",
+                                      u"java.lang.IllegalStateException: thrown by the stand-in"));
+  }
   return nullptr;
 }
 
@@ -160,6 +166,11 @@ jint JNICALL attachCurrentThreadAsDaemon(JavaVM*, void** env, void* args) {
   const auto* attach = static_cast<const JavaVMAttachArgs*>(args);
   gDouble->record("AttachCurrentThreadAsDaemon " + quotedName(attach && attach->name ? attach->name : "") + " -> 0");
   *env = &gDouble->env;
+  return JNI_OK;
+}
+
+jint JNICALL detachCurrentThread(JavaVM*) {
+  gDouble->record("DetachCurrentThread -> 0");
   return JNI_OK;
 }
 
@@ -227,6 +238,7 @@ void Double::buildTables(void(JNICALL* trap)()) {
   fillWithTraps(invokeFunctions, 3, trap);
   invokeFunctions.DestroyJavaVM = destroyJavaVm;
   invokeFunctions.AttachCurrentThreadAsDaemon = attachCurrentThreadAsDaemon;
+  invokeFunctions.DetachCurrentThread = detachCurrentThread;
   env.functions = &functions;
   vm.functions = &invokeFunctions;
   gDouble = this;

@@ -151,7 +151,8 @@ Settings readSettings() {
       settings.createResult = static_cast<jint>(std::atol(value.c_str()));
     } else if (ok && key == "missing" && !value.empty()) {
       settings.missing.insert(value);
-    } else if (ok && (key == "main" || key == "firstRun" || key == "exit" || key == "dump" || key == "check") &&
+    } else if (ok && (key == "main" || key == "firstRun" || key == "exit" || key == "dump" || key == "check" ||
+                      key == "end") &&
                parseSteps(value, steps)) {
       settings.behaviour[key] = steps;
     } else {
@@ -163,11 +164,14 @@ Settings readSettings() {
 
 Settings gSettings;
 jni_double::Double gDouble;
+// The "exit" option's hook, called on the System.exit path as HotSpot calls it.
+void(JNICALL* gExitHook)(jint) = nullptr;
 
 // -- behaviour of the Java methods --------------------------------------------
 
 [[noreturn]] void endProcess(long status) {
   record("exit " + std::to_string(status));
+  if (gExitHook != nullptr) gExitHook(static_cast<jint>(status));
   std::fflush(nullptr);
   // As HotSpot's System.exit ends the process: the C runtime's exit path,
   // so the launcher's exit handlers run.
@@ -227,6 +231,10 @@ void buildDouble() {
   gDouble.record = record;
   gDouble.perform = [](const std::string& method, jint status) -> jboolean {
     if (method == "exit" && !gSettings.behaviour.count("exit")) endProcess(status);
+    // Without "end" the application runs until it is stopped.
+    if (method == "end" && !gSettings.behaviour.count("end")) {
+      for (;;) Sleep(INFINITE);
+    }
     return perform(behaviourOf(method.c_str()), status) ? JNI_TRUE : JNI_FALSE;
   };
   gDouble.buildTables(unimplemented);
@@ -258,6 +266,9 @@ extern "C" jint JNICALL standinCreateJavaVM(JavaVM** vm, void** env, void* args)
   for (jint i = 0; i < init->nOptions; ++i) {
     record("option " + quotedAnsi(init->options[i].optionString) +
            (init->options[i].extraInfo != nullptr ? " extraInfo" : ""));
+    if (std::strcmp(init->options[i].optionString, "exit") == 0) {
+      gExitHook = reinterpret_cast<void(JNICALL*)(jint)>(init->options[i].extraInfo);
+    }
   }
   record("JNI_CreateJavaVM -> " + std::to_string(gSettings.createResult));
   if (gSettings.createResult != JNI_OK) return gSettings.createResult;
