@@ -14,6 +14,8 @@ set(KERNO_BUNDLE_ARGS
   --linux-packer ${KERNO_release_DIR}/dist/kernopack
   --x64 ${KERNO_win64_DIR}/kernosvc-x64.exe
   --x86 ${KERNO_win32_DIR}/kernosvc-x86.exe
+  --x64-action ${KERNO_win64_DIR}/kernoaction-x64.dll
+  --x86-action ${KERNO_win32_DIR}/kernoaction-x86.dll
   --jar ${CMAKE_BINARY_DIR}/kerno-runtime.jar
   --demo-jar ${CMAKE_BINARY_DIR}/kerno-demo.jar)
 

@@ -123,6 +123,8 @@ def main():
     p.add_argument("--linux-packer", required=True, type=Path)
     p.add_argument("--x64", required=True, type=Path)
     p.add_argument("--x86", required=True, type=Path)
+    p.add_argument("--x64-action", required=True, type=Path)
+    p.add_argument("--x86-action", required=True, type=Path)
     p.add_argument("--jar", required=True, type=Path)
     p.add_argument("--demo-jar", required=True, type=Path)
     a = p.parse_args()
@@ -131,6 +133,8 @@ def main():
     common = {
         "kernosvc-x64.exe": (a.x64.read_bytes(), 0o755),
         "kernosvc-x86.exe": (a.x86.read_bytes(), 0o755),
+        "kernoaction-x64.dll": (a.x64_action.read_bytes(), 0o644),
+        "kernoaction-x86.dll": (a.x86_action.read_bytes(), 0o644),
         "kerno-runtime.jar": (normalized_jar(a.jar.read_bytes(), epoch), 0o644),
         "README.md": ((a.source / "docs" / "bundle.md").read_bytes(), 0o644),
     }

@@ -48,6 +48,18 @@ void reportInformationEvent(const std::string& message) {
   report(EVENTLOG_INFORMATION_TYPE, message);
 }
 
+void reportWarningEvents(const std::vector<std::string>& messages) {
+  if (messages.empty()) return;
+  HANDLE source = RegisterEventSourceW(nullptr, wide(serviceState().name).c_str());
+  if (source == nullptr) return;
+  for (const std::string& message : messages) {
+    std::wstring text = wide(eventText(message));
+    LPCWSTR strings[] = {text.c_str()};
+    ReportEventW(source, EVENTLOG_WARNING_TYPE, 0, kEventTextMessageId, nullptr, 1, 0, strings, nullptr);
+  }
+  DeregisterEventSource(source);
+}
+
 unsigned long registerEventSource(const std::string& serviceName, const std::string& messageFile) {
   std::optional<std::string> path = eventSourceKeyPath(serviceName);
   if (!path) return ERROR_INVALID_NAME;

@@ -1,10 +1,12 @@
 // The Application event log: in the service process every message the
 // launcher shows is also written there as an error entry, and a clean start
 // and stop each write an information entry; /install registers the event
-// source and /uninstall removes it. Command processes write nothing there.
+// source and /uninstall removes it. Command processes write nothing there,
+// but for /configure's install warnings (reportWarningEvents).
 #pragma once
 
 #include <string>
+#include <vector>
 
 // From now on messages go to the event log too, under the service name as it
 // stands when the first entry is written. Called only in a process that goes
@@ -15,6 +17,13 @@ void enableEventLog();
 // must never fail because the event log does).
 void reportErrorEvent(const std::string& message);
 void reportInformationEvent(const std::string& message);
+
+// Writes each message as one warning entry under the service name's event
+// source, whether or not the event log is enabled (a command process that
+// must leave a record, such as /configure run by an installer); failures
+// are ignored. Callers ask eventSourceOwner first: no entry under another
+// program's source.
+void reportWarningEvents(const std::vector<std::string>& messages);
 
 // Registers the service name as an event source of the Application log, with
 // `messageFile` (the executable, which holds the message table) as its

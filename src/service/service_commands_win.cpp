@@ -85,34 +85,6 @@ void sayFailure(const char* line, DWORD error) {
   say("%s\n%s\n", line, systemErrorLineFor(error).c_str());
 }
 
-// Everything beside the executable is trusted (options files, relative
-// runtimes and class-path entries, the location files), so a place there
-// that others may write to, or a directory above it in which they may
-// replace what lies there, gives them the service's rights: said in one line
-// for each, the install goes ahead. Named places that do not exist are
-// passed over.
-void warnIfInstallUnsafe() {
-  std::string directory = appendExeRelative("");
-  if (directory.size() > 3 && directory.back() == '\\') directory.pop_back();
-  std::string installer;
-  (void)processAccountSid(installer);
-  for (const CheckedPlace& place : installCheckedPlaces(directory, namedPlaces())) {
-    DWORD attributes = GetFileAttributesA(place.path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES && place.path != directory && !place.parent) continue;
-    DirectoryAccess access;
-    if (!readAccess(place.path, access)) {
-      logError("cannot read the access list of %s", place.path.c_str());
-      continue;
-    }
-    PlaceKind kind = place.parent ? PlaceKind::parentDirectory
-                     : (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-                         ? PlaceKind::file
-                         : PlaceKind::directory;
-    std::vector<std::string> writers = untrustedWriters(access, installer, kind);
-    if (!writers.empty()) say("%s", unsafeDirectoryWarning(place.path, writers, kind).c_str());
-  }
-}
-
 // A path from the registry as a printed line shows it: control characters
 // as '?', so that it cannot steer the console.
 std::string printable(std::string text) {
@@ -130,6 +102,21 @@ void sayEventSourceLeftAlone(const std::u16string& registered) {
 }
 
 }  // namespace
+
+bool registerOwnEventSource(const std::string& messageFile) {
+  std::u16string registered;
+  if (eventSourceOwner(serviceState().name, registered) == EventSourceOwner::other) {
+    say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
+        static_cast<unsigned long>(ERROR_ALREADY_EXISTS));
+    sayEventSourceLeftAlone(registered);
+    return false;
+  }
+  if (unsigned long error = registerEventSource(serviceState().name, messageFile); error != 0) {
+    say("Could not register the event source of service '%s' (error %lu).\n", serviceName(), error);
+    return false;
+  }
+  return true;
+}
 
 bool serviceStartsThisExecutable(SC_HANDLE service, std::string& image) {
   image.clear();
@@ -152,6 +139,35 @@ std::string otherProgramsServiceLine(const std::string& image) {
   return "Service '" + std::string(serviceName()) + "' exists and starts " +
          (image.empty() ? std::string("a program whose path cannot be read") : image) +
          ", not this executable; it was left as it is.";
+}
+
+// Everything beside the executable is trusted (options files, relative
+// runtimes and class-path entries, the location files), so a place there
+// that others may write to, or a directory above it in which they may
+// replace what lies there, gives them the service's rights: one warning for
+// each. Named places that do not exist are passed over.
+std::vector<std::string> unsafeInstallWarnings() {
+  std::string directory = appendExeRelative("");
+  if (directory.size() > 3 && directory.back() == '\\') directory.pop_back();
+  std::string installer;
+  (void)processAccountSid(installer);
+  std::vector<std::string> warnings;
+  for (const CheckedPlace& place : installCheckedPlaces(directory, namedPlaces())) {
+    DWORD attributes = GetFileAttributesA(place.path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && place.path != directory && !place.parent) continue;
+    DirectoryAccess access;
+    if (!readAccess(place.path, access)) {
+      logError("cannot read the access list of %s", place.path.c_str());
+      continue;
+    }
+    PlaceKind kind = place.parent ? PlaceKind::parentDirectory
+                     : (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                         ? PlaceKind::file
+                         : PlaceKind::directory;
+    std::vector<std::string> writers = untrustedWriters(access, installer, kind);
+    if (!writers.empty()) warnings.push_back(unsafeDirectoryWarning(place.path, writers, kind));
+  }
+  return warnings;
 }
 
 namespace {
@@ -430,23 +446,9 @@ int cmdInstall(DWORD startType) {
   }
   setDescription(service.get());
   for (const std::string& line : applyInstallSettings(service.get(), plan)) say("%s\n", line.c_str());
-  // The event log's message file is the executable itself (its message
-  // table); unquoted, whatever the binary path needs.
-  error = 0;
-  std::u16string registered;
-  bool foreignSource = settings.eventLog.value_or(false) &&
-                       eventSourceOwner(serviceState().name, registered) == EventSourceOwner::other;
-  if (foreignSource) {
-    say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
-        static_cast<unsigned long>(ERROR_ALREADY_EXISTS));
-    sayEventSourceLeftAlone(registered);
-  } else if (settings.eventLog.value_or(false) &&
-             (error = registerEventSource(serviceState().name, getExecutablePath())) != 0) {
-    say("Could not register the event source of service '%s' (error %lu).\n", serviceName(),
-        error);
-  }
+  if (settings.eventLog.value_or(false)) (void)registerOwnEventSource(getExecutablePath());
   say("Installed service '%s'.\n", serviceName());
-  warnIfInstallUnsafe();
+  for (const std::string& warning : unsafeInstallWarnings()) say("%s", warning.c_str());
   return 0;
 }
 

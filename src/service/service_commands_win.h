@@ -42,6 +42,17 @@ bool serviceStartsThisExecutable(SC_HANDLE service, std::string& image);
 // left as it is.", for a service of that name that is another program's.
 std::string otherProgramsServiceLine(const std::string& image);
 
+// Registers the event source of the process-wide service name with
+// `messageFile`, unless the source is another program's: then, as when the
+// registration fails, prints "Could not register the event source ..." (and
+// whose it is) and returns false.
+bool registerOwnEventSource(const std::string& messageFile);
+
+// The warnings /install prints after it installed: one line (ending in a
+// line feed) for each place beside the executable, or directory above it,
+// that users other than administrators, SYSTEM and the caller may change.
+std::vector<std::string> unsafeInstallWarnings();
+
 // Waits while the service reports stop pending, for as long as the wait hint
 // it reports, counted from its last checkpoint change. True iff the service
 // then reports stopped; false also when its status cannot be queried.

@@ -42,6 +42,20 @@ std::string longExecutablePath() {
   return n > 0 && n < MAX_PATH ? std::string(buffer, n) : path;
 }
 
+// The install warnings, for whoever runs /configure without a console (an
+// installer keeps standard error in its log) and for the administrator
+// afterwards (the event log, unless the source is another program's).
+void warnIfUnsafe(const std::string& name) {
+  std::vector<std::string> warnings = unsafeInstallWarnings();
+  for (std::string& warning : warnings) {
+    std::fputs(warning.c_str(), stderr);
+    if (!warning.empty() && warning.back() == '\n') warning.pop_back();
+  }
+  std::fflush(stderr);
+  std::u16string registered;
+  if (eventSourceOwner(name, registered) != EventSourceOwner::other) reportWarningEvents(warnings);
+}
+
 }  // namespace
 
 int cmdConfigure() {
@@ -72,11 +86,8 @@ int cmdConfigure() {
   for (const DamagedSetting& d : damaged) sayLine(damagedSettingLine(d) + ".");
   InstallPlan plan = planServiceInstall(settings, name, startTypeOf(service.get()) == SERVICE_AUTO_START);
   for (const std::string& line : applyInstallSettings(service.get(), plan)) sayLine(line);
-  unsigned long error = 0;
-  if (settings.eventLog.value_or(false) && (error = registerEventSource(name, longExecutablePath())) != 0) {
-    sayLine("Could not register the event source of service '" + name + "' (error " + std::to_string(error) +
-            ").");
-  }
+  if (settings.eventLog.value_or(false)) (void)registerOwnEventSource(longExecutablePath());
   sayLine("Configured service '" + name + "'.");
+  warnIfUnsafe(name);
   return 0;
 }

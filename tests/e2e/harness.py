@@ -90,7 +90,7 @@ class Result:
         # Wine's own diagnostics are no part of what the program printed.
         self.err = "".join(l for l in self.err_raw.splitlines(True)
                            if not re.match(r"^[0-9a-f]{4}:(Call|Ret|err|fixme|warn|trace|Starting )", l)
-                           and not l.startswith("wine: "))
+                           and not l.startswith("wine: ") and not _warning_about_the_machine(l))
 
     def __repr__(self):
         return f"rc={self.rc} out={self.out!r} err={self.err_raw[-2000:]!r}"

@@ -244,6 +244,26 @@ class Configure(MsiTest):
         self.assertEqual(self.values(EVENT_SOURCES_KEY + self.name)["TypesSupported"], ("REG_DWORD", "0x7"))
         self.assertEqual(self.values(SERVICES_KEY + self.name)["PreshutdownTimeout"], ("REG_DWORD", "0xea60"))
 
+    def test_configure_warns_about_its_folder_and_leaves_another_programs_event_source(self):
+        exe = self.pack({"serviceName": self.name, "executableType": 4, "eventLog": True}, subdir="open")
+        self.addCleanup(self.run_exe, exe, "/uninstall", cwd=harness.WORK_ROOT)
+        self.assertEqual(self.run_exe(exe, "/install").rc, 0)
+        other = "C:\\windows\\system32\\other.dll"
+        self.run_exe("reg", "add", EVENT_SOURCES_KEY + self.name, "/v", "EventMessageFile", "/t", "REG_SZ",
+                     "/d", other, "/f")
+        # Wine shows the others' mode bits as Everyone's access.
+        os.chmod(exe.parent, 0o777)
+        r = self.run_exe(exe, "/configure")
+        os.chmod(exe.parent, 0o700)
+        self.assertEqual(r.rc, 0, r)
+        self.assertEqual(r.out.splitlines(), [
+            f"Could not register the event source of service '{self.name}' (error 183).",
+            f"The event source '{self.name}' was left as it is: its message file is {other}, not this executable.",
+            f"Configured service '{self.name}'."])
+        self.assertRegex(r.err, r"^Warning: users other than administrators and SYSTEM can write to "
+                                r"[A-Za-z]:\\.*\\open \(S-1-1-0\); [^\n]*\n$")
+        self.assertEqual(self.values(EVENT_SOURCES_KEY + self.name)["EventMessageFile"], ("REG_SZ", other))
+
 
 class Refusals(MsiTest):
     def test_bad_input_and_missing_tools_leave_nothing(self):

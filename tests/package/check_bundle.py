@@ -40,7 +40,8 @@ def members(archive):
 
 # Besides docs/: the packer of the archive's system, then what both carry.
 PACKERS = {"zip": "kernopack.exe", "tar.gz": "kernopack"}
-FILES = {"README.md", "SHA256SUMS", "kernosvc-x64.exe", "kernosvc-x86.exe", "kerno-runtime.jar",
+FILES = {"README.md", "SHA256SUMS", "kernosvc-x64.exe", "kernosvc-x86.exe", "kernoaction-x64.dll",
+         "kernoaction-x86.dll", "kerno-runtime.jar",
          "examples/README.md", "examples/service.json", "examples/kerno-demo.jar",
          "examples/demo/com/example/demo/DemoService.java"}
 USER_DOCS = {"packer", "operations", "troubleshooting", "signing", "security", "service-commands",
