@@ -155,8 +155,13 @@ public final class WinLauncher {
         while (root.getParent() != null) {
             root = root.getParent();
         }
-        Thread[] threads = new Thread[root.activeCount() + 16];
-        int count = root.enumerate(threads, true);
+        // enumerate drops what does not fit: a full array is tried again larger.
+        Thread[] threads;
+        int count;
+        do {
+            threads = new Thread[root.activeCount() * 2 + 16];
+            count = root.enumerate(threads, true);
+        } while (count == threads.length);
         for (int i = 0; i < count; i++) {
             Thread t = threads[i];
             if (t.isAlive() && !t.isDaemon() && t != launcherThread && t != Thread.currentThread()) {
