@@ -35,3 +35,11 @@ add_test(NAME package.reproducible
     --forbid ${PROJECT_SOURCE_DIR} --forbid ${CMAKE_BINARY_DIR}
     -- ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/make-bundle.py ${KERNO_BUNDLE_ARGS})
 set_tests_properties(package.reproducible PROPERTIES LABELS package TIMEOUT 300)
+
+# The workflow that runs the smoke check on hosted Windows runners cannot run
+# here: it must parse, name only scripts that exist and build as
+# scripts/test.sh does (tests/package/check_workflow.py).
+add_test(NAME package.workflow
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/package/check_workflow.py
+    --source ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/.github/workflows/windows.yml)
+set_tests_properties(package.workflow PROPERTIES LABELS package TIMEOUT 60)

@@ -3,7 +3,10 @@
 kerno-VERSION-linux-x86_64.tar.gz (the Linux kernopack), each with both
 launcher templates beside the packer, the runtime jar, the user documents
 (not those for the project's own developers, DEVELOPER_DOCS), the example
-service with its application's jar and source, and a SHA256SUMS file.
+service with its application's jar and source, and a SHA256SUMS file. The
+zip also carries the smoke check smoke.cmd (with CRLF line ends) and the
+example as Windows Installer packages, two versions for each template
+(examples/msi, made by the Linux kernopack, which needs wixl and msitools).
 
 The archives are reproducible: the same inputs give the same bytes. Every
 entry has the same time (SOURCE_DATE_EPOCH, else the time of the source
@@ -18,10 +21,12 @@ import argparse
 import gzip
 import hashlib
 import io
+import json
 import os
 import subprocess
 import sys
 import tarfile
+import tempfile
 import time
 import zipfile
 from pathlib import Path
@@ -31,6 +36,11 @@ from pathlib import Path
 DEVELOPER_DOCS = {"architecture.md", "testing.md", "unit-tier-results.md", "x86-route.md"}
 # The example: its description, its explanation, the application's source.
 EXAMPLE_FILES = ("service.json", "README.md", "demo/com/example/demo/DemoService.java")
+
+# The example's packages: all versions share the upgrade code; the smoke
+# check installs the first and upgrades to the second.
+DEMO_UPGRADE_CODE = "6B1D4C2E-8F3A-4E57-9A10-3C5D7E9F2B84"
+DEMO_VERSIONS = ("1.0.0", "1.0.1")
 
 # The earliest time a zip entry can hold.
 ZIP_EPOCH = 315532800  # 1980-01-01 00:00:00 UTC
@@ -114,6 +124,33 @@ def parents(name):
     return ["/".join(parts[:i + 1]) for i in range(len(parts))]
 
 
+def demo_packages(files):
+    """{examples/msi/KernoDemo-ARCH-VERSION.msi: (bytes, mode)}: the example
+    packed by `kernopack msi` for each template and version, run as a user of
+    the Linux bundle runs it: `files` (that bundle's, its packer included)
+    written to a folder, the packer finding the templates beside itself."""
+    out = {}
+    name = json.loads(files["examples/service.json"][0])["serviceName"]
+    with tempfile.TemporaryDirectory(prefix="kerno-bundle-msi-") as tmp:
+        stage = Path(tmp)
+        for path, (data, mode) in files.items():
+            (stage / path).parent.mkdir(parents=True, exist_ok=True)
+            (stage / path).write_bytes(data)
+            (stage / path).chmod(mode)
+        for arch in ("x64", "x86"):
+            for version in DEMO_VERSIONS:
+                msi = stage / f"{name}-{arch}-{version}.msi"
+                run = subprocess.run([str(stage / "kernopack"), "msi", str(stage / "examples" / "service.json"),
+                                      "--launcher", arch, "--product-version", version,
+                                      "--upgrade-code", DEMO_UPGRADE_CODE, "-o", str(msi)],
+                                     capture_output=True, text=True)
+                if run.returncode != 0:
+                    sys.exit(f"make-bundle.py: kernopack msi for {msi.name} failed "
+                             f"(exit code {run.returncode}):\n{run.stderr}")
+                out[f"examples/msi/{msi.name}"] = (msi.read_bytes(), 0o644)
+    return out
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--version", required=True)
@@ -145,11 +182,17 @@ def main():
         common[f"examples/{name}"] = ((a.source / "examples" / name).read_bytes(), 0o644)
     common["examples/kerno-demo.jar"] = (normalized_jar(a.demo_jar.read_bytes(), epoch), 0o644)
 
+    windows_only = demo_packages(dict(common, kernopack=(a.linux_packer.read_bytes(), 0o755)))
+    smoke = (a.source / "bundle" / "smoke.cmd").read_bytes().replace(b"\r\n", b"\n")
+    windows_only["smoke.cmd"] = (smoke.replace(b"\n", b"\r\n"), 0o755)
+
     a.out.mkdir(parents=True, exist_ok=True)
     for system, packer, name, writer, suffix in (
             ("windows", a.windows_packer, "kernopack.exe", write_zip, "zip"),
             ("linux-x86_64", a.linux_packer, "kernopack", write_tar, "tar.gz")):
         files = dict(common)
+        if system == "windows":
+            files.update(windows_only)
         files[name] = (packer.read_bytes(), 0o755)
         files["SHA256SUMS"] = (sha256sums(files), 0o644)
         top = f"kerno-{a.version}-{system}"

@@ -1,16 +1,12 @@
 #include "service/dependency_list.h"
 
+#include "config/value_list.h"
+
 std::optional<std::string> buildDependencyList(std::string_view names) {
   std::string list;
-  size_t start = 0;
-  while (start <= names.size()) {
-    size_t comma = names.find(',', start);
-    if (comma == std::string_view::npos) comma = names.size();
-    if (comma > start) {
-      list.append(names.substr(start, comma - start));
-      list.push_back('\0');
-    }
-    start = comma + 1;
+  for (std::string_view name : splitList(names, ',', EmptyItems::drop)) {
+    list.append(name);
+    list.push_back('\0');
   }
   if (list.empty()) return std::nullopt;
   list.push_back('\0');

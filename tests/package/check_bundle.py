@@ -38,14 +38,17 @@ def members(archive):
     return out
 
 
-# Besides docs/: the packer of the archive's system, then what both carry.
-PACKERS = {"zip": "kernopack.exe", "tar.gz": "kernopack"}
+# Besides docs/: what only the archive of one system carries (its packer;
+# for Windows the smoke check and the example's packages), then what both carry.
+SYSTEM_FILES = {"zip": {"kernopack.exe", "smoke.cmd"} | {f"examples/msi/KernoDemo-{arch}-{version}.msi"
+                                                   for arch in ("x64", "x86") for version in ("1.0.0", "1.0.1")},
+           "tar.gz": {"kernopack"}}
 FILES = {"README.md", "SHA256SUMS", "kernosvc-x64.exe", "kernosvc-x86.exe", "kernoaction-x64.dll",
          "kernoaction-x86.dll", "kerno-runtime.jar",
          "examples/README.md", "examples/service.json", "examples/kerno-demo.jar",
          "examples/demo/com/example/demo/DemoService.java"}
 USER_DOCS = {"packer", "operations", "troubleshooting", "signing", "security", "service-commands",
-             "java-side", "java-search", "formats", "launcher"}
+             "java-side", "java-search", "formats", "launcher", "windows-check"}
 DEVELOPER_DOCS = {"testing", "unit-tier-results", "x86-route", "architecture"}
 
 
@@ -54,7 +57,7 @@ def list_problems(files, packer):
     problems = []
     docs = {n[len("docs/"):-len(".md")] for n in files if n.startswith("docs/") and n.endswith(".md")}
     others = {n for n in files if not n.startswith("docs/")}
-    wanted = FILES | {packer}
+    wanted = FILES | packer
     if others != wanted:
         problems.append(f"files beside docs/: missing {sorted(wanted - others)}, "
                         f"unexpected {sorted(others - wanted)}")
@@ -77,6 +80,10 @@ def list_problems(files, packer):
     main = example.get("mainClass", "").replace(".", "/") + ".class"
     if main not in classes:
         problems.append(f"the example's main class {main} is in none of its jars")
+    # smoke.cmd is for cmd: CRLF line ends only.
+    smoke = files.get("smoke.cmd")
+    if smoke is not None and smoke.replace(b"\r\n", b"").count(b"\n"):
+        problems.append("smoke.cmd has line ends without CR")
     return problems
 
 
@@ -108,7 +115,7 @@ def main():
             problems.append(f"{archive.name}: a second bundling differs")
 
         files = members(archive)
-        packer = PACKERS["zip" if archive.name.endswith(".zip") else "tar.gz"]
+        packer = SYSTEM_FILES["zip" if archive.name.endswith(".zip") else "tar.gz"]
         problems += [f"{archive.name}: {p}" for p in list_problems(files, packer)]
         sums = {}
         for line in files.pop("SHA256SUMS").decode().splitlines():

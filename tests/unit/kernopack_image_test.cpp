@@ -156,7 +156,27 @@ TEST(KernopackIncluded, PathsComeFromTheDescriptionsDirectory) {
       {"C:\\app\\svc.json", "1:a", true, "C:\\app\\1:a"}, {"svc.json", "", true, ""}, {"C:\\app\\svc.json", "/x/a.jar", true, "/x/a.jar"}};
   for (const auto& [description, path, windows, resolved] : cases)
     EXPECT_EQ(resolveIncludedPath(description, path, windows), resolved) << path;
-  EXPECT_EQ(includedPathFileName("a/b\\c.jar"), "c.jar");
+  EXPECT_EQ(portableFileName("a/b\\c.jar"), "c.jar");
+}
+
+TEST(KernopackPaths, DirectoryAndFileNameOfAPath) {
+  // path, Windows rules, directory, file name, "x" joined to the directory
+  const std::tuple<const char*, bool, const char*, const char*, const char*> cases[] = {
+      {"svc.json", true, "", "svc.json", "x"},
+      {"C:svc.json", true, "C:", "svc.json", "C:x"},
+      {"C:svc.json", false, "", "C:svc.json", "x"},
+      {"C:\\svc.json", true, "C:\\", "svc.json", "C:\\x"},
+      {"C:\\app/svc.json", true, "C:\\app", "svc.json", "C:\\app\\x"},
+      {"\\svc.json", true, "\\", "svc.json", "\\x"},
+      {"/svc.json", false, "/", "svc.json", "/x"},
+      {"/srv//app/svc.json", false, "/srv//app", "svc.json", "/srv//app/x"},
+      {"app\\svc.json", false, "", "app\\svc.json", "x"},
+      {"app/", false, "app", "", "app/x"}};
+  for (const auto& [path, windows, directory, name, joined] : cases) {
+    EXPECT_EQ(pathDirectory(path, windows), directory) << path;
+    EXPECT_EQ(pathFileName(path, windows), name) << path;
+    EXPECT_EQ(pathJoin(pathDirectory(path, windows), "x", windows), joined) << path;
+  }
 }
 
 TEST(KernopackIncluded, OnlyPathsBeneathTheDescriptionsDirectoryAreConfined) {

@@ -25,15 +25,6 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;   // the system failed us: reading, writing
-constexpr int kExitBadInput = 2;  // the input or the command line is wrong
-
-#ifdef _WIN32
-constexpr bool kWindowsPaths = true;
-#else
-constexpr bool kWindowsPaths = false;
-#endif
 
 // The first read of a configured executable: headers, and usually the image
 // and the whole block.
@@ -56,11 +47,8 @@ bool checkCodePage(unsigned codePage) {
 }
 
 struct BuildArgs {
-  std::string description;
-  std::string launcher;
-  unsigned codePage = kDefaultCodePage;
+  PackInput input;
   std::string output;
-  std::vector<std::string> signWith;  // empty, or the certificate and the key
   // Files and directories outside the description's directory that its
   // included paths may name.
   std::vector<std::string> allowOutside;
@@ -75,7 +63,7 @@ constexpr uint64_t kMaxSigningFileBytes = 1u << 20;
 // Checks before anything is written that the certificate and key can be
 // read.
 bool checkSigning(const BuildArgs& a, int& exitCode) {
-  for (const std::string& path : a.signWith) {
+  for (const std::string& path : a.input.signWith) {
     FileRead f = readFileBounded(path, kMaxSigningFileBytes);
     if (f.status != ReadStatus::ok) {
       report("--sign-with: %s: cannot read: %s", path.c_str(), f.error.c_str());
@@ -88,8 +76,8 @@ bool checkSigning(const BuildArgs& a, int& exitCode) {
 
 // Signs `unsignedPath` into `signedPath` with Authenticode (SHA-256).
 bool signExecutable(const BuildArgs& a, const std::string& unsignedPath, const std::string& signedPath) {
-  ProgramRun run = runProgram({kSigningTool, "sign", "-certs", commandLinePath(a.signWith[0]), "-key",
-                               commandLinePath(a.signWith[1]), "-h", "sha256", "-in", unsignedPath, "-out",
+  ProgramRun run = runProgram({kSigningTool, "sign", "-certs", commandLinePath(a.input.signWith[0]), "-key",
+                               commandLinePath(a.input.signWith[1]), "-h", "sha256", "-in", unsignedPath, "-out",
                                signedPath});
   if (run.started && run.exitCode == 0) {
     if (readFileBounded(signedPath, 0).status != ReadStatus::notFound) return true;
@@ -122,58 +110,65 @@ std::string findRuntimeJar(std::string& looked) {
   return {};
 }
 
-int runBuild(const BuildArgs& a) {
-  if (!checkCodePage(a.codePage)) return kExitBadInput;
+// Reads and parses the description, after checking the code page and the
+// signing files; warns about a search sequence that trusts PATH.
+int readDescription(const BuildArgs& a, Description& d) {
+  if (!checkCodePage(a.input.codePage)) return kExitBadInput;
   int rc = kExitOk;
-  if (!a.signWith.empty() && !checkSigning(a, rc)) return rc;
+  if (!a.input.signWith.empty() && !checkSigning(a, rc)) return rc;
   FileRead desc;
-  if (!readInput(a.description, kMaxDescriptionBytes, desc, rc)) return rc;
+  if (!readInput(a.input.description, kMaxDescriptionBytes, desc, rc)) return rc;
   std::string_view text(reinterpret_cast<const char*>(desc.bytes.data()), desc.bytes.size());
-  Description d = parseDescription(text, a.codePage);
+  d = parseDescription(text, a.input.codePage);
   if (!d.ok) {
-    report("%s: %s", a.description.c_str(), d.error.c_str());
+    report("%s: %s", a.input.description.c_str(), d.error.c_str());
     return kExitBadInput;
   }
-
   for (const auto& [key, value] : d.records.narrow) {
     if (key == int32_t(ConfigKey::jreSearchSequence) && usesSystemSearchPath(value)) {
       report("warning: %s: key 128 (\"jreSearchSequence\") has an S entry: java.exe is then taken from the "
              "PATH, and whoever may write to a directory of it runs code as the service",
-             a.description.c_str());
+             a.input.description.c_str());
     }
   }
+  return kExitOk;
+}
 
-  LauncherChoice choice = chooseLauncher(a.launcher, d.launcher);
-  std::string templatePath;
-  FileRead templ;
+// The launcher template: the one named, else the first of its
+// architecture beside the packer or in the tree that built it.
+int readTemplate(const LauncherChoice& choice, std::string& templatePath, FileRead& templ) {
+  int rc = kExitOk;
   if (choice.isPath) {
     templatePath = choice.path;
-    if (!readInput(templatePath, kMaxExecutableBytes, templ, rc)) return rc;
-  } else {
-    std::vector<std::string> candidates = templateCandidates(choice.arch, executableDirectory(),
-                                                             kPackerWin64Dir, kPackerWin32Dir);
-    std::string looked;
-    for (const std::string& path : candidates) {
-      templ = readFileBounded(path, kMaxExecutableBytes);
-      if (templ.status == ReadStatus::notFound) {
-        looked += (looked.empty() ? "" : ", ") + path;
-        continue;
-      }
-      templatePath = path;
-      if (templ.status != ReadStatus::ok) {
-        report("%s: cannot read: %s", path.c_str(), templ.error.c_str());
-        return kExitFailure;
-      }
-      break;
-    }
-    if (templatePath.empty()) {
-      report("no %s launcher template found (looked for %s); build it or name one with --launcher PATH",
-             launcherArchName(choice.arch), looked.empty() ? "it nowhere" : looked.c_str());
-      return kExitFailure;
-    }
+    return readInput(templatePath, kMaxExecutableBytes, templ, rc) ? kExitOk : rc;
   }
+  std::vector<std::string> candidates = templateCandidates(choice.arch, executableDirectory(),
+                                                           kPackerWin64Dir, kPackerWin32Dir);
+  std::string looked;
+  for (const std::string& path : candidates) {
+    templ = readFileBounded(path, kMaxExecutableBytes);
+    if (templ.status == ReadStatus::notFound) {
+      looked += (looked.empty() ? "" : ", ") + path;
+      continue;
+    }
+    templatePath = path;
+    if (templ.status == ReadStatus::ok) return kExitOk;
+    report("%s: cannot read: %s", path.c_str(), templ.error.c_str());
+    return kExitFailure;
+  }
+  report("no %s launcher template found (looked for %s); build it or name one with --launcher PATH",
+         launcherArchName(choice.arch), looked.empty() ? "it nowhere" : looked.c_str());
+  return kExitFailure;
+}
 
-  ImageEnd image = checkTemplate(templ.bytes);
+// Reads the template and checks it: a launcher image with nothing appended,
+// of the architecture asked for.
+int loadTemplate(const BuildArgs& a, const Description& d, FileRead& templ, ImageEnd& image,
+                 std::string& templatePath) {
+  LauncherChoice choice = chooseLauncher(a.input.launcher, d.launcher);
+  int rc = readTemplate(choice, templatePath, templ);
+  if (rc != kExitOk) return rc;
+  image = checkTemplate(templ.bytes);
   if (!image.ok) {
     report("%s: %s", templatePath.c_str(), image.error.c_str());
     return kExitBadInput;
@@ -183,13 +178,17 @@ int runBuild(const BuildArgs& a) {
            unsigned(image.machine), launcherArchName(choice.arch));
     return kExitBadInput;
   }
+  return kExitOk;
+}
 
-  // Included paths are opened beneath the description's directory, unless
-  // the command line allows them as they are; the runtime jar item is taken
-  // from beside the packer, else from the tree that built it.
-  std::vector<IncludedSource> included;
-  std::vector<std::string> shownPaths;  // as the description gives them, for messages
-  std::string descriptionPath = commandLinePath(a.description);
+// Where the included files are read from. Included paths are opened
+// beneath the description's directory, unless the command line allows them
+// as they are; the runtime jar item is taken from beside the packer, else
+// from the tree that built it. `shownPaths` are as the description gives
+// them, for messages.
+int chooseIncluded(const BuildArgs& a, const Description& d, std::vector<IncludedSource>& included,
+                   std::vector<std::string>& shownPaths) {
+  std::string descriptionPath = commandLinePath(a.input.description);
   std::vector<std::string> allowed;
   for (const std::string& path : a.allowOutside) {
     std::string full = absolutePath(commandLinePath(path));
@@ -205,8 +204,9 @@ int runBuild(const BuildArgs& a) {
       shownPaths.push_back(f.path);
       IncludedChoice source = chooseIncludedSource(descriptionPath, f.path, allowed, kWindowsPaths);
       if (!source.ok) {
-        report("%s: field \"%s\"[%s]: %s: %s", a.description.c_str(), std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(),
-               f.path.c_str(), source.error.c_str());
+        report("%s: field \"%s\"[%s]: %s: %s", a.input.description.c_str(),
+               std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(), f.path.c_str(),
+               source.error.c_str());
         return kExitBadInput;
       }
       included.push_back(std::move(source.source));
@@ -216,7 +216,7 @@ int runBuild(const BuildArgs& a) {
     std::string found = findRuntimeJar(looked);
     if (found.empty()) {
       report("%s: field \"%s\": no %s found (looked for %s); build the runtime jar or list its path",
-             a.description.c_str(), std::string(kIncludedFilesField).c_str(),
+             a.input.description.c_str(), std::string(kIncludedFilesField).c_str(),
              std::string(kRuntimeJarName).c_str(), looked.c_str());
       return kExitFailure;
     }
@@ -225,13 +225,17 @@ int runBuild(const BuildArgs& a) {
     source.path = found;
     included.push_back(std::move(source));
   }
+  return kExitOk;
+}
 
-  // A signed build writes the unsigned executable into a private temporary
-  // directory, has it signed there, and copies the signed one to the
-  // output: nobody else can swap what gets signed. The directory goes with
-  // everything in it on every way out.
+// Writes the configured executable. A signed build writes the unsigned
+// executable into a private temporary directory, has it signed there, and
+// copies the signed one to the output: nobody else can swap what gets
+// signed. The directory goes with everything in it on every way out.
+int writeExecutable(const BuildArgs& a, const Description& d, const FileRead& templ, const ImageEnd& image,
+                    const std::vector<IncludedSource>& included, const std::vector<std::string>& shownPaths) {
   std::string outputPath = a.outputIsUtf8 ? a.output : commandLinePath(a.output);
-  bool signing = !a.signWith.empty();
+  bool signing = !a.input.signWith.empty();
   PrivateDirectory work;
   if (signing) {
     FileWrite made = makePrivateDirectory(work);
@@ -253,13 +257,27 @@ int runBuild(const BuildArgs& a) {
       return kExitFailure;
     }
     case PackFailure::input:
-      report("%s: field \"%s\"[%s]: %s: %s", a.description.c_str(), std::string(kIncludedFilesField).c_str(),
+      report("%s: field \"%s\"[%s]: %s: %s", a.input.description.c_str(), std::string(kIncludedFilesField).c_str(),
              std::to_string(packed.inputIndex).c_str(), shownPaths[packed.inputIndex].c_str(), packed.error.c_str());
       return kExitBadInput;
     case PackFailure::output: break;
   }
   report("%s: %s", signing ? work.path.c_str() : a.output.c_str(), packed.error.c_str());
   return kExitFailure;
+}
+
+int runBuild(const BuildArgs& a) {
+  Description d;
+  FileRead templ;
+  ImageEnd image;
+  std::string templatePath;
+  std::vector<IncludedSource> included;
+  std::vector<std::string> shownPaths;
+  int rc = readDescription(a, d);
+  if (rc == kExitOk) rc = loadTemplate(a, d, templ, image, templatePath);
+  if (rc == kExitOk) rc = chooseIncluded(a, d, included, shownPaths);
+  if (rc == kExitOk) rc = writeExecutable(a, d, templ, image, included, shownPaths);
+  return rc;
 }
 
 struct DumpArgs {
@@ -379,6 +397,89 @@ int runDump(const DumpArgs& a) {
   return kExitOk;
 }
 
+// The options build and msi share, with the same meaning.
+void addPackInputOptions(CLI::App* cmd, PackInput& in) {
+  cmd->add_option("SERVICE.json", in.description, "The service description (UTF-8 JSON).")->required();
+  cmd->add_option("--launcher", in.launcher,
+                  "x86, x64, or the path of a launcher template. Default: the description's "
+                  "\"launcher\" field, else x64.");
+  cmd->add_option("--codepage", in.codePage, "ANSI code page of the narrow texts (default 1252, Windows-1252).")
+      ->check(CLI::Range(1u, 65535u));
+  cmd->add_option("--sign-with", in.signWith,
+                  "Sign the executable with Authenticode (SHA-256) through osslsigncode, which must "
+                  "be on PATH: CERT is the certificate (PEM or DER, with its chain), KEY its private "
+                  "key (PEM or DER, not encrypted). See docs/signing.md.")
+      ->expected(2)
+      ->option_text("CERT KEY");
+}
+
+CLI::App* addBuildCommand(CLI::App& app, BuildArgs& build) {
+  CLI::App* cmd = app.add_subcommand(
+      "build", "Write a configured executable: the launcher template followed by the configuration "
+               "block made from SERVICE.json and the files it includes.");
+  addPackInputOptions(cmd, build.input);
+  cmd->add_option("-o,--output", build.output, "The executable to write.")->required();
+  cmd->add_option("--allow-outside", build.allowOutside,
+                  "Let the description include this file, or the files beneath this directory, "
+                  "although it lies outside the description's directory (an absolute path, '..' "
+                  "that climbs out, a network path), and open them as they are, links followed. "
+                  "Without it every included path must lie beneath the description's directory "
+                  "and is opened there without following links. Repeat it for more; relative "
+                  "to the current directory.")
+      ->allow_extra_args(false)
+      ->option_text("FILE-OR-DIR");
+  return cmd;
+}
+
+void addDumpCommand(CLI::App& app, DumpArgs& dump) {
+  CLI::App* cmd = app.add_subcommand(
+      "dump", "Print the configuration of a configured executable as a service description that "
+              "build accepts.");
+  cmd->add_option("EXE", dump.executable, "The configured executable.")->required();
+  cmd->add_option("--codepage", dump.codePage, "ANSI code page of the narrow texts (default 1252, Windows-1252).")
+      ->check(CLI::Range(1u, 65535u));
+  cmd->add_option("--extract", dump.extract,
+                  "Also write the included files into DIR (created if missing). The printed "
+                  "description names them relative to DIR: save it there to build again.")
+      ->option_text("DIR");
+}
+
+CLI::App* addMsiCommand(CLI::App& app, MsiArgs& msi) {
+  CLI::App* cmd = app.add_subcommand(
+      "msi", "Write a Windows Installer package (MSI) that installs, upgrades and removes the service: the "
+             "executable `build` writes, the files the service needs beside it, the service registration. "
+             "Needs wixl and msibuild (Debian: wixl, msitools). See docs/msi.md.");
+  addPackInputOptions(cmd, msi.input);
+  cmd->add_option("--product-version", msi.productVersion,
+                  "major.minor.build (major, minor up to 255, build up to 65535). Default: the "
+                  "\"package\" section's \"productVersion\".")
+      ->option_text("X.Y.Z");
+  cmd->add_option("--upgrade-code", msi.upgradeCode,
+                  "The GUID all versions of the product share. Default: the \"package\" section's "
+                  "\"upgradeCode\".")
+      ->option_text("GUID");
+  cmd->add_option("-o,--output", msi.output, "The package to write.")->option_text("OUT.msi");
+  cmd->add_option("--wxs", msi.wxs,
+                  "Also (or only) write the WiX source, and the files it installs into OUT.files beside "
+                  "it, for the WiX Toolset on Windows.")
+      ->option_text("OUT.wxs");
+  return cmd;
+}
+
+// msi builds its executable as build does, from the same inputs.
+int runMsiCommand(const MsiArgs& msi) {
+  MsiBuildSteps steps;
+  steps.buildExecutable = [&msi](const std::string& path) {
+    BuildArgs b;
+    b.input = msi.input;
+    b.output = path;
+    b.outputIsUtf8 = true;
+    return runBuild(b);
+  };
+  steps.findRuntimeJar = findRuntimeJar;
+  return runMsi(msi, steps);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -388,76 +489,12 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "kernopack " KERNOPACK_VERSION);
   app.require_subcommand(1);
   app.footer("Exit codes: 0 done, 2 bad input or usage, 1 other failure (reading or writing files).");
-
   BuildArgs build;
-  CLI::App* buildCmd = app.add_subcommand(
-      "build", "Write a configured executable: the launcher template followed by the configuration "
-               "block made from SERVICE.json and the files it includes.");
-  buildCmd->add_option("SERVICE.json", build.description, "The service description (UTF-8 JSON).")
-      ->required();
-  buildCmd->add_option("--launcher", build.launcher,
-                       "x86, x64, or the path of a launcher template. Default: the description's "
-                       "\"launcher\" field, else x64.");
-  buildCmd->add_option("--codepage", build.codePage,
-                       "ANSI code page of the narrow texts (default 1252, Windows-1252).")
-      ->check(CLI::Range(1u, 65535u));
-  buildCmd->add_option("-o,--output", build.output, "The executable to write.")->required();
-  buildCmd->add_option("--sign-with", build.signWith,
-                       "Sign the executable with Authenticode (SHA-256) through osslsigncode, which must "
-                       "be on PATH: CERT is the certificate (PEM or DER, with its chain), KEY its private "
-                       "key (PEM or DER, not encrypted). See docs/signing.md.")
-      ->expected(2)
-      ->option_text("CERT KEY");
-  buildCmd->add_option("--allow-outside", build.allowOutside,
-                       "Let the description include this file, or the files beneath this directory, "
-                       "although it lies outside the description's directory (an absolute path, '..' "
-                       "that climbs out, a network path), and open them as they are, links followed. "
-                       "Without it every included path must lie beneath the description's directory "
-                       "and is opened there without following links. Repeat it for more; relative "
-                       "to the current directory.")
-      ->allow_extra_args(false)
-      ->option_text("FILE-OR-DIR");
-
   DumpArgs dump;
-  CLI::App* dumpCmd = app.add_subcommand(
-      "dump", "Print the configuration of a configured executable as a service description that "
-              "build accepts.");
-  dumpCmd->add_option("EXE", dump.executable, "The configured executable.")->required();
-  dumpCmd->add_option("--codepage", dump.codePage,
-                      "ANSI code page of the narrow texts (default 1252, Windows-1252).")
-      ->check(CLI::Range(1u, 65535u));
-  dumpCmd->add_option("--extract", dump.extract,
-                      "Also write the included files into DIR (created if missing). The printed "
-                      "description names them relative to DIR: save it there to build again.")
-      ->option_text("DIR");
-
   MsiArgs msi;
-  CLI::App* msiCmd = app.add_subcommand(
-      "msi", "Write a Windows Installer package (MSI) that installs, upgrades and removes the service: the "
-             "executable `build` writes, the files the service needs beside it, the service registration. "
-             "Needs wixl and msibuild (Debian: wixl, msitools). See docs/msi.md.");
-  msiCmd->add_option("SERVICE.json", msi.description, "The service description (UTF-8 JSON).")->required();
-  msiCmd->add_option("--product-version", msi.productVersion,
-                     "major.minor.build (major, minor up to 255, build up to 65535). Default: the "
-                     "\"package\" section's \"productVersion\".")
-      ->option_text("X.Y.Z");
-  msiCmd->add_option("--upgrade-code", msi.upgradeCode,
-                     "The GUID all versions of the product share. Default: the \"package\" section's "
-                     "\"upgradeCode\".")
-      ->option_text("GUID");
-  msiCmd->add_option("--launcher", build.launcher,
-                     "x86, x64, or the path of a launcher template, as for build.");
-  msiCmd->add_option("--codepage", build.codePage, "ANSI code page of the narrow texts (default 1252).")
-      ->check(CLI::Range(1u, 65535u));
-  msiCmd->add_option("--sign-with", build.signWith, "Sign the executable as build does (docs/signing.md).")
-      ->expected(2)
-      ->option_text("CERT KEY");
-  msiCmd->add_option("-o,--output", msi.output, "The package to write.")->option_text("OUT.msi");
-  msiCmd->add_option("--wxs", msi.wxs,
-                     "Also (or only) write the WiX source, and the files it installs into OUT.files beside "
-                     "it, for the WiX Toolset on Windows.")
-      ->option_text("OUT.wxs");
-
+  CLI::App* buildCmd = addBuildCommand(app, build);
+  addDumpCommand(app, dump);
+  CLI::App* msiCmd = addMsiCommand(app, msi);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -465,19 +502,6 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitOk : kExitBadInput;
   }
   if (buildCmd->parsed()) return runBuild(build);
-  if (msiCmd->parsed()) {
-    msi.launcher = build.launcher;
-    msi.codePage = build.codePage;
-    build.description = msi.description;
-    MsiBuildSteps steps;
-    steps.buildExecutable = [&build](const std::string& path) {
-      BuildArgs b = build;
-      b.output = path;
-      b.outputIsUtf8 = true;
-      return runBuild(b);
-    };
-    steps.findRuntimeJar = findRuntimeJar;
-    return runMsi(msi, steps);
-  }
+  if (msiCmd->parsed()) return runMsiCommand(msi);
   return runDump(dump);
 }

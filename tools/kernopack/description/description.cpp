@@ -15,6 +15,7 @@
 #include "files/included_files.h"
 #include "config/service_settings.h"
 #include "service/watchdog_rules.h"
+#include "io/path_name.h"
 #include "io/terminal_text.h"
 
 namespace {
@@ -397,7 +398,7 @@ struct Builder {
       const Json& item = v[i];
       if (!item.is_string()) return fail(itemWhere, "expected a file path, got " + kindOf(item));
       const std::string& path = item.get_ref<const std::string&>();
-      std::string_view nameUtf8 = path == kRuntimeJarItem ? kRuntimeJarName : includedPathFileName(path);
+      std::string_view nameUtf8 = path == kRuntimeJarItem ? kRuntimeJarName : portableFileName(path);
       if (nameUtf8.empty()) return fail(itemWhere, "names no file (empty, or ends with a separator)");
       IncludedFile file{path, {}};
       if (!encode(itemWhere, std::string(nameUtf8), file.name)) return false;

@@ -32,11 +32,6 @@ bool copyScrambled(InputFile& in, uint64_t size, OutputFile& out, std::vector<ui
 
 }  // namespace
 
-std::string_view includedPathFileName(std::string_view path) {
-  size_t sep = path.find_last_of("/\\");
-  return sep == std::string_view::npos ? path : path.substr(sep + 1);
-}
-
 std::string resolveIncludedPath(std::string_view descriptionPath, std::string_view path, bool windowsRules) {
   std::string p(path);
   if (!windowsRules) {
@@ -50,9 +45,8 @@ std::string resolveIncludedPath(std::string_view descriptionPath, std::string_vi
     absolute = true;
   }
   if (absolute) return p;
-  size_t sep = windowsRules ? descriptionPath.find_last_of("/\\") : descriptionPath.rfind('/');
-  std::string dir(sep == std::string_view::npos ? std::string_view() : descriptionPath.substr(0, sep + 1));
-  return dir + p;
+  // Beside the description, in its words: "C:\app/" + "lib/a.jar".
+  return std::string(descriptionPath.substr(0, fileNameStart(descriptionPath, windowsRules))) + p;
 }
 
 ConfinedPath confineIncludedPath(std::string_view path) {
@@ -110,16 +104,6 @@ ConfinedPath confineIncludedPath(std::string_view path) {
   return r;
 }
 
-std::string descriptionDirectory(std::string_view descriptionPath, bool windowsRules) {
-  size_t sep = windowsRules ? descriptionPath.find_last_of("/\\") : descriptionPath.rfind('/');
-  if (sep == std::string_view::npos) {
-    // "C:svc.json" is in the current directory of drive C:.
-    if (windowsRules && descriptionPath.size() >= 2 && descriptionPath[1] == ':') return std::string(descriptionPath.substr(0, 2));
-    return std::string();
-  }
-  return std::string(descriptionPath.substr(0, sep == 0 ? 1 : sep));
-}
-
 bool pathWithin(std::string_view path, std::string_view allowed, bool windowsRules) {
   while (allowed.size() > 1 && (windowsRules ? isSeparator(allowed.back()) : allowed.back() == '/'))
     allowed.remove_suffix(1);
@@ -171,7 +155,7 @@ IncludedChoice chooseIncludedSource(std::string_view descriptionPath, std::strin
     return r;
   }
   r.source.confined = true;
-  r.source.directory = descriptionDirectory(descriptionPath, windowsRules);
+  r.source.directory = pathDirectory(descriptionPath, windowsRules);
   r.source.components = std::move(confined.components);
   r.ok = true;
   return r;

@@ -13,6 +13,7 @@
 #include "config/config_block.h"
 #include "files/included_files.h"
 #include "io/packer_io.h"
+#include "io/path_name.h"
 
 // Bytes moved per read and write.
 inline constexpr size_t kIncludedCopyChunk = kIncludedCopyPiece;
@@ -25,9 +26,6 @@ struct IncludedFile {
   std::string path;
   std::string name;
 };
-
-// The file name part of a path: what follows its last '/' or '\'.
-std::string_view includedPathFileName(std::string_view path);
 
 // Where an included path is opened: absolute paths as they are, relative
 // ones from the directory of the description file. With windowsRules, '\'
@@ -51,10 +49,6 @@ struct ConfinedPath {
   std::vector<std::string> components;  // beneath the directory; "." and ".." resolved
 };
 ConfinedPath confineIncludedPath(std::string_view path);
-
-// The directory a description's relative paths start from: its path up to the
-// last separator, empty when it has none (the current directory).
-std::string descriptionDirectory(std::string_view descriptionPath, bool windowsRules);
 
 // Whether `path` is `allowed` or lies beneath it. Both are absolute and in
 // normal form (absolutePath); with windowsRules ASCII letters are compared

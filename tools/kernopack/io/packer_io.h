@@ -1,6 +1,7 @@
-// The packer's file access: reading inputs with a size bound, streaming
-// large files in pieces, writing outputs so that they are either complete or
-// not there at all, and finding the packer's own directory.
+// The packer's file and process access: reading inputs with a size bound,
+// streaming large files in pieces, writing outputs so that they are either
+// complete or not there at all, looking at, listing and removing trees,
+// running programs, and finding the packer's own directory.
 #pragma once
 
 #include <cstddef>
@@ -121,12 +122,21 @@ struct ProgramRun {
   bool notFound = false;  // no such program on the search path
   int exitCode = -1;      // when started: its exit code (-1 when killed)
   std::string error;      // why it did not start
+  std::string errors;     // with captureErrors: what it wrote to standard error (at most 64 KiB)
+};
+
+// Where a program's output goes.
+struct RunOutput {
+  // Its standard output: this file (UTF-8, created or truncated), or our
+  // standard error when empty, so that what it prints never mixes with ours.
+  std::string file;
+  // Its standard error: kept in ProgramRun::errors, else ours.
+  bool captureErrors = false;
 };
 
 // Runs a program (args[0], looked up by findProgramOnPath in PATH;
-// arguments UTF-8) by its full path and waits for it. Its standard output
-// goes to our standard error, so that what it prints never mixes with ours.
-ProgramRun runProgram(const std::vector<std::string>& args);
+// arguments UTF-8) by its full path and waits for it.
+ProgramRun runProgram(const std::vector<std::string>& args, const RunOutput& output = {});
 
 // The full path runProgram would run for `program` (POSIX: an executable
 // regular file on an absolute entry of PATH); empty when none.
@@ -149,6 +159,22 @@ std::string quoteWindowsArgument(const std::string& arg);
 // The directory of the running packer executable; empty when the system
 // does not say.
 std::string executableDirectory();
+
+enum class PathKind { missing, file, directory, link, other, failed };
+
+// What `path` (UTF-8) is, without following a final symbolic link or
+// junction; `error` says why when failed.
+PathKind pathKind(const std::string& path, std::string& error);
+
+// The names in a folder (without "." and ".."), sorted bytewise.
+bool listDirectory(const std::string& path, std::vector<std::string>& names, std::string& error);
+
+// Removes a file or a folder tree; links are removed, never followed.
+void removeTree(const std::string& path);
+
+// Sets a file's modification time to a fixed moment (2000-01-01 00:00:00
+// UTC), so that an archive of it is the same whenever it is made.
+bool setFixedFileTime(const std::string& path, std::string& error);
 
 // Makes standard output write bytes as they are (no line-end translation).
 void setBinaryStdout();

@@ -1,4 +1,5 @@
 // File glue for the native build.
+#include <dirent.h>
 #include <signal.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -10,6 +11,7 @@
 #include <linux/openat2.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "io/packer_io.h"
+#include "io/path_name.h"
 
 extern char** environ;
 
@@ -25,6 +28,10 @@ namespace {
 
 // How many temporary names to try before giving up.
 constexpr int kTempNameAttempts = 100;
+// The most of a program's standard error runProgram keeps.
+constexpr size_t kMaxCapturedErrors = 64 * 1024;
+// 2000-01-01 00:00:00 UTC.
+constexpr time_t kFixedFileTime = 946684800;
 
 std::string errorText(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
 
@@ -387,6 +394,8 @@ char gPrivateDirectory[PATH_MAX];
 struct sigaction gPreviousActions[3];
 constexpr int kCleanupSignals[3] = {SIGINT, SIGTERM, SIGHUP};
 
+// removeTree for the signal handler: system calls only, and one level deep
+// (the private directory holds files, no folders).
 void emptyAndRemove(const char* path) {
   int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0) {
@@ -458,7 +467,7 @@ FileWrite makePrivateDirectory(PrivateDirectory& dir) {
 void removePrivateDirectory(PrivateDirectory& dir) {
   if (dir.path.empty()) return;
   setSignalCleanup(std::string());
-  emptyAndRemove(dir.path.c_str());
+  removeTree(dir.path);
   dir.path.clear();
 }
 
@@ -476,7 +485,24 @@ std::string programOnPath(const std::string& program) {
   return findProgramOnPath(searchPath ? searchPath : "", program, false, isProgramFile);
 }
 
-ProgramRun runProgram(const std::vector<std::string>& args) {
+namespace {
+
+// Reads what the child writes into `from` until it closes it, keeping at
+// most kMaxCapturedErrors bytes.
+void readCaptured(int from, std::string& into) {
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(from, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    size_t room = kMaxCapturedErrors - into.size();
+    into.append(buf, std::min(size_t(n), room));
+  }
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::vector<std::string>& args, const RunOutput& output) {
   ProgramRun r;
   if (args.empty()) {
     r.error = "no program given";
@@ -488,23 +514,39 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
     r.error = "not found on PATH";
     return r;
   }
+  int pipeEnds[2] = {-1, -1};
+  if (output.captureErrors && pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    r.error = errorText("cannot make a pipe", errno);
+    return r;
+  }
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) {
-    r.error = "cannot prepare the process";
-    return r;
-  }
-  posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  int err = posix_spawn_file_actions_init(&actions);
   pid_t pid = 0;
-  int err = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  if (err == 0) {
+    if (output.file.empty()) {
+      posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0600);
+    }
+    if (output.captureErrors) posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+    err = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  if (output.captureErrors) close(pipeEnds[1]);
   if (err != 0) {
+    if (output.captureErrors) close(pipeEnds[0]);
     r.error = program + ": " + std::strerror(err);
     return r;
   }
   r.started = true;
+  if (output.captureErrors) {
+    readCaptured(pipeEnds[0], r.errors);
+    close(pipeEnds[0]);
+  }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
@@ -516,14 +558,69 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
   return r;
 }
 
+PathKind pathKind(const std::string& path, std::string& error) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return PathKind::missing;
+    error = std::strerror(errno);
+    return PathKind::failed;
+  }
+  if (S_ISLNK(st.st_mode)) return PathKind::link;
+  if (S_ISREG(st.st_mode)) return PathKind::file;
+  if (S_ISDIR(st.st_mode)) return PathKind::directory;
+  return PathKind::other;
+}
+
+bool listDirectory(const std::string& path, std::vector<std::string>& names, std::string& error) {
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  names.clear();
+  errno = 0;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+    errno = 0;
+  }
+  int err = errno;
+  closedir(dir);
+  if (err != 0) {
+    error = std::strerror(err);
+    return false;
+  }
+  std::sort(names.begin(), names.end());
+  return true;
+}
+
+void removeTree(const std::string& path) {
+  std::string ignored;
+  if (pathKind(path, ignored) == PathKind::directory) {
+    std::vector<std::string> names;
+    if (listDirectory(path, names, ignored)) {
+      for (const std::string& n : names) removeTree(path + "/" + n);
+    }
+    rmdir(path.c_str());
+    return;
+  }
+  unlink(path.c_str());
+}
+
+bool setFixedFileTime(const std::string& path, std::string& error) {
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = kFixedFileTime;
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  error = std::strerror(errno);
+  return false;
+}
+
 std::string executableDirectory() {
   char buf[PATH_MAX + 1];
   ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
   if (n <= 0) return std::string();
-  std::string path(buf, size_t(n));
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return std::string();
-  return path.substr(0, slash == 0 ? 1 : slash);
+  return pathDirectory(std::string_view(buf, size_t(n)));
 }
 
 void setBinaryStdout() {}

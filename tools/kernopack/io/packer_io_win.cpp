@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "common/handles_win.h"
 #include "config/access_rules_win.h"
 #include "io/packer_io.h"
+#include "io/path_name.h"
 
 namespace {
 
@@ -19,6 +21,8 @@ namespace {
 constexpr int kTempNameAttempts = 100;
 // The largest piece handed to one ReadFile or WriteFile call.
 constexpr DWORD kIoChunk = 1u << 20;
+// The most of a program's standard error runProgram keeps.
+constexpr size_t kMaxCapturedErrors = 64 * 1024;
 
 std::string toUtf8(const std::wstring& text);
 
@@ -324,19 +328,6 @@ std::wstring temporaryArea() {
 
 namespace {
 
-void emptyAndRemove(const std::wstring& wide) {
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name != L"." && name != L"..") DeleteFileW((wide + L"\\" + name).c_str());
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryW(wide.c_str());
-}
-
 // The private directory of this run, for Ctrl+C, Ctrl+Break and a closed
 // console: the system then ends the process, and the directory goes first.
 SRWLOCK gPrivateLock = SRWLOCK_INIT;
@@ -344,7 +335,7 @@ std::wstring gPrivateDirectory;
 
 BOOL WINAPI removeOnConsoleEvent(DWORD) {
   AcquireSRWLockExclusive(&gPrivateLock);
-  if (!gPrivateDirectory.empty()) emptyAndRemove(gPrivateDirectory);
+  if (!gPrivateDirectory.empty()) removeTree(toUtf8(gPrivateDirectory));
   gPrivateDirectory.clear();
   ReleaseSRWLockExclusive(&gPrivateLock);
   return FALSE;  // on to the default handler, which ends the process
@@ -401,7 +392,7 @@ FileWrite makePrivateDirectory(PrivateDirectory& dir) {
 void removePrivateDirectory(PrivateDirectory& dir) {
   if (dir.path.empty()) return;
   setConsoleCleanup(std::wstring());
-  emptyAndRemove(toWide(dir.path, CP_UTF8));
+  removeTree(dir.path);
   dir.path.clear();
 }
 
@@ -424,7 +415,33 @@ std::string environmentVariable(const wchar_t* name) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& args) {
+namespace {
+
+// The file runProgram sends the child's standard output to; none when it
+// goes to our standard error.
+UniqueHandle childOutput(const RunOutput& output, std::string& error) {
+  if (output.file.empty()) return UniqueHandle();
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  UniqueHandle file(CreateFileW(toWide(output.file, CP_UTF8).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) error = errorText(output.file.c_str(), GetLastError());
+  return file;
+}
+
+// Reads what the child writes into `from` until it closes its end, keeping
+// at most kMaxCapturedErrors bytes.
+void readCaptured(HANDLE from, std::string& into) {
+  char buf[4096];
+  DWORD got = 0;
+  while (ReadFile(from, buf, sizeof buf, &got, nullptr) && got > 0) {
+    size_t room = kMaxCapturedErrors - into.size();
+    into.append(buf, got < room ? got : room);
+  }
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::vector<std::string>& args, const RunOutput& output) {
   ProgramRun r;
   if (args.empty()) {
     r.error = "no program given";
@@ -442,12 +459,26 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
   for (size_t i = 1; i < args.size(); ++i) line += " " + quoteWindowsArgument(args[i]);
   std::wstring wide = toWide(line, CP_UTF8);
   std::wstring application = toWide(program, CP_UTF8);
+  UniqueHandle childOut = childOutput(output, r.error);
+  UniqueHandle readEnd, writeEnd;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+  if (output.captureErrors) {
+    if (!CreatePipe(&pipeRead, &pipeWrite, &inherit, 0)) {
+      r.error = errorText("cannot make a pipe", GetLastError());
+      return r;
+    }
+    readEnd.reset(pipeRead);
+    writeEnd.reset(pipeWrite);
+    SetHandleInformation(pipeRead, HANDLE_FLAG_INHERIT, 0);
+  }
+  if (!output.file.empty() && !childOut) return r;
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = GetStdHandle(STD_ERROR_HANDLE);
-  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  si.hStdOutput = childOut ? childOut.get() : GetStdHandle(STD_ERROR_HANDLE);
+  si.hStdError = output.captureErrors ? writeEnd.get() : GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(application.c_str(), wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     r.error = errorText(program.c_str(), GetLastError());
@@ -456,6 +487,10 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
   UniqueHandle process(pi.hProcess);
   CloseHandle(pi.hThread);
   r.started = true;
+  // Only the child holds the write end now: the reads end when it exits.
+  writeEnd.reset();
+  childOut.reset();
+  if (output.captureErrors) readCaptured(readEnd.get(), r.errors);
   DWORD code = 0;
   if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 ||
       !GetExitCodeProcess(process.get(), &code)) {
@@ -466,6 +501,82 @@ ProgramRun runProgram(const std::vector<std::string>& args) {
   return r;
 }
 
+PathKind pathKind(const std::string& path, std::string& error) {
+  std::wstring w = toWide(path, CP_UTF8);
+  if (w.empty()) {
+    error = "not a valid UTF-8 path";
+    return PathKind::failed;
+  }
+  DWORD attributes = GetFileAttributesW(w.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return PathKind::missing;
+    error = errorText(nullptr, code);
+    return PathKind::failed;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::directory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::other;
+  return PathKind::file;
+}
+
+bool listDirectory(const std::string& path, std::vector<std::string>& names, std::string& error) {
+  WIN32_FIND_DATAW data;
+  UniqueFindHandle find(FindFirstFileW((toWide(path, CP_UTF8) + L"\\*").c_str(), &data));
+  if (!find) {
+    error = errorText(nullptr, GetLastError());
+    return false;
+  }
+  names.clear();
+  do {
+    std::string name = toUtf8(data.cFileName);
+    if (name != "." && name != ".." && !name.empty()) names.push_back(name);
+  } while (FindNextFileW(find.get(), &data));
+  DWORD code = GetLastError();
+  if (code != ERROR_NO_MORE_FILES) {
+    error = errorText(nullptr, code);
+    return false;
+  }
+  std::sort(names.begin(), names.end());
+  return true;
+}
+
+void removeTree(const std::string& path) {
+  std::string ignored;
+  PathKind kind = pathKind(path, ignored);
+  std::wstring w = toWide(path, CP_UTF8);
+  if (kind == PathKind::directory) {
+    std::vector<std::string> names;
+    if (listDirectory(path, names, ignored)) {
+      for (const std::string& n : names) removeTree(path + "\\" + n);
+    }
+    RemoveDirectoryW(w.c_str());
+  } else if (kind == PathKind::link) {
+    // A junction or a link to a folder is removed as a folder, never entered.
+    if (!DeleteFileW(w.c_str())) RemoveDirectoryW(w.c_str());
+  } else if (kind != PathKind::missing) {
+    DeleteFileW(w.c_str());
+  }
+}
+
+bool setFixedFileTime(const std::string& path, std::string& error) {
+  HANDLE file = CreateFileW(toWide(path, CP_UTF8).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = errorText(nullptr, GetLastError());
+    return false;
+  }
+  // 2000-01-01 00:00:00 UTC in 100 ns units since 1601.
+  const ULONGLONG fixed = 125911584000000000ull;
+  FILETIME time;
+  time.dwLowDateTime = DWORD(fixed);
+  time.dwHighDateTime = DWORD(fixed >> 32);
+  bool ok = SetFileTime(file, nullptr, &time, &time) != 0;
+  if (!ok) error = errorText(nullptr, GetLastError());
+  CloseHandle(file);
+  return ok;
+}
+
 std::string executableDirectory() {
   // Long paths need a larger buffer; grow it until the name fits.
   std::string buf(MAX_PATH, '\0');
@@ -474,8 +585,7 @@ std::string executableDirectory() {
     if (n == 0) return std::string();
     if (n < buf.size()) {
       buf.resize(n);
-      size_t sep = buf.find_last_of("\\/");
-      return sep == std::string::npos ? std::string() : buf.substr(0, sep);
+      return pathDirectory(buf);
     }
     buf.resize(buf.size() * 2);
   }

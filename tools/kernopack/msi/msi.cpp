@@ -9,40 +9,22 @@
 #include "description/description.h"
 #include "description/included.h"
 #include "launch/vm_options.h"
-#include "io/msi_io.h"
 #include "msi/msi_source.h"
 #include "io/packer_io.h"
+#include "io/path_name.h"
 #include "io/report.h"
 #include "io/terminal_text.h"
+#include "config/pe_image.h"
 #include "config/service_settings.h"
+#include "config/value_list.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitBadInput = 2;
 
-#ifdef _WIN32
-constexpr bool kWindowsPackerBuild = true;
-constexpr char kSeparator = '\\';
-#else
-constexpr bool kWindowsPackerBuild = false;
-constexpr char kSeparator = '/';
-#endif
+constexpr char kSeparator = kWindowsPaths ? '\\' : '/';
 
 constexpr const char* kInstallTools =
     "install the Debian packages wixl and msitools (apt-get install wixl msitools)";
-
-std::string directoryOf(const std::string& path) {
-  size_t slash = path.find_last_of(kWindowsPackerBuild ? "/\\" : "/");
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-std::string fileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of(kWindowsPackerBuild ? "/\\" : "/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string stemOf(const std::string& name, const char* extension) {
   std::string ext = extension;
@@ -98,7 +80,7 @@ struct Stage {
 // Makes the folders of `relative` below the staged tree.
 bool makeParents(Stage& stage, const std::string& relative) {
   for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
-    FileWrite made = makeDirectory(stage.filesDir + kSeparator + nativePath(relative.substr(0, slash)));
+    FileWrite made = makeDirectory(pathJoin(stage.filesDir, nativePath(relative.substr(0, slash))));
     if (!made.ok) {
       stage.error = stage.filesDir + ": " + made.error;
       stage.inputBad = false;
@@ -121,7 +103,7 @@ bool stageTree(Stage& stage, const std::string& source, const std::string& relat
         return false;
       }
       if (!makeParents(stage, relative)) return false;
-      if (!copyFile(source, stage.filesDir + kSeparator + nativePath(relative), error)) {
+      if (!copyFile(source, pathJoin(stage.filesDir, nativePath(relative)), error)) {
         stage.error = shown + ": cannot copy: " + error;
         return false;
       }
@@ -139,7 +121,7 @@ bool stageTree(Stage& stage, const std::string& source, const std::string& relat
           stage.error = shown + "/" + name + ": " + why;
           return false;
         }
-        if (!stageTree(stage, source + kSeparator + name, relative + "/" + name, shown + "/" + name)) return false;
+        if (!stageTree(stage, pathJoin(source, name), relative + "/" + name, shown + "/" + name)) return false;
       }
       return true;
     }
@@ -161,7 +143,7 @@ bool stageFromDescription(Stage& stage, const std::string& descriptionDir, const
   for (char& c : relative) c = c == '\\' ? '/' : c;
   std::string error;
   for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
-    std::string parent = descriptionDir + kSeparator + nativePath(relative.substr(0, slash));
+    std::string parent = pathJoin(descriptionDir, nativePath(relative.substr(0, slash)));
     PathKind kind = pathKind(parent, error);
     if (kind != PathKind::directory) {
       stage.error = shown + ": " +
@@ -171,7 +153,7 @@ bool stageFromDescription(Stage& stage, const std::string& descriptionDir, const
       return false;
     }
   }
-  return stageTree(stage, descriptionDir + kSeparator + nativePath(relative), relative, shown);
+  return stageTree(stage, pathJoin(descriptionDir, nativePath(relative)), relative, shown);
 }
 
 // The digest of the staged files (names and contents, in order) and the
@@ -183,7 +165,7 @@ bool contentDigest(const Stage& stage, const std::string& source, std::string& d
   for (const std::string& path : stage.paths) {
     sha.update(path.c_str(), path.size() + 1);
     InputFile in;
-    if (openInputFile(stage.filesDir + kSeparator + nativePath(path), in, error) != ReadStatus::ok) return false;
+    if (openInputFile(pathJoin(stage.filesDir, nativePath(path)), in, error) != ReadStatus::ok) return false;
     for (;;) {
       size_t got = 0;
       if (!readInputFile(in, buffer.data(), buffer.size(), got, error)) return false;
@@ -209,7 +191,10 @@ bool narrowText(const ConfigTables& tables, ConfigKey key, unsigned codePage, st
 
 // Runs a tool of msitools; false (reported) when it fails or complains.
 bool runTool(const std::vector<std::string>& args, const std::string& output, const std::string& outputFile = {}) {
-  CapturedRun run = runCapturingErrors(args, outputFile);
+  RunOutput to;
+  to.file = outputFile;
+  to.captureErrors = true;
+  ProgramRun run = runProgram(args, to);
   if (!run.started) {
     if (run.notFound) {
       report("%s: cannot build the package: %s not found on PATH; %s; nothing was written", output.c_str(),
@@ -240,7 +225,7 @@ bool runTool(const std::vector<std::string>& args, const std::string& output, co
 // have copied). The rest of the summary stays as wixl wrote it.
 bool fixSummary(const std::string& msi, const std::string& workDir, const std::string& packageCode,
                 const std::string& output) {
-  std::string exported = workDir + kSeparator + "_SummaryInformation.idt";
+  std::string exported = pathJoin(workDir, "_SummaryInformation.idt");
   if (!runTool({"msiinfo", "export", msi, "_SummaryInformation"}, output, exported)) return false;
   FileRead text = readFileBounded(exported, 1u << 20);
   if (text.status != ReadStatus::ok) {
@@ -277,39 +262,52 @@ bool fixSummary(const std::string& msi, const std::string& workDir, const std::s
   return runTool({"msibuild", msi, "-i", exported}, output);
 }
 
-}  // namespace
+// What the description gives the package: the block's records as the
+// launcher reads them, and the "package" section.
+struct MsiInputs {
+  Description description;
+  ConfigTables tables;
+  PackageSection section;
+};
 
-int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
+// Reads and parses the description; an exit code other than kExitOk when
+// that fails (reported).
+int readInputs(const MsiArgs& a, MsiInputs& in) {
   if (a.output.empty() && a.wxs.empty()) {
     report("msi: give -o OUT.msi, --wxs OUT.wxs or both");
     return kExitBadInput;
   }
-  if (kWindowsPackerBuild && !a.output.empty()) {
+  if (kWindowsPaths && !a.output.empty()) {
     report("%s: kernopack.exe cannot build an MSI: it needs wixl (msitools), which runs on Linux; write the "
            "WiX source with --wxs OUT.wxs and build it with the WiX Toolset, or use the Linux kernopack "
            "(docs/msi.md)",
            a.output.c_str());
     return kExitFailure;
   }
-  FileRead desc = readFileBounded(a.description, kMaxDescriptionBytes);
+  FileRead desc = readFileBounded(a.input.description, kMaxDescriptionBytes);
   if (desc.status != ReadStatus::ok) {
-    report("%s: cannot read: %s", a.description.c_str(), desc.error.c_str());
+    report("%s: cannot read: %s", a.input.description.c_str(), desc.error.c_str());
     return desc.status == ReadStatus::failed ? kExitFailure : kExitBadInput;
   }
   std::string_view json(reinterpret_cast<const char*>(desc.bytes.data()), desc.bytes.size());
-  Description d = parseDescription(json, a.codePage);
-  if (!d.ok) {
-    report("%s: %s", a.description.c_str(), d.error.c_str());
+  in.description = parseDescription(json, a.input.codePage);
+  if (!in.description.ok) {
+    report("%s: %s", a.input.description.c_str(), in.description.error.c_str());
     return kExitBadInput;
   }
-  PackageSection section;
   std::string error;
-  if (!parsePackageSection(json, section, error)) {
-    report("%s: %s", a.description.c_str(), error.c_str());
+  if (!parsePackageSection(json, in.section, error)) {
+    report("%s: %s", a.input.description.c_str(), error.c_str());
     return kExitBadInput;
   }
+  for (const auto& [key, value] : in.description.records.narrow) in.tables.narrow[key] = value;
+  for (const auto& [key, value] : in.description.records.wide) in.tables.wide[key] = value;
+  return kExitOk;
+}
 
-  PackagePlan plan;
+// The product version and upgrade code: from the command line, else from
+// the "package" section.
+int planProduct(const MsiArgs& a, const PackageSection& section, PackagePlan& plan) {
   std::string versionText = a.productVersion.empty() ? section.productVersion : a.productVersion;
   std::string upgradeText = a.upgradeCode.empty() ? section.upgradeCode : a.upgradeCode;
   const char* versionFrom = a.productVersion.empty() ? "field \"package\".\"productVersion\"" : "--product-version";
@@ -317,9 +315,10 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   if (versionText.empty() || upgradeText.empty()) {
     report("%s: no %s; give --product-version X.Y.Z and --upgrade-code GUID, or \"productVersion\" and "
            "\"upgradeCode\" in the description's \"package\" section",
-           a.description.c_str(), versionText.empty() ? "product version" : "upgrade code");
+           a.input.description.c_str(), versionText.empty() ? "product version" : "upgrade code");
     return kExitBadInput;
   }
+  std::string error;
   if (!parseProductVersion(versionText, plan.version, error)) {
     report("%s: %s", versionFrom, error.c_str());
     return kExitBadInput;
@@ -328,179 +327,207 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
     report("%s: %s", upgradeFrom, error.c_str());
     return kExitBadInput;
   }
+  return kExitOk;
+}
 
-  // The service as the block registers it.
-  ConfigTables tables;
-  for (const auto& [key, value] : d.records.narrow) tables.narrow[key] = value;
-  for (const auto& [key, value] : d.records.wide) tables.wide[key] = value;
+// The service as the block registers it, and the names the package gives
+// the product, its folder and the executable.
+int planService(const MsiArgs& a, const MsiInputs& in, PackagePlan& plan) {
   std::string dependencies;
   size_t bad = 0;
-  if (!narrowText(tables, ConfigKey::serviceName, a.codePage, plan.serviceName) ||
-      !narrowText(tables, ConfigKey::serviceDependencies, a.codePage, dependencies) ||
-      !utf16ToUtf8(getConfigWString(tables, WideKey::serviceDescription), plan.serviceDescription, bad)) {
-    report("%s: the service name, dependencies or description cannot be read back as text", a.description.c_str());
+  if (!narrowText(in.tables, ConfigKey::serviceName, a.input.codePage, plan.serviceName) ||
+      !narrowText(in.tables, ConfigKey::serviceDependencies, a.input.codePage, dependencies) ||
+      !utf16ToUtf8(getConfigWString(in.tables, WideKey::serviceDescription), plan.serviceDescription, bad)) {
+    report("%s: the service name, dependencies or description cannot be read back as text", a.input.description.c_str());
     return kExitBadInput;
   }
   std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(tables, damaged);
+  ServiceSettings settings = readServiceSettings(in.tables, damaged);
   if (!damaged.empty()) {
-    report("%s: %s", a.description.c_str(), damagedSettingLine(damaged.front()).c_str());
+    report("%s: %s", a.input.description.c_str(), damagedSettingLine(damaged.front()).c_str());
     return kExitBadInput;
   }
-  plan.automaticStart = getConfigInt(tables, ConfigKey::executableType) == kExecutableTypeAutoStart;
+  plan.automaticStart = getConfigInt(in.tables, ConfigKey::executableType) == kExecutableTypeAutoStart;
   InstallPlan install = planServiceInstall(settings, plan.serviceName, plan.automaticStart);
   plan.interactive = (install.serviceType & scm::kInteractiveProcess) != 0;
   plan.account = install.accountName.empty() ? "LocalSystem" : install.accountName;
-  for (size_t start = 0; start <= dependencies.size();) {
-    size_t comma = dependencies.find(',', start);
-    if (comma == std::string::npos) comma = dependencies.size();
-    if (comma > start) plan.dependencies.push_back(dependencies.substr(start, comma - start));
-    start = comma + 1;
-  }
+  for (std::string_view name : splitList(dependencies, ',', EmptyItems::drop)) plan.dependencies.emplace_back(name);
   plan.eventLog = settings.eventLog.value_or(false);
+  const PackageSection& section = in.section;
   plan.productName = section.productName.empty() ? plan.serviceName : section.productName;
   plan.manufacturer = section.manufacturer.empty() ? plan.serviceName : section.manufacturer;
   plan.installFolder = section.installFolder.empty() ? plan.serviceName : section.installFolder;
   plan.executableName = plan.serviceName + ".exe";
+  std::string error;
   if (!isConfinedRelativePath(plan.installFolder, error) || !isConfinedRelativePath(plan.executableName, error) ||
       plan.serviceName.find_first_of("/\\") != std::string::npos) {
     report("%s: the service name \"%s\" cannot name the install folder and the executable (%s); set "
            "\"package\".\"installFolder\" or choose another name",
-           a.description.c_str(), plan.serviceName.c_str(), error.c_str());
+           a.input.description.c_str(), plan.serviceName.c_str(), error.c_str());
     return kExitBadInput;
   }
+  return kExitOk;
+}
 
-  // Where the source and the staged files go: beside the kept WiX source,
-  // or in a work folder beside the package, removed at the end; the work
-  // folder also takes what wixl and msibuild make.
-  bool keepSource = !a.wxs.empty();
-  std::string outputPath = a.output.empty() ? std::string() : commandLinePath(a.output);
-  std::string workDir = outputPath.empty() ? std::string() : outputPath + ".work.tmp";
-  std::string wxsPath = keepSource ? commandLinePath(a.wxs) : std::string();
-  std::string stageDir = keepSource ? directoryOf(wxsPath) : workDir;
-  std::string stem = keepSource ? stemOf(fileNameOf(wxsPath), ".wxs") : stemOf(fileNameOf(outputPath), ".msi");
-  if (!keepSource) wxsPath = stageDir + kSeparator + stem + ".wxs";
-  plan.sourceDirectory = stem + ".files";
-  Stage stage;
-  stage.filesDir = stageDir + kSeparator + plan.sourceDirectory;
-  const std::string& shownOutput = keepSource ? a.wxs : a.output;
-
-  // On any failure nothing is left: neither the work folder, nor the kept
-  // source and its files.
-  struct Cleanup {
-    std::string workDir, filesDir, wxs;
-    bool succeeded = false;
-    ~Cleanup() {
-      if (!workDir.empty()) removeTree(workDir);
-      if (succeeded) return;
-      if (!filesDir.empty()) removeTree(filesDir);
-      if (!wxs.empty()) removeTree(wxs);
-    }
-  } cleanup;
-  FileWrite made{true, {}};
-  if (!workDir.empty()) {
-    removeTree(workDir);
-    cleanup.workDir = workDir;
-    made = makeDirectory(workDir);
+// Where the source and the staged files go: beside the kept WiX source, or
+// in a work folder beside the package, removed at the end; the work folder
+// also takes what wixl and msibuild make. On any failure nothing is left:
+// neither the work folder, nor the kept source and its files.
+struct MsiFolders {
+  std::string outputPath;  // the package; empty: none
+  std::string workDir;     // empty: none
+  std::string wxsPath;
+  std::string stem;
+  std::string shownOutput;  // as the command line gave it
+  std::string filesDir;     // the kept source's files, once they are ours to remove
+  bool keepSource = false;
+  bool succeeded = false;
+  MsiFolders() = default;
+  MsiFolders(const MsiFolders&) = delete;
+  MsiFolders& operator=(const MsiFolders&) = delete;
+  ~MsiFolders() {
+    if (!workDir.empty()) removeTree(workDir);
+    if (succeeded || !keepSource) return;
+    if (!filesDir.empty()) removeTree(filesDir);
+    removeTree(wxsPath);
   }
-  if (keepSource) {
+};
+
+// Names the folders and makes them, the staged tree empty.
+int prepareFolders(const MsiArgs& a, PackagePlan& plan, MsiFolders& f, Stage& stage) {
+  f.keepSource = !a.wxs.empty();
+  f.outputPath = a.output.empty() ? std::string() : commandLinePath(a.output);
+  f.workDir = f.outputPath.empty() ? std::string() : f.outputPath + ".work.tmp";
+  f.wxsPath = f.keepSource ? commandLinePath(a.wxs) : std::string();
+  std::string stageDir = f.keepSource ? pathDirectory(f.wxsPath) : f.workDir;
+  f.stem = f.keepSource ? stemOf(std::string(pathFileName(f.wxsPath)), ".wxs")
+                        : stemOf(std::string(pathFileName(f.outputPath)), ".msi");
+  if (!f.keepSource) f.wxsPath = pathJoin(stageDir, f.stem + ".wxs");
+  plan.sourceDirectory = f.stem + ".files";
+  stage.filesDir = pathJoin(stageDir, plan.sourceDirectory);
+  f.shownOutput = f.keepSource ? a.wxs : a.output;
+  FileWrite made{true, {}};
+  if (!f.workDir.empty()) {
+    removeTree(f.workDir);
+    made = makeDirectory(f.workDir);
+  }
+  if (f.keepSource) {
     removeTree(stage.filesDir);
-    cleanup.filesDir = stage.filesDir;
-    cleanup.wxs = wxsPath;
+    f.filesDir = stage.filesDir;
   }
   if (made.ok) made = makeDirectory(stage.filesDir);
   if (!made.ok) {
     report("%s: %s", stage.filesDir.c_str(), made.error.c_str());
     return kExitFailure;
   }
+  return kExitOk;
+}
 
+// Builds the executable into the staged tree and takes the architecture
+// from its headers.
+int stageExecutable(const MsiArgs& a, const MsiBuildSteps& steps, PackagePlan& plan, Stage& stage) {
   report("building the executable %s", plan.executableName.c_str());
-  int built = steps.buildExecutable(stage.filesDir + kSeparator + plan.executableName);
+  std::string exePath = pathJoin(stage.filesDir, plan.executableName);
+  int built = steps.buildExecutable(exePath);
   if (built != kExitOk) return built;
   stage.paths.insert(plan.executableName);
-  // The architecture, from the headers of the executable just built.
-  uint8_t head[4096] = {};
+  std::vector<uint8_t> head(kPeHeaderReadSize);
   size_t headSize = 0;
+  std::string error;
   {
     InputFile exe;
-    if (openInputFile(stage.filesDir + kSeparator + plan.executableName, exe, error) != ReadStatus::ok ||
-        !readInputFile(exe, head, sizeof head, headSize, error) || headSize < 0x40) {
+    if (openInputFile(exePath, exe, error) != ReadStatus::ok ||
+        !readInputFile(exe, head.data(), head.size(), headSize, error) || headSize < 0x40) {
       report("%s: cannot read back the executable just built: %s", stage.filesDir.c_str(), error.c_str());
       return kExitFailure;
     }
   }
-  uint32_t pe = readLe32(head + 0x3C);
-  uint16_t machine = pe < headSize && headSize - pe >= 6 ? readLe16(head + pe + 4) : 0;
+  uint16_t machine = parsePeLayout(head.data(), headSize).machine;
   plan.arch = archForMachine(machine);
   if (plan.arch == LauncherArch::unspecified) {
-    report("%s: the launcher is neither an x64 nor an x86 one (machine type 0x%04x)", a.description.c_str(),
+    report("%s: the launcher is neither an x64 nor an x86 one (machine type 0x%04x)", a.input.description.c_str(),
            unsigned(machine));
     return kExitBadInput;
   }
+  return kExitOk;
+}
 
-  // The class path's archives and folders beside the executable, then the
-  // package's own files. Absolute items, items with variables and
-  // environment items name places outside the install folder: not staged.
+// Stages one class path item beside the executable; absolute items, items
+// with variables and environment items name places outside the install
+// folder and are left alone. The runtime jar comes from the packer when the
+// description's directory does not have it.
+int stageClassPathItem(const MsiArgs& a, const MsiBuildSteps& steps, const ClassPathItem& item, size_t index,
+                       Stage& stage, const std::string& descriptionDir) {
+  std::string why;
+  if ((item.type != 'A' && item.type != 'D' && item.type != 'S') || item.path.find('%') != std::string::npos ||
+      !isConfinedRelativePath(item.path, why))
+    return kExitOk;
+  Decoded path = decodeNarrow(item.path, a.input.codePage);
+  if (!path.ok) return kExitOk;
+  std::string shown = "field \"classPath\"[" + std::to_string(index) + "]: " + path.utf8;
+  std::string relative = path.utf8;
+  for (char& c : relative) c = c == '\\' ? '/' : c;
+  bool staged = true;
+  if (item.type == 'A' && std::string(portableFileName(relative)) == kRuntimeJarName &&
+      pathKind(pathJoin(descriptionDir, nativePath(relative)), why) == PathKind::missing) {
+    std::string looked;
+    std::string jar = steps.findRuntimeJar(looked);
+    if (jar.empty()) {
+      report("%s: %s: not beside the description, and no %s found (looked for %s)", a.input.description.c_str(),
+             shown.c_str(), std::string(kRuntimeJarName).c_str(), looked.c_str());
+      return kExitFailure;
+    }
+    staged = makeParents(stage, relative) && stageTree(stage, jar, relative, jar);
+  } else {
+    staged = stageFromDescription(stage, descriptionDir, path.utf8, shown);
+  }
+  if (staged) return kExitOk;
+  report("%s: %s", a.input.description.c_str(), stage.error.c_str());
+  return stage.inputBad ? kExitBadInput : kExitFailure;
+}
+
+// The class path's archives and folders beside the executable, then the
+// package's own files, all with a fixed time.
+int stageFiles(const MsiArgs& a, const MsiBuildSteps& steps, const MsiInputs& in, PackagePlan& plan,
+               Stage& stage) {
   report("staging the files to install");
-  std::string descriptionDir = directoryOf(commandLinePath(a.description));
-  std::vector<ClassPathItem> items = parseClassPathItems(getConfigString(tables, ConfigKey::classPath));
+  std::string descriptionDir = pathDirectory(commandLinePath(a.input.description));
+  std::vector<ClassPathItem> items = parseClassPathItems(getConfigString(in.tables, ConfigKey::classPath));
   for (size_t i = 0; i < items.size(); ++i) {
-    const ClassPathItem& item = items[i];
-    std::string why;
-    if ((item.type != 'A' && item.type != 'D' && item.type != 'S') || item.path.find('%') != std::string::npos ||
-        !isConfinedRelativePath(item.path, why))
-      continue;
-    Decoded path = decodeNarrow(item.path, a.codePage);
-    if (!path.ok) continue;
-    std::string shown = "field \"classPath\"[" + std::to_string(i) + "]: " + path.utf8;
-    std::string relative = path.utf8;
-    for (char& c : relative) c = c == '\\' ? '/' : c;
-    if (item.type == 'A' && std::string(includedPathFileName(relative)) == kRuntimeJarName &&
-        pathKind(descriptionDir + kSeparator + nativePath(relative), error) == PathKind::missing) {
-      std::string looked;
-      std::string jar = steps.findRuntimeJar(looked);
-      if (jar.empty()) {
-        report("%s: %s: not beside the description, and no %s found (looked for %s)", a.description.c_str(),
-               shown.c_str(), std::string(kRuntimeJarName).c_str(), looked.c_str());
-        return kExitFailure;
-      }
-      if (!makeParents(stage, relative) || !stageTree(stage, jar, relative, jar)) {
-        report("%s: %s", a.description.c_str(), stage.error.c_str());
-        return stage.inputBad ? kExitBadInput : kExitFailure;
-      }
-      continue;
-    }
-    if (!stageFromDescription(stage, descriptionDir, path.utf8, shown)) {
-      report("%s: %s", a.description.c_str(), stage.error.c_str());
+    int rc = stageClassPathItem(a, steps, items[i], i, stage, descriptionDir);
+    if (rc != kExitOk) return rc;
+  }
+  for (size_t i = 0; i < in.section.files.size(); ++i) {
+    std::string shown = "field \"package\".\"files\"[" + std::to_string(i) + "]: " + in.section.files[i];
+    if (!stageFromDescription(stage, descriptionDir, in.section.files[i], shown)) {
+      report("%s: %s", a.input.description.c_str(), stage.error.c_str());
       return stage.inputBad ? kExitBadInput : kExitFailure;
     }
   }
-  for (size_t i = 0; i < section.files.size(); ++i) {
-    std::string shown = "field \"package\".\"files\"[" + std::to_string(i) + "]: " + section.files[i];
-    if (!stageFromDescription(stage, descriptionDir, section.files[i], shown)) {
-      report("%s: %s", a.description.c_str(), stage.error.c_str());
-      return stage.inputBad ? kExitBadInput : kExitFailure;
-    }
-  }
+  std::string error;
   for (const std::string& path : stage.paths) {
     if (path != plan.executableName) plan.files.push_back(StagedFile{path});
-    if (!setFixedFileTime(stage.filesDir + kSeparator + nativePath(path), error)) {
+    if (!setFixedFileTime(pathJoin(stage.filesDir, nativePath(path)), error)) {
       report("%s: %s: cannot set its time: %s", stage.filesDir.c_str(), path.c_str(), error.c_str());
       return kExitFailure;
     }
   }
+  return kExitOk;
+}
 
-  // The package code is derived from everything the package holds, not from
-  // where the files were staged: the same inputs give the same package
-  // whatever the output is called.
+// Writes the WiX source. The package code is derived from everything the
+// package holds, not from where the files were staged: the same inputs give
+// the same package whatever the output is called.
+int writeSource(const MsiArgs& a, const MsiFolders& f, const Stage& stage, PackagePlan& plan) {
   std::string source;
   std::string digest;
+  std::string error;
   std::string sourceDirectory = std::move(plan.sourceDirectory);
   plan.sourceDirectory.clear();
   bool described = wixSource(plan, source, error);
   plan.sourceDirectory = std::move(sourceDirectory);
   if (!described) {
-    report("%s: %s", a.description.c_str(), error.c_str());
+    report("%s: %s", a.input.description.c_str(), error.c_str());
     return kExitBadInput;
   }
   if (!contentDigest(stage, source, digest, error)) {
@@ -509,32 +536,54 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   }
   plan.packageCode = nameBasedUuid(plan.upgradeCode, "package " + digest);
   if (!wixSource(plan, source, error)) {
-    report("%s: %s", a.description.c_str(), error.c_str());
+    report("%s: %s", a.input.description.c_str(), error.c_str());
     return kExitBadInput;
   }
   // A text file: not given the execute permission an executable gets.
   OutputFile sourceFile;
-  FileWrite written = beginOutputFile(wxsPath, sourceFile, false);
+  FileWrite written = beginOutputFile(f.wxsPath, sourceFile, false);
   if (written.ok) written = writeOutputFile(sourceFile, reinterpret_cast<const uint8_t*>(source.data()), source.size());
   if (written.ok) written = commitOutputFile(sourceFile);
   if (!written.ok) {
-    report("%s: %s", shownOutput.c_str(), written.error.c_str());
+    report("%s: %s", f.shownOutput.c_str(), written.error.c_str());
     return kExitFailure;
   }
-
-  if (!outputPath.empty()) {
-    report("building %s with wixl", a.output.c_str());
-    std::string temp = workDir + kSeparator + stem + ".msi";
-    if (!runTool({"wixl", "-a", launcherArchName(plan.arch), "-o", temp, wxsPath}, a.output) ||
-        !fixSummary(temp, workDir, plan.packageCode, a.output))
-      return kExitFailure;
-    // Through a temporary file beside the output, renamed over it: the
-    // output is whole or untouched, and not executable.
-    if (!copyFile(temp, outputPath, error)) {
-      report("%s: %s", a.output.c_str(), error.c_str());
-      return kExitFailure;
-    }
-  }
-  cleanup.succeeded = true;
   return kExitOk;
+}
+
+// Runs wixl on the source, fixes the summary, and puts the package in place
+// through a temporary file beside it: whole or untouched, and not
+// executable.
+int buildPackage(const MsiArgs& a, const MsiFolders& f, const PackagePlan& plan) {
+  report("building %s with wixl", a.output.c_str());
+  std::string temp = pathJoin(f.workDir, f.stem + ".msi");
+  if (!runTool({"wixl", "-a", launcherArchName(plan.arch), "-o", temp, f.wxsPath}, a.output) ||
+      !fixSummary(temp, f.workDir, plan.packageCode, a.output))
+    return kExitFailure;
+  std::string error;
+  if (!copyFile(temp, f.outputPath, error)) {
+    report("%s: %s", a.output.c_str(), error.c_str());
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
+  MsiInputs in;
+  PackagePlan plan;
+  int rc = readInputs(a, in);
+  if (rc == kExitOk) rc = planProduct(a, in.section, plan);
+  if (rc == kExitOk) rc = planService(a, in, plan);
+  if (rc != kExitOk) return rc;
+  MsiFolders folders;
+  Stage stage;
+  rc = prepareFolders(a, plan, folders, stage);
+  if (rc == kExitOk) rc = stageExecutable(a, steps, plan, stage);
+  if (rc == kExitOk) rc = stageFiles(a, steps, in, plan, stage);
+  if (rc == kExitOk) rc = writeSource(a, folders, stage, plan);
+  if (rc == kExitOk && !folders.outputPath.empty()) rc = buildPackage(a, folders, plan);
+  folders.succeeded = rc == kExitOk;
+  return rc;
 }

@@ -7,10 +7,19 @@
 #include <string>
 #include <vector>
 
-struct MsiArgs {
+#include "io/codepage.h"
+
+// What build and msi both take from the command line: the description and
+// the code page of its narrow texts, the launcher template, and signing.
+struct PackInput {
   std::string description;
-  std::string launcher;
-  unsigned codePage = 0;
+  std::string launcher;  // empty: the description's "launcher", else x64
+  unsigned codePage = kDefaultCodePage;
+  std::vector<std::string> signWith;  // empty, or the certificate and the key
+};
+
+struct MsiArgs {
+  PackInput input;
   std::string output;  // the MSI; empty: none
   std::string wxs;     // the WiX source to keep; empty: none
   std::string productVersion;

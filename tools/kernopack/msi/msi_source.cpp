@@ -2,8 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <nlohmann/json.hpp>
+
+#include "io/path_name.h"
 
 namespace {
 
@@ -364,9 +365,9 @@ DirNode& childDir(DirNode& parent, const std::string& name) {
   return parent.dirs.back();
 }
 
-}  // namespace
-
-bool wixSource(const PackagePlan& plan, std::string& source, std::string& error) {
+// What a package cannot carry: texts with control characters, a service
+// name with a path separator.
+bool checkPlanTexts(const PackagePlan& plan, std::string& error) {
   struct Checked {
     const char* what;
     const std::string& text;
@@ -393,76 +394,11 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
       return false;
     }
   }
-  bool x64 = plan.arch == LauncherArch::x64;
-  const char* win64 = x64 ? "yes" : "no";
-  std::string arch = launcherArchName(plan.arch);
-  auto componentGuid = [&](const std::string& what) {
-    return nameBasedUuid(plan.upgradeCode, "component " + arch + " " + what);
-  };
-  std::string sourceDir = plan.sourceDirectory.empty() ? std::string() : plan.sourceDirectory + "/";
-  // Forward slashes: wixl takes no backslash, and the WiX Toolset takes both.
-  auto sourceOf = [&](const std::string& path) { return sourceDir + path; };
-  // The key below HKLM where the install folder is remembered.
-  std::string rememberKey = "Software\\" + plan.manufacturer + "\\" + plan.productName;
+  return true;
+}
 
-  SourceWriter w;
-  w.line("<?xml version=\"1.0\" encoding=\"utf-8\"?>");
-  w.line("<!-- Written by kernopack msi. Build it with wixl -a " + arch +
-         " (msitools), or with the WiX Toolset 3 (candle, light). -->");
-  w.open("<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">");
-  w.open("<Product" + attr("Id", productCode(plan.upgradeCode, plan.version, plan.arch)) +
-         attr("Name", plan.productName) + " Language=\"1033\" Codepage=\"65001\"" +
-         attr("Version", productVersionText(plan.version)) + attr("Manufacturer", plan.manufacturer) +
-         attr("UpgradeCode", plan.upgradeCode) + ">");
-  w.line("<Package" + (plan.packageCode.empty() ? std::string() : attr("Id", plan.packageCode)) +
-         " InstallerVersion=\"500\" Compressed=\"yes\" InstallScope=\"perMachine\"" +
-         attr("Description", plan.productName + " " + productVersionText(plan.version)) +
-         attr("Manufacturer", plan.manufacturer) + " />");
-  // A major upgrade, spelled out: wixl has no Schedule for MajorUpgrade, and
-  // the older product must go before the newer one is registered (removed
-  // after it, as MajorUpgrade schedules it, Wine's installer drops the
-  // upgrade code's registration, and a later downgrade goes unnoticed).
-  std::string version = productVersionText(plan.version);
-  w.open("<Upgrade" + attr("Id", plan.upgradeCode) + ">");
-  w.line("<UpgradeVersion Minimum=\"0.0.0\"" + attr("Maximum", version) +
-         " IncludeMinimum=\"yes\" IncludeMaximum=\"no\" Property=\"OLDER_VERSION_FOUND\" />");
-  w.line("<UpgradeVersion" + attr("Minimum", version) +
-         " IncludeMinimum=\"no\" OnlyDetect=\"yes\" Property=\"NEWER_VERSION_FOUND\" />");
-  w.close("</Upgrade>");
-  w.line("<Condition Message=\"A newer version of [ProductName] is already installed.\">"
-         "NOT NEWER_VERSION_FOUND</Condition>");
-  w.line("<Media Id=\"1\" Cabinet=\"product.cab\" EmbedCab=\"yes\" />");
-  w.line("<Property" + attr("Id", kAccountProperty) + attr("Value", plan.account) + " />");
-  w.open("<Property Id=\"REMEMBERED_INSTALLDIR\">");
-  w.line("<RegistrySearch Id=\"RememberedInstallDir\" Root=\"HKLM\"" + attr("Key", rememberKey) +
-         " Name=\"InstallDir\" Type=\"raw\" Win64=\"" + win64 + "\" />");
-  w.close("</Property>");
-  // A folder given on the command line wins; otherwise an upgrade, repair or
-  // removal uses the one the installed version remembered.
-  w.line("<CustomAction Id=\"UseRememberedInstallDir\" Property=\"INSTALLDIR\" "
-         "Value=\"[REMEMBERED_INSTALLDIR]\" />");
-  // What the installer's tables cannot carry (recovery, delayed start,
-  // pre-shutdown, the event source's expandable path): the launcher applies
-  // the configuration block to the service it just registered.
-  w.line("<CustomAction Id=\"ConfigureService\" FileKey=\"ServiceExecutable\" ExeCommand=\"/configure\" "
-         "Execute=\"deferred\" Impersonate=\"no\" Return=\"check\" />");
-  // Explicit sequence numbers: wixl places Before/After actions differently
-  // from one run to the next (and After="InstallServices" alone after
-  // InstallFinalize). 990: after AppSearch (50), before CostFinalize (1000);
-  // 5850: after InstallServices (5800), before StartServices (5900); 1401:
-  // right after InstallValidate (1400).
-  for (const char* sequence : {"InstallUISequence", "InstallExecuteSequence"}) {
-    w.open(std::string("<") + sequence + ">");
-    w.line("<Custom Action=\"UseRememberedInstallDir\" Sequence=\"990\">"
-           "REMEMBERED_INSTALLDIR AND NOT INSTALLDIR</Custom>");
-    if (std::strcmp(sequence, "InstallExecuteSequence") == 0) {
-      w.line("<RemoveExistingProducts Sequence=\"1401\" />");
-      w.line("<Custom Action=\"ConfigureService\" Sequence=\"5850\">"
-             "NOT REMOVE~=\"ALL\"</Custom>");
-    }
-    w.close(std::string("</") + sequence + ">");
-  }
-
+// The staged files as a tree of folders, with the logs folder at the top.
+DirNode fileTree(const PackagePlan& plan) {
   DirNode root;
   for (size_t i = 0; i < plan.files.size(); ++i) {
     const std::string& path = plan.files[i].path;
@@ -473,93 +409,189 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
     dir->files.push_back(i);
   }
   childDir(root, "logs");
+  return root;
+}
 
+// Writes the WiX source of one plan, part by part.
+struct WixWriter {
+  const PackagePlan& plan;
+  SourceWriter w;
+  bool x64 = plan.arch == LauncherArch::x64;
+  const char* win64 = x64 ? "yes" : "no";
+  std::string arch = launcherArchName(plan.arch);
+  std::string version = productVersionText(plan.version);
+  std::string sourceDir = plan.sourceDirectory.empty() ? std::string() : plan.sourceDirectory + "/";
+  // The key below HKLM where the install folder is remembered.
+  std::string rememberKey = "Software\\" + plan.manufacturer + "\\" + plan.productName;
   std::vector<std::string> componentIds;
   int dirCount = 0;
-  w.open("<Directory Id=\"TARGETDIR\" Name=\"SourceDir\">");
-  w.open(std::string("<Directory Id=\"") + (x64 ? "ProgramFiles64Folder" : "ProgramFilesFolder") + "\">");
-  w.open("<Directory" + attr("Id", kInstallDirProperty) + attr("Name", plan.installFolder) + ">");
-  // The executable with its service, the remembered folder and the event source.
-  w.open("<Component Id=\"ServiceExecutable\"" + attr("Guid", componentGuid("executable")) + " Win64=\"" +
-         win64 + "\">");
-  componentIds.push_back("ServiceExecutable");
-  w.line("<File Id=\"ServiceExecutable\"" + attr("Name", plan.executableName) +
-         attr("Source", sourceOf(plan.executableName)) + " KeyPath=\"yes\" />");
-  w.open("<ServiceInstall Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +
-         attr("DisplayName", formattedText(plan.serviceName)) +
-         (plan.serviceDescription.empty() ? std::string()
-                                          : attr("Description", formattedText(plan.serviceDescription))) +
-         " Type=\"ownProcess\" Interactive=\"" + (plan.interactive ? "yes" : "no") + "\" Start=\"" +
-         (plan.automaticStart ? "auto" : "demand") + "\" ErrorControl=\"normal\" Account=\"[" +
-         std::string(kAccountProperty) + "]\" Vital=\"yes\">");
-  for (const std::string& d : plan.dependencies) w.line("<ServiceDependency" + attr("Id", d) + " />");
-  w.close("</ServiceInstall>");
-  w.line("<ServiceControl Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +
-         (plan.automaticStart ? " Start=\"install\"" : "") + " Stop=\"both\" Remove=\"uninstall\" Wait=\"yes\" />");
-  w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", rememberKey) +
-         " Name=\"InstallDir\" Type=\"string\" Value=\"[INSTALLDIR]\" />");
-  if (plan.eventLog) {
-    std::string key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + plan.serviceName;
-    w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", key) +
-           " Name=\"EventMessageFile\" Type=\"expandable\" Value=\"[#ServiceExecutable]\" />");
-    w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", key) +
-           " Name=\"TypesSupported\" Type=\"integer\" Value=\"7\" />");
-  }
-  w.close("</Component>");
 
-  // Staged files and folders, each file a component of its own.
-  struct Walker {
-    SourceWriter& w;
-    const PackagePlan& plan;
-    std::vector<std::string>& componentIds;
-    int& dirCount;
-    const char* win64;
-    const std::function<std::string(const std::string&)>* guid;
-    const std::function<std::string(const std::string&)>* sourceOf;
-    void files(const DirNode& dir) {
-      for (size_t i : dir.files) {
-        std::string id = "File" + std::to_string(i);
-        const std::string& path = plan.files[i].path;
-        size_t slash = path.rfind('/');
-        std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        w.open("<Component" + attr("Id", id) + attr("Guid", (*guid)("file " + path)) + " Win64=\"" + win64 + "\">");
-        w.line("<File" + attr("Id", id) + attr("Name", name) + attr("Source", (*sourceOf)(path)) +
-               " KeyPath=\"yes\" />");
+  explicit WixWriter(const PackagePlan& p) : plan(p) {}
+
+  std::string componentGuid(const std::string& what) const {
+    return nameBasedUuid(plan.upgradeCode, "component " + arch + " " + what);
+  }
+  // Forward slashes: wixl takes no backslash, and the WiX Toolset takes both.
+  std::string sourceOf(const std::string& path) const { return sourceDir + path; }
+
+  void product() {
+    w.line("<?xml version=\"1.0\" encoding=\"utf-8\"?>");
+    w.line("<!-- Written by kernopack msi. Build it with wixl -a " + arch +
+           " (msitools), or with the WiX Toolset 3 (candle, light). -->");
+    w.open("<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">");
+    w.open("<Product" + attr("Id", productCode(plan.upgradeCode, plan.version, plan.arch)) +
+           attr("Name", plan.productName) + " Language=\"1033\" Codepage=\"65001\"" + attr("Version", version) +
+           attr("Manufacturer", plan.manufacturer) + attr("UpgradeCode", plan.upgradeCode) + ">");
+    w.line("<Package" + (plan.packageCode.empty() ? std::string() : attr("Id", plan.packageCode)) +
+           " InstallerVersion=\"500\" Compressed=\"yes\" InstallScope=\"perMachine\"" +
+           attr("Description", plan.productName + " " + version) + attr("Manufacturer", plan.manufacturer) + " />");
+  }
+
+  // A major upgrade, spelled out: wixl has no Schedule for MajorUpgrade, and
+  // the older product must go before the newer one is registered (removed
+  // after it, as MajorUpgrade schedules it, Wine's installer drops the
+  // upgrade code's registration, and a later downgrade goes unnoticed).
+  void upgrade() {
+    w.open("<Upgrade" + attr("Id", plan.upgradeCode) + ">");
+    w.line("<UpgradeVersion Minimum=\"0.0.0\"" + attr("Maximum", version) +
+           " IncludeMinimum=\"yes\" IncludeMaximum=\"no\" Property=\"OLDER_VERSION_FOUND\" />");
+    w.line("<UpgradeVersion" + attr("Minimum", version) +
+           " IncludeMinimum=\"no\" OnlyDetect=\"yes\" Property=\"NEWER_VERSION_FOUND\" />");
+    w.close("</Upgrade>");
+    w.line("<Condition Message=\"A newer version of [ProductName] is already installed.\">"
+           "NOT NEWER_VERSION_FOUND</Condition>");
+    w.line("<Media Id=\"1\" Cabinet=\"product.cab\" EmbedCab=\"yes\" />");
+    w.line("<Property" + attr("Id", kAccountProperty) + attr("Value", plan.account) + " />");
+    w.open("<Property Id=\"REMEMBERED_INSTALLDIR\">");
+    w.line("<RegistrySearch Id=\"RememberedInstallDir\" Root=\"HKLM\"" + attr("Key", rememberKey) +
+           " Name=\"InstallDir\" Type=\"raw\" Win64=\"" + win64 + "\" />");
+    w.close("</Property>");
+  }
+
+  void customActions() {
+    // A folder given on the command line wins; otherwise an upgrade, repair
+    // or removal uses the one the installed version remembered.
+    w.line("<CustomAction Id=\"UseRememberedInstallDir\" Property=\"INSTALLDIR\" "
+           "Value=\"[REMEMBERED_INSTALLDIR]\" />");
+    // What the installer's tables cannot carry (recovery, delayed start,
+    // pre-shutdown, the event source's expandable path): the launcher applies
+    // the configuration block to the service it just registered.
+    w.line("<CustomAction Id=\"ConfigureService\" FileKey=\"ServiceExecutable\" ExeCommand=\"/configure\" "
+           "Execute=\"deferred\" Impersonate=\"no\" Return=\"check\" />");
+    // Explicit sequence numbers: wixl places Before/After actions differently
+    // from one run to the next (and After="InstallServices" alone after
+    // InstallFinalize). 990: after AppSearch (50), before CostFinalize (1000);
+    // 5850: after InstallServices (5800), before StartServices (5900); 1401:
+    // right after InstallValidate (1400).
+    for (const char* sequence : {"InstallUISequence", "InstallExecuteSequence"}) {
+      w.open(std::string("<") + sequence + ">");
+      w.line("<Custom Action=\"UseRememberedInstallDir\" Sequence=\"990\">"
+             "REMEMBERED_INSTALLDIR AND NOT INSTALLDIR</Custom>");
+      if (std::strcmp(sequence, "InstallExecuteSequence") == 0) {
+        w.line("<RemoveExistingProducts Sequence=\"1401\" />");
+        w.line("<Custom Action=\"ConfigureService\" Sequence=\"5850\">"
+               "NOT REMOVE~=\"ALL\"</Custom>");
+      }
+      w.close(std::string("</") + sequence + ">");
+    }
+  }
+
+  // The executable with its service, the remembered folder and the event
+  // source.
+  void serviceComponent() {
+    w.open("<Component Id=\"ServiceExecutable\"" + attr("Guid", componentGuid("executable")) + " Win64=\"" +
+           win64 + "\">");
+    componentIds.push_back("ServiceExecutable");
+    w.line("<File Id=\"ServiceExecutable\"" + attr("Name", plan.executableName) +
+           attr("Source", sourceOf(plan.executableName)) + " KeyPath=\"yes\" />");
+    w.open("<ServiceInstall Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +
+           attr("DisplayName", formattedText(plan.serviceName)) +
+           (plan.serviceDescription.empty() ? std::string()
+                                            : attr("Description", formattedText(plan.serviceDescription))) +
+           " Type=\"ownProcess\" Interactive=\"" + (plan.interactive ? "yes" : "no") + "\" Start=\"" +
+           (plan.automaticStart ? "auto" : "demand") + "\" ErrorControl=\"normal\" Account=\"[" +
+           std::string(kAccountProperty) + "]\" Vital=\"yes\">");
+    for (const std::string& d : plan.dependencies) w.line("<ServiceDependency" + attr("Id", d) + " />");
+    w.close("</ServiceInstall>");
+    w.line("<ServiceControl Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +
+           (plan.automaticStart ? " Start=\"install\"" : "") + " Stop=\"both\" Remove=\"uninstall\" Wait=\"yes\" />");
+    w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", rememberKey) +
+           " Name=\"InstallDir\" Type=\"string\" Value=\"[INSTALLDIR]\" />");
+    if (plan.eventLog) {
+      std::string key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + plan.serviceName;
+      w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", key) +
+             " Name=\"EventMessageFile\" Type=\"expandable\" Value=\"[#ServiceExecutable]\" />");
+      w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", key) +
+             " Name=\"TypesSupported\" Type=\"integer\" Value=\"7\" />");
+    }
+    w.close("</Component>");
+  }
+
+  // Staged files, each a component of its own.
+  void files(const DirNode& dir) {
+    for (size_t i : dir.files) {
+      std::string id = "File" + std::to_string(i);
+      const std::string& path = plan.files[i].path;
+      std::string name(pathFileName(path, false));
+      w.open("<Component" + attr("Id", id) + attr("Guid", componentGuid("file " + path)) + " Win64=\"" + win64 +
+             "\">");
+      w.line("<File" + attr("Id", id) + attr("Name", name) + attr("Source", sourceOf(path)) + " KeyPath=\"yes\" />");
+      w.close("</Component>");
+      componentIds.push_back(id);
+    }
+  }
+
+  // Staged folders, the logs folder made even when empty.
+  void dirs(const DirNode& dir, const std::string& prefix) {
+    for (const DirNode& d : dir.dirs) {
+      std::string id = "Folder" + std::to_string(dirCount++);
+      std::string path = prefix + d.name;
+      w.open("<Directory" + attr("Id", id) + attr("Name", d.name) + ">");
+      if (prefix.empty() && d.name == "logs") {
+        std::string cid = "LogsFolder";
+        w.open("<Component" + attr("Id", cid) + attr("Guid", componentGuid("folder logs")) + " Win64=\"" + win64 +
+               "\">");
+        w.line("<CreateFolder />");
         w.close("</Component>");
-        componentIds.push_back(id);
+        componentIds.push_back(cid);
       }
+      files(d);
+      dirs(d, path + "/");
+      w.close("</Directory>");
     }
-    void dirs(const DirNode& dir, const std::string& prefix) {
-      for (const DirNode& d : dir.dirs) {
-        std::string id = "Folder" + std::to_string(dirCount++);
-        std::string path = prefix + d.name;
-        w.open("<Directory" + attr("Id", id) + attr("Name", d.name) + ">");
-        if (prefix.empty() && d.name == "logs") {
-          std::string cid = "LogsFolder";
-          w.open("<Component" + attr("Id", cid) + attr("Guid", (*guid)("folder logs")) + " Win64=\"" + win64 + "\">");
-          w.line("<CreateFolder />");
-          w.close("</Component>");
-          componentIds.push_back(cid);
-        }
-        files(d);
-        dirs(d, path + "/");
-        w.close("</Directory>");
-      }
-    }
-  };
-  std::function<std::string(const std::string&)> guidFn = componentGuid;
-  std::function<std::string(const std::string&)> sourceFn = sourceOf;
-  Walker walker{w, plan, componentIds, dirCount, win64, &guidFn, &sourceFn};
-  walker.files(root);
-  walker.dirs(root, "");
-  w.close("</Directory>");
-  w.close("</Directory>");
-  w.close("</Directory>");
-  w.open("<Feature Id=\"Complete\" Level=\"1\">");
-  for (const std::string& id : componentIds) w.line("<ComponentRef" + attr("Id", id) + " />");
-  w.close("</Feature>");
-  w.close("</Product>");
-  w.close("</Wix>");
-  source = std::move(w.out);
+  }
+
+  void installFolder(const DirNode& root) {
+    w.open("<Directory Id=\"TARGETDIR\" Name=\"SourceDir\">");
+    w.open(std::string("<Directory Id=\"") + (x64 ? "ProgramFiles64Folder" : "ProgramFilesFolder") + "\">");
+    w.open("<Directory" + attr("Id", kInstallDirProperty) + attr("Name", plan.installFolder) + ">");
+    serviceComponent();
+    files(root);
+    dirs(root, "");
+    w.close("</Directory>");
+    w.close("</Directory>");
+    w.close("</Directory>");
+  }
+
+  void feature() {
+    w.open("<Feature Id=\"Complete\" Level=\"1\">");
+    for (const std::string& id : componentIds) w.line("<ComponentRef" + attr("Id", id) + " />");
+    w.close("</Feature>");
+    w.close("</Product>");
+    w.close("</Wix>");
+  }
+};
+
+}  // namespace
+
+bool wixSource(const PackagePlan& plan, std::string& source, std::string& error) {
+  if (!checkPlanTexts(plan, error)) return false;
+  WixWriter writer(plan);
+  writer.product();
+  writer.upgrade();
+  writer.customActions();
+  writer.installFolder(fileTree(plan));
+  writer.feature();
+  source = std::move(writer.w.out);
   return true;
 }
