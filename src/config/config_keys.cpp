@@ -84,6 +84,7 @@ const KeyInfo kKeys[] = {
     {30022, "startupProbe", S, 0, nullptr},
     {30023, "livenessProbe", S, 0, nullptr},
     {30024, "onLivenessFailure", S, 0, nullptr},
+    {30029, "stopMethod", S, 0, nullptr},
     {20013, "wideErrorCaption", W, 0, nullptr},
     {20017, "serviceDescription", W, 0, ""},
 };

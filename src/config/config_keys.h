@@ -63,6 +63,8 @@ enum class ConfigKey : int32_t {
   startupProbe = 30022,
   livenessProbe = 30023,
   onLivenessFailure = 30024,
+  // The static method called at a stop (config/stop_method_setting.h).
+  stopMethod = 30029,
 };
 
 // Keys of the wide (UTF-16) section.

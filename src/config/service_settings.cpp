@@ -160,15 +160,36 @@ bool parseRecovery(std::string_view text, RecoverySetting& out, std::string& why
   return true;
 }
 
+const char* rotationPeriodName(RotationPeriod period) {
+  switch (period) {
+    case RotationPeriod::day: return "day";
+    case RotationPeriod::hour: return "hour";
+    case RotationPeriod::none: break;
+  }
+  return nullptr;
+}
+
 bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std::string& why) {
   std::vector<std::string_view> parts = splitFixed(text, 2);
+  if (parts.empty()) parts = splitFixed(text, 3);
   if (parts.empty()) {
-    why = quoted(text) + " is not two numbers: size limit, files kept";
+    why = quoted(text) + " is not two numbers (size limit, files kept) with an optional day or hour";
     return false;
+  }
+  RotationPeriod every = RotationPeriod::none;
+  if (parts.size() == 3) {
+    if (parts[2] == "day") every = RotationPeriod::day;
+    else if (parts[2] == "hour") every = RotationPeriod::hour;
+    else {
+      why = "every: " + quoted(parts[2]) + " is neither \"day\" nor \"hour\"";
+      return false;
+    }
   }
   uint64_t bytes = 0, keep = 0;
   std::string detail;
-  if (!parseBoundedNumber(parts[0], kMinRotationBytes, kMaxRotationBytes, bytes, detail)) {
+  // A time rule may stand alone: no size limit is 0.
+  if (!(every != RotationPeriod::none && parts[0] == "0") &&
+      !parseBoundedNumber(parts[0], kMinRotationBytes, kMaxRotationBytes, bytes, detail)) {
     why = "maxBytes: " + detail;
     return false;
   }
@@ -176,7 +197,7 @@ bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std:
     why = "keep: " + detail;
     return false;
   }
-  out = OutputRotationSetting{bytes, uint32_t(keep)};
+  out = OutputRotationSetting{bytes, uint32_t(keep), every};
   return true;
 }
 
@@ -197,7 +218,9 @@ std::string recoveryText(const RecoverySetting& r) {
 }
 
 std::string outputRotationText(const OutputRotationSetting& r) {
-  return std::to_string(r.maxBytes) + "," + std::to_string(r.keep);
+  std::string text = std::to_string(r.maxBytes) + "," + std::to_string(r.keep);
+  if (const char* every = rotationPeriodName(r.every)) text += std::string(",") + every;
+  return text;
 }
 
 bool parseTimeoutSetting(ConfigKey key, std::string_view text, uint32_t& out, std::string& why) {

@@ -44,10 +44,18 @@ struct RecoverySetting {
   uint32_t resetPeriodHours = 0;
 };
 
+// The time rule of the output rotation: a new file each local day or hour.
+enum class RotationPeriod { none, day, hour };
+
+// maxBytes 0: no size rule (only with a time rule, which then turns alone).
 struct OutputRotationSetting {
   uint64_t maxBytes = 0;
   uint32_t keep = 0;
+  RotationPeriod every = RotationPeriod::none;
 };
+
+// "day", "hour"; nullptr for RotationPeriod::none.
+const char* rotationPeriodName(RotationPeriod period);
 
 // Parsers of the stored texts. On failure they leave `out` alone and say in
 // `why` what is wrong, in words that name no key (the caller does).
@@ -59,6 +67,8 @@ bool parseBoundedNumber(std::string_view text, uint64_t min, uint64_t max, uint6
 // Key 30005 (1..kMaxPreshutdownTimeoutSeconds) or 30006 (0..kMaxStopTimeoutSeconds).
 bool parseTimeoutSetting(ConfigKey key, std::string_view text, uint32_t& out, std::string& why);
 bool parseRecovery(std::string_view text, RecoverySetting& out, std::string& why);
+// Key 30007: "maxBytes,keep" (by size), "maxBytes,keep,day|hour" (by size
+// and time) or "0,keep,day|hour" (by time alone).
 bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std::string& why);
 
 // The stored texts, as the packer writes them.

@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
-
-// Clears a pending exception; true when there was one.
-bool clearPending(JNIEnv* env) {
+bool clearPendingException(JNIEnv* env) {
   jthrowable pending = env->ExceptionOccurred();
   if (pending == nullptr) return false;
   env->ExceptionClear();
@@ -14,38 +11,25 @@ bool clearPending(JNIEnv* env) {
   return true;
 }
 
+namespace {
+
 // The static method, or nullptr with `why`.
 jmethodID findStatic(JNIEnv* env, const char* className, const char* name, const char* signature,
                      jclass& cls, std::string& why) {
   cls = env->FindClass(className);
   if (cls == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
     why = std::string("the runtime jar's class ") + className + " is not on the class path";
     return nullptr;
   }
   jmethodID method = env->GetStaticMethodID(cls, name, signature);
   if (method == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
     env->DeleteLocalRef(cls);
     cls = nullptr;
     why = std::string("the runtime jar's ") + className + "." + name + " is missing (an older jar?)";
   }
   return method;
-}
-
-// A string's text as modified UTF-8, cut by characters first so that it
-// stays whole (at most kMaxCheckReason bytes, "..." when cut). False when it
-// cannot be read. Deletes the reference.
-bool takeBoundedText(JNIEnv* env, jstring text, std::string& out) {
-  jsize characters = env->GetStringLength(text);
-  jsize kept = characters < jsize(kMaxCheckReason / 4) ? characters : jsize(kMaxCheckReason / 4);
-  std::vector<char> utf(kMaxCheckReason + 1, '\0');
-  env->GetStringUTFRegion(text, 0, kept, utf.data());
-  env->DeleteLocalRef(text);
-  if (clearPending(env)) return false;
-  out = std::string(utf.data());
-  if (kept < characters) out += "...";
-  return true;
 }
 
 }  // namespace
@@ -72,7 +56,7 @@ bool streamThreadDump(JNIEnv* env, const std::function<bool(const char*, size_t)
   if (dump == nullptr) return false;
   jobject result = env->CallStaticObjectMethodA(cls, dump, nullptr);
   env->DeleteLocalRef(cls);
-  if (clearPending(env) || result == nullptr) {
+  if (clearPendingException(env) || result == nullptr) {
     if (result != nullptr) env->DeleteLocalRef(result);
     why = "the VM could not make the thread dump (it threw)";
     return false;
@@ -84,7 +68,7 @@ bool streamThreadDump(JNIEnv* env, const std::function<bool(const char*, size_t)
   for (jsize at = 0; at < length && ok;) {
     jsize n = static_cast<jsize>(std::min<size_t>(kDumpPieceBytes, static_cast<size_t>(length - at)));
     env->GetByteArrayRegion(bytes, at, n, reinterpret_cast<jbyte*>(piece.data()));
-    if (clearPending(env)) {
+    if (clearPendingException(env)) {
       why = "the dump could not be read from the VM";
       ok = false;
     } else if (!write(piece.data(), static_cast<size_t>(n))) {
@@ -104,7 +88,7 @@ bool runVmCheck(JNIEnv* env, std::string_view check, std::string& why) {
   std::string text(check);
   jstring argument = env->NewStringUTF(text.c_str());
   if (argument == nullptr) {
-    clearPending(env);
+    clearPendingException(env);
     env->DeleteLocalRef(cls);
     why = "the VM is out of memory";
     return false;
@@ -114,18 +98,33 @@ bool runVmCheck(JNIEnv* env, std::string_view check, std::string& why) {
   jobject result = env->CallStaticObjectMethodA(cls, method, &value);
   env->DeleteLocalRef(argument);
   env->DeleteLocalRef(cls);
-  if (clearPending(env)) {
+  if (clearPendingException(env)) {
     if (result != nullptr) env->DeleteLocalRef(result);
     why = "the check threw (the VM may be out of memory)";
     return false;
   }
   if (result == nullptr) return true;
-  if (!takeBoundedText(env, static_cast<jstring>(result), why)) {
+  jstring reason = static_cast<jstring>(result);
+  bool read = readJavaText(env, reason, kMaxCheckReason, why);
+  env->DeleteLocalRef(reason);
+  if (!read) {
     why = "the check failed; its reason could not be read";
     return false;
   }
   if (why.empty()) why = "the check failed";
   return false;
+}
+
+bool readJavaText(JNIEnv* env, jstring text, size_t maxBytes, std::string& out) {
+  // Cut by characters first, so that the modified UTF-8 stays whole.
+  jsize characters = env->GetStringLength(text);
+  jsize kept = characters < jsize(maxBytes / 4) ? characters : jsize(maxBytes / 4);
+  std::vector<char> utf(maxBytes + 1, '\0');
+  env->GetStringUTFRegion(text, 0, kept, utf.data());
+  if (clearPendingException(env)) return false;
+  out = std::string(utf.data());
+  if (kept < characters) out += "...";
+  return true;
 }
 
 ApplicationEnd awaitApplicationEnd(JNIEnv* env) {
@@ -135,17 +134,22 @@ ApplicationEnd awaitApplicationEnd(JNIEnv* env) {
   if (method == nullptr) return end;
   jobject result = env->CallStaticObjectMethodA(cls, method, nullptr);
   env->DeleteLocalRef(cls);
-  if (clearPending(env)) {
+  if (clearPendingException(env)) {
     if (result != nullptr) env->DeleteLocalRef(result);
     end.text = "the wait for the application's end threw";
     return end;
   }
   if (result == nullptr) {
     end.kind = ApplicationEnd::Kind::finished;
-  } else if (takeBoundedText(env, static_cast<jstring>(result), end.text)) {
-    end.kind = ApplicationEnd::Kind::threw;
   } else {
-    end.text = "what the application's main threw could not be read";
+    jstring thrown = static_cast<jstring>(result);
+    bool read = readJavaText(env, thrown, kMaxCheckReason, end.text);
+    env->DeleteLocalRef(thrown);
+    if (read) {
+      end.kind = ApplicationEnd::Kind::threw;
+    } else {
+      end.text = "what the application's main threw could not be read";
+    }
   }
   return end;
 }

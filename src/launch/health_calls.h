@@ -43,6 +43,14 @@ void detachLauncherThread(JavaVM* vm);
 bool streamThreadDump(JNIEnv* env, const std::function<bool(const char*, size_t)>& write,
                       std::string& why);
 
+// Clears a pending exception; true when there was one.
+bool clearPendingException(JNIEnv* env);
+
+// A Java string as UTF-8 (modified: U+0000 as two bytes) of at most
+// `maxBytes` bytes, cut at a character with "..." added; false when the VM
+// failed to give it (its exception is cleared).
+bool readJavaText(JNIEnv* env, jstring text, size_t maxBytes, std::string& out);
+
 // One VM check ("deadlock", "ready", "heartbeat=<seconds>",
 // "method=<pkg.Class.method>"): true when healthy, else false with `why`
 // (at most kMaxCheckReason bytes).

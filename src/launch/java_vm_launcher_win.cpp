@@ -1,11 +1,15 @@
 #include "launch/java_vm_launcher_win.h"
 
+#include "common/code_page_win.h"
 #include "config/config_state.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
+#include "config/service_settings.h"
+#include "config/stop_method_setting.h"
 #include "jvm/jvm_state.h"
 #include "launch/java_vm_launcher.h"
 #include "launch/launch_state.h"
+#include "launch/stop_method.h"
 #include "launch/vm_options_win.h"
 
 namespace {
@@ -43,6 +47,29 @@ bool launchProgram(const std::vector<std::u16string>& launchArguments) {
   };
   hooks.textForLog = textForLog;
   return launchProgram(hooks, launchState());
+}
+
+std::optional<std::string> callConfiguredStopMethod() {
+  const std::string* stored = storedSetting(configTables(), ConfigKey::stopMethod);
+  if (stored == nullptr || launchState().vm == nullptr) return std::nullopt;
+  StopMethodCall call;
+  std::string why;
+  if (!parseStopMethod(*stored, call.setting, why)) {
+    std::string line = damagedSettingLine(DamagedSetting{"stopMethod", why});
+    logError("%s", line.c_str());
+    return line;
+  }
+  // The block's texts are in the ANSI code page, as the application's arguments.
+  for (const std::string& argument : call.setting.arguments) call.arguments.push_back(toUtf16(argument, CP_ACP));
+  logInfo("calling the stop method %s.%s (time-out %u seconds)", call.setting.className.c_str(),
+          call.setting.method.c_str(), static_cast<unsigned>(call.setting.timeoutSeconds));
+  std::string line = stopMethodOutcomeLine(call.setting, callStopMethod(launchState().vm, call));
+  if (line.empty()) {
+    logInfo("the stop method returned");
+    return std::nullopt;
+  }
+  logError("%s", line.c_str());
+  return line;
 }
 
 void requestVmExit(int status) { requestVmExit(launchState(), status); }

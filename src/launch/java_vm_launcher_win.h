@@ -12,6 +12,12 @@
 // says why); the service is then reported stopped with exit code 1.
 [[nodiscard]] bool launchProgram(const std::vector<std::u16string>& launchArguments);
 
+// With key 30029 (`stopMethod`) and a VM: calls the configured static
+// method and waits for it at most its time-out (launch/stop_method.h). The
+// line for the event log when it threw, timed out, could not be called or
+// the key is damaged (the log has it already); nothing when it returned.
+std::optional<std::string> callConfiguredStopMethod();
+
 // Asks the VM to end the process through System.exit(status); must run on
 // the thread that called launchProgram. Returns only when the Java side
 // refused (the VM is destroyed then) or no VM was created.

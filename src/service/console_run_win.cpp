@@ -77,8 +77,10 @@ int runConsole() {
   int exitStatus = 0;
   if (WaitForMultipleObjects(endSignal ? 2 : 1, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
     exitStatus = noteApplicationEnd(watchedApplicationEnd());
+    endApplication(exitStatus);
+  } else {
+    stopApplication();
   }
-  stopApplication(exitStatus);
   // The Java side did not end the process (the VM is destroyed by now): end
   // as the service does, without the exit handlers.
   std::fflush(nullptr);

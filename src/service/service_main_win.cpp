@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,10 +132,10 @@ void reportServiceStopped() {
   applyEvent(ServiceEvent::processExit, static_cast<uint32_t>(vmExitStatus().value_or(0)));
 }
 
-// Waits for a stop, reporting the watchdog's startup news meanwhile, or for
-// the application's end: then reports the stop pending and gives the status
-// to end the VM with.
-int waitForStopOrEnd(HANDLE watchdogSignal, HANDLE endSignal) {
+// Waits for a stop (nothing), reporting the watchdog's startup news
+// meanwhile, or for the application's end: then reports the stop pending
+// and gives the status to end the VM with.
+std::optional<int> waitForStopOrEnd(HANDLE watchdogSignal, HANDLE endSignal) {
   // Either signal may be missing (the system refused an event).
   HANDLE waits[3] = {serviceState().stopEvent};
   DWORD count = 1;
@@ -157,7 +158,7 @@ int waitForStopOrEnd(HANDLE watchdogSignal, HANDLE endSignal) {
       applyEvent(status == 0 ? ServiceEvent::applicationFinished : ServiceEvent::applicationFailed);
       return status;
     } else {
-      return 0;
+      return std::nullopt;
     }
   }
 }
@@ -185,12 +186,16 @@ bool startApplication(const std::vector<std::u16string>& launchArguments) {
   return true;
 }
 
-void stopApplication(int exitStatus) {
+void stopApplication() {
   // The VM normally ends the process inside this call, through the standard
   // exit path (and so, in a service, reportServiceStopped); with a stop
   // time-out, the time-out ends it when that path hangs. Without a status
   // handle (a console run) the hooks report nothing.
-  requestStopWithTimeout(serviceState().stopTimeoutSeconds, serviceStopTimeoutHooks(), exitStatus);
+  requestStopWithTimeout(serviceState().stopTimeoutSeconds, serviceStopTimeoutHooks());
+}
+
+void endApplication(int exitStatus) {
+  requestStopWithTimeout(serviceState().stopTimeoutSeconds, serviceStopTimeoutHooks(), exitStatus, false);
 }
 
 int noteApplicationEnd(const ApplicationEnd& end) {
@@ -249,9 +254,13 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   startWatchdog(watch, watchdogSignal);
   HANDLE endSignal = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   startApplicationWatch(endSignal);
-  int exitStatus = waitForStopOrEnd(watchdogSignal, endSignal);
+  std::optional<int> endStatus = waitForStopOrEnd(watchdogSignal, endSignal);
   standDownWatchdog();
-  stopApplication(exitStatus);
+  if (endStatus) {
+    endApplication(*endStatus);
+  } else {
+    stopApplication();
+  }
   applyEvent(ServiceEvent::vmExitReturned);
   std::_Exit(0);
 }

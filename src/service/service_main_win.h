@@ -33,10 +33,14 @@ StopTimeoutHooks serviceStopTimeoutHooks();
 [[nodiscard]] bool startApplication(const std::vector<std::u16string>& launchArguments);
 
 // The stop of a running application, for a service stop and for Ctrl+C in a
-// console run alike: System.exit(exitStatus) on the thread that started it,
-// which normally ends the process. Returns only when the Java side did not
-// end it.
-void stopApplication(int exitStatus = 0);
+// console run alike: the configured stop method, then System.exit(0) on the
+// thread that started it, which normally ends the process. Returns only when
+// the Java side did not end it.
+void stopApplication();
+
+// The same after the application ended by itself (noteApplicationEnd): no
+// stop method (nothing is left to stop), System.exit(exitStatus).
+void endApplication(int exitStatus);
 
 // The application ended by itself (startApplicationWatch): one log line and
 // one event entry say how (an error when its main threw). Returns the status

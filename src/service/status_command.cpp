@@ -72,8 +72,14 @@ OutputFiles outputFilesText(const ConfigTables& block, std::string_view exeDirec
   ServiceSettings settings = readServiceSettings(block, damaged);
   std::string rotation;
   if (settings.outputRotation) {
-    rotation = ", rotated at " + std::to_string(settings.outputRotation->maxBytes) +
-               " bytes, keeping .1 to ." + std::to_string(settings.outputRotation->keep);
+    const OutputRotationSetting& r = *settings.outputRotation;
+    std::string bytes = std::to_string(r.maxBytes) + " bytes";
+    if (const char* every = rotationPeriodName(r.every)) {
+      rotation = ", rotated every " + std::string(every) + (r.maxBytes ? " and at " + bytes : "") +
+                 ", keeping " + std::to_string(r.keep) + " dated files";
+    } else {
+      rotation = ", rotated at " + bytes + ", keeping .1 to ." + std::to_string(r.keep);
+    }
   }
   return OutputFiles{
       streamText(block, ConfigKey::stdoutRedirect, ConfigKey::stdoutFile, exeDirectory, rotation),

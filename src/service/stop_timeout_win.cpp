@@ -9,6 +9,7 @@
 #include "config/service_settings.h"
 #include "launch/java_vm_launcher_win.h"
 #include "service/detached_threads_win.h"
+#include "service/event_log_win.h"
 #include "service/scm_status_table.h"
 
 namespace {
@@ -54,8 +55,12 @@ void armStopTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks) {
   if (!startDetachedThread(watchStop, nullptr, "stop time-out")) logError("the stop waits for ever");
 }
 
-void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks, int exitStatus) {
+void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks, int exitStatus,
+                            bool withStopMethod) {
   armStopTimeout(timeoutSeconds, hooks);
+  if (withStopMethod) {
+    if (std::optional<std::string> problem = callConfiguredStopMethod()) reportErrorEvent(*problem);
+  }
   requestVmExit(exitStatus);
 }
 

@@ -486,6 +486,25 @@ class Stop(ServiceRunTest):
         self.assertInOrder(self.log(), "main returned", "launch done",
                            "registering ConsoleCtrlHandler")
 
+    def test_the_stop_method_gets_its_arguments_before_the_exit_and_what_it_threw_is_reported(self):
+        self.runtime("main=return", "stop=throw java/lang/IllegalStateException")
+        exe = self.service(eventLog=True, stopMethod={
+            "class": "org.example.Server", "method": "shutdown", "arguments": ["graceful", "a b"],
+            "timeoutSeconds": 5})
+        self.install(exe)
+        self.start()
+        self.wait_launched()
+        self.stop_cleanly(exe)
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        stop = calls.index(["CallStaticVoidMethodA", "org/example/Server", "shutdown", MAIN_SIGNATURE,
+                            "graceful", "a b"])
+        self.assertLess(stop, calls.index(["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "0"]))
+        line = ("the stop method org.example.Server.shutdown threw java.lang.IllegalStateException: "
+                "thrown by the stand-in; stopping all the same")
+        self.assertIn("ERROR: " + line, self.log())
+        self.assertIn(("error", 1, line), self.events())
+
 
 @sends_a_control
 class StopTimeOut(ServiceRunTest):

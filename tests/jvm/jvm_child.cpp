@@ -8,8 +8,8 @@
 //       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
 //       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
 //       [--exit-marker FILE] [--await 0|1] [--output-rotation MAXBYTES,KEEP]
-//       [--health DUMPFILE] [--checks CHECK,...] [--until-end 0|1]
-//       [--stop-file FILE]
+//       [--health DUMPFILE] [--checks CHECK,...] [--stop-method STORED-TEXT]
+//       [--until-end 0|1] [--stop-file FILE]
 //       -- LAUNCH-ARGUMENTS...
 //
 // Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
@@ -21,6 +21,8 @@
 // kHealthChecks with a deadline, reported as "CHECK <check>: ok", "...:
 // failed: <why>" or "...: no answer within the time-out"; --checks names
 // the checks instead. Every attached thread detaches when its call is done.
+// --stop-method: the stop method before the exit request, logged as the
+// product logs it (not after the application's end).
 //
 // With --until-end 1 a thread of its own waits for the application's end
 // (awaitApplicationEnd): "INFO: the application finished" and the exit
@@ -54,6 +56,7 @@
 
 #include "launch/health_calls.h"
 #include "launch/java_vm_launcher.h"
+#include "launch/stop_method.h"
 #include "launch/vm_options.h"
 #include "service/scm_status_table.h"
 
@@ -324,6 +327,18 @@ jint awaitStopOrEnd(bool& ended) {
   }
 }
 
+void callStopMethodOption() {
+  StopMethodCall call;
+  std::string why;
+  if (!parseStopMethod(option("--stop-method"), call.setting, why)) {
+    say("FATAL", "--stop-method: " + why);
+    leave(kExitFatal);
+  }
+  for (const std::string& argument : call.setting.arguments) call.arguments.push_back(fromUtf8(argument));
+  std::string line = stopMethodOutcomeLine(call.setting, callStopMethod(gState.vm, call));
+  say(line.empty() ? "INFO" : "ERROR", line.empty() ? "stop method returned" : line);
+}
+
 void* launchThread(void*) {
   VmLaunchHooks hooks = makeHooks();
   if (!launchProgram(hooks, gState)) {
@@ -335,6 +350,7 @@ void* launchThread(void*) {
   bool ended = false;
   jint status = awaitStopOrEnd(ended);
   if (!ended && !option("--health").empty()) runHealthCalls();
+  if (!ended && !option("--stop-method").empty()) callStopMethodOption();
   say("INFO", "requesting VM exit");
   gExitRequestedUs.store(nowUs());
   requestVmExit(gState, status);

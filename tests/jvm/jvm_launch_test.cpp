@@ -12,7 +12,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <tuple>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -136,6 +140,24 @@ std::string describe(const Outcome& outcome) {
   std::string text = "exit code " + std::to_string(outcome.exitCode) + "\n--- log\n";
   for (const std::string& line : outcome.log) text += line + "\n";
   return text + "--- VM output\n" + outcome.vmOutput;
+}
+
+// RotationApp's lines ("w<writer> <number> <padding>") in file order: each
+// whole, each writer's numbers one after the other; `next` receives each
+// writer's next number, `fromZero`: the first must be 0.
+void checkWriterLines(const std::vector<std::string>& all, std::vector<int>& next, bool fromZero) {
+  for (const std::string& line : all) {
+    int writer = -1, number = -1, used = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "w%d %d %n", &writer, &number, &used), 2) << line;
+    ASSERT_TRUE(writer >= 0 && size_t(writer) < next.size()) << line;
+    EXPECT_EQ(line.size() - size_t(used), size_t((number * 7 + writer) % 50)) << line;
+    if (next[size_t(writer)] >= 0) {
+      EXPECT_EQ(number, next[size_t(writer)]) << line;
+    } else if (fromZero) {
+      EXPECT_EQ(number, 0) << line;
+    }
+    next[size_t(writer)] = number + 1;
+  }
 }
 
 }  // namespace
@@ -295,18 +317,7 @@ TEST(JvmLaunch, OutputRotationLosesNothingAndKeepsOrder) {
     // Per writer, the numbers follow each other without a gap; with
     // everything kept they start at 0.
     std::vector<int> next(kThreads, -1);
-    for (const std::string& line : all) {
-      int writer = -1, number = -1, used = 0;
-      ASSERT_EQ(std::sscanf(line.c_str(), "w%d %d %n", &writer, &number, &used), 2) << line;
-      ASSERT_TRUE(writer >= 0 && writer < kThreads) << line;
-      EXPECT_EQ(line.size() - size_t(used), size_t((number * 7 + writer) % 50)) << line;
-      if (next[writer] >= 0) {
-        EXPECT_EQ(number, next[writer]) << line;
-      } else if (c.everythingKept) {
-        EXPECT_EQ(number, 0) << line;
-      }
-      next[writer] = number + 1;
-    }
+    checkWriterLines(all, next, c.everythingKept);
     // Every writer seen ends with its last line (with few files kept, a
     // writer that finished early may have gone out of them entirely).
     for (int w = 0; w < kThreads; ++w) {
@@ -576,4 +587,83 @@ TEST(JvmLaunch, ApplicationThatFinishesEndsTheLaunch) {
   EXPECT_TRUE(contains(outcome.log, "INFO: the application finished")) << describe(outcome);
   std::string report = readFile(dir / "report");
   EXPECT_NE(report.find("shutdown hook ran\n"), std::string::npos) << report;
+}
+
+// Daily rotation across a day boundary, made near by the VM's time zone
+// (-Duser.timezone=GMT+hh:mm puts local midnight at the next whole minute):
+// writers on several threads write through it; a file last changed on an
+// earlier day is dated when the run begins. Nothing is lost, no line is
+// split, and the files are named by the local day their lines belong to.
+TEST(JvmLaunch, DailyRotationAcrossMidnightLosesNothing) {
+  fs::path dir = workDir(), logs = dir / "logs", base = logs / "service-output.log";
+  fs::create_directories(logs);
+  { std::ofstream(base) << "old line\n"; }
+  // Midnight: the next whole minute at least 6 s away (the VM starts first).
+  long long now = std::chrono::duration_cast<std::chrono::seconds>(
+                      std::chrono::system_clock::now().time_since_epoch()).count();
+  long long midnight = (now + 6) / 60 * 60 + 60, oldTime = midnight - 2 * 86400 - 3600;
+  long long offset = ((86400 - midnight % 86400) % 86400) / 60;  // minutes: local = UTC + offset
+  if (offset > 720) offset -= 1440;
+  char zone[32];
+  std::snprintf(zone, sizeof zone, "GMT%c%02lld:%02lld", offset < 0 ? '-' : '+', std::llabs(offset) / 60,
+                std::llabs(offset) % 60);
+  auto dated = [offset, &logs](long long utc, int n) {
+    std::time_t t = std::time_t(utc + offset * 60);
+    std::tm civil{};
+    gmtime_r(&t, &civil);
+    char day[16];
+    std::strftime(day, sizeof day, "%Y-%m-%d", &civil);
+    return logs / ("service-output." + std::string(day) + (n ? "." + std::to_string(n) : "") + ".log");
+  };
+  fs::last_write_time(base, fs::file_time_type::clock::now() - std::chrono::seconds(now - oldTime));
+  const int kThreads = 4;
+  Outcome outcome = runChild(
+      dir,
+      {"--class-path", bothJars(), "--main-class", "com.kerno.testapp.RotationApp", "--vm-parameters",
+       baseParameters(dir) + " -Duser.timezone=" + zone + " -Dkerno.test.threads=" + std::to_string(kThreads) +
+           " -Dkerno.test.untilMillis=" + std::to_string((midnight + 2) * 1000),
+       "--stdout", base.string(), "--stderr", base.string(), "--output-rotation", "1048576,99,day", "--await", "1"},
+      {"KernoTest"});
+  ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+
+  EXPECT_EQ(readFile(dated(oldTime, 0)), "old line\n");
+  // The day that ended (at least one file), then the new one, then the current file.
+  std::vector<std::string> all;
+  size_t files = 0;
+  for (long long day : {midnight - 1, midnight}) {
+    for (int n = 0; fs::exists(dated(day, n)); ++n, ++files)
+      for (std::string& line : lines(readFile(dated(day, n)))) all.push_back(line);
+    EXPECT_TRUE(files > 0 || day == midnight);
+  }
+  for (std::string& line : lines(readFile(base))) all.push_back(line);
+  EXPECT_EQ(size_t(std::distance(fs::directory_iterator(logs), fs::directory_iterator())), files + 2);
+  std::vector<int> next(kThreads, -1);
+  checkWriterLines(all, next, true);
+  std::string counts;
+  for (int w = 0; w < kThreads; ++w) counts += "w" + std::to_string(w) + "=" + std::to_string(next[size_t(w)]) + "\n";
+  EXPECT_EQ(readFile(dir / "report"), counts);
+}
+
+// The stop method runs before System.exit(0) and the shutdown hooks, on a
+// thread of its own, with its arguments; one that throws, blocks past its
+// time-out or cannot be found is logged and the process still ends.
+TEST(JvmLaunch, StopMethodRunsBeforeTheExitAndNeverHoldsIt) {
+  const std::string kStop = "ERROR: the stop method com.kerno.testapp.StopApp.", kHook = "shutdown hook ran\n";
+  const std::tuple<const char*, std::string, std::string> cases[] = {
+      {"shutdown\ngraceful\nnow", "INFO: stop method returned", "stop method on kerno stop method with graceful|now\n"},
+      {"blocks", kStop + "blocks did not return within its time-out of 1 seconds; stopping all the same",
+       "stop method blocks\n"},
+      {"fails\nx", kStop + "fails threw java.lang.IllegalStateException: cannot stop: x; stopping all the same", ""},
+      {"fails", kStop + "fails could not be called: the class com.kerno.testapp.StopApp has no static method fails()V; "
+                "stopping all the same", ""}};
+  for (const auto& [method, logLine, reported] : cases) {
+    fs::path dir = workDir();
+    Outcome outcome = runChild(dir, {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir), "--await", "1",
+                                     "--stop-method", (method == std::string("blocks") ? "1" : "10") + std::string("\ncom.kerno.testapp.StopApp\n") + method}, {"KernoTest"});
+    EXPECT_EQ(outcome.exitCode, 0) << describe(outcome);
+    std::string report = readFile(dir / "report"), end = "\n" + reported + kHook;
+    EXPECT_EQ(report.substr(report.size() - std::min(report.size(), end.size())), end);
+    EXPECT_TRUE(contains(outcome.log, logLine)) << describe(outcome);
+    EXPECT_EQ(readFile(dir / "exit-marker"), "exit handler ran\n") << method;
+  }
 }

@@ -93,7 +93,7 @@ void JNICALL callStaticVoidMethodA(JNIEnv*, jclass, jmethodID id, const jvalue* 
   } else if (method.className == "java/lang/System" && method.name == "exit") {
     gDouble->perform("exit", args[0].i);
   } else {
-    gDouble->record("step return");
+    gDouble->perform("stop", 0);
   }
 }
 
@@ -115,6 +115,13 @@ jobject JNICALL callStaticObjectMethodA(JNIEnv*, jclass, jmethodID id, const jva
                      " " + quotedUtf8(method.signature);
   if (method.signature == "(Ljava/lang/String;)Ljava/lang/String;") line += " " + describe(object(args[0].l));
   gDouble->record(line);
+  if (method.className == "java/lang/String" && method.name == "valueOf") {
+    // A throwable's toString: its class, dotted, and its message.
+    const Object* thrown = object(args[0].l);
+    std::string name = thrown->name;
+    for (char& c : name) c = c == '/' ? '.' : c;
+    return jobject(gDouble->newObject("string", "java/lang/String", ascii(name.c_str()) + u": " + thrown->text));
+  }
   if (method.name == "dump") {
     return gDouble->perform("dump", 0) ? jobject(gDouble->newObject("byte[]", kDumpText)) : nullptr;
   }

@@ -42,8 +42,9 @@ struct Double {
   std::function<void(const std::string&)> record;
   // What a Java method does: "main", "firstRun" (its result) or "exit" (with
   // its status), the watchdog's "dump" (false: no dump) and "check" (false:
-  // unhealthy), and "end", the wait for the application's end (true: it
-  // finished, false: its main threw); it may leave an exception with throwNew.
+  // unhealthy), "end", the wait for the application's end (true: it
+  // finished, false: its main threw), and "stop" for any other static void
+  // method (the stop method); it may leave an exception with throwNew.
   std::function<jboolean(const std::string& method, jint status)> perform;
 
   // -- state ------------------------------------------------------------------------

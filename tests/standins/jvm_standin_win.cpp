@@ -152,7 +152,7 @@ Settings readSettings() {
     } else if (ok && key == "missing" && !value.empty()) {
       settings.missing.insert(value);
     } else if (ok && (key == "main" || key == "firstRun" || key == "exit" || key == "dump" || key == "check" ||
-                      key == "end") &&
+                      key == "end" || key == "stop") &&
                parseSteps(value, steps)) {
       settings.behaviour[key] = steps;
     } else {

@@ -101,6 +101,9 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
       {R"({"recovery": {"restartDelaySeconds": 60, "maxRestarts": 3, "resetPeriodHours": 24}})", 30003, "60,3,24"},
       {R"({"preshutdownTimeoutSeconds": 120})", 30005, "120"}, {R"({"stopTimeoutSeconds": 0})", 30006, "0"},
       {R"({"outputRotation": {"maxBytes": 10485760, "keep": 5}})", 30007, "10485760,5"},
+      {R"({"outputRotation": {"every": "day", "keep": 30}})", 30007, "0,30,day"},
+      {R"({"stopMethod": {"class": "a.Server", "method": "stop", "arguments": ["x y", "\u00e9"]}})", 30029,
+       "30\na.Server\nstop\nx y\n\xE9"},
       // The event log is on for a description that does not say otherwise.
       {"{}", 30020, "1"}, {R"({"eventLog": false})", 30020, "0"},
       // So is recovery: restart after 10 s, at most 3 times, reset after 24 h.
@@ -206,6 +209,11 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       {R"({"stopTimeoutSeconds": 1.5})", "field \"stopTimeoutSeconds\": expected an integer"},
       {R"({"preshutdownTimeoutSeconds": 0})", "field \"preshutdownTimeoutSeconds\": 0 is outside 1..3600"},
       {R"({"outputRotation": {"maxBytes": 100, "keep": 2}})", "field \"outputRotation\".\"maxBytes\": 100 is outside"},
+      {R"({"outputRotation": {"keep": 2}})", "field \"outputRotation\".\"maxBytes\": missing; give"},
+      {R"({"outputRotation": {"every": "week", "keep": 2}})", "field \"outputRotation\".\"every\": \"week\" is neither"},
+      {R"({"stopMethod": {"class": "S", "method": "m", "args": []}})", "field \"stopMethod\".\"args\": unknown member"},
+      {R"({"stopMethod": {"class": "S", "method": "m", "arguments": [1]}})",
+       "field \"stopMethod\".\"arguments\"[0]: expected a string"},
       {R"({"threadDumpControlCode": 127})", "field \"threadDumpControlCode\": 127 is outside 128..255"},
       {R"({"livenessProbe": {"deadlock": true, "periodSecond": 5}})", "field \"livenessProbe\".\"periodSecond\": unknown member"},
       {R"({"livenessProbe": {"ready": true}})", "field \"livenessProbe\".\"ready\": unknown member"},
@@ -271,7 +279,8 @@ TEST(KernopackDescribe, ShowsValuesInTheirMostReadableExactForm) {
            {30022, "ready tcpSocket=9 initialDelaySeconds=1 periodSeconds=2 timeoutSeconds=3 failureThreshold=4"},
            {30023, "method=a.B.c httpGet=80/x?y=1 deadlock heartbeat initialDelaySeconds=0 periodSeconds=1 "
                    "timeoutSeconds=1 failureThreshold=1"},
-           {30021, "255"}, {30024, "threadDumps=3"}}) {
+           {30021, "255"}, {30024, "threadDumps=3"}, {30007, "0,30,hour"}, {30007, "4096,3,day"},
+           {30029, "30\nS\nstop"}, {30029, "5\na.S\nstop\n\n\xE9 x"}}) {
     DescriptionText shown = describeConfiguration(tablesOf({{key, stored}}), LauncherArch::unspecified, 1252);
     ASSERT_TRUE(shown.ok) << shown.error;
     EXPECT_TRUE(nlohmann::json::parse(shown.json)[std::string(findKeyByNumber(key, false)->name)].is_number() ||

@@ -148,9 +148,14 @@ TEST(ServiceSettings, NumbersAndPairsArePlainAndBounded) {
   EXPECT_EQ(recoveryText(r), "60,3,24");
   for (const char* bad : {"60,3", "60,3,24,1", "x,3,24", "60,0,24", "60,3,0"}) EXPECT_FALSE(parseRecovery(bad, r, why)) << bad;
   OutputRotationSetting o;
-  EXPECT_TRUE(parseOutputRotation("1048576,5", o, why));
-  EXPECT_EQ(outputRotationText(o), "1048576,5");
-  for (const char* bad : {"1023,5", "1048576,0", "1048576"}) EXPECT_FALSE(parseOutputRotation(bad, o, why)) << bad;
+  for (const char* good : {"1048576,5", "1048576,5,day", "0,7,hour", "1024,999,day"}) {
+    EXPECT_TRUE(parseOutputRotation(good, o, why)) << good;
+    EXPECT_EQ(outputRotationText(o), good);
+  }
+  // A size of 0 only beside a time rule; the time rule's words are exact.
+  for (const char* bad : {"1023,5", "1048576,0", "1048576", "0,5", "0,5,Day", "1048576,5,week", "0,5,day,1",
+                          "1048576,5,"})
+    EXPECT_FALSE(parseOutputRotation(bad, o, why)) << bad;
 }
 
 TEST(ServiceSettings, TheLauncherReadsDamagedValuesAsAbsent) {
@@ -449,6 +454,8 @@ TEST(StatusCommandFacts, LinesFromWhatWasFound) {
   OutputFiles files = outputFilesText(block, "c:\\apps\\");
   EXPECT_EQ(files.output, "c:\\apps\\logs\\out.log, rotated at 1024 bytes, keeping .1 to .3");
   EXPECT_EQ(files.error, "d:\\err.log, rotated at 1024 bytes, keeping .1 to .3");
+  block.narrow = {{102, "1"}, {103, "o.log"}, {30007, "2048,3,hour"}};
+  EXPECT_EQ(outputFilesText(block, "c:\\").output, "c:\\o.log, rotated every hour and at 2048 bytes, keeping 3 dated files");
   block.narrow = {{103, "out.log"}, {104, "1"}};  // no redirect flag; no name
   EXPECT_EQ(outputFilesText(block, "c:\\").output, "not redirected");
   EXPECT_EQ(outputFilesText(block, "c:\\").error, "not redirected");

@@ -14,6 +14,7 @@
 #include "config/value_list.h"
 #include "files/included_files.h"
 #include "config/service_settings.h"
+#include "config/stop_method_setting.h"
 #include "service/watchdog_rules.h"
 #include "io/path_name.h"
 #include "io/terminal_text.h"
@@ -202,20 +203,28 @@ struct Builder {
     return true;
   }
 
+  // An object whose members are among `names`.
+  bool objectOf(const std::string& where, const Json& v, const std::vector<const char*>& names) {
+    if (!v.is_object()) return fail(where, "expected an object or null, got " + kindOf(v));
+    for (const auto& item : v.items()) {
+      bool known = false;
+      for (const char* name : names) known = known || item.key() == name;
+      if (!known) {
+        std::string list;
+        for (const char* name : names) list += (list.empty() ? "\"" : ", \"") + std::string(name) + "\"";
+        return fail(where + ".\"" + item.key() + "\"", "unknown member; the members are " + list);
+      }
+    }
+    return true;
+  }
+
   // The members of an object setting, each required once, no others.
   bool settingObject(const std::string& where, const Json& v,
                      const std::vector<std::pair<const char*, std::pair<uint64_t, uint64_t>>>& members,
                      std::vector<uint64_t>& values) {
-    if (!v.is_object()) return fail(where, "expected an object or null, got " + kindOf(v));
-    for (const auto& item : v.items()) {
-      bool known = false;
-      for (const auto& m : members) known = known || item.key() == m.first;
-      if (!known) {
-        std::string names;
-        for (const auto& m : members) names += (names.empty() ? "\"" : ", \"") + std::string(m.first) + "\"";
-        return fail(where + ".\"" + item.key() + "\"", "unknown member; the members are " + names);
-      }
-    }
+    std::vector<const char*> names;
+    for (const auto& m : members) names.push_back(m.first);
+    if (!objectOf(where, v, names)) return false;
     for (const auto& m : members) {
       std::string memberWhere = where + ".\"" + m.first + "\"";
       auto it = v.find(m.first);
@@ -224,6 +233,62 @@ struct Builder {
       if (!settingNumber(memberWhere, *it, m.second.first, m.second.second, n)) return false;
       values.push_back(n);
     }
+    return true;
+  }
+
+  // "outputRotation": "keep" with "maxBytes", "every" ("day", "hour") or both.
+  bool rotationSetting(const std::string& where, const Json& v, OutputRotationSetting& r) {
+    if (!objectOf(where, v, {"maxBytes", "keep", "every"})) return false;
+    uint64_t n = 0;
+    auto keep = v.find("keep");
+    if (keep == v.end()) return fail(where + ".\"keep\"", "missing");
+    if (!settingNumber(where + ".\"keep\"", *keep, 1, kMaxRotationKeep, n)) return false;
+    r.keep = uint32_t(n);
+    if (auto every = v.find("every"); every != v.end()) {
+      r.every = *every == "day" ? RotationPeriod::day : *every == "hour" ? RotationPeriod::hour : RotationPeriod::none;
+      if (r.every == RotationPeriod::none) return fail(where + ".\"every\"", every->dump() + " is neither \"day\" nor \"hour\"");
+    }
+    auto bytes = v.find("maxBytes");
+    if (bytes == v.end() && r.every == RotationPeriod::none)
+      return fail(where + ".\"maxBytes\"", "missing; give \"maxBytes\", \"every\" or both");
+    if (bytes != v.end() && !settingNumber(where + ".\"maxBytes\"", *bytes, kMinRotationBytes, kMaxRotationBytes, n))
+      return false;
+    r.maxBytes = bytes == v.end() ? 0 : n;
+    return true;
+  }
+
+  // "stopMethod": "class" and "method", "arguments" (strings in the code
+  // page) and "timeoutSeconds" optional.
+  bool stopMethodSetting(const std::string& where, const Json& v, StopMethodSetting& s) {
+    if (!objectOf(where, v, {"class", "method", "arguments", "timeoutSeconds"})) return false;
+    std::string why;
+    for (const char* name : {"class", "method"}) {
+      std::string at = where + ".\"" + name + "\"";
+      auto it = v.find(name);
+      if (it == v.end()) return fail(at, "missing");
+      if (!it->is_string()) return fail(at, "expected a string, got " + kindOf(*it));
+      std::string& out = name[0] == 'c' ? s.className : s.method;
+      out = it->get<std::string>();
+      if (!(name[0] == 'c' ? checkStopMethodClass(out, why) : checkStopMethodName(out, why))) return fail(at, why);
+    }
+    if (auto args = v.find("arguments"); args != v.end()) {
+      std::string at = where + ".\"arguments\"";
+      if (!args->is_array()) return fail(at, "expected an array of strings, got " + kindOf(*args));
+      if (args->size() > kMaxStopMethodArguments)
+        return fail(at, "more than " + std::to_string(kMaxStopMethodArguments) + " arguments");
+      for (size_t i = 0; i < args->size(); ++i) {
+        std::string itemAt = at + "[" + std::to_string(i) + "]", encoded;
+        if (!(*args)[i].is_string()) return fail(itemAt, "expected a string, got " + kindOf((*args)[i]));
+        if (!encode(itemAt, (*args)[i].get_ref<const std::string&>(), encoded)) return false;
+        if (!checkStopMethodArgument(encoded, why)) return fail(itemAt, why);
+        s.arguments.push_back(std::move(encoded));
+      }
+    }
+    uint64_t n = kDefaultStopMethodTimeoutSeconds;
+    auto timeout = v.find("timeoutSeconds");
+    if (timeout != v.end() && !settingNumber(where + ".\"timeoutSeconds\"", *timeout, 1, kMaxStopMethodTimeoutSeconds, n))
+      return false;
+    s.timeoutSeconds = uint32_t(n);
     return true;
   }
 
@@ -338,11 +403,15 @@ struct Builder {
         return true;
       }
       case ConfigKey::outputRotation: {
-        std::vector<uint64_t> n;
-        if (!settingObject(where, v, {{"maxBytes", {kMinRotationBytes, kMaxRotationBytes}}, {"keep", {1, kMaxRotationKeep}}},
-                           n))
-          return false;
-        out = outputRotationText(OutputRotationSetting{n[0], uint32_t(n[1])});
+        OutputRotationSetting rotation;
+        if (!rotationSetting(where, v, rotation)) return false;
+        out = outputRotationText(rotation);
+        return true;
+      }
+      case ConfigKey::stopMethod: {
+        StopMethodSetting stop;
+        if (!stopMethodSetting(where, v, stop)) return false;
+        out = stopMethodText(stop);
         return true;
       }
       case ConfigKey::threadDumpControlCode: {
@@ -645,8 +714,21 @@ Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf
     }
     case ConfigKey::outputRotation: {
       OutputRotationSetting rot;
-      if (parseOutputRotation(bytes, rot, why)) return Json{{"maxBytes", rot.maxBytes}, {"keep", rot.keep}};
-      break;
+      if (!parseOutputRotation(bytes, rot, why)) break;
+      Json j = Json{{"keep", rot.keep}};
+      if (rot.maxBytes != 0) j["maxBytes"] = rot.maxBytes;
+      if (const char* every = rotationPeriodName(rot.every)) j["every"] = every;
+      return j;
+    }
+    case ConfigKey::stopMethod: {
+      StopMethodSetting stop;
+      if (!parseStopMethod(bytes, stop, why)) break;
+      // The arguments as text: the lines of the decoded value after the method.
+      std::vector<std::string_view> lines = splitList(utf8, '\n', EmptyItems::keep);
+      Json arguments = Json::array();
+      for (size_t i = 3; i < lines.size(); ++i) arguments.push_back(std::string(lines[i]));
+      return Json{{"class", stop.className}, {"method", stop.method}, {"arguments", arguments},
+                  {"timeoutSeconds", stop.timeoutSeconds}};
     }
     case ConfigKey::threadDumpControlCode: {
       uint32_t n = 0;

@@ -10,6 +10,7 @@ import java.lang.reflect.Modifier;
 import java.nio.ByteBuffer;
 import java.nio.channels.ClosedByInterruptException;
 import java.nio.channels.FileChannel;
+import java.nio.file.DirectoryStream;
 import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileStore;
 import java.nio.file.FileSystems;
@@ -32,14 +33,22 @@ import java.nio.file.attribute.PosixFileAttributeView;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.nio.file.attribute.UserPrincipal;
 import java.nio.file.attribute.UserPrincipalLookupService;
+import java.time.Instant;
+import java.time.ZoneId;
+import java.time.ZonedDateTime;
+import java.time.format.DateTimeFormatter;
+import java.time.temporal.ChronoUnit;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.Deque;
 import java.util.EnumSet;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 
 /**
  * The Java-side launcher class. The service launcher calls {@link #main} once,
@@ -58,9 +67,9 @@ import java.util.Set;
  * <li>and on: the application's arguments</li>
  * </ol>
  *
- * <p>The system property kerno.outputRotation ("maxBytes,keep", set by the
- * launcher from the configuration) turns on size-based rotation of the
- * output files.
+ * <p>The system property kerno.outputRotation ("maxBytes,keep" or
+ * "maxBytes,keep,day|hour", set by the launcher from the configuration)
+ * turns on the rotation of the output files by size, by time or by both.
  */
 public final class WinLauncher {
     static final int MAIN_CLASS = 1;
@@ -84,11 +93,15 @@ public final class WinLauncher {
     /** What the application's main threw, once it has. */
     private static volatile Throwable mainFailure;
 
-    /** "maxBytes,keep": rotate the output files (absent: append for ever). */
+    /** "maxBytes,keep[,day|hour]": rotate the output files (absent: append for ever). */
     static final String ROTATION_PROPERTY = "kerno.outputRotation";
     static final long MIN_ROTATION_BYTES = 1024;
     static final long MAX_ROTATION_BYTES = 1L << 40;
     static final int MAX_ROTATION_KEEP = 999;
+    /** Files of one day or hour beyond the first (name.date.1.ext ...) at most. */
+    static final int MAX_SAME_PERIOD = 9999;
+    /** How long a refused time rotation waits before it is tried again. */
+    static final long TIME_ROTATION_RETRY_MILLIS = 60_000;
 
     private WinLauncher() {
     }
@@ -423,14 +436,20 @@ public final class WinLauncher {
         return Files.isRegularFile(file, LinkOption.NOFOLLOW_LINKS);
     }
 
-    /** The rotation settings: rotate past maxBytes, keep that many older files. */
+    /**
+     * The rotation settings: rotate past maxBytes (0: never by size), keep
+     * that many older files; every: null, "day" or "hour" (a new file each
+     * local day or hour, the old ones named by their date).
+     */
     static final class Rotation {
         final long maxBytes;
         final int keep;
+        final String every;
 
-        Rotation(long maxBytes, int keep) {
+        Rotation(long maxBytes, int keep, String every) {
             this.maxBytes = maxBytes;
             this.keep = keep;
+            this.every = every;
         }
 
         /**
@@ -444,22 +463,59 @@ public final class WinLauncher {
             }
             String[] parts = text.split(",", -1);
             try {
-                if (parts.length == 2 && parts[0].matches("[1-9][0-9]{0,12}")
+                String every = parts.length == 3 && parts[2].matches("day|hour") ? parts[2] : null;
+                boolean timeAlone = every != null && parts[0].equals("0");
+                if ((parts.length == 2 || every != null) && (timeAlone || parts[0].matches("[1-9][0-9]{0,12}"))
                     && parts[1].matches("[1-9][0-9]{0,2}")) {
                     long maxBytes = Long.parseLong(parts[0]);
                     int keep = Integer.parseInt(parts[1]);
-                    if (maxBytes >= MIN_ROTATION_BYTES && maxBytes <= MAX_ROTATION_BYTES
+                    if ((timeAlone || maxBytes >= MIN_ROTATION_BYTES && maxBytes <= MAX_ROTATION_BYTES)
                         && keep <= MAX_ROTATION_KEEP) {
-                        return new Rotation(maxBytes, keep);
+                        return new Rotation(maxBytes, keep, every);
                     }
                 }
             } catch (NumberFormatException e) {
                 // Falls through to the line below.
             }
-            System.err.println("kerno: " + ROTATION_PROPERTY + "=\"" + text + "\" is not \"maxBytes,keep\" ("
-                + MIN_ROTATION_BYTES + ".." + MAX_ROTATION_BYTES + ", 1.." + MAX_ROTATION_KEEP
-                + "); the output is not rotated");
+            System.err.println("kerno: " + ROTATION_PROPERTY + "=\"" + text
+                + "\" is not \"maxBytes,keep\" or \"maxBytes,keep,day|hour\" ("
+                + MIN_ROTATION_BYTES + ".." + MAX_ROTATION_BYTES + " or 0 with day or hour, 1.."
+                + MAX_ROTATION_KEEP + "); the output is not rotated");
             return null;
+        }
+    }
+
+    /**
+     * A day or hour of local time (the VM's default zone, read each time):
+     * its label in file names (2026-12-07, 2026-12-07_13) and where it ends.
+     */
+    static final class Period {
+        static final DateTimeFormatter DAY = DateTimeFormatter.ofPattern("yyyy-MM-dd");
+        static final DateTimeFormatter HOUR = DateTimeFormatter.ofPattern("yyyy-MM-dd_HH");
+
+        final String label;
+        final long endMillis;
+
+        Period(String every, long millis) {
+            ZoneId zone = ZoneId.systemDefault();
+            ZonedDateTime at = Instant.ofEpochMilli(millis).atZone(zone);
+            ZonedDateTime start;
+            ZonedDateTime end;
+            if (every.equals("hour")) {
+                start = at.truncatedTo(ChronoUnit.HOURS);
+                end = start.plusHours(1);
+                label = HOUR.format(start);
+            } else {
+                start = at.toLocalDate().atStartOfDay(zone);
+                end = at.toLocalDate().plusDays(1).atStartOfDay(zone);
+                label = DAY.format(start);
+            }
+            endMillis = end.toInstant().toEpochMilli();
+        }
+
+        /** The label's form in file names, for finding the rotated files. */
+        static String labelPattern(String every) {
+            return every.equals("hour") ? "\\d{4}-\\d{2}-\\d{2}_\\d{2}" : "\\d{4}-\\d{2}-\\d{2}";
         }
     }
 
@@ -474,6 +530,15 @@ public final class WinLauncher {
      * file held open elsewhere) leaves the output where it is, says so in the
      * file, and is tried again after another maxBytes.
      *
+     * <p>With a time rule ("day" or "hour") the file also turns at the first
+     * line start after its day or hour ended, and the old file is named by
+     * the period its output belongs to: name.2026-12-07.log (the date goes
+     * before the extension), then name.2026-12-07.1.log for the next file of
+     * the same day under maxBytes, and so on. Of those dated files the
+     * newest keep stay, the older ones are removed. A file found from an
+     * earlier run belongs to the period of its last change. A time rotation
+     * the file system refuses is tried again a minute later.
+     *
      * <p>No name is followed through a link: the file is opened with
      * {@link #openForAppend}, a rotated one is re-created with
      * {@link #createNew}, and the moves of a rotation move names, never what
@@ -485,6 +550,9 @@ public final class WinLauncher {
         private final Path file;
         private final long maxBytes;
         private final int keep;
+        private final String every;  // null, "day" or "hour"
+        private Period period;       // of the output in the open file, with a time rule
+        private long nextTimeAttempt;
         private FileChannel out;
         private Path outPath;  // where the open file is now (name.1 after a half-done rotation)
         private long size;
@@ -493,12 +561,19 @@ public final class WinLauncher {
 
         OutputFileStream(Path file, Rotation rotation) throws IOException {
             this.file = file;
-            this.maxBytes = rotation == null ? Long.MAX_VALUE : rotation.maxBytes;
+            this.maxBytes = rotation == null || rotation.maxBytes == 0 ? Long.MAX_VALUE : rotation.maxBytes;
             this.keep = rotation == null ? 0 : rotation.keep;
+            this.every = rotation == null ? null : rotation.every;
             this.out = openForAppend(file);
             this.outPath = file;
             this.size = out.size();
             this.rotateAt = maxBytes;
+            if (every != null) {
+                long now = System.currentTimeMillis();
+                long changed = size == 0 ? now
+                    : Files.getLastModifiedTime(file, LinkOption.NOFOLLOW_LINKS).toMillis();
+                period = new Period(every, Math.min(changed, now));
+            }
         }
 
         @Override
@@ -519,8 +594,8 @@ public final class WinLauncher {
                     stop++;
                 }
                 stop = stop < end ? stop + 1 : end;  // through the line end
-                if (keep > 0 && size >= rotateAt && (atLineStart || size - rotateAt >= maxBytes)) {
-                    rotate();
+                if (keep > 0) {
+                    rotateWhenDue();
                 }
                 writeAll(ByteBuffer.wrap(bytes, start, stop - start));
                 size += stop - start;
@@ -555,25 +630,114 @@ public final class WinLauncher {
             }
         }
 
+        private void rotateWhenDue() throws IOException {
+            if (every != null && atLineStart) {
+                long now = System.currentTimeMillis();
+                if (now >= period.endMillis && now >= nextTimeAttempt) {
+                    if (size == 0 || rotate()) {
+                        period = new Period(every, now);
+                    } else {
+                        nextTimeAttempt = now + TIME_ROTATION_RETRY_MILLIS;
+                    }
+                    return;
+                }
+            }
+            if (size >= rotateAt && (atLineStart || size - rotateAt >= maxBytes)) {
+                rotate();
+            }
+        }
+
         private Path numbered(int n) {
             return Paths.get(file.toString() + "." + n);
         }
 
-        private void rotate() throws IOException {
-            IOException failure = null;
-            try {
-                for (int n = keep - 1; n >= 1; n--) {
-                    if (Files.exists(numbered(n), LinkOption.NOFOLLOW_LINKS)) {
-                        Files.move(numbered(n), numbered(n + 1), StandardCopyOption.REPLACE_EXISTING);
-                        if (numbered(n).equals(outPath)) {
-                            outPath = numbered(n + 1);
-                        }
+        /** name.1 ... name.keep move up by one; the file becomes name.1. */
+        private void shiftNumbered() throws IOException {
+            for (int n = keep - 1; n >= 1; n--) {
+                if (Files.exists(numbered(n), LinkOption.NOFOLLOW_LINKS)) {
+                    Files.move(numbered(n), numbered(n + 1), StandardCopyOption.REPLACE_EXISTING);
+                    if (numbered(n).equals(outPath)) {
+                        outPath = numbered(n + 1);
                     }
                 }
-                // Moved while open: the writes go on into name.1 until the
-                // new file exists.
-                Files.move(file, numbered(1), StandardCopyOption.REPLACE_EXISTING);
-                outPath = numbered(1);
+            }
+            Files.move(file, numbered(1), StandardCopyOption.REPLACE_EXISTING);
+            outPath = numbered(1);
+        }
+
+        /** The name's parts around the date: "service-output" and ".log". */
+        private String[] stemAndExtension() {
+            String name = file.getFileName().toString();
+            int dot = name.lastIndexOf('.');
+            return dot > 0 ? new String[] {name.substring(0, dot), name.substring(dot)}
+                : new String[] {name, ""};
+        }
+
+        /** The file becomes the first free one of name.label.ext, name.label.1.ext, ... */
+        private void moveToDated() throws IOException {
+            String[] parts = stemAndExtension();
+            for (int n = 0; n <= MAX_SAME_PERIOD; n++) {
+                Path target = file.resolveSibling(parts[0] + "." + period.label + (n == 0 ? "" : "." + n) + parts[1]);
+                if (Files.exists(target, LinkOption.NOFOLLOW_LINKS)) {
+                    continue;
+                }
+                // Not replacing: a name taken since the look fails the move.
+                Files.move(file, target);
+                outPath = target;
+                return;
+            }
+            throw new IOException("every name of " + period.label + " for " + file + " is taken");
+        }
+
+        /**
+         * Removes the dated files beyond the newest keep (by date, then by
+         * number). A file that cannot be removed stays until the next
+         * rotation tries again.
+         */
+        private void removeOldDated() {
+            String[] parts = stemAndExtension();
+            Pattern dated = Pattern.compile(Pattern.quote(parts[0]) + "\\.(" + Period.labelPattern(every)
+                + ")(?:\\.([1-9][0-9]{0,3}))?" + Pattern.quote(parts[1]));
+            List<String> keys = new ArrayList<>();
+            List<Path> found = new ArrayList<>();
+            Path dir = file.getParent();
+            try (DirectoryStream<Path> entries = Files.newDirectoryStream(dir)) {
+                for (Path entry : entries) {
+                    Matcher m = dated.matcher(entry.getFileName().toString());
+                    if (m.matches()) {
+                        // Sortable: the label, then the number in five places.
+                        String number = m.group(2) == null ? "00000" : String.format("%05d", Integer.parseInt(m.group(2)));
+                        keys.add(m.group(1) + " " + number + " " + keys.size());
+                        found.add(entry);
+                    }
+                }
+            } catch (IOException | RuntimeException e) {
+                return;
+            }
+            List<String> order = new ArrayList<>(keys);
+            Collections.sort(order);
+            for (int i = 0; i + keep < order.size(); i++) {
+                String key = order.get(i);
+                Path old = found.get(Integer.parseInt(key.substring(key.lastIndexOf(' ') + 1)));
+                try {
+                    Files.deleteIfExists(old);
+                } catch (IOException | RuntimeException e) {
+                    // Tried again at the next rotation.
+                }
+            }
+        }
+
+        /** Rotates now; false when the file system refused (said in the file). */
+        private boolean rotate() throws IOException {
+            IOException failure = null;
+            try {
+                // Moved while open: the writes go on into the moved file
+                // until the new one exists.
+                if (every == null) {
+                    shiftNumbered();
+                } else {
+                    moveToDated();
+                }
                 FileChannel fresh = createNew(file);
                 out.close();
                 out = fresh;
@@ -582,14 +746,19 @@ public final class WinLauncher {
             } catch (IOException e) {
                 failure = e;
             }
-            rotateAt = failure == null ? maxBytes : size + maxBytes;
+            rotateAt = failure == null || maxBytes == Long.MAX_VALUE ? maxBytes : size + maxBytes;
             if (failure != null) {
                 byte[] line = ("kerno: cannot rotate " + file + " (" + failure
                     + "); writing on in " + outPath + "\n").getBytes("UTF-8");
                 writeAll(ByteBuffer.wrap(line));
                 size += line.length;
                 atLineStart = true;
+                return false;
             }
+            if (every != null) {
+                removeOldDated();
+            }
+            return true;
         }
 
         @Override
