@@ -84,9 +84,12 @@ const KeyInfo kKeys[] = {
     {30022, "startupProbe", S, 0, nullptr},
     {30023, "livenessProbe", S, 0, nullptr},
     {30024, "onLivenessFailure", S, 0, nullptr},
+    {30025, "environment", S, 0, nullptr},
+    {30027, "vmOptions", S, 0, nullptr},
     {30029, "stopMethod", S, 0, nullptr},
     {20013, "wideErrorCaption", W, 0, nullptr},
     {20017, "serviceDescription", W, 0, ""},
+    {30026, "displayName", W, 0, nullptr},
 };
 
 }  // namespace

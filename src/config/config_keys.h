@@ -63,6 +63,9 @@ enum class ConfigKey : int32_t {
   startupProbe = 30022,
   livenessProbe = 30023,
   onLivenessFailure = 30024,
+  // What the service process and its VM are given (config/launch_settings.h).
+  environment = 30025,
+  vmOptions = 30027,
   // The static method called at a stop (config/stop_method_setting.h).
   stopMethod = 30029,
 };
@@ -71,6 +74,8 @@ enum class ConfigKey : int32_t {
 enum class WideKey : int32_t {
   wideErrorCaption = 20013,
   serviceDescription = 20017,
+  // The name the service manager shows; absent: the service name.
+  displayName = 30026,
 };
 
 // `setting`: a narrow text with a form of its own, checked by

@@ -52,6 +52,33 @@ std::vector<std::string_view> splitFixed(std::string_view text, size_t count) {
 
 }  // namespace
 
+namespace {
+
+const char* const kAccountForms =
+    "; give \"LocalSystem\", \"LocalService\", \"NetworkService\", \"virtual\", a group managed "
+    "service account \"DOMAIN\\\\name$\" or a user account \"DOMAIN\\\\user\", \".\\\\user\" or "
+    "\"user@domain\"";
+
+// 1 to 255 letters, digits, '.', '-' or '_', with a letter or digit.
+bool isDomainName(std::string_view domain) {
+  bool ok = !domain.empty() && domain.size() <= kMaxAccountDomain;
+  bool hasAlnum = false;
+  for (char c : domain) {
+    ok = ok && isDomainCharacter(c);
+    hasAlnum = hasAlnum || std::isalnum(static_cast<unsigned char>(c));
+  }
+  return ok && hasAlnum;
+}
+
+// 1 to 256 printable ASCII characters, none of those account names forbid.
+bool isAccountName(std::string_view name) {
+  bool ok = !name.empty() && name.size() <= kMaxAccountName;
+  for (char c : name) ok = ok && isPlainAscii(c) && !isForbiddenInName(c) && c != '$';
+  return ok;
+}
+
+}  // namespace
+
 bool parseServiceAccount(std::string_view text, ServiceAccount& out, std::string& why) {
   const std::pair<std::string_view, AccountKind> keywords[] = {
       {kLocalSystem, AccountKind::localSystem},
@@ -65,37 +92,37 @@ bool parseServiceAccount(std::string_view text, ServiceAccount& out, std::string
       return true;
     }
   }
-  const std::string forms =
-      "; give \"LocalSystem\", \"LocalService\", \"NetworkService\", \"virtual\" or a group managed "
-      "service account \"DOMAIN\\\\name$\" (accounts that need a password are not supported)";
   size_t slash = text.find('\\');
-  if (slash == std::string_view::npos || text.find('\\', slash + 1) != std::string_view::npos ||
-      text.empty() || text.back() != '$') {
-    why = quoted(text) + " is not an account the service can run as" + forms;
+  size_t at = text.find('@');
+  if (slash == std::string_view::npos && at != std::string_view::npos) {
+    // user@domain: the domain is a DNS name.
+    if (!isAccountName(text.substr(0, at)) || !isDomainName(text.substr(at + 1))) {
+      why = quoted(text) + " is not a user account \"user@domain\" the service can run as" + kAccountForms;
+      return false;
+    }
+    out = ServiceAccount{AccountKind::user, std::string(text)};
+    return true;
+  }
+  if (slash == std::string_view::npos || text.find('\\', slash + 1) != std::string_view::npos) {
+    why = quoted(text) + " is not an account the service can run as" + kAccountForms;
     return false;
   }
   std::string_view domain = text.substr(0, slash);
-  std::string_view name = text.substr(slash + 1, text.size() - slash - 2);  // without '$'
-  bool domainOk = !domain.empty() && domain.size() <= kMaxAccountDomain;
-  bool hasAlnum = false;
-  for (char c : domain) {
-    domainOk = domainOk && isDomainCharacter(c);
-    hasAlnum = hasAlnum || std::isalnum(static_cast<unsigned char>(c));
-  }
-  if (!domainOk || !hasAlnum) {
+  bool managed = !text.empty() && text.back() == '$';
+  std::string_view name = text.substr(slash + 1, text.size() - slash - 1 - (managed ? 1 : 0));
+  if (!(domain == "." && !managed) && !isDomainName(domain)) {
     why = "the domain of " + quoted(text) +
-          " must be 1 to 255 letters, digits, '.', '-' or '_', with a letter or digit" + forms;
+          " must be 1 to 255 letters, digits, '.', '-' or '_', with a letter or digit (or \".\" for this "
+          "computer's own user accounts)" + kAccountForms;
     return false;
   }
-  bool nameOk = !name.empty() && name.size() <= kMaxAccountName;
-  for (char c : name) nameOk = nameOk && isPlainAscii(c) && !isForbiddenInName(c) && c != '$';
-  if (!nameOk) {
+  if (!isAccountName(name)) {
     why = "the account name of " + quoted(text) +
-          " must be 1 to 256 printable ASCII characters without blanks or \"/\\[]:;|=,+*?<>@%$, "
-          "followed by '$'" + forms;
+          " must be 1 to 256 printable ASCII characters without blanks or \"/\\[]:;|=,+*?<>@%$" +
+          (managed ? ", followed by '$'" : "") + kAccountForms;
     return false;
   }
-  out = ServiceAccount{AccountKind::managed, std::string(text)};
+  out = ServiceAccount{managed ? AccountKind::managed : AccountKind::user, std::string(text)};
   return true;
 }
 
@@ -201,13 +228,28 @@ bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std:
   return true;
 }
 
+bool checkDisplayName(std::u16string_view name, std::string& why) {
+  if (name.empty() || name.size() > kMaxDisplayName) {
+    why = "a display name must be 1 to " + std::to_string(kMaxDisplayName) + " characters long";
+    return false;
+  }
+  for (char16_t c : name) {
+    if (c < 0x20 || c == 0x7F) {
+      why = "a display name cannot hold a control character";
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string serviceAccountText(const ServiceAccount& account) {
   switch (account.kind) {
     case AccountKind::localSystem: return std::string(kLocalSystem);
     case AccountKind::localService: return std::string(kLocalService);
     case AccountKind::networkService: return std::string(kNetworkService);
     case AccountKind::virtualAccount: return std::string(kVirtual);
-    case AccountKind::managed: return account.managedName;
+    case AccountKind::managed:
+    case AccountKind::user: return account.name;
   }
   return std::string();
 }
@@ -283,6 +325,11 @@ ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<Dama
     bool b = false;
     if (parseFlagSetting(*t, b, why)) s.eventLog = b; else damage(ConfigKey::eventLog, why);
   }
+  auto display = config.wide.find(int32_t(WideKey::displayName));
+  if (display != config.wide.end()) {
+    if (checkDisplayName(display->second, why)) s.displayName = display->second;
+    else damaged.push_back(DamagedSetting{findKeyByNumber(display->first, true)->name, why});
+  }
   return s;
 }
 
@@ -296,7 +343,8 @@ std::string accountObjectName(const ServiceAccount& account, std::string_view se
     case AccountKind::localService: return "NT AUTHORITY\\LocalService";
     case AccountKind::networkService: return "NT AUTHORITY\\NetworkService";
     case AccountKind::virtualAccount: return "NT SERVICE\\" + std::string(serviceName);
-    case AccountKind::managed: return account.managedName;
+    case AccountKind::managed:
+    case AccountKind::user: return account.name;
   }
   return std::string();
 }
@@ -311,6 +359,8 @@ InstallPlan planServiceInstall(const ServiceSettings& settings, std::string_view
   // LocalSystem is given as no account at all, as the launcher always did,
   // so that its registration stays what it was.
   if (!localSystem) plan.accountName = accountObjectName(*settings.account, serviceName);
+  plan.needsPassword = !localSystem && settings.account->kind == AccountKind::user;
+  plan.displayName = settings.displayName.value_or(std::u16string());
   if (settings.recovery) {
     const RecoverySetting& r = *settings.recovery;
     FailureActionsPlan f;

@@ -30,12 +30,18 @@ inline constexpr uint32_t kMaxRotationKeep = 999;
 // Longest domain and account name of a group managed service account.
 inline constexpr size_t kMaxAccountDomain = 255;
 inline constexpr size_t kMaxAccountName = 256;
+// The service manager's limit of a display name, in UTF-16 code units.
+inline constexpr size_t kMaxDisplayName = 256;
 
-enum class AccountKind { localSystem, localService, networkService, virtualAccount, managed };
+// `user`: an account with a password, which is asked for at install and
+// never stored.
+enum class AccountKind { localSystem, localService, networkService, virtualAccount, managed, user };
 
 struct ServiceAccount {
   AccountKind kind = AccountKind::localSystem;
-  std::string managedName;  // "DOMAIN\name$", for AccountKind::managed only
+  // As given: "DOMAIN\name$" (managed); "DOMAIN\user", ".\user" or
+  // "user@domain" (user). Empty for the other kinds.
+  std::string name;
 };
 
 struct RecoverySetting {
@@ -70,6 +76,8 @@ bool parseRecovery(std::string_view text, RecoverySetting& out, std::string& why
 // Key 30007: "maxBytes,keep" (by size), "maxBytes,keep,day|hour" (by size
 // and time) or "0,keep,day|hour" (by time alone).
 bool parseOutputRotation(std::string_view text, OutputRotationSetting& out, std::string& why);
+// Wide key 30026: 1 to kMaxDisplayName code units, no control character.
+bool checkDisplayName(std::u16string_view name, std::string& why);
 
 // The stored texts, as the packer writes them.
 std::string serviceAccountText(const ServiceAccount& account);
@@ -85,6 +93,7 @@ struct ServiceSettings {
   std::optional<uint32_t> stopTimeoutSeconds;
   std::optional<OutputRotationSetting> outputRotation;
   std::optional<bool> eventLog;
+  std::optional<std::u16string> displayName;  // wide key 30026
 };
 
 // A setting whose stored value cannot be used: read as absent.
@@ -96,7 +105,7 @@ struct DamagedSetting {
 // The stored text of a setting's key; nullptr when the block has none.
 const std::string* storedSetting(const ConfigTables& config, ConfigKey key);
 
-// Reads keys 30001-30007 and 30020. A damaged value leaves its setting absent and is
+// Reads keys 30001-30007, 30020 and the wide key 30026. A damaged value leaves its setting absent and is
 // named in `damaged`, in key order.
 ServiceSettings readServiceSettings(const ConfigTables& config, std::vector<DamagedSetting>& damaged);
 
@@ -131,6 +140,10 @@ struct InstallPlan {
   uint32_t serviceType = scm::kOwnProcess | scm::kInteractiveProcess;
   // The account given to CreateService; empty: none (LocalSystem, as always).
   std::string accountName;
+  // A user account: its password is asked for and handed over with it.
+  bool needsPassword = false;
+  // The name the service manager shows; empty: the service name.
+  std::u16string displayName;
   // Set with the failure-actions flag on, so that a stop with a non-zero
   // exit code (a failed launch) counts as a failure too.
   std::optional<FailureActionsPlan> failureActions;

@@ -83,6 +83,39 @@ void expandVariables(std::string& text, const BuiltinValues& values,
   }
 }
 
+bool isBuiltinReference(std::string_view reference) {
+  for (const BuiltinReference& builtin : kBuiltins) {
+    if (builtin.reference == reference) return true;
+  }
+  return false;
+}
+
+bool expandPercentReferences(std::string& text, const VariableLookup& lookup, std::size_t maxBytes) {
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t open = text.find('%', pos);
+    std::size_t close = open == std::string::npos ? open : text.find('%', open + 1);
+    if (close == std::string::npos) {
+      out.append(text, pos, std::string::npos);
+      break;
+    }
+    out.append(text, pos, open - pos);
+    std::optional<std::string> value =
+        close > open + 1 ? lookup(text.substr(open + 1, close - open - 1)) : std::nullopt;
+    if (value) {
+      out += *value;
+    } else {
+      out.append(text, open, close - open + 1);
+    }
+    pos = close + 1;
+    if (out.size() > maxBytes) return false;
+  }
+  if (out.size() > maxBytes) return false;
+  text = std::move(out);
+  return true;
+}
+
 std::string jvmHomeFromJavaExe(std::string_view javaExe) {
   return javaExeDirectory(javaExe) + "..";
 }

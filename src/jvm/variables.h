@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +42,20 @@ void replaceAll(std::string& text, std::string_view reference, std::string_view 
 // first such entry.
 void expandVariables(std::string& text, const BuiltinValues& values,
                      const std::vector<std::string>& environment);
+
+// Whether `reference` is one of the built-in references ("%KERNO_EXEDIR%",
+// "${BRINDLE_JVM_HOME}", ...), exactly as written.
+bool isBuiltinReference(std::string_view reference);
+
+// The value of an environment variable, or nothing when it is not defined.
+using VariableLookup = std::function<std::optional<std::string>(const std::string& name)>;
+
+// Replaces each %NAME% that `lookup` defines by its value, left to right, as
+// the system expands a registry value: an undefined name stays as it is,
+// with both '%', and a '%' without a partner is kept. Inserted values are
+// not expanded again. False, with `text` unchanged, when the result would
+// be longer than `maxBytes`.
+bool expandPercentReferences(std::string& text, const VariableLookup& lookup, std::size_t maxBytes);
 
 // The runtime home behind %KERNO_JVM_HOME%: the java executable's path
 // without "javaw.exe" (exact case) or without its last eight characters

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/value_list.h"
+#include "jvm/variables.h"
 
 namespace {
 
@@ -181,6 +182,45 @@ std::string libraryPathOption(const std::vector<std::string>& directories) {
   return option;
 }
 
+bool isLauncherClassPathItem(std::string_view item) {
+  return item.size() >= 2 && item[0] >= 'A' && item[0] <= 'Z' && (item[1] == '0' || item[1] == '1');
+}
+
+bool classPathItemFromJavaForm(std::string_view given, std::string& item, std::string& why) {
+  std::string path(given);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  if (path.empty()) {
+    why = "an empty class-path item";
+    return false;
+  }
+  std::size_t star = path.find('*');
+  if (star != std::string::npos) {
+    bool lastPart = star == path.size() - 1 && (star == 0 || path[star - 1] == '\\');
+    if (!lastPart) {
+      why = "'*' stands only for every archive of a directory, as the whole last part (\"lib/*\")";
+      return false;
+    }
+    item = "S0" + (star == 0 ? std::string(".") : path.substr(0, star - 1));
+    return true;
+  }
+  // A variable alone holds a class path; elsewhere %NAME% (not a built-in)
+  // becomes ${NAME}, which the launcher expands.
+  if (path.size() > 2 && path.front() == '%' && path.find('%', 1) == path.size() - 1 && !isBuiltinReference(path)) {
+    item = "E0" + path.substr(1, path.size() - 2);
+    return true;
+  }
+  VariableLookup dollarForm = [](const std::string& name) -> std::optional<std::string> {
+    if (isBuiltinReference("%" + name + "%")) return std::nullopt;
+    return "${" + name + "}";
+  };
+  if (!expandPercentReferences(path, dollarForm, kMaxClassPathOption)) {
+    why = "longer than " + std::to_string(kMaxClassPathOption) + " bytes";
+    return false;
+  }
+  item = "A0" + path;
+  return true;
+}
+
 std::vector<ClassPathItem> parseClassPathItems(std::string_view list) {
   std::vector<ClassPathItem> items;
   for (std::string_view item : splitList(list, kListSeparator, EmptyItems::drop)) {
@@ -288,6 +328,7 @@ bool assembleVmOptions(const VmOptionSources& sources, const NarrowConversion& n
     return false;
   }
   for (const std::u16string& parameter : parameters) out.push_back(narrow(parameter));
+  out.insert(out.end(), sources.vmOptions.begin(), sources.vmOptions.end());
   if (sources.commandLineVmOptions) {
     for (const std::u16string& option : commandLineVmOptions(sources.launchArguments)) {
       out.push_back(narrow(option));

@@ -116,6 +116,21 @@ struct ClassPathItem {
   std::string path;  // as configured, not yet expanded
 };
 
+// Whether a class-path item of a service description is in the launcher's
+// own form: an upper-case letter, then '0' or '1' ("A1lib\\x.jar", "S0lib",
+// "EAPP_CP" is not: "E0APP_CP" is). Any other item is a path as `java -cp`
+// takes it; one that would look like a launcher item starts with "./".
+bool isLauncherClassPathItem(std::string_view item);
+
+// The launcher item for a path as `java -cp` takes it, never required (a
+// missing one is passed over, as java does): "lib/*" (every archive of the
+// directory) gives "S0lib"; "%NAME%" alone (a variable holding a class path)
+// gives "E0NAME"; anything else "A0" and the path, '/' turned into '\', and
+// %NAME% references other than the built-in ones written ${NAME}, the form
+// the launcher expands. False with `why` for an empty path or a '*' that is
+// not the whole last part.
+bool classPathItemFromJavaForm(std::string_view path, std::string& item, std::string& why);
+
 // The items of key 121, separated by ';' (empty items vanish). Items shorter
 // than two characters carry no path and are left out.
 std::vector<ClassPathItem> parseClassPathItems(std::string_view list);
@@ -175,6 +190,7 @@ struct VmOptionSources {
   std::vector<std::string> optionsFileLines;    // the pieces of the options file
   std::string classPathOption;                  // buildClassPathOption
   std::u16string vmParameters;                  // key 123, expanded
+  std::vector<std::string> vmOptions;           // key 30027, expanded, one option each
   bool commandLineVmOptions = false;            // key 125 not 0
   std::vector<std::u16string> launchArguments;  // the service name first
   std::string libraryPathOption;                // libraryPathOption; empty: none
@@ -182,7 +198,7 @@ struct VmOptionSources {
 
 // The whole option list, in this order: the system properties, the library
 // path option, the options file lines, the class-path option, the parameters
-// of key 123, and the "-J" launch arguments (all of them, the first
+// of key 123, the options of key 30027 as they are, and the "-J" launch arguments (all of them, the first
 // included) when key 125 allows. The library path option is left out when
 // any other option sets java.library.path: the configuration's own value
 // stands. False (message 1007) when key 123 has a quote that is not closed.

@@ -8,6 +8,7 @@
 #include "common/handles_win.h"
 #include "config/config_state.h"
 #include "config/config_store.h"
+#include "config/launch_settings.h"
 #include "config/log_win.h"
 #include "config/messages_win.h"
 #include "config/path_text.h"
@@ -66,6 +67,26 @@ std::string libraryPathFromConfiguration() {
 // krn_p<pid>.tmp of this process: one name only (`n` is not used).
 std::string processCommFileNameFor(std::string_view directory, unsigned) {
   return processCommFileNameIn(directory, GetCurrentProcessId());
+}
+
+// Key 30027, each option expanded on its own and never split. A damaged
+// value gives none (logged); an option that would grow too long stays as
+// configured (logged).
+std::vector<std::string> configuredVmOptions() {
+  std::vector<std::string> options;
+  const std::string* stored = storedSetting(configTables(), ConfigKey::vmOptions);
+  std::string why;
+  if (stored == nullptr) return options;
+  if (!parseVmOptionList(*stored, options, why)) {
+    logError("%s", damagedSettingLine(DamagedSetting{"vmOptions", why}).c_str());
+    return {};
+  }
+  for (size_t i = 0; i < options.size(); ++i) {
+    if (!expandVariablesAndPercentReferences(options[i], kMaxVmOptionBytes))
+      logError("vmOptions: option %u is used unexpanded, expanded it is longer than %u bytes",
+               static_cast<unsigned>(i + 1), static_cast<unsigned>(kMaxVmOptionBytes));
+  }
+  return options;
 }
 
 }  // namespace
@@ -136,6 +157,7 @@ std::vector<std::string> buildVmOptions(const std::vector<std::string>& properti
   }
 
   sources.vmParameters = expandedParameterText(ConfigKey::vmParameters);
+  sources.vmOptions = configuredVmOptions();
   sources.commandLineVmOptions = getConfigInt(ConfigKey::commandLineVmOptions) != 0;
   sources.launchArguments = launchArguments;
   sources.libraryPathOption = libraryPathFromConfiguration();

@@ -24,6 +24,7 @@
 #include "service/dependency_list.h"
 #include "service/event_log_win.h"
 #include "service/status_command.h"
+#include "service/service_account_win.h"
 #include "service/service_state.h"
 
 namespace {
@@ -391,18 +392,13 @@ int cmdUninstall(bool verbose) {
   return 0;
 }
 
-int cmdInstall(DWORD startType) {
-  if (!existingServiceIsOurs()) return 1;
-  (void)cmdUninstall(false);  // installing again replaces the registration
-  UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
-  if (!manager) {
-    sayFailure("Could not open SCManager.", GetLastError());
-    return 1;
-  }
-  std::vector<DamagedSetting> damaged;
-  ServiceSettings settings = readServiceSettings(configTables(), damaged);
-  for (const DamagedSetting& d : damaged) say("%s.\n", damagedSettingLine(d).c_str());
-  InstallPlan plan = planServiceInstall(settings, serviceState().name, startType == SERVICE_AUTO_START);
+namespace {
+
+// Creates the service, trying the name again while the old service's
+// process ends: a service that reported stopped keeps its name marked for
+// deletion a moment longer. Null with `error` set when it cannot.
+UniqueServiceHandle createService(const UniqueServiceHandle& manager, const InstallPlan& plan,
+                                  DWORD startType, const Password& password, DWORD& error) {
   std::string binaryPath = serviceBinaryPath(getExecutablePath());
   std::optional<std::string> dependencies =
       buildDependencyList(getConfigString(ConfigKey::serviceDependencies));
@@ -410,21 +406,22 @@ int cmdInstall(DWORD startType) {
   // them: Wine's CreateServiceA keeps only the first name of a dependency
   // list, the UTF-16 call takes all of them.
   std::wstring name = widen(serviceState().name);
+  std::wstring displayName = plan.displayName.empty() ? name
+                                                      : std::wstring(plan.displayName.begin(), plan.displayName.end());
   std::wstring path = widen(binaryPath);
   std::wstring dependencyList = dependencies ? widenList(*dependencies) : std::wstring();
-  // No password, ever: the accounts a plan names need none.
+  // A password only for a user account, which needs one.
   std::wstring account = widen(plan.accountName);
   auto create = [&] {
     return UniqueServiceHandle(
-        CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, plan.serviceType,
+        CreateServiceW(manager.get(), name.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS, plan.serviceType,
                        startType, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
                        dependencies ? dependencyList.c_str() : nullptr,
-                       plan.accountName.empty() ? nullptr : account.c_str(), nullptr));
+                       plan.accountName.empty() ? nullptr : account.c_str(),
+                       plan.needsPassword ? password.c_str() : nullptr));
   };
   UniqueServiceHandle service = create();
-  DWORD error = service ? ERROR_SUCCESS : GetLastError();
-  // The old service's process may still be ending after it reported
-  // stopped: its name comes free a moment later.
+  error = service ? ERROR_SUCCESS : GetLastError();
   for (DWORD waited = 0; !service && error == ERROR_SERVICE_MARKED_FOR_DELETE &&
                          waited < kMarkedForDeletionWaitMilliseconds;
        waited += kMarkedForDeletionPollMilliseconds) {
@@ -432,6 +429,59 @@ int cmdInstall(DWORD startType) {
     service = create();
     error = service ? ERROR_SUCCESS : GetLastError();
   }
+  return service;
+}
+
+}  // namespace
+
+PasswordInput askAccountPassword(const InstallPlan& plan, const char* command, Password& password) {
+  if (!plan.needsPassword) return PasswordInput::given;
+  std::string why;
+  PasswordInput input = readPassword(plan.accountName, password, why);
+  if (input == PasswordInput::refused) say("Could not %s service: %s.\n", command, why.c_str());
+  return input;
+}
+
+void sayNoPassword(const InstallPlan& plan, const char* command) {
+  say("Could not %s service: account '%s' needs its password; type it when asked, or give it as "
+      "one line on standard input.\n", command, plan.accountName.c_str());
+}
+
+bool ensureServiceLogonRight(const InstallPlan& plan) {
+  if (!plan.needsPassword) return true;
+  bool granted = false;
+  DWORD error = grantServiceLogonRight(plan.accountName, granted);
+  if (error != ERROR_SUCCESS) {
+    say("Could not grant account '%s' the right to log on as a service; the service cannot start "
+        "until it has it.\n%s\n", plan.accountName.c_str(), systemErrorLineFor(error).c_str());
+    return false;
+  }
+  if (granted) say("Granted account '%s' the right to log on as a service.\n", plan.accountName.c_str());
+  return true;
+}
+
+int cmdInstall(DWORD startType) {
+  if (!existingServiceIsOurs()) return 1;
+  std::vector<DamagedSetting> damaged;
+  ServiceSettings settings = readServiceSettings(configTables(), damaged);
+  for (const DamagedSetting& d : damaged) say("%s.\n", damagedSettingLine(d).c_str());
+  InstallPlan plan = planServiceInstall(settings, serviceState().name, startType == SERVICE_AUTO_START);
+  // Asked before the old registration goes, so that a missing password
+  // leaves it in place.
+  Password password;
+  PasswordInput input = askAccountPassword(plan, "install", password);
+  if (input != PasswordInput::given) {
+    if (input == PasswordInput::none) sayNoPassword(plan, "install");
+    return 1;
+  }
+  (void)cmdUninstall(false);  // installing again replaces the registration
+  UniqueServiceHandle manager = openManager(SC_MANAGER_ALL_ACCESS);
+  if (!manager) {
+    sayFailure("Could not open SCManager.", GetLastError());
+    return 1;
+  }
+  DWORD error = 0;
+  UniqueServiceHandle service = createService(manager, plan, startType, password, error);
   if (!service) {
     if (error == ERROR_SERVICE_MARKED_FOR_DELETE) {
       say("Could not create service: the old service '%s' is still marked for deletion, because "
@@ -448,8 +498,9 @@ int cmdInstall(DWORD startType) {
   for (const std::string& line : applyInstallSettings(service.get(), plan)) say("%s\n", line.c_str());
   if (settings.eventLog.value_or(false)) (void)registerOwnEventSource(getExecutablePath());
   say("Installed service '%s'.\n", serviceName());
+  bool logonRight = ensureServiceLogonRight(plan);
   for (const std::string& warning : unsafeInstallWarnings()) say("%s", warning.c_str());
-  return 0;
+  return logonRight ? 0 : 1;
 }
 
 int cmdRestart() {

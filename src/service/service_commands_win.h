@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "config/service_settings.h"
+#include "service/service_account_win.h"
 
 // Installs the service for `startType` (SERVICE_AUTO_START or
 // SERVICE_DEMAND_START), replacing a service of the same name: that one is
-// stopped and removed first.
+// stopped and removed first. A user account's password is asked for first;
+// without one nothing changes.
 int cmdInstall(DWORD startType);
 
 // Stops the service if it runs, then removes it. Quiet (verbose false) leaves
@@ -63,3 +65,16 @@ std::vector<std::string> unsafeInstallWarnings();
 // through ChangeServiceConfig2W. Returns one line for each setting the
 // system refused, naming it and the error; the service stays installed.
 std::vector<std::string> applyInstallSettings(SC_HANDLE service, const InstallPlan& plan);
+
+// For a plan with a user account: reads its password (given at once when the
+// plan needs none). A refused one is said in a line "Could not <command>
+// service: ..."; for none the caller says what it does.
+PasswordInput askAccountPassword(const InstallPlan& plan, const char* command, Password& password);
+
+// "Could not <command> service: account '...' needs its password; ...".
+void sayNoPassword(const InstallPlan& plan, const char* command);
+
+// For a plan with a user account: grants it the right to log on as a
+// service unless it has it, with a line saying so; false (the lines said)
+// when the system refuses.
+bool ensureServiceLogonRight(const InstallPlan& plan);

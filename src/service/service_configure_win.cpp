@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page_win.h"
 #include "common/handles_win.h"
+#include "common/system_error_win.h"
 #include "config/config_state.h"
 #include "config/paths_win.h"
 #include "config/service_settings.h"
@@ -21,16 +23,53 @@ void sayLine(const std::string& line) {
   std::fflush(stdout);
 }
 
-// The service's start type, from its registration; SERVICE_DEMAND_START
-// when it cannot be read (delayed start is then not asked for).
-DWORD startTypeOf(SC_HANDLE service) {
+struct Registration {
+  DWORD startType = SERVICE_DEMAND_START;
+  std::wstring account;
+};
+
+// The service's start type and account, from its registration;
+// SERVICE_DEMAND_START and no account when it cannot be read (delayed start
+// is then not asked for).
+Registration registrationOf(SC_HANDLE service) {
+  Registration r;
   DWORD needed = 0;
   QueryServiceConfigW(service, nullptr, 0, &needed);
-  if (needed == 0 || needed > 64 * 1024) return SERVICE_DEMAND_START;
+  if (needed == 0 || needed > 64 * 1024) return r;
   std::vector<unsigned char> buffer(needed);
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-  if (!QueryServiceConfigW(service, config, needed, &needed)) return SERVICE_DEMAND_START;
-  return config->dwStartType;
+  if (!QueryServiceConfigW(service, config, needed, &needed)) return r;
+  r.startType = config->dwStartType;
+  if (config->lpServiceStartName != nullptr) r.account = config->lpServiceStartName;
+  return r;
+}
+
+// The display name and, for a user account, the account with its password.
+// Without a password the account stays as registered, which it must already
+// be (an installer package registered it with its password). False (the
+// lines said) on failure.
+bool changeNameAndAccount(SC_HANDLE service, const InstallPlan& plan, const Registration& registered) {
+  Password password;
+  PasswordInput input = askAccountPassword(plan, "configure", password);
+  if (input == PasswordInput::refused) return false;
+  std::wstring account = widenText(plan.accountName, CP_ACP);
+  bool changeAccount = plan.needsPassword && input == PasswordInput::given;
+  if (plan.needsPassword && !changeAccount && _wcsicmp(account.c_str(), registered.account.c_str()) != 0) {
+    sayNoPassword(plan, "configure");
+    return false;
+  }
+  std::wstring display(plan.displayName.begin(), plan.displayName.end());
+  if (!changeAccount && display.empty()) return true;
+  if (!ChangeServiceConfigW(service, changeAccount ? plan.serviceType : SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                            SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                            changeAccount ? account.c_str() : nullptr, changeAccount ? password.c_str() : nullptr,
+                            display.empty() ? nullptr : display.c_str())) {
+    DWORD error = GetLastError();
+    sayLine("Could not configure service.");
+    sayLine(systemErrorLineFor(error));
+    return false;
+  }
+  return true;
 }
 
 // The executable's path in long form: an installer may start it by its short
@@ -84,10 +123,13 @@ int cmdConfigure() {
   std::vector<DamagedSetting> damaged;
   ServiceSettings settings = readServiceSettings(configTables(), damaged);
   for (const DamagedSetting& d : damaged) sayLine(damagedSettingLine(d) + ".");
-  InstallPlan plan = planServiceInstall(settings, name, startTypeOf(service.get()) == SERVICE_AUTO_START);
+  Registration registered = registrationOf(service.get());
+  InstallPlan plan = planServiceInstall(settings, name, registered.startType == SERVICE_AUTO_START);
+  if (!changeNameAndAccount(service.get(), plan, registered)) return 1;
   for (const std::string& line : applyInstallSettings(service.get(), plan)) sayLine(line);
   if (settings.eventLog.value_or(false)) (void)registerOwnEventSource(longExecutablePath());
   sayLine("Configured service '" + name + "'.");
+  bool logonRight = ensureServiceLogonRight(plan);
   warnIfUnsafe(name);
-  return 0;
+  return logonRight ? 0 : 1;
 }

@@ -14,6 +14,7 @@
 #include "files/deferred_deletion_win.h"
 #include "files/extraction_win.h"
 #include "jvm/jvm_state.h"
+#include "jvm/variables_win.h"
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
 #include "launch/vm_options_win.h"
@@ -178,6 +179,9 @@ StopTimeoutHooks serviceStopTimeoutHooks() { return StopTimeoutHooks{reportStopP
 
 bool startApplication(const std::vector<std::u16string>& launchArguments) {
   sweepScheduledDeletions();
+  // Before the Java search: its E entries, the probed java executable and
+  // the VM see the configured variables.
+  applyConfiguredEnvironment();
   if (!LoadDLL() || !launchProgram(launchArguments)) return false;
   const JvmState& jvm = jvmState();
   std::string text = serviceStartedText(serviceState().name, jvm.javaExe, jvm.vmLibrary);

@@ -26,7 +26,7 @@ StopTimeoutHooks serviceStopTimeoutHooks();
 // that both run the same application the same way.
 //
 // startApplication: removes the files earlier runs scheduled for deletion,
-// finds and loads a Java runtime, creates the VM and calls the Java-side
+// sets the configured environment variables (key 30025), finds and loads a Java runtime, creates the VM and calls the Java-side
 // launcher class with `launchArguments` (the service name first). False when
 // the application could not be started (a message was shown; the log says
 // why). On success the event log and the log get the start entry.

@@ -129,7 +129,9 @@ class LauncherTest(unittest.TestCase):
         return exe
 
     # -- running ---------------------------------------------------------
-    def run_exe(self, exe, *args, env=None, relay=False, timeout=120, cwd=None):
+    def run_exe(self, exe, *args, env=None, relay=False, timeout=120, cwd=None, input=None):
+        """Runs a program under Wine; `input` (bytes) is its standard input,
+        none without it."""
         environment = dict(os.environ)
         for k in ("KERNO_LOG", "BRINDLE_LOG"):
             environment.pop(k, None)
@@ -137,7 +139,8 @@ class LauncherTest(unittest.TestCase):
         if relay:
             environment["WINEDEBUG"] = "-all,+relay"
         proc = subprocess.run(WINE + [str(exe), *args], capture_output=True, env=environment,
-                              timeout=timeout, cwd=cwd or self.dir, stdin=subprocess.DEVNULL)
+                              timeout=timeout, cwd=cwd or self.dir, input=input,
+                              stdin=None if input is not None else subprocess.DEVNULL)
         return Result(proc)
 
     # -- the service control manager and the registry, through Wine's tools --

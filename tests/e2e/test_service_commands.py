@@ -15,8 +15,8 @@ import unittest
 import uuid
 from pathlib import Path
 
-from harness import (ERROR_SERVICE_NEVER_STARTED, EVENT_SOURCES_KEY, RUNNING, SERVICES_KEY, STOP_PENDING,
-                     STOPPED, TEMPLATE, WORK_ROOT, LauncherTest, sends_a_control, windows_path)
+from harness import (ERROR_SERVICE_NEVER_STARTED, EVENT_SOURCES_KEY, PREFIX, RUNNING, SERVICES_KEY,
+                     STOP_PENDING, STOPPED, TEMPLATE, WORK_ROOT, LauncherTest, sends_a_control, windows_path)
 
 # The system's errors after a failure line: no such service, a start of a
 # running one, a stop of a stopped one, a name still marked for deletion.
@@ -257,6 +257,43 @@ class Install(ServiceTest):
                     self.assertEqual(refused, {})
                     self.assertNotIn("FailureActions", values)
                     self.assertNotIn("DelayedAutostart", values)
+
+    def test_a_user_accounts_password_comes_from_standard_input_and_is_kept_nowhere(self):
+        # Wine knows the user it runs as; ".\\" is this computer.
+        account = ".\\" + (os.environ.get("USER") or "root")
+        name = self.unique_name("User")
+        self.forget(name)
+        exe = self.pack_service(name, serviceAccount=account, displayName="Orders as a user")
+        asked = (f"Could not install service: account '{account}' needs its password; type it when asked, "
+                 "or give it as one line on standard input.\n")
+        self.expect(self.run_exe(exe, "/install"), 1, asked)  # no input: nothing installed
+        self.assertIsNone(self.registration(name))
+        self.expect(self.run_exe(exe, "/install", input=b"x" * 1025 + b"\n"), 1,
+                    "Could not install service: the line on standard input is longer than 1024 bytes.\n")
+
+        # Wine keeps no account rights: each command grants the right anew.
+        granted = f"Granted account '{account}' the right to log on as a service.\n"
+        password = "Pw-" + uuid.uuid4().hex
+        r = self.run_exe(exe, "/install", input=password.encode() + b"\r\nnext line\n")
+        self.expect(r, 0, f"Installed service '{name}'.\n" + granted)
+        values = self.registration(name)
+        self.assertEqual(values["ObjectName"], ("REG_SZ", account))
+        self.assertEqual(values["DisplayName"], ("REG_SZ", "Orders as a user"))
+        self.assertEqual(values["Type"], ("REG_DWORD", "0x10"))
+        # /configure without input keeps the account it finds; with input it sets it again.
+        self.expect(self.run_exe(exe, "/configure"), 0, f"Configured service '{name}'.\n" + granted)
+        self.expect(self.run_exe(exe, "/configure", input=password.encode() + b"\n"), 0,
+                    f"Configured service '{name}'.\n" + granted)
+
+        # Neither the password nor its UTF-16 form anywhere under the prefix or the test's directory,
+        # nor in the service's key as the registry holds it now.
+        self.assertNotIn(password, self.exported(name))
+        forms = [password.encode(), password.encode("utf-16-le")]
+        for root in (Path(PREFIX), self.dir):
+            for path in root.rglob("*"):
+                if path.is_file() and not path.is_symlink():
+                    data = path.read_bytes()
+                    self.assertFalse(any(f in data for f in forms), path)
 
     def test_another_programs_service_and_event_source_are_left_alone(self):
         name = self.unique_name("Foreign")

@@ -23,7 +23,7 @@ import time
 import unittest
 
 import harness
-from harness import LauncherTest, sends_a_control
+from harness import LauncherTest, sends_a_control, windows_path
 from service_support import (ARCH, EVENT_SOURCES_KEY, RUNNING, SERVICES_KEY, STANDINS, STOP_PENDING,
                              STOPPED, PrivateSession, event_sources, events, fake_runtime, message_table,
                              read_calls, read_log, reported_statuses, shown_messages, wait_until)
@@ -649,6 +649,60 @@ class ConsoleRun(ServiceRunTest):
         self.assertEqual(SESSION.log_files(), [])
         # A command process: nothing in the event log.
         self.assertEqual((event_sources(r.err_raw), events(r.err_raw)), ([], []))
+
+
+class SettingsTeamsBringAlong(ServiceRunTest):
+    """The environment, the display name, VM options one by one and a class
+    path as java -cp takes it, in a service run and in /console."""
+
+    @sends_a_control
+    def test_environment_reaches_the_search_java_and_the_vm_with_options_and_class_path(self):
+        # The runtime lies where only a configured variable says.
+        self.runtime("main=return", "env=APP_HOME", "env=SVC_JAVA_HOME", home="runtime")
+        with open(self.vm_dir.parent / "java-standin.cfg", "a") as cfg:
+            cfg.write("env=APP_HOME\nenv=PATH\n")
+        for jar in ("app.jar", "lib/a.jar", "lib/b.JAR", "lib/notes.txt", "extra/x.jar"):
+            (self.dir / jar).parent.mkdir(exist_ok=True)
+            (self.dir / jar).write_bytes(b"")
+        home = windows_path(self.dir)
+        options = ["-Dhome=%APP_HOME%", "-Dgreeting=${GREETING}", '-Dq="a b";c#d  ', "-XX:ErrorFile=hs_err_pid%p.log"]
+        exe = self.service(
+            launcherFlavour="e", jreSearchSequence="ESVC_JAVA_HOME", displayName="Orders (end to end)",
+            environment={"APP_HOME": home, "SVC_JAVA_HOME": "%APP_HOME%\\runtime",
+                         "PATH": "%APP_HOME%\\bin;%PATH%", "GREETING": "hello world"},
+            classPath=["app.jar", "lib/*", "%APP_HOME%\\extra\\x.jar"], vmParameters=None, vmOptions=options)
+        self.install(exe)
+        _, out = SESSION.reg("query", SERVICES_KEY + self.name, "/v", "DisplayName")
+        self.assertRegex(out, r"DisplayName\s+REG_SZ\s+Orders \(end to end\)\r?\n")
+
+        self.start()
+        self.wait_launched()
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.assertIn(["env", "APP_HOME", home], calls)
+        self.assertIn(["env", "SVC_JAVA_HOME", home + "\\runtime"], calls)
+        probed = (self.vm_dir.parent / "java-standin.env").read_text().splitlines()
+        self.assertEqual(probed[0], "APP_HOME=" + home)
+        self.assertTrue(probed[1].startswith(f"PATH={home}\\bin;"), probed)
+        vm_options = self.options(calls)
+        # Each item one option, byte for byte but for the variables.
+        self.assertEqual(vm_options[-4:], [f"-Dhome={home}", "-Dgreeting=hello world", '-Dq="a b";c#d  ',
+                                           "-XX:ErrorFile=hs_err_pid%p.log"])
+        class_path = next(o for o in vm_options if o.startswith("-Djava.class.path="))
+        names = [e.rsplit("\\", 1)[-1].lower() for e in class_path.split("=", 1)[1].split(";") if e]
+        # lib/* gives every archive of lib, in the order the system lists them.
+        self.assertEqual((names[0], sorted(names[1:3]), names[3:]), ("app.jar", ["a.jar", "b.jar"], ["x.jar"]),
+                         class_path)
+        SESSION.wine("sc", "stop", self.name)
+        self.assertEqual(self.wait_stopped(), (STOPPED, 0))
+        service_calls = self.calls()
+        (self.vm_dir / "jvm-standin.calls").unlink()
+
+        rc, shown = ConsoleRun.console_in_terminal(self, 
+            exe, b"Running in the console: Ctrl+C stops it, Ctrl+Break writes a thread dump\r")
+        self.assertEqual(rc, 0, shown[-2000:])
+        # The same variables, options and class path.
+        self.assertEqual(self.calls(), service_calls)
 
 
 class Templates(unittest.TestCase):

@@ -6,6 +6,8 @@
 //                 "\n" inside TEXT is left as it is)
 //   exit=N        the exit code (default 0)
 //   hang=1        never ends (the launcher's probe gives up after 10 s)
+//   env=NAME      appends "NAME=value" (or "NAME undefined") to
+//                 java-standin.env beside it at every run
 // Without the file it prints java version "1.8.0_392" and ends with 0.
 //
 // Record: every run appends its command line to java-standin.runs beside it,
@@ -36,6 +38,12 @@ int main() {
       banner += line.substr(7) + "\r\n";
     } else if (line.rfind("exit=", 0) == 0) {
       exitCode = std::atoi(line.c_str() + 5);
+    } else if (line.rfind("env=", 0) == 0) {
+      char value[4096];
+      DWORD n = GetEnvironmentVariableA(line.c_str() + 4, value, sizeof value);
+      appendRecord(dir + "java-standin.env", line.substr(4) + (n == 0 || n >= sizeof value
+                                                                   ? std::string(" undefined")
+                                                                   : "=" + std::string(value, n)));
     } else if (line == "hang=1") {
       hang = true;
     }

@@ -92,6 +92,7 @@ struct Settings {
   jint createResult = JNI_OK;
   std::set<std::string> missing;  // classes, and Class.method of static methods
   std::map<std::string, Steps> behaviour;  // main, firstRun, exit, dump, check
+  std::vector<std::string> environment;    // variables recorded at VM creation
 };
 
 std::string trim(const std::string& text) {
@@ -149,6 +150,8 @@ Settings readSettings() {
     bool ok = equals != std::string::npos;
     if (ok && key == "create" && isNumber(value)) {
       settings.createResult = static_cast<jint>(std::atol(value.c_str()));
+    } else if (ok && key == "env" && !value.empty()) {
+      settings.environment.push_back(value);
     } else if (ok && key == "missing" && !value.empty()) {
       settings.missing.insert(value);
     } else if (ok && (key == "main" || key == "firstRun" || key == "exit" || key == "dump" || key == "check" ||
@@ -269,6 +272,11 @@ extern "C" jint JNICALL standinCreateJavaVM(JavaVM** vm, void** env, void* args)
     if (std::strcmp(init->options[i].optionString, "exit") == 0) {
       gExitHook = reinterpret_cast<void(JNICALL*)(jint)>(init->options[i].extraInfo);
     }
+  }
+  for (const std::string& name : gSettings.environment) {
+    char value[4096];
+    DWORD n = GetEnvironmentVariableA(name.c_str(), value, sizeof value);
+    record("env " + quotedName(name) + " " + (n == 0 || n >= sizeof value ? std::string("null") : quotedAnsi(value)));
   }
   record("JNI_CreateJavaVM -> " + std::to_string(gSettings.createResult));
   if (gSettings.createResult != JNI_OK) return gSettings.createResult;

@@ -11,6 +11,8 @@
 #include "config/config_block.h"
 #include "config/config_store.h"
 #include "config/exit_duties.h"
+#include "config/launch_settings.h"
+#include "config/service_settings.h"
 #include "config/log_format.h"
 #include "config/messages.h"
 #include "config/pe_version.h"
@@ -120,6 +122,34 @@ TEST(ConfigStore, KeyNamesAndNumbersAreUniqueAndMatchTheEnums) {
   }
   EXPECT_EQ(findKeyByNumber(20017, false), nullptr);  // a wide key, not a narrow one
   EXPECT_EQ(findKeyByName("nosuchkey"), nullptr);
+}
+
+// Keys 30025 and 30027: what the packer writes parses back; what it refuses
+// the launcher reads as damaged.
+TEST(LaunchSettings, EnvironmentAndVmOptionListsRoundTripAndRefuse) {
+  std::vector<EnvironmentEntry> env;
+  std::string why;
+  ASSERT_TRUE(parseEnvironmentSetting("APP_HOME=c:\\app\nPATH=%APP_HOME%\\bin;%PATH%\nEMPTY=\nX=a=b", env, why)) << why;
+  ASSERT_EQ(env.size(), 4u);
+  EXPECT_EQ(env[1].value, "%APP_HOME%\\bin;%PATH%");
+  EXPECT_EQ(env[3].value, "a=b");  // the first '=' ends the name
+  EXPECT_EQ(environmentSettingText(env), "APP_HOME=c:\\app\nPATH=%APP_HOME%\\bin;%PATH%\nEMPTY=\nX=a=b");
+  ASSERT_TRUE(parseEnvironmentSetting("", env, why));
+  EXPECT_TRUE(env.empty());
+  const std::string refusedEnvironment[] = {"=x", "NOEQUALS", "A=1\n", "A=1\na=2", "A\tB=1", "A=1\r",
+                                            std::string("A=\0", 3), std::string(kMaxEnvironmentName + 1, 'N') + "=1"};
+  for (const std::string& text : refusedEnvironment) EXPECT_FALSE(parseEnvironmentSetting(text, env, why)) << text;
+
+  std::vector<std::string> options;
+  ASSERT_TRUE(parseVmOptionList("-Xmx1g\n-Dgreeting=hello world\n-Dq=\"a;b#c\"", options, why));
+  EXPECT_EQ(options, (std::vector<std::string>{"-Xmx1g", "-Dgreeting=hello world", "-Dq=\"a;b#c\""}));
+  EXPECT_EQ(vmOptionListText(options), "-Xmx1g\n-Dgreeting=hello world\n-Dq=\"a;b#c\"");
+  for (const char* text : {"\n-Xrs", "-Xrs\n", "-Xrs\r"}) EXPECT_FALSE(parseVmOptionList(text, options, why)) << text;
+  EXPECT_EQ(why, "item 1: holds a line break at byte 5");
+
+  EXPECT_TRUE(checkDisplayName(u"Order Service (Production) \u00e9", why));
+  for (std::u16string bad : {std::u16string(), std::u16string(kMaxDisplayName + 1, u'n'), std::u16string(u"a\tb")})
+    EXPECT_FALSE(checkDisplayName(bad, why));
 }
 
 std::string calls;

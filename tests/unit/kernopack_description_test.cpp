@@ -116,6 +116,16 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
       {R"({"startupProbe": {"ready": true, "tcpSocket": {"port": 1}, "method": "a.B$c.ok"}})", 30022,
        "ready tcpSocket=1 method=a.B$c.ok initialDelaySeconds=0 periodSeconds=5 timeoutSeconds=5 failureThreshold=120"},
       {R"({"onLivenessFailure": {"threadDumps": 0}})", 30024, "threadDumps=0"},
+      // The service process: variables in order, options one by one, java -cp class-path items.
+      {R"({"environment": {"APP_HOME": "c:\\app", "PATH": "%APP_HOME%\\bin;%PATH%", "TMP": ""}})", 30025,
+       "APP_HOME=c:\\app\nPATH=%APP_HOME%\\bin;%PATH%\nTMP="},
+      {R"({"vmOptions": ["-Xmx1g", "-Dgreeting=hello world", "-Dq=\"a;b\"#c"]})", 30027,
+       "-Xmx1g\n-Dgreeting=hello world\n-Dq=\"a;b\"#c"},
+      {R"({"vmOptions": ["-Xrs"]})", 123, " -Xrs"}, {R"({"vmOptions": [], "vmParameters": null})", 30027, ""},
+      {R"({"vmOptions": ["-Xmx1g"], "vmParameters": " -Xrs"})", 30027, "-Xmx1g"},  // the default, as dump shows it
+      {R"({"classPath": ["app.jar", "lib/*", "%APP_HOME%\\x.jar", "A1own.jar", "./A1.jar"]})", 121,
+       "A0app.jar;S0lib;A0${APP_HOME}\\x.jar;A1own.jar;A0.\\A1.jar"},
+      {R"({"serviceAccount": "CORP\\web"})", 30001, "CORP\\web"}, {R"({"serviceAccount": "web@corp.example"})", 30001, "web@corp.example"},
       // The included files set the count and the names, in the code page.
       {R"({"includedFiles": ["lib/d\u00e9j\u00e0/caf\u00e9.jar", "<runtime>", "c"]})", 2003, "caf\xE9.jar;kerno-runtime.jar;c"},
       {R"({"includedFiles": ["a", "b", "c"]})", 2002, "3"}, {R"({"includedFiles": null})", 2002, "0"},
@@ -191,7 +201,7 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       {R"({"records": {"108": "\u0080"}})", "character 1 (U+0080) cannot"},
       {R"({"classPath": ["A1\u0100.jar"]})", "field \"classPath\"[0]: character 3 (U+0100"},
       // Settings.
-      {R"({"serviceAccount": "CORP\\web"})", "field \"serviceAccount\": \"CORP\\web\" is not an account"},
+      {R"({"serviceAccount": "web"})", "field \"serviceAccount\": \"web\" is not an account"},
       {R"({"serviceAccount": 1})", "field \"serviceAccount\": expected a string"},
       {R"({"interactive": 1})", "field \"interactive\": expected true, false or null"},
       {R"({"serviceAccount": "LocalService", "interactive": true})",
@@ -225,6 +235,19 @@ TEST(KernopackDescription, RejectsBadInputWithAMessageNamingTheField) {
       {R"({"startupProbe": {"method": "noClass"}})", "field \"startupProbe\".\"method\": expected \"package.Class.method\""},
       {R"({"startupProbe": {"deadlock": true, "periodSeconds": 0}})", "field \"startupProbe\".\"periodSeconds\": 0 is outside 1..3600"},
       {R"({"onLivenessFailure": {"threadDumps": 11}})", "field \"onLivenessFailure\".\"threadDumps\": 11 is outside 0..10"},
+      // The service process.
+      {R"({"environment": ["A=1"]})", "field \"environment\": expected an object of variable names"},
+      {R"({"environment": {"A=B": "1"}})", "field \"environment\".\"A=B\": the variable name \"A=B\" holds '='"},
+      {R"({"environment": {"A": 1}})", "field \"environment\".\"A\": expected a string, got an integer"},
+      {R"({"environment": {"Path": "a", "PATH": "b"}})", "field \"environment\".\"PATH\": also given as \"Path\""},
+      {R"({"environment": {"A": "x\ny"}})", "field \"environment\".\"A\": the value holds a line break"},
+      {R"({"vmOptions": "-Xmx1g -Xrs"})", "field \"vmOptions\": expected an array of strings, one VM option each"},
+      {R"({"vmOptions": ["-Xrs", ""]})", "field \"vmOptions\"[1]: an empty option"},
+      {R"({"vmParameters": "-Xmx1g", "vmOptions": ["-Xrs"]})", "field \"vmOptions\": give it or a \"vmParameters\" text"},
+      {R"({"classPath": ["lib/*.jar"]})", "field \"classPath\"[0]: '*' stands only for every archive"},
+      {R"({"classPath": ["a.jar", ""]})", "field \"classPath\"[1]: an empty class-path item"},
+      {R"({"displayName": ""})", "field \"displayName\": a display name must be 1 to 256"},
+      {R"({"displayName": "a\tb"})", "field \"displayName\": a display name cannot hold a control character"},
       // A password, wherever it stands, however it is spelt.
       {R"({"servicePassword": "x"})", "field \"servicePassword\": a password is never stored"},
       {R"({"recovery": {"PASSWORD": 1}})", "field \"recovery\".\"PASSWORD\": a password is never stored"},
@@ -274,8 +297,12 @@ TEST(KernopackDescribe, ShowsValuesInTheirMostReadableExactForm) {
     EXPECT_EQ(nlohmann::json::parse(t.json)[std::string(findKeyByNumber(key, false)->name)], nlohmann::json::parse(shown))
         << t.json;
   }
-  // The watchdog's settings come back as the objects that rebuild them byte for byte.
+  // A class path with an item that is no launcher item stays the text it is.
+  DescriptionText cp = describeConfiguration(tablesOf({{121, "A1a.jar;lib\\b.jar"}}), LauncherArch::unspecified, 1252);
+  EXPECT_EQ(nlohmann::json::parse(cp.json)["classPath"], "A1a.jar;lib\\b.jar") << cp.json;
+  // The settings come back as the values that rebuild them byte for byte.
   for (const auto& [key, stored] : std::vector<std::pair<int32_t, std::string>>{
+           {30025, "APP_HOME=c:\\app\nPATH=%APP_HOME%\\bin;%PATH%\nE="}, {30027, "-Xrs\n-Dq=\"a b\""}, {30027, ""},
            {30022, "ready tcpSocket=9 initialDelaySeconds=1 periodSeconds=2 timeoutSeconds=3 failureThreshold=4"},
            {30023, "method=a.B.c httpGet=80/x?y=1 deadlock heartbeat initialDelaySeconds=0 periodSeconds=1 "
                    "timeoutSeconds=1 failureThreshold=1"},
@@ -283,8 +310,8 @@ TEST(KernopackDescribe, ShowsValuesInTheirMostReadableExactForm) {
            {30029, "30\nS\nstop"}, {30029, "5\na.S\nstop\n\n\xE9 x"}}) {
     DescriptionText shown = describeConfiguration(tablesOf({{key, stored}}), LauncherArch::unspecified, 1252);
     ASSERT_TRUE(shown.ok) << shown.error;
-    EXPECT_TRUE(nlohmann::json::parse(shown.json)[std::string(findKeyByNumber(key, false)->name)].is_number() ||
-                nlohmann::json::parse(shown.json)[std::string(findKeyByNumber(key, false)->name)].is_object()) << shown.json;
+    nlohmann::json value = nlohmann::json::parse(shown.json)[std::string(findKeyByNumber(key, false)->name)];
+    EXPECT_TRUE(value.is_number() || value.is_object() || value.is_array()) << shown.json;
     Description back = parseDescription(shown.json, 1252);
     ASSERT_TRUE(back.ok) << back.error;
     EXPECT_EQ(narrow(back, key), std::optional<std::string>(stored)) << shown.json;

@@ -144,6 +144,16 @@ TEST(KernopackMsi, WixSourceEscapesAndSaysWhatWixlLeavesOut) {
       }
     }
   }
+  // A user account's password: a hidden property the package requires, handed to the service only.
+  EXPECT_EQ(x64.find("SERVICEPASSWORD"), std::string::npos);
+  EXPECT_NE(x64.find("DisplayName=\"Svc\""), std::string::npos);  // the service name
+  PackagePlan user = samplePlan(LauncherArch::x64);
+  user.account = ".\\svc-orders", user.accountPassword = true, user.displayName = "Orders [prod]";
+  ASSERT_TRUE(wixSource(user, x64, error)) << error;
+  EXPECT_NE(x64.find("<Property Id=\"MsiHiddenProperties\" Value=\"SERVICEPASSWORD\" />"), std::string::npos);
+  EXPECT_NE(x64.find(">SERVICEPASSWORD OR Installed</Condition>"), std::string::npos);
+  EXPECT_NE(x64.find("Account=\"[SERVICEACCOUNT]\" Password=\"[SERVICEPASSWORD]\""), std::string::npos);
+  EXPECT_NE(x64.find("DisplayName=\"Orders [\\[]prod[\\]]\""), std::string::npos);
   PackagePlan bad = samplePlan(LauncherArch::x64);
   bad.serviceDescription = "line\nbreak";
   EXPECT_FALSE(wixSource(bad, x64, error));

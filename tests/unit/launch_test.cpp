@@ -66,6 +66,50 @@ TEST(Variables, BuiltinsThenTheEnvironmentInTwoSpellings) {
   EXPECT_EQ(jvmHomeFromJavaExe("x"), "..");
 }
 
+// %NAME% as the system expands it: defined names only, values not expanded again.
+TEST(Variables, PercentReferencesOfDefinedNames) {
+  const std::map<std::string, std::string> env = {{"APP_HOME", "c:\\app"}, {"PATH", "c:\\w"}, {"V", "%APP_HOME%"}};
+  VariableLookup lookup = [&env](const std::string& name) -> std::optional<std::string> {
+    auto it = env.find(name);
+    return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
+  };
+  const std::pair<const char*, const char*> cases[] = {
+      {"%APP_HOME%\\bin;%PATH%", "c:\\app\\bin;c:\\w"}, {"%V%", "%APP_HOME%"},
+      {"hs_err_pid%p.log", "hs_err_pid%p.log"}, {"%UNDEF%PATH%", "%UNDEF%PATH%"}, {"50%%PATH%", "50%%PATH%"},
+      {"%PATH", "%PATH"}, {"a%%b", "a%%b"}, {"%path%", "%path%"},  // the lookup decides about case
+  };
+  for (const auto& [text, want] : cases) {
+    std::string t = text;
+    EXPECT_TRUE(expandPercentReferences(t, lookup, 100)) << text;
+    EXPECT_EQ(t, want) << text;
+  }
+  std::string t = "%APP_HOME%%APP_HOME%";
+  EXPECT_FALSE(expandPercentReferences(t, lookup, 11));
+  EXPECT_EQ(t, "%APP_HOME%%APP_HOME%");  // unchanged
+}
+
+// A description's class-path items: the launcher's own form kept, the forms
+// of java -cp turned into it.
+TEST(ClassPathItems, JavaFormsBecomeLauncherItems) {
+  const std::pair<const char*, const char*> cases[] = {  // nullptr: refused
+      {"app.jar", "A0app.jar"}, {"lib/util.jar", "A0lib\\util.jar"}, {"lib/*", "S0lib"}, {"lib\\*", "S0lib"},
+      {"*", "S0."}, {"c:/opt/x/*", "S0c:\\opt\\x"}, {"%APP_HOME%\\lib\\x.jar", "A0${APP_HOME}\\lib\\x.jar"},
+      {"%KERNO_EXEDIR%x.jar", "A0%KERNO_EXEDIR%x.jar"}, {"%APP_CP%", "E0APP_CP"}, {"%KERNO_EXEDIR%", "A0%KERNO_EXEDIR%"},
+      {"50%.jar", "A050%.jar"}, {"a%%b%X%.jar", "A0a%%b${X}.jar"}, {"./A1.jar", "A0.\\A1.jar"},
+      {"", nullptr}, {"lib/*.jar", nullptr}, {"lib*", nullptr}, {"*/x.jar", nullptr},
+  };
+  for (const auto& [path, item] : cases) {
+    std::string out, why;
+    EXPECT_EQ(classPathItemFromJavaForm(path, out, why), item != nullptr) << path;
+    if (item) {
+      EXPECT_EQ(out, item) << path;
+      EXPECT_TRUE(isLauncherClassPathItem(out)) << path;
+    }
+  }
+  for (const char* own : {"A1lib\\x.jar", "S0lib", "E0APP_CP", "Z1x"}) EXPECT_TRUE(isLauncherClassPathItem(own));
+  for (const char* java : {"app.jar", "a1.jar", "A", "./A1.jar", "A2x"}) EXPECT_FALSE(isLauncherClassPathItem(java));
+}
+
 void expectSplits(const std::vector<std::pair<const char16_t*, U16s>>& cases, bool ok = true) {
   for (const auto& [text, parameters] : cases) {
     U16s out;
@@ -248,6 +292,7 @@ TEST(VmOptionList, InTheOrderOfItsSources) {
   sources.optionsFileLines = {"  -Xmx512m  \n", "# comment\n", "-Dfile=1\n"};
   sources.classPathOption = kPrefix + "c:\\app\\a.jar;";
   sources.vmParameters = u" -Xrs \"-Dp=c:\\a b\"";
+  sources.vmOptions = {"-Dgreeting=hello 'world'", "-Dq=\"x\""};  // one option each, as they are
   sources.commandLineVmOptions = true;
   sources.launchArguments = {u"-J-Dfirst=1", u"run", u"-j-Xss1m", u"-J\u00e9"};
   sources.libraryPathOption = "-Djava.library.path=c:\\app";
@@ -257,10 +302,10 @@ TEST(VmOptionList, InTheOrderOfItsSources) {
   // Every -J argument, the first launch argument included.
   EXPECT_EQ(out, (Strings{"-Dkerno.moduleName=c:\\app\\s.exe", "-Dkerno.tempDir=", "-Djava.library.path=c:\\app",
                           "-Xmx512m", "-Dfile=1", kPrefix + "c:\\app\\a.jar;", "-Xrs", "-Dp=c:\\a b",
-                          "-Dfirst=1", "?"}));
+                          "-Dgreeting=hello 'world'", "-Dq=\"x\"", "-Dfirst=1", "?"}));
   sources.commandLineVmOptions = false;
   ASSERT_TRUE(assembleVmOptions(sources, ascii, out, problem));
-  EXPECT_EQ(out.back(), "-Dp=c:\\a b");
+  EXPECT_EQ(out.back(), "-Dq=\"x\"");
   sources.vmParameters = u"-Xrs \"-Dx=1";
   EXPECT_FALSE(assembleVmOptions(sources, ascii, out, problem));
   EXPECT_EQ(problem.message, ConfigKey::MSG_WRONG_PARAMETERS);

@@ -117,8 +117,11 @@ TEST(ServiceSettings, AccountForms) {
       {"LocalSystem", "LocalSystem"}, {"localservice", "NT AUTHORITY\\LocalService"},
       {"NetworkService", "NT AUTHORITY\\NetworkService"}, {"virtual", "NT SERVICE\\Svc"},
       {"corp.example.com\\svc-app_1$", "corp.example.com\\svc-app_1$"},
-      // Accounts that would need a password, or are not accounts at all.
-      {"CORP\\web", nullptr}, {"web$", nullptr}, {"", nullptr}, {"a\\b\\c$", nullptr}, {"\\web$", nullptr},
+      // User accounts, whose password is asked for at install.
+      {"CORP\\web", "CORP\\web"}, {".\\web", ".\\web"}, {"web@corp.example.com", "web@corp.example.com"},
+      // Not accounts at all.
+      {"web", nullptr}, {"web@", nullptr}, {"@corp", nullptr}, {"a@b@c", nullptr}, {"..\\web", nullptr},
+      {"web$", nullptr}, {"", nullptr}, {"a\\b\\c$", nullptr}, {"\\web$", nullptr},
       {".\\web$", nullptr}, {"CORP\\$", nullptr}, {"CO@RP\\web$", nullptr}, {"CORP\\we b$", nullptr},
       {"CORP\\we@b$", nullptr}, {"CORP\\w$b$", nullptr}, {"CORP\\caf\xE9$", nullptr}, {"LocalSystem ", nullptr},
   };
@@ -201,6 +204,7 @@ TEST(ServiceSettings, InstallPlan) {
       // A damaged block cannot make the system refuse the install.
       {AccountKind::networkService, true, 0x10, "NT AUTHORITY\\NetworkService"},
       {AccountKind::managed, std::nullopt, 0x10, "CORP\\web$"},
+      {AccountKind::user, true, 0x10, "CORP\\web$"},
   };
   for (const auto& [account, interactive, type, accountName] : cases) {
     ServiceSettings s;
@@ -209,6 +213,7 @@ TEST(ServiceSettings, InstallPlan) {
     InstallPlan plan = planServiceInstall(s, "Svc", true);
     EXPECT_EQ(plan.serviceType, type) << accountName;
     EXPECT_EQ(plan.accountName, accountName);
+    EXPECT_EQ(plan.needsPassword, account == AccountKind::user);
     EXPECT_FALSE(plan.failureActions || plan.delayedAutoStart || plan.preshutdownTimeoutMilliseconds);
   }
   ServiceSettings s;

@@ -11,10 +11,12 @@
 #include "io/codepage.h"
 #include "config/config_keys.h"
 #include "config/config_store.h"
+#include "config/launch_settings.h"
 #include "config/value_list.h"
 #include "files/included_files.h"
 #include "config/service_settings.h"
 #include "config/stop_method_setting.h"
+#include "launch/vm_options.h"
 #include "service/watchdog_rules.h"
 #include "io/path_name.h"
 #include "io/terminal_text.h"
@@ -183,6 +185,11 @@ struct Builder {
       if (bytes.find(k.separator) != std::string::npos)
         return fail(itemWhere, std::string("an item must not contain the separator '") + k.separator +
                                    "'; give the whole list as one string instead");
+      if (k.number == int32_t(ConfigKey::classPath) && !isLauncherClassPathItem(bytes)) {
+        std::string launcherItem, why;
+        if (!classPathItemFromJavaForm(bytes, launcherItem, why)) return fail(itemWhere, why);
+        bytes = std::move(launcherItem);
+      }
       if (i > 0) joined += k.separator;
       joined += bytes;
     }
@@ -364,6 +371,52 @@ struct Builder {
     return true;
   }
 
+  // "environment": an object of variable names and values, applied in order.
+  bool environmentSetting(const std::string& where, const Json& v, std::string& out) {
+    if (!v.is_object())
+      return fail(where, "expected an object of variable names and string values, or null, got " + kindOf(v));
+    if (v.size() > kMaxEnvironmentEntries)
+      return fail(where, "more than " + std::to_string(kMaxEnvironmentEntries) + " variables");
+    std::vector<EnvironmentEntry> entries;
+    for (const auto& item : v.items()) {
+      std::string at = where + ".\"" + item.key() + "\"";
+      if (!item.value().is_string()) return fail(at, "expected a string, got " + kindOf(item.value()));
+      EnvironmentEntry e;
+      std::string why;
+      if (!encode(at, item.key(), e.name) || !encode(at, item.value().get_ref<const std::string&>(), e.value))
+        return false;
+      if (!checkEnvironmentName(e.name, why)) return fail(at, why);
+      if (!checkSettingItem(e.value, kMaxEnvironmentValue, why)) return fail(at, "the value " + why);
+      for (const EnvironmentEntry& earlier : entries) {
+        if (equalsIgnoringCase(earlier.name, e.name))
+          return fail(at, "also given as \"" + earlier.name + "\"; names are compared without case");
+      }
+      entries.push_back(std::move(e));
+    }
+    out = environmentSettingText(entries);
+    return true;
+  }
+
+  // "vmOptions": one VM option per item, as written.
+  bool vmOptionsSetting(const std::string& where, const Json& v, std::string& out) {
+    if (!v.is_array())
+      return fail(where, "expected an array of strings, one VM option each, or null, got " + kindOf(v));
+    if (v.size() > kMaxVmOptionCount)
+      return fail(where, "more than " + std::to_string(kMaxVmOptionCount) + " options");
+    std::vector<std::string> options;
+    for (size_t i = 0; i < v.size(); ++i) {
+      std::string at = where + "[" + std::to_string(i) + "]";
+      if (!v[i].is_string()) return fail(at, "expected a string, got " + kindOf(v[i]));
+      std::string bytes, why;
+      if (!encode(at, v[i].get_ref<const std::string&>(), bytes)) return false;
+      if (bytes.empty()) return fail(at, "an empty option; leave it out");
+      if (!checkSettingItem(bytes, kMaxVmOptionBytes, why)) return fail(at, why);
+      options.push_back(std::move(bytes));
+    }
+    out = vmOptionListText(options);
+    return true;
+  }
+
   bool setSetting(const KeyInfo& k, const std::string& where, const Json& v) {
     std::string& out = narrow[k.number];
     std::string why;
@@ -433,6 +486,8 @@ struct Builder {
         out = livenessFailureText(uint32_t(n[0]));
         return true;
       }
+      case ConfigKey::environment: return environmentSetting(where, v, out);
+      case ConfigKey::vmOptions: return vmOptionsSetting(where, v, out);
       default: break;
     }
     return fail(where, "not a setting the packer knows how to write");
@@ -451,9 +506,14 @@ struct Builder {
         return setInteger(k, where, v);
       case ValueType::list:
         return setList(k, where, v);
-      case ValueType::wideText:
+      case ValueType::wideText: {
         if (!v.is_string()) return fail(where, "expected a string or null, got " + kindOf(v));
-        return encodeWide(where, v.get_ref<const std::string&>(), wide[k.number]);
+        std::string why;
+        if (!encodeWide(where, v.get_ref<const std::string&>(), wide[k.number])) return false;
+        if (k.number == int32_t(WideKey::displayName) && !checkDisplayName(wide[k.number], why))
+          return fail(where, why);
+        return true;
+      }
     }
     return false;
   }
@@ -536,6 +596,21 @@ std::string parseErrorText(const char* what) {
   return text;
 }
 
+// The VM options come as a text or as a list, not both. The default text of
+// "vmParameters" (" -Xrs") is written beside a list all the same, and so is
+// taken beside one, as dump shows it.
+bool oneFormOfVmOptions(const Builder& b, const std::set<const KeyInfo*>& mentioned, std::string& error) {
+  const KeyInfo* parameters = findKeyByName("vmParameters");
+  auto text = b.narrow.find(parameters->number);
+  if (b.narrow.count(int32_t(ConfigKey::vmOptions)) && text != b.narrow.end() && mentioned.count(parameters) &&
+      text->second != parameters->packDefault) {
+    error = field("vmOptions") + ": give it or a \"vmParameters\" text, not both; move the options of "
+            "\"vmParameters\" into \"vmOptions\", one each";
+    return false;
+  }
+  return true;
+}
+
 // Keys 2002 and 2003 follow "includedFiles"; without it the count must read
 // as 0, since a count without the files would stop the launcher at start-up.
 bool applyIncludedFiles(Builder& b, const std::set<const KeyInfo*>& mentioned,
@@ -607,8 +682,8 @@ Description parseDescription(std::string_view json, unsigned codePage) {
   std::string password = passwordField(root, "");
   if (!password.empty()) {
     d.error = "field " + password +
-              ": a password is never stored in an executable; the service accounts it supports "
-              "(LocalSystem, LocalService, NetworkService, virtual, group managed) need none";
+              ": a password is never stored in an executable; a user account's password is asked for by "
+              "/install and /configure, or given to a package as SERVICEPASSWORD";
     return d;
   }
 
@@ -665,7 +740,7 @@ Description parseDescription(std::string_view json, unsigned codePage) {
     }
   }
 
-  if (!applyIncludedFiles(b, mentioned, d.includedFiles, d.error)) return d;
+  if (!applyIncludedFiles(b, mentioned, d.includedFiles, d.error) || !oneFormOfVmOptions(b, mentioned, d.error)) return d;
 
   // The system refuses interactive services under any account but
   // LocalSystem; saying so now beats an install that ignores it.
@@ -759,6 +834,18 @@ Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf
       if (parseLivenessFailure(bytes, n, why)) return Json{{"threadDumps", n}};
       break;
     }
+    case ConfigKey::environment: {
+      std::vector<EnvironmentEntry> entries;
+      if (!parseEnvironmentSetting(bytes, entries, why) || !parseEnvironmentSetting(utf8, entries, why)) break;
+      Json j = Json::object();
+      for (const EnvironmentEntry& e : entries) j[e.name] = e.value;
+      return j;
+    }
+    case ConfigKey::vmOptions: {
+      std::vector<std::string> options;
+      if (!parseVmOptionList(bytes, options, why) || !parseVmOptionList(utf8, options, why)) break;
+      return Json(options);
+    }
     default: break;
   }
   return utf8;
@@ -843,7 +930,10 @@ DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch l
       Json items = Json::array();
       bool hasEmpty = false;
       for (std::string_view item : splitList(utf8, k->separator, EmptyItems::keep)) {
-        hasEmpty = hasEmpty || item.empty();
+        // A class path as an array holds launcher items only: any other item
+        // would be read back as a java -cp path.
+        hasEmpty = hasEmpty || item.empty() ||
+                   (k->number == int32_t(ConfigKey::classPath) && !isLauncherClassPathItem(item));
         items.push_back(std::string(item));
       }
       if (hasEmpty) {

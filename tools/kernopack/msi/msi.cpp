@@ -337,8 +337,10 @@ int planService(const MsiArgs& a, const MsiInputs& in, PackagePlan& plan) {
   size_t bad = 0;
   if (!narrowText(in.tables, ConfigKey::serviceName, a.input.codePage, plan.serviceName) ||
       !narrowText(in.tables, ConfigKey::serviceDependencies, a.input.codePage, dependencies) ||
-      !utf16ToUtf8(getConfigWString(in.tables, WideKey::serviceDescription), plan.serviceDescription, bad)) {
-    report("%s: the service name, dependencies or description cannot be read back as text", a.input.description.c_str());
+      !utf16ToUtf8(getConfigWString(in.tables, WideKey::serviceDescription), plan.serviceDescription, bad) ||
+      !utf16ToUtf8(getConfigWString(in.tables, WideKey::displayName), plan.displayName, bad)) {
+    report("%s: the service name, display name, dependencies or description cannot be read back as text",
+           a.input.description.c_str());
     return kExitBadInput;
   }
   std::vector<DamagedSetting> damaged;
@@ -351,6 +353,7 @@ int planService(const MsiArgs& a, const MsiInputs& in, PackagePlan& plan) {
   InstallPlan install = planServiceInstall(settings, plan.serviceName, plan.automaticStart);
   plan.interactive = (install.serviceType & scm::kInteractiveProcess) != 0;
   plan.account = install.accountName.empty() ? "LocalSystem" : install.accountName;
+  plan.accountPassword = install.needsPassword;
   for (std::string_view name : splitList(dependencies, ',', EmptyItems::drop)) plan.dependencies.emplace_back(name);
   plan.eventLog = settings.eventLog.value_or(false);
   const PackageSection& section = in.section;

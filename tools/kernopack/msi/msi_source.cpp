@@ -377,6 +377,7 @@ bool checkPlanTexts(const PackagePlan& plan, std::string& error) {
                  {"the service name", plan.serviceName},
                  {"the service description", plan.serviceDescription},
                  {"the service account", plan.account},
+                 {"the display name", plan.displayName},
                  {"the executable's name", plan.executableName}};
   for (const Checked& c : checked) {
     if (hasControl(c.text)) {
@@ -462,6 +463,14 @@ struct WixWriter {
            "NOT NEWER_VERSION_FOUND</Condition>");
     w.line("<Media Id=\"1\" Cabinet=\"product.cab\" EmbedCab=\"yes\" />");
     w.line("<Property" + attr("Id", kAccountProperty) + attr("Value", plan.account) + " />");
+    if (plan.accountPassword) {
+      // The password is a hidden property: the installer logs no value of
+      // it, and only the service manager is given it.
+      w.line("<Property Id=\"MsiHiddenProperties\"" + attr("Value", kPasswordProperty) + " />");
+      w.line("<Condition Message=\"The service runs as account [" + std::string(kAccountProperty) +
+             "]: give its password as " + std::string(kPasswordProperty) +
+             "=... on the msiexec command line.\">" + std::string(kPasswordProperty) + " OR Installed</Condition>");
+    }
     w.open("<Property Id=\"REMEMBERED_INSTALLDIR\">");
     w.line("<RegistrySearch Id=\"RememberedInstallDir\" Root=\"HKLM\"" + attr("Key", rememberKey) +
            " Name=\"InstallDir\" Type=\"raw\" Win64=\"" + win64 + "\" />");
@@ -505,12 +514,14 @@ struct WixWriter {
     w.line("<File Id=\"ServiceExecutable\"" + attr("Name", plan.executableName) +
            attr("Source", sourceOf(plan.executableName)) + " KeyPath=\"yes\" />");
     w.open("<ServiceInstall Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +
-           attr("DisplayName", formattedText(plan.serviceName)) +
+           attr("DisplayName", formattedText(plan.displayName.empty() ? plan.serviceName : plan.displayName)) +
            (plan.serviceDescription.empty() ? std::string()
                                             : attr("Description", formattedText(plan.serviceDescription))) +
            " Type=\"ownProcess\" Interactive=\"" + (plan.interactive ? "yes" : "no") + "\" Start=\"" +
            (plan.automaticStart ? "auto" : "demand") + "\" ErrorControl=\"normal\" Account=\"[" +
-           std::string(kAccountProperty) + "]\" Vital=\"yes\">");
+           std::string(kAccountProperty) + "]\"" +
+           (plan.accountPassword ? " Password=\"[" + std::string(kPasswordProperty) + "]\"" : std::string()) +
+           " Vital=\"yes\">");
     for (const std::string& d : plan.dependencies) w.line("<ServiceDependency" + attr("Id", d) + " />");
     w.close("</ServiceInstall>");
     w.line("<ServiceControl Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +

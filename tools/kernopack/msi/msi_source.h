@@ -106,6 +106,10 @@ struct PackagePlan {
   bool automaticStart = false;
   bool interactive = false;
   std::string account;  // the account's object name; "LocalSystem" for LocalSystem
+  // A user account: its password comes from the hidden property
+  // SERVICEPASSWORD, which the package requires.
+  bool accountPassword = false;
+  std::string displayName;  // empty: the service name
   std::vector<std::string> dependencies;
   bool eventLog = false;
   // The executable's file name, and the other staged files (below the
@@ -127,3 +131,4 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
 // Property names a package reads on the msiexec command line.
 inline constexpr std::string_view kInstallDirProperty = "INSTALLDIR";
 inline constexpr std::string_view kAccountProperty = "SERVICEACCOUNT";
+inline constexpr std::string_view kPasswordProperty = "SERVICEPASSWORD";
