@@ -685,9 +685,10 @@ class SettingsTeamsBringAlong(ServiceRunTest):
         self.assertEqual(probed[0], "APP_HOME=" + home)
         self.assertTrue(probed[1].startswith(f"PATH={home}\\bin;"), probed)
         vm_options = self.options(calls)
-        # Each item one option, byte for byte but for the variables.
-        self.assertEqual(vm_options[-4:], [f"-Dhome={home}", "-Dgreeting=hello world", '-Dq="a b";c#d  ',
-                                           "-XX:ErrorFile=hs_err_pid%p.log"])
+        # Each item one option, byte for byte but for the variables (then
+        # the VM's exit hook).
+        self.assertEqual(vm_options[-5:], [f"-Dhome={home}", "-Dgreeting=hello world", '-Dq="a b";c#d  ',
+                                           "-XX:ErrorFile=hs_err_pid%p.log", "exit"])
         class_path = next(o for o in vm_options if o.startswith("-Djava.class.path="))
         names = [e.rsplit("\\", 1)[-1].lower() for e in class_path.split("=", 1)[1].split(";") if e]
         # lib/* gives every archive of lib, in the order the system lists them.
