@@ -9,7 +9,7 @@ The folders of src/ are layers, from the top down:
 An include may point to the same layer or down the stack, never up. The
 packer (tools/kernopack) sits above them all, with layers of its own:
 
-    kernopack (main.cpp) > msi > description > image > io
+    kernopack (main.cpp) > msi, import > description > image > io
 
 It and may include the pure code of
 src/ (and, from its own *_win glue, the glue of src/ too); nothing in src/
@@ -28,6 +28,7 @@ import sys
 # Folder, rank: a higher rank may include a lower one, never the reverse.
 LAYERS = [
     ("tools/kernopack/msi", 12),
+    ("tools/kernopack/import", 12),
     ("tools/kernopack/description", 11),
     ("tools/kernopack/image", 10),
     ("tools/kernopack/io", 9),
@@ -114,6 +115,9 @@ def layer_faults(includes):
             faults.append(f"{where}: layer {source} (rank {RANK[source]}) may not include "
                           f"the higher layer {dest} (rank {RANK[dest]}); the order is "
                           f"{order(source.split('/')[0] + '/')}")
+        elif RANK[dest] == RANK[source] and dest != source:
+            faults.append(f"{where}: layers {source} and {dest} share rank {RANK[source]}: "
+                          "neither may include the other")
         elif (source.startswith("tools/") and dest.startswith("src/") and is_glue(target)
               and not is_glue(path)):
             faults.append(f"{where}: the packer's pure code may include only the pure "

@@ -10,7 +10,8 @@ set -eu
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev python3 file
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
   binutils-mingw-w64-i686 wine64 googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev
-  openjdk-17-jdk-headless osslsigncode openssl gcovr wixl msitools python3-yaml libh2-java"
+  openjdk-17-jdk-headless osslsigncode openssl gcovr wixl msitools python3-yaml libpugixml-dev
+  zlib1g-dev libz-mingw-w64-dev libh2-java"
 
 case "${1:-}" in
   --help|-h) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;

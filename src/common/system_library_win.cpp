@@ -25,6 +25,11 @@ HMODULE shell32() {
   return module;
 }
 
+HMODULE iphlpapi() {
+  static HMODULE module = loadSystemLibrary("iphlpapi.dll");
+  return module;
+}
+
 template <typename Function>
 Function* lookUp(HMODULE module, const char* name) {
   if (module == nullptr) return nullptr;
@@ -90,6 +95,13 @@ BOOL SHGetPathFromIDListA(PCIDLIST_ABSOLUTE items, LPSTR path) {
 HRESULT SHGetMalloc(IMalloc** allocator) {
   KERNO_ON_DEMAND(shell32, SHGetMalloc);
   return call ? call(allocator) : E_FAIL;
+}
+
+DWORD GetExtendedTcpTable(void* table, DWORD* size, BOOL order, ULONG family, int tableClass, ULONG reserved) {
+  // Declared here by hand: iphlpapi.h wants Winsock's headers first.
+  using Function = DWORD WINAPI(PVOID, PDWORD, BOOL, ULONG, int, ULONG);
+  static auto* const call = lookUp<Function>(iphlpapi(), "GetExtendedTcpTable");
+  return call ? call(table, size, order, family, tableClass, reserved) : ERROR_NOT_SUPPORTED;
 }
 
 }  // namespace ondemand

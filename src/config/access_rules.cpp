@@ -72,6 +72,35 @@ bool isExtractionDirectoryName(std::string_view name) {
   return !rest.empty() && hexRun(rest, 0) == rest.size();
 }
 
+AceFields aceFields(const uint8_t* ace, std::size_t size) {
+  AceFields out;
+  constexpr std::size_t kHeader = 4;  // type, flags, size
+  constexpr std::size_t kMinSid = 8;  // revision, count, authority
+  if (ace == nullptr || size < kHeader + 4) return out;
+  const uint8_t type = ace[0];
+  bool object = false;
+  switch (type) {
+    case 0x00: case 0x09: out.allow = true; break;                 // allowed, allowed callback
+    case 0x01: case 0x0A: break;                                   // denied, denied callback
+    case 0x05: case 0x0B: out.allow = true; object = true; break;  // allowed object (callback)
+    case 0x06: case 0x0C: object = true; break;                    // denied object (callback)
+    case 0x04: out.allow = true; break;                            // allowed compound: SID unread
+    default: return out;
+  }
+  out.counted = true;
+  out.inheritOnly = (ace[1] & 0x08) != 0;  // INHERIT_ONLY_ACE
+  out.mask = uint32_t(ace[4]) | uint32_t(ace[5]) << 8 | uint32_t(ace[6]) << 16 | uint32_t(ace[7]) << 24;
+  std::size_t sid = kHeader + 4;
+  if (object) {
+    if (size < sid + 4) return out;
+    const uint8_t flags = ace[sid];
+    sid += 4 + ((flags & 0x01) ? 16 : 0) + ((flags & 0x02) ? 16 : 0);
+  }
+  if (type == 0x04 || size < sid + kMinSid || size - sid - kMinSid < std::size_t(ace[sid + 1]) * 4) return out;
+  out.sidOffset = sid;
+  return out;
+}
+
 std::vector<std::string> untrustedWriters(const DirectoryAccess& access, std::string_view installerSid,
                                           PlaceKind kind) {
   const uint32_t rights = kind == PlaceKind::file              ? kFileWriteRights

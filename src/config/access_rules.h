@@ -55,6 +55,23 @@ struct AccessEntry {
   std::string sid;
 };
 
+// What counts of one entry of an access list in the system's binary form
+// (ACE_HEADER, the mask, then the SID): plain, object, callback and
+// callback-object entries, allowing and denying (a conditional entry is a
+// callback entry). `sidOffset` is where the SID starts: after the mask, and
+// in an object entry after its flags and the GUIDs they announce. An
+// allowing entry whose SID lies past its end keeps its mask with sidOffset
+// 0, so that the grant is counted for an unknown account. Other types
+// (audit, alarm, label, attribute entries) grant nothing: `counted` false.
+struct AceFields {
+  bool counted = false;
+  bool allow = false;
+  bool inheritOnly = false;
+  uint32_t mask = 0;
+  std::size_t sidOffset = 0;  // 0: no readable SID
+};
+AceFields aceFields(const uint8_t* ace, std::size_t size);
+
 // What a directory's security descriptor says.
 struct DirectoryAccess {
   std::string ownerSid;  // empty when unknown

@@ -13,6 +13,9 @@ extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
 
 namespace {
 
+// Stands for the account of an entry whose SID cannot be read.
+constexpr const char* kUnknownSid = "an unknown account";
+
 std::string sidText(PSID sid) {
   char* text = nullptr;
   if (sid == nullptr || !ConvertSidToStringSidA(sid, &text)) return std::string();
@@ -44,6 +47,23 @@ bool processAccountSid(std::string& out) { return tokenSid(TokenUser, out); }
 
 bool processDefaultOwnerSid(std::string& out) { return tokenSid(TokenOwner, out); }
 
+bool accountNameSid(const std::string& name, std::string& out) {
+  out.clear();
+  if (name.empty() || lstrcmpiA(name.c_str(), "LocalSystem") == 0) {
+    out = std::string(kSidLocalSystem);
+    return true;
+  }
+  std::string account = name.rfind(".\\", 0) == 0 ? name.substr(2) : name;
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof sid;
+  char domain[256];
+  DWORD domainSize = sizeof domain;
+  SID_NAME_USE use;
+  if (!LookupAccountNameA(nullptr, account.c_str(), sid, &sidSize, domain, &domainSize, &use)) return false;
+  out = sidText(sid);
+  return !out.empty();
+}
+
 PrivateSecurity::PrivateSecurity(bool directory) {
   std::string account;
   if (!processAccountSid(account)) return;
@@ -72,36 +92,59 @@ bool cryptoRandom(uint8_t* data, std::size_t size) {
   return true;
 }
 
-bool readAccess(const std::string& path, DirectoryAccess& out) {
-  out = DirectoryAccess{};
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                            &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
+namespace {
+
+// The owner and the allowing and denying entries of a descriptor the system
+// gave; frees it.
+void takeAccess(PSID owner, PACL dacl, PSECURITY_DESCRIPTOR descriptor, DirectoryAccess& out) {
   out.ownerSid = sidText(owner);
   out.hasDacl = dacl != nullptr;
   for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
     void* raw = nullptr;
     if (!GetAce(dacl, i, &raw)) continue;
-    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(raw);
-    // Only the plain allow and deny entries carry their SID right after the
-    // mask; object and callback entries are kept as unknown grants.
+    const uint8_t* bytes = static_cast<const uint8_t*>(raw);
+    AceFields fields = aceFields(bytes, static_cast<const ACE_HEADER*>(raw)->AceSize);
+    if (!fields.counted) continue;
     AccessEntry entry;
-    entry.inheritOnly = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
-    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
-      const ACCESS_ALLOWED_ACE* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
-      entry.allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
-      entry.mask = ace->Mask;
-      entry.sid = sidText(const_cast<DWORD*>(&ace->SidStart));
-    } else {
-      continue;
-    }
+    entry.allow = fields.allow;
+    entry.inheritOnly = fields.inheritOnly;
+    entry.mask = fields.mask;
+    PSID sid = fields.sidOffset != 0 ? const_cast<uint8_t*>(bytes + fields.sidOffset) : nullptr;
+    // An entry whose SID cannot be read still grants: to an unknown account.
+    entry.sid = sid != nullptr && IsValidSid(sid) ? sidText(sid) : std::string();
+    if (entry.sid.empty()) entry.sid = kUnknownSid;
     out.entries.push_back(entry);
   }
   LocalFree(descriptor);
+}
+
+constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+}  // namespace
+
+bool readAccess(const std::string& path, DirectoryAccess& out) {
+  out = DirectoryAccess{};
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, kOwnerAndDacl, &owner, nullptr, &dacl, nullptr,
+                            &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  takeAccess(owner, dacl, descriptor, out);
+  return true;
+}
+
+bool readAccess(HANDLE object, DirectoryAccess& out) {
+  out = DirectoryAccess{};
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_FILE_OBJECT, kOwnerAndDacl, &owner, nullptr, &dacl, nullptr, &descriptor) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  takeAccess(owner, dacl, descriptor, out);
   return true;
 }
 

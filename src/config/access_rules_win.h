@@ -21,6 +21,11 @@
 // default owner); false when the system does not say.
 [[nodiscard]] bool processDefaultOwnerSid(std::string& out);
 
+// The SID (as text) of an account named as a service's account is
+// ("LocalSystem" or nothing: SYSTEM; ".\name": a local account); false
+// when the system does not know the name.
+[[nodiscard]] bool accountNameSid(const std::string& name, std::string& out);
+
 // Security attributes with the private descriptor of access_rules.h, for
 // CreateFile, CreateDirectory and CreateMutex. valid() is false when the
 // account or the descriptor could not be had; the caller then reports the
@@ -46,6 +51,8 @@ class PrivateSecurity {
 // The owner and the access list of a file or directory; false when they
 // cannot be read.
 [[nodiscard]] bool readAccess(const std::string& path, DirectoryAccess& out);
+// The same of an open file or directory (opened with READ_CONTROL).
+[[nodiscard]] bool readAccess(HANDLE object, DirectoryAccess& out);
 
 // Creates a new, empty file that only the private descriptor lets in and
 // gives its handle (INVALID_HANDLE_VALUE when it cannot be made; the

@@ -337,6 +337,11 @@ std::string damagedSettingLine(const DamagedSetting& d) {
   return "setting " + std::string(d.name) + " ignored, its stored value is damaged: " + d.why;
 }
 
+bool isLocalSystemName(std::string_view account) {
+  return account.empty() || equalsIgnoringCase(account, kLocalSystem) ||
+         equalsIgnoringCase(account, ".\\LocalSystem") || equalsIgnoringCase(account, "NT AUTHORITY\\SYSTEM");
+}
+
 std::string accountObjectName(const ServiceAccount& account, std::string_view serviceName) {
   switch (account.kind) {
     case AccountKind::localSystem: return std::string(kLocalSystem);

@@ -156,5 +156,10 @@ struct InstallPlan {
 InstallPlan planServiceInstall(const ServiceSettings& settings, std::string_view serviceName,
                                bool automaticStart);
 
+// True for the names the service control manager takes for LocalSystem
+// ("LocalSystem", ".\LocalSystem", "NT AUTHORITY\SYSTEM", any letter case);
+// an empty name is LocalSystem too (CreateService without an account).
+bool isLocalSystemName(std::string_view account);
+
 // The account text the system shows (the registry's ObjectName).
 std::string accountObjectName(const ServiceAccount& account, std::string_view serviceName);

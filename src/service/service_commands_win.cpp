@@ -119,18 +119,22 @@ bool registerOwnEventSource(const std::string& messageFile) {
   return true;
 }
 
-bool serviceStartsThisExecutable(SC_HANDLE service, std::string& image) {
-  image.clear();
+const QUERY_SERVICE_CONFIGA* readServiceConfig(SC_HANDLE service, std::vector<unsigned char>& buffer) {
   DWORD needed = 0;
   (void)QueryServiceConfigA(service, nullptr, 0, &needed);
   // The service control manager keeps a configuration below 8 KiB.
   constexpr DWORD kMaxConfigBytes = 65536;
-  if (needed >= sizeof(QUERY_SERVICE_CONFIGA) && needed <= kMaxConfigBytes) {
-    std::vector<unsigned char> buffer(needed);
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-    if (QueryServiceConfigA(service, config, needed, &needed) && config->lpBinaryPathName != nullptr)
-      image = config->lpBinaryPathName;
-  }
+  if (needed < sizeof(QUERY_SERVICE_CONFIGA) || needed > kMaxConfigBytes) return nullptr;
+  buffer.assign(needed, 0);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  return QueryServiceConfigA(service, config, needed, &needed) ? config : nullptr;
+}
+
+bool serviceStartsThisExecutable(SC_HANDLE service, std::string& image) {
+  image.clear();
+  std::vector<unsigned char> buffer;
+  const QUERY_SERVICE_CONFIGA* config = readServiceConfig(service, buffer);
+  if (config != nullptr && config->lpBinaryPathName != nullptr) image = config->lpBinaryPathName;
   bool ours = !image.empty() && namesThisExecutable(toUtf16(imageFileOfCommandLine(image), CP_ACP));
   image = printable(image);
   return ours;

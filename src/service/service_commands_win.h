@@ -36,6 +36,10 @@ int cmdStart();
 // does not reach the running state.
 int cmdRestart();
 
+// The service's configuration as QueryServiceConfigA gives it, held in
+// `buffer`; nullptr when it cannot be read.
+const QUERY_SERVICE_CONFIGA* readServiceConfig(SC_HANDLE service, std::vector<unsigned char>& buffer);
+
 // True iff the service's image path names this executable; `image` is that
 // path as it may be printed (empty when it cannot be read).
 bool serviceStartsThisExecutable(SC_HANDLE service, std::string& image);

@@ -23,25 +23,42 @@ void sayLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+// What the registration holds of what /configure looks at. A registration
+// that cannot be read reads as an on-demand, own-process service of no
+// account: delayed start is then not asked for, nor the interactive flag.
 struct Registration {
   DWORD startType = SERVICE_DEMAND_START;
+  DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
   std::wstring account;
+  bool localSystem = false;
 };
 
-// The service's start type and account, from its registration;
-// SERVICE_DEMAND_START and no account when it cannot be read (delayed start
-// is then not asked for).
 Registration registrationOf(SC_HANDLE service) {
   Registration r;
   DWORD needed = 0;
   QueryServiceConfigW(service, nullptr, 0, &needed);
-  if (needed == 0 || needed > 64 * 1024) return r;
+  if (needed < sizeof(QUERY_SERVICE_CONFIGW) || needed > 64 * 1024) return r;
   std::vector<unsigned char> buffer(needed);
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
   if (!QueryServiceConfigW(service, config, needed, &needed)) return r;
   r.startType = config->dwStartType;
+  r.serviceType = config->dwServiceType;
   if (config->lpServiceStartName != nullptr) r.account = config->lpServiceStartName;
+  r.localSystem = isLocalSystemName(fromUtf16(std::u16string(r.account.begin(), r.account.end()), CP_ACP));
   return r;
+}
+
+// An installer registers the service without the interactive flag, which
+// the system refuses for any account but LocalSystem: it is added here when
+// the block asks for it and the registration's account is LocalSystem.
+void addInteractiveFlag(SC_HANDLE service, const Registration& registration, const InstallPlan& plan) {
+  bool wanted = (plan.serviceType & SERVICE_INTERACTIVE_PROCESS) != 0;
+  if (!wanted || !registration.localSystem || (registration.serviceType & SERVICE_INTERACTIVE_PROCESS)) return;
+  if (!ChangeServiceConfigW(service, registration.serviceType | SERVICE_INTERACTIVE_PROCESS, SERVICE_NO_CHANGE,
+                            SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+    sayLine("Setting 'interactive' was refused by the system (error " + std::to_string(GetLastError()) +
+            "); the service is installed without it.");
+  }
 }
 
 // The display name and, for a user account, the account with its password.
@@ -126,6 +143,7 @@ int cmdConfigure() {
   Registration registered = registrationOf(service.get());
   InstallPlan plan = planServiceInstall(settings, name, registered.startType == SERVICE_AUTO_START);
   if (!changeNameAndAccount(service.get(), plan, registered)) return 1;
+  addInteractiveFlag(service.get(), registrationOf(service.get()), plan);
   for (const std::string& line : applyInstallSettings(service.get(), plan)) sayLine(line);
   if (settings.eventLog.value_or(false)) (void)registerOwnEventSource(longExecutablePath());
   sayLine("Configured service '" + name + "'.");

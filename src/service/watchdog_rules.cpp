@@ -382,11 +382,20 @@ bool isThreadDumpFileName(std::string_view serviceName, std::string_view name) {
   return true;
 }
 
+std::string threadDumpRecordName(std::string_view serviceName) {
+  std::string prefix = threadDumpPrefix(serviceName);
+  prefix.back() = '.';
+  return prefix + "last";
+}
+
 std::vector<std::string> threadDumpsToDelete(std::string_view serviceName,
-                                             std::vector<std::string> names, size_t keep) {
-  names.erase(std::remove_if(names.begin(), names.end(),
-                             [&](const std::string& n) { return !isThreadDumpFileName(serviceName, n); }),
-              names.end());
+                                             const std::vector<DumpDirectoryEntry>& entries,
+                                             const std::vector<std::string>& ownSids, size_t keep) {
+  std::vector<std::string> names;
+  for (const DumpDirectoryEntry& e : entries) {
+    bool own = !e.ownerSid.empty() && std::find(ownSids.begin(), ownSids.end(), e.ownerSid) != ownSids.end();
+    if (e.plainFile && own && isThreadDumpFileName(serviceName, e.name)) names.push_back(e.name);
+  }
   std::sort(names.begin(), names.end());
   if (names.size() <= keep) return {};
   names.resize(names.size() - keep);
@@ -417,4 +426,15 @@ bool httpReplyHealthy(std::string_view reply, std::string& why) {
   if (status >= 200 && status <= 399) return true;
   why = "HTTP status " + std::to_string(status);
   return false;
+}
+
+// --- The listener of a checked port ---------------------------------------------
+
+std::optional<uint32_t> loopbackListenerProcess(const std::vector<TcpListener>& listeners, uint16_t port) {
+  for (ListenAddress preferred : {ListenAddress::loopback4, ListenAddress::any4, ListenAddress::any6}) {
+    for (const TcpListener& l : listeners) {
+      if (l.port == port && l.address == preferred) return l.processId;
+    }
+  }
+  return std::nullopt;
 }

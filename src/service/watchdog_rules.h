@@ -159,10 +159,25 @@ std::string threadDumpFileName(std::string_view serviceName, unsigned year, unsi
                                unsigned millisecond);
 // Whether a name in the dump directory is one of this service's dumps.
 bool isThreadDumpFileName(std::string_view serviceName, std::string_view name);
-// The dumps to delete so that `keep` remain: the oldest by name (names sort
-// by time); names that are not this service's dumps are never chosen.
+// "threaddump-<service>.last" (the service name as in the prefix): the
+// service's record of the last dump it wrote (the dump's file name, nothing
+// else), which /threaddump reads.
+std::string threadDumpRecordName(std::string_view serviceName);
+
+// An entry of the dump directory as the service found it.
+struct DumpDirectoryEntry {
+  std::string name;
+  bool plainFile = false;  // neither a directory nor a link or junction
+  std::string ownerSid;    // empty when it cannot be read
+};
+// The dumps to delete so that `keep` of the service's own remain. Only plain
+// files named as this service's dumps and owned by one of `ownSids` (the
+// owners the service's own files get) are the service's: they alone are
+// counted and ordered (by name, which sorts by time) and chosen; anything
+// else in the directory is never chosen and never counts against `keep`.
 std::vector<std::string> threadDumpsToDelete(std::string_view serviceName,
-                                             std::vector<std::string> names,
+                                             const std::vector<DumpDirectoryEntry>& entries,
+                                             const std::vector<std::string>& ownSids,
                                              size_t keep = kThreadDumpFilesKept);
 
 // --- Exit codes --------------------------------------------------------------
@@ -182,3 +197,18 @@ inline constexpr size_t kMaxHttpStatusLine = 512;
 // Whether the answer's status line ("HTTP/1.x NNN ...") says 200..399; else
 // `why` names the status or what is wrong with the answer.
 bool httpReplyHealthy(std::string_view reply, std::string& why);
+
+// --- The listener of a checked port ---------------------------------------------
+
+// One listening TCP socket of the machine's table, by the address it is
+// bound to.
+enum class ListenAddress { loopback4, any4, any6, other };
+struct TcpListener {
+  ListenAddress address = ListenAddress::other;
+  uint16_t port = 0;
+  uint32_t processId = 0;
+};
+// The process whose socket takes a connection to 127.0.0.1:`port`: the
+// most specific binding wins (127.0.0.1, then 0.0.0.0, then a dual-stack
+// [::]). None when nothing listens there.
+std::optional<uint32_t> loopbackListenerProcess(const std::vector<TcpListener>& listeners, uint16_t port);

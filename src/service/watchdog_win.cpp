@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "common/handles_win.h"
 #include "config/config_state.h"
@@ -13,13 +12,14 @@
 #include "config/config_keys.h"
 #include "config/config_store.h"
 #include "config/log_win.h"
-#include "config/access_rules_win.h"
 #include "config/paths_win.h"
 #include "launch/health_calls.h"
 #include "service/detached_threads_win.h"
 #include "service/event_log_win.h"
+#include "service/listener_owner_win.h"
 #include "service/scm_status_table.h"
 #include "service/scm_status_win.h"
+#include "service/thread_dump_files_win.h"
 
 namespace {
 
@@ -48,64 +48,48 @@ LONG gEndingCode = 0;
 
 // --- Thread dumps --------------------------------------------------------------
 
-void removeOldDumps() {
-  const std::string& service = serviceState().name;
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  std::string pattern = gDumpDirectory + threadDumpPrefix(service) + "*.txt";
-  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  for (const std::string& name : threadDumpsToDelete(service, names)) {
-    UniqueHandle file(openWithoutFollowing(gDumpDirectory + name, DELETE, FILE_SHARE_DELETE, false));
-    if (!file || !deleteOpenObject(file.get())) logError("cannot delete the old thread dump %s%s", gDumpDirectory.c_str(), name.c_str());
-  }
-}
-
-// One dump to a new private file; the log line and the event entry name it.
+// One dump to a new private file in the service's own dump directory; the
+// log line and the event entry name it, and the directory's record of the
+// last dump names it for /threaddump.
 void writeDump(JNIEnv* env) {
+  const std::string& service = serviceState().name;
   SYSTEMTIME t;
   GetLocalTime(&t);
-  std::string path = gDumpDirectory + threadDumpFileName(serviceState().name, t.wYear, t.wMonth, t.wDay, t.wHour,
-                                                         t.wMinute, t.wSecond, t.wMilliseconds);
+  std::string name = threadDumpFileName(service, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                                        t.wMilliseconds);
+  std::string path = gDumpDirectory + name;
   // The output directory is made by the Java side when it redirects the
   // output; a dump that comes first makes it (private, like the dump).
-  if (GetFileAttributesA(gDumpDirectory.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    PrivateSecurity directory(true);
-    if (directory.valid()) CreateDirectoryA(gDumpDirectory.c_str(), directory.attributes());
+  ThreadDumpDirectory directory;
+  std::string why;
+  UniqueHandle file;
+  if (directory.open(gDumpDirectory, why)) {
+    file.reset(directory.createDump(name));
+    if (!file) why = "cannot create " + path + " (error " + std::to_string(GetLastError()) + ")";
   }
-  PrivateSecurity security(false);
-  // CREATE_NEW: never a file (or link) that was there before.
-  UniqueHandle file(security.valid() ? CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.attributes(), CREATE_NEW,
-                                                   FILE_ATTRIBUTE_NORMAL, nullptr)
-                                     : INVALID_HANDLE_VALUE);
   if (!file) {
-    std::string text = "Thread dump of service " + serviceState().name + " not written: cannot create " + path +
-                       " (error " + std::to_string(GetLastError()) + ")";
+    std::string text = "Thread dump of service " + service + " not written: " + why;
     logError("%s", text.c_str());
     reportErrorEvent(text);
     return;
   }
-  std::string why;
   bool ok = env != nullptr && streamThreadDump(env, [&file](const char* data, size_t size) {
     DWORD written = 0;
     return WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
   }, why);
   if (env == nullptr) why = "the dump thread could not attach to the VM";
   file.reset();
-  std::string text = ok ? "Thread dump of service " + serviceState().name + " written to " + path
-                        : "Thread dump of service " + serviceState().name + " incomplete in " + path + ": " + why;
+  std::string text = ok ? "Thread dump of service " + service + " written to " + path
+                        : "Thread dump of service " + service + " incomplete in " + path + ": " + why;
   if (ok) {
     logInfo("%s", text.c_str());
     reportInformationEvent(text);
+    directory.recordLastDump(service, name);
   } else {
     logError("%s", text.c_str());
     reportErrorEvent(text);
   }
-  removeOldDumps();
+  directory.removeOldDumps(service);
 }
 
 DWORD WINAPI dumpWorker(LPVOID) {
@@ -146,11 +130,12 @@ bool runCheck(const ProbeCheck& c, const ProbeSetting& probe, JNIEnv*& env, std:
   uint32_t timeoutMs = probe.timeoutSeconds * 1000u;
   std::string reply;
   switch (c.kind) {
+    // An answer counts only from the service's own listener.
     case CheckKind::tcpSocket:
-      return loopbackExchange(c.port, {}, 0, timeoutMs, reply, why);
+      return loopbackExchange(c.port, {}, 0, timeoutMs, reply, why) && listenerIsThisProcess(c.port, why);
     case CheckKind::httpGet:
       return loopbackExchange(c.port, httpProbeRequest(c.port, c.text), kMaxHttpStatusLine, timeoutMs, reply, why) &&
-             httpReplyHealthy(reply, why);
+             listenerIsThisProcess(c.port, why) && httpReplyHealthy(reply, why);
     default:
       break;
   }

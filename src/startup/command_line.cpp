@@ -56,6 +56,10 @@ ParsedCommand parseCommandTail(std::string_view tail) {
   return out;
 }
 
+bool extractsIncludedFiles(CommandWord word) {
+  return word == CommandWord::none || word == CommandWord::console;
+}
+
 std::string prefixPathValue(std::string_view resolvedPrefix, std::string_view oldPath) {
   std::string out(resolvedPrefix);
   if (!out.empty() && out.back() != ';') out += ';';

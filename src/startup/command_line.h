@@ -43,6 +43,13 @@ struct ParsedCommand {
 // an unknown word gives CommandWord::none but keeps the name override.
 ParsedCommand parseCommandTail(std::string_view tail);
 
+// Whether a process run with `word` extracts the included files: only the
+// service run (no word, which an unknown word also gives) and `console` run
+// the application; every other word talks to the service manager or reads
+// the block, and an extraction directory of its own would only pile up in
+// the caller's temporary directory.
+bool extractsIncludedFiles(CommandWord word);
+
 // The new value of PATH: the resolved prefix list, a ';' unless it is empty
 // or already ends in one, then the old value, however long it is.
 std::string prefixPathValue(std::string_view resolvedPrefix, std::string_view oldPath);

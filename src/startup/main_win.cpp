@@ -37,7 +37,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTailText, int) {
     std::vector<DamagedSetting> damaged;
     if (readServiceSettings(configTables(), damaged).eventLog.value_or(false)) enableEventLog();
   }
-  if (!extractIncludedFiles(extractionState().extractionDirectory)) {
+  if (extractsIncludedFiles(command.word) && !extractIncludedFiles(extractionState().extractionDirectory)) {
     fatalErrorByKey(ConfigKey::MSG_INTERNAL_ERROR, kPlaceholderErrorCode, "16");
   }
   if (command.word != CommandWord::none) return runCommand(command.word);

@@ -220,7 +220,8 @@ class Packer(FilesTest):
 
 class Extraction(FilesTest):
     """What the extraction does is the glue tier's (included_files_test_win);
-    here: how a failed one ends the process."""
+    here: how a failed one ends the process, and that a command word does
+    not extract."""
 
     def test_a_name_that_would_leave_the_directory_is_internal_error_16(self):
         # The packer refuses such a name, so it is patched in.
@@ -234,6 +235,14 @@ class Extraction(FilesTest):
         self.assertFalse((windows_to_unix(self.temp()) / "defg.jar").exists())
         # The message hands the directory over at the process's end.
         self.assertIn(directory, self.lists().get("delete_dir", []))
+
+    def test_a_command_word_other_than_console_extracts_nothing(self):
+        exe = self.pack_files({"a.jar": b"PK"})
+        temp = windows_to_unix(self.temp())
+        before = set(temp.glob("krn_*"))
+        r = self.run_exe(exe, "/status")
+        self.assertEqual((r.rc, r.out), (2, "Service 'KernoFiles' is not installed.\n"), r)
+        self.assertEqual(set(temp.glob("krn_*")), before)
 
     def test_an_executable_that_ends_before_a_size_field_fails_as_the_block_reader_does(self):
         exe = self.pack_files({"a.txt": b"first", "b.txt": b"second"})

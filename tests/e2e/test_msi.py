@@ -72,14 +72,17 @@ class MsiTest(LauncherTest):
 
     def msiexec(self, *args):
         """(Windows exit code, verbose log) of one msiexec run."""
-        log = self.dir / f"msiexec-{len(list(self.dir.glob('msiexec-*')))}.log"
-        command = "msiexec " + " ".join(args) + f" /qn /l*v {windows_path(log)} & call echo %^errorlevel%"
+        log = self.dir / f"msiexec-{len(list(self.dir.glob('msiexec-*.log')))}.log"
+        # Through a batch file: quotes around a property's value reach
+        # msiexec as they are (on cmd's command line they would be escaped).
+        script = log.with_suffix(".cmd")
+        script.write_text("@msiexec " + " ".join(args) + f" /qn /l*v {windows_path(log)}\r\n@echo %errorlevel%\r\n")
         # Output to a file, not a pipe: a service manager that msiexec starts
         # inherits its handles and would hold a pipe open.
         printed = log.with_suffix(".out")
         with open(printed, "wb") as out:
-            subprocess.run(harness.WINE + ["cmd", "/c", command], stdout=out, stderr=subprocess.DEVNULL,
-                           stdin=subprocess.DEVNULL, cwd=self.dir, timeout=600)
+            subprocess.run(harness.WINE + ["cmd", "/c", windows_path(script)], stdout=out,
+                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, cwd=self.dir, timeout=600)
         code = int(printed.read_text(encoding=harness.ENCODING, errors="replace").strip().splitlines()[-1])
         text = log.read_bytes().decode("utf-16" if log.read_bytes()[:2] == b"\xff\xfe" else "cp1252",
                                        "replace") if log.exists() else ""
@@ -133,25 +136,36 @@ class Package(MsiTest):
 
         # The tables, as msitools reads them.
         service = msi_table(v10, "ServiceInstall")
+        # Never interactive in the table: /configure adds the flag under LocalSystem.
         self.assertEqual([r[1:7] + r[8:9] + r[12:] for r in service],
-                         [[self.name, self.name, "272", "2", "1", "", "[SERVICEACCOUNT]",
+                         [[self.name, self.name, "16", "2", "1", "", "[SERVICEACCOUNT]",
                            "Fleet [\\[]test[\\]] & co"]])
         self.assertEqual(service[0][7], "RpcSs[~][~]")
         # Start at install, stop at install and removal, delete at removal; wait.
         self.assertEqual([r[1:5] for r in msi_table(v10, "ServiceControl")], [[self.name, "163", "", "1"]])
+        # The launcher's command words through the DLL (type 1, deferred, as
+        # SYSTEM): /configure on a new product only, /uninstall at removal.
         actions = {r[0]: r[1:] for r in msi_table(v10, "CustomAction")}
-        self.assertEqual(actions["ConfigureService"][:3], ["3090", "ServiceExecutable", "/configure"])
+        self.assertEqual(actions["ConfigureService"][:3], ["3073", "KernoAction", "ConfigureService"])
+        self.assertEqual(actions["UninstallService"][:3], ["3137", "KernoAction", "UninstallService"])
+        self.assertEqual(actions["ConfigureServiceData"][1:3], ["ConfigureService", f"[INSTALLDIR]{self.name}.exe"])
+        conditions = {r[0]: r[1] for r in msi_table(v10, "InstallExecuteSequence")}
+        self.assertEqual((conditions["ConfigureService"], conditions["UninstallService"]),
+                         ("NOT Installed", 'REMOVE~="ALL"'))
+        self.assertEqual([r[1:4] for r in msi_table(v10, "MsiLockPermissionsEx")],
+                         [["INSTALLDIR", "CreateFolder", "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"]])
         sequence = {r[0]: int(r[2]) for r in msi_table(v10, "InstallExecuteSequence")}
         self.assertLess(sequence["InstallServices"], sequence["ConfigureService"])
         self.assertLess(sequence["ConfigureService"], sequence["StartServices"])
         self.assertLess(sequence["InstallValidate"], sequence["RemoveExistingProducts"])
         self.assertLess(sequence["RemoveExistingProducts"], sequence["InstallInitialize"])
-        self.assertIn(["SERVICEACCOUNT", "LocalSystem"], msi_table(v10, "Property"))
+        self.assertIn(["DEFAULT_SERVICEACCOUNT", "LocalSystem"], msi_table(v10, "Property"))
 
-        # 1.0 into a folder of the operator's choice.
+        # 1.0 into a folder of the operator's choice; /configure's lines in the log.
         folder = f"C:\\KernoMsi_{self.name}"
         code, log = self.msiexec("/i", windows_path(v10), f'INSTALLDIR={folder}')
         self.assertEqual(code, 0, log[-3000:])
+        self.assertIn(f"/configure: Configured service '{self.name}'.", log)
         exe = f"{folder}\\{self.name}.exe"
         values = self.values(SERVICES_KEY + self.name)
         self.assertEqual(values["ImagePath"][1].lower(), exe.lower())
@@ -159,8 +173,7 @@ class Package(MsiTest):
                          (("REG_DWORD", "0x2"), ("REG_DWORD", "0x110"), ("REG_DWORD", "0x1"),
                           ("REG_SZ", "LocalSystem")))
         self.assertEqual(values["Description"], ("REG_SZ", "Fleet [test] & co"))
-        # The event source as /install registers it: /configure rewrites the
-        # value the installer could only write as REG_SZ.
+        # The event source as /install registers it, by /configure.
         source = self.values(EVENT_SOURCES_KEY + self.name)
         self.assertEqual(source["EventMessageFile"][0], "REG_EXPAND_SZ")
         self.assertEqual(source["EventMessageFile"][1].lower(), exe.lower())
@@ -222,6 +235,47 @@ class Package(MsiTest):
         self.assertFalse((windows_to_unix(folder) / f"{self.name}.exe").exists())
 
 
+class Accounts(MsiTest):
+    def installed(self, msi, *properties):
+        code, log = self.msiexec("/i", windows_path(msi), *properties)
+        self.assertEqual(code, 0, log[-3000:])
+        values = self.values(SERVICES_KEY + self.name)
+        return values["ObjectName"][1], values["Type"][1], log
+
+    def test_every_account_installs_non_interactive_and_stays_across_upgrade_and_repair(self):
+        # The description's account is the default; SERVICEACCOUNT overrides
+        # it and is remembered: an upgrade and a repair given none keep it.
+        # (Not interactive under LocalSystem either: the block names another
+        # account, so it does not ask for that.)
+        # Started on demand: the installer does not start it, nor a repair
+        # while the last start is still ending.
+        self.describe(serviceAccount="localservice", executableType=3, package={"manufacturer": "Kerno Tests"})
+        (self.app / "app.jar").write_text("")
+        v10 = self.built("1.0.0", self.dir / "v10.msi")
+        v11 = self.built("1.1.0", self.dir / "v11.msi")
+        self.forget(v11)
+        self.forget(v10)
+        self.keep_service_manager()
+        kinds = [((), "NT AUTHORITY\\LocalService", "0x10"), (("SERVICEACCOUNT=LocalSystem",), "LocalSystem", "0x10"),
+                 (('SERVICEACCOUNT="NT AUTHORITY\\NetworkService"',), "NT AUTHORITY\\NetworkService", "0x10"),
+                 ((f'SERVICEACCOUNT="NT SERVICE\\{self.name}"',), f"NT SERVICE\\{self.name}", "0x10"),
+                 (("SERVICEACCOUNT=CORP\\orders$",), "CORP\\orders$", "0x10")]
+        for properties, account, kind in kinds:
+            with self.subTest(account=account):
+                self.assertEqual(self.installed(v10, *properties)[:2], (account, kind))
+                code, log = self.msiexec("/x", windows_path(v10))
+                self.assertEqual(code, 0, log[-3000:])
+        self.installed(v10, f'SERVICEACCOUNT="NT SERVICE\\{self.name}"')
+        self.assertEqual(self.installed(v11)[:2], (f"NT SERVICE\\{self.name}", "0x10"))
+        # A repair (what msiexec /f asks) re-registers the service with the
+        # remembered account and does not run /configure.
+        account, kind, log = self.installed(v11, "REINSTALL=ALL", "REINSTALLMODE=vomus")
+        self.assertEqual((account, kind), (f"NT SERVICE\\{self.name}", "0x10"))
+        self.assertIn("Action start", log)
+        self.assertIn(": InstallServices.", log)
+        self.assertNotIn(": ConfigureService.", log)
+
+
 class Configure(MsiTest):
     def test_configure_applies_the_block_to_the_installed_service(self):
         exe = self.pack({"serviceName": self.name, "executableType": 4, "eventLog": True,
@@ -275,6 +329,8 @@ class Refusals(MsiTest):
             ({"package": {"files": ["missing.txt"]}}, "1.0.0", 2, "missing.txt: not found"),
             ({"package": {"files": ["../outside"]}}, "1.0.0", 2, "must stay below the description's directory"),
             ({"package": {"vendor": "x"}}, "1.0.0", 2, "unknown member"),
+            # The remembered settings' registry key is formatted text.
+            ({"package": {"manufacturer": "Example [EU]"}}, "1.0.0", 2, "holds '[', ']', '{', '}' or a backslash"),
         ]
         out = self.dir / "out.msi"
         for keys, version, rc, text in cases:
@@ -296,6 +352,62 @@ class Refusals(MsiTest):
         self.assertEqual(got, 0, err)
         self.assertIn(f'Source="svc.files/{self.name}.exe"', wxs.read_text())
         self.assertTrue((self.dir / "svc.files" / "app.jar").is_file())
+
+    def test_planted_work_folders_are_refused_or_left_alone(self):
+        """Another user's folder (tests run as root: a folder of another uid),
+        a link in the place of the --wxs files folder, a link inside one:
+        refused with nothing built from them. The old fixed work name beside
+        -o is not used at all."""
+        (self.app / "app.jar").write_text("")
+        self.describe()
+        theirs = self.dir / "theirs"
+        theirs.mkdir()
+        (theirs / "app.jar").write_text("theirs")
+        files = self.dir / "svc.files"
+
+        def other_owner():
+            files.mkdir(mode=0o777)
+            os.chown(files, 4242, 4242)
+
+        def inner_link():
+            files.mkdir()
+            (files / "jre").symlink_to(theirs)
+
+        cases = [(other_owner, "belongs to another user or others may write to it"),
+                 (lambda: files.symlink_to(theirs), "is a symbolic link or not a folder"),
+                 (inner_link, "svc.files/jre: is a symbolic link")]
+        for plant, why in cases:
+            with self.subTest(why=why):
+                plant()
+                got, err = self.pack_msi("1.0.0", None, "--wxs", str(self.dir / "svc.wxs"))
+                self.assertEqual(got, 1, err)
+                self.assertIn("is not a folder of your own without links", err)
+                self.assertIn(why, err)
+                self.assertFalse((self.dir / "svc.wxs").exists())
+                self.assertEqual(sorted(p.name for p in theirs.iterdir()), ["app.jar"])
+                (files.unlink if files.is_symlink() else lambda: shutil.rmtree(files))()
+        planted = self.dir / "out.msi.work.tmp"
+        planted.mkdir(mode=0o777)
+        os.chown(planted, 4242, 4242)
+        got, err = self.pack_msi("1.0.0", self.dir / "out.msi")
+        self.assertEqual(got, 0, err)
+        self.assertEqual(list(planted.iterdir()), [])
+
+    def test_the_signing_key_is_never_shipped(self):
+        if not (shutil.which("openssl") and shutil.which("osslsigncode")):
+            self.skipTest("needs openssl and osslsigncode")
+        (self.app / "app.jar").write_text("")
+        cert, key = self.app / "keys" / "cert.pem", self.app / "keys" / "key.pem"
+        key.parent.mkdir()
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(key), "-out",
+                        str(cert), "-days", "2", "-subj", "/CN=kerno msi test"], check=True, capture_output=True)
+        for files in (["keys/key.pem"], ["keys"]):
+            with self.subTest(files=files):
+                self.describe(package={"files": files})
+                got, err = self.pack_msi("1.0.0", self.dir / "out.msi", "--sign-with", str(cert), str(key))
+                self.assertEqual(got, 2, err)
+                self.assertIn("is a file given to --sign-with", err)
+                self.assertFalse((self.dir / "out.msi").exists())
 
 
 if __name__ == "__main__":

@@ -14,10 +14,12 @@ This module boots a Wine prefix of its own, with
 KERNO_LOG=yes in the machine environment and a relay trace of MessageBoxA."""
 
 import itertools
+import json
 import os
 import pty
 import re
 import select
+import shutil
 import subprocess
 import time
 import unittest
@@ -649,6 +651,154 @@ class ConsoleRun(ServiceRunTest):
         self.assertEqual(SESSION.log_files(), [])
         # A command process: nothing in the event log.
         self.assertEqual((event_sources(r.err_raw), events(r.err_raw)), ([], []))
+
+
+@sends_a_control
+class ImportedServices(ServiceRunTest):
+    """A service of each peer imported (`kernopack import`), built, installed
+    and started: what the VM receives is what the peer's java command line
+    or JVM settings asked for, item by item."""
+
+    def windows_path(self, *parts):
+        return "Z:" + str(self.dir.joinpath(*parts)).replace("/", "\\")
+
+    def imported(self, source, text, *options):
+        """The description `kernopack import` writes for `text` (bytes or
+        str) saved as `source` beside the executable; the report must name
+        every setting."""
+        path = self.dir / source
+        (path.write_bytes if isinstance(text, bytes) else path.write_text)(text)
+        out = self.dir / "imported.json"
+        proc = subprocess.run([harness.PACKER, "import", str(path), "-o", str(out), *options],
+                              capture_output=True, timeout=60)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+        description = json.loads(out.read_text(encoding="utf-8"))
+        description["serviceName"] = self.name
+        return description
+
+    def run_imported(self, description):
+        """Installs and starts the built service; (options, main parameters, home)."""
+        exe = self.pack(description)
+        self.install(exe)
+        home = self.image_path().rsplit("\\", 1)[0]
+        self.start()
+        self.wait_launched()
+        self.assertEqual(self.status(), (RUNNING, 0))
+        calls = self.calls()
+        self.assertNoMisuse(calls)
+        self.exe = exe
+        return self.options(calls), self.main_parameters(calls), home
+
+    def class_path(self, options):
+        found = [o for o in options if o.startswith("-Djava.class.path=")]
+        self.assertEqual(len(found), 1, options)
+        return found[0]
+
+    def test_winsw_service_running_a_real_jar(self):
+        # H2 (Debian's libh2-java) as WinSW runs it: -jar, whose manifest
+        # names the main class and the class path.
+        self.runtime("main=return")
+        shutil.copy("/usr/share/java/h2.jar", self.dir / "h2.jar")
+        d = self.imported("h2.xml", """<service>
+  <id>h2</id>
+  <executable>%BASE%\\jre\\bin\\java.exe</executable>
+  <arguments>-Xmx128m "-Dgreeting=hello world" -jar "%BASE%\\h2.jar" -tcp -baseDir "%BASE%\\data dir"</arguments>
+</service>
+""")
+        self.assertEqual(d["jreSearchSequence"], ["Ajre"])
+        self.assertEqual(d["mainClass"], "org.h2.tools.Console")
+        if harness.PACKER_EXE and ARCH == "x64":
+            # kernopack.exe reads the XML with Windows' XmlLite and the jar with
+            # its own zlib: the same description.
+            rc, _ = SESSION.wine(harness.PACKER_EXE, "import", self.windows_path("h2.xml"), "-o",
+                                 self.windows_path("from-exe.json"), check=False)
+            self.assertEqual(rc, 0)
+            from_exe = json.loads((self.dir / "from-exe.json").read_text(encoding="utf-8"))
+            self.assertEqual(dict(from_exe, serviceName=self.name), d)
+        options, parameters, home = self.run_imported(d)
+        self.assertEqual(options[-2:], ["-Xmx128m", "-Dgreeting=hello world"])
+        self.assertIn(f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\h2.jar;", self.class_path(options))
+        self.assertEqual(parameters[1], "org.h2.tools.Console")
+        self.assertEqual(parameters[-3:], ["-tcp", "-baseDir", f"{home}\\data dir"])
+        self.stop_cleanly(self.exe)
+
+    def test_nssm_registry_export(self):
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        (self.dir / "lib").mkdir()
+        (self.dir / "lib" / "one.jar").write_bytes(b"")
+        service = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\imported"
+        def text(value):
+            return value.replace("\\", "\\\\").replace('"', '\\"')
+        parameters = '-Xss2m -cp "lib\\*;app.jar" com.example.App "a b" c'
+        reg = ("Windows Registry Editor Version 5.00\r\n\r\n"
+               f"[{service}]\r\n\"Start\"=dword:00000003\r\n\r\n"
+               f"[{service}\\Parameters]\r\n"
+               f"\"Application\"=\"{text(self.windows_path('jre', 'bin', 'java.exe'))}\"\r\n"
+               f"\"AppDirectory\"=\"{text(self.windows_path())}\"\r\n"
+               f"\"AppParameters\"=\"{text(parameters)}\"\r\n")
+        d = self.imported("svc.reg", b"\xff\xfe" + reg.encode("utf-16-le"))
+        self.assertEqual(d["jreSearchSequence"], ["A" + self.windows_path("jre")])
+        # NSSM restarts by default; Wine refuses the failure actions' flag.
+        self.assertEqual(d.pop("recovery")["maxRestarts"], 100)
+        options, parameters, home = self.run_imported(d)
+        self.assertEqual(options[-1:], ["-Xss2m"])
+        here = self.windows_path()
+        self.assertEqual(self.class_path(options), f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;"
+                                                   f"{here}\\lib\\one.jar;{here}\\app.jar;")
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-2:], ["a b", "c"])
+        self.stop_cleanly(self.exe)
+
+    @unittest.skipUnless(harness.PACKER_EXE and ARCH == "x64", "needs the x64 tree's kernopack.exe")
+    def test_kernopack_exe_reads_an_installed_nssm_service(self):
+        # NSSM's registration as `nssm install` leaves it (an unquoted
+        # program path with a blank), read by the Windows packer itself.
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        nssm = self.name + "Nssm"
+        key = SERVICES_KEY + nssm
+        self.addCleanup(SESSION.reg, "delete", key, "/f", check=False)
+        values = [("", "ImagePath", "REG_EXPAND_SZ", "C:\\Program Files\\nssm\\nssm.exe"),
+                  ("", "Start", "REG_DWORD", "2"),
+                  ("\\Parameters", "Application", "REG_EXPAND_SZ", self.windows_path("jre", "bin", "java.exe")),
+                  ("\\Parameters", "AppDirectory", "REG_EXPAND_SZ", self.windows_path()),
+                  ("\\Parameters", "AppParameters", "REG_EXPAND_SZ", "-Xmx96m -cp app.jar com.example.App one"),
+                  ("\\Parameters\\AppExit", "", "REG_SZ", "Exit")]
+        for sub, name, kind, data in values:
+            target = ["/v", name] if name else ["/ve"]
+            SESSION.reg("add", key + sub, *target, "/t", kind, "/d", data, "/f")
+        out = self.windows_path("from-registry.json")
+        rc, _ = SESSION.wine(harness.PACKER_EXE, "import", "--service", nssm, "-o", out, check=False)
+        self.assertEqual(rc, 0)
+        d = json.loads((self.dir / "from-registry.json").read_text(encoding="utf-8"))
+        self.assertEqual(d["serviceName"], nssm)
+        self.assertEqual(d["executableType"], 4)
+        self.assertNotIn("recovery", d)  # AppExit Exit: the service stops
+        d["serviceName"] = self.name
+        options, parameters, home = self.run_imported(d)
+        self.assertEqual(options[-1:], ["-Xmx96m"])
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-1], "one")
+        self.stop_cleanly(self.exe)
+
+    def test_procrun_install_command(self):
+        self.runtime("main=return")
+        (self.dir / "app.jar").write_bytes(b"")
+        d = self.imported("install.cmd", (
+            f"prunsrv.exe //IS//imported --Jvm \"{self.windows_path('jre', 'bin', 'server', 'jvm.dll')}\" "
+            "--Classpath app.jar --StartClass com.example.App ++StartParams \"x;y z\" "
+            "++JvmOptions \"-Da=1#-Db=two words\" --JvmMx 64 --ServiceUser LocalSystem\n"))
+        self.assertEqual(d["vmOptions"], ["-Da=1", "-Db=two words", "-Xmx64m"])
+        # What procrun adds at install; Wine has neither service to start first.
+        self.assertEqual(d.pop("serviceDependencies"), ["Tcpip", "Afd"])
+        options, parameters, home = self.run_imported(d)
+        self.assertEqual(options[-3:], ["-Da=1", "-Db=two words", "-Xmx64m"])
+        self.assertEqual(self.class_path(options),
+                         f"-Djava.class.path={home}\\.brindle\\brdruntime.jar;{home}\\app.jar;")
+        self.assertEqual(parameters[1], "com.example.App")
+        self.assertEqual(parameters[-2:], ["x", "y z"])
+        self.stop_cleanly(self.exe)
 
 
 class SettingsTeamsBringAlong(ServiceRunTest):

@@ -1,15 +1,18 @@
 """The watchdog end to end: /threaddump against a running service (the file,
-the log line, the rate limit), a tcpSocket liveness probe that trips when its
+the service's record of it, the log line, the rate limit), a dump directory
+that others can write refused, a tcpSocket liveness probe that trips when its
 port closes, and a startup probe that holds the start until its port opens.
 
 The Java side is the stand-in jvm.dll (tests/standins): its
 ThreadDumps.dump answers a short fixed dump. The ports are this test's own,
-chosen at run time and served by a listener in this process.
+chosen at run time and served by a listener in this process (which Wine
+cannot tell from the service's own: it names no owner of a socket).
 
 This module boots a Wine prefix of its own (KERNO_LOG=yes, the event log's
 and the service manager's calls in the trace) and uses the helpers of
 test_service_run with it."""
 
+import os
 import re
 import socket
 import threading
@@ -112,6 +115,28 @@ class Watchdog(base.ServiceRunTest):
         self.assertEqual(rc, 1, out)
         self.assertRegex(out, r"^A thread dump of service '.*' was written \d+ seconds ago .*please try again in \d+ seconds\.\n$")
         self.assertEqual(len(list(logs.glob("threaddump-*.txt"))), 1)
+        self.assertEqual((logs / f"threaddump-{self.name}.last").read_text(), dumps[0].name)
+        self.stop_cleanly(exe)
+
+    def test_a_dump_directory_that_others_can_write_is_refused(self):
+        self.runtime("main=return")
+        exe = self.service(eventLog=True)
+        logs = self.dir / "logs"
+        logs.mkdir()
+        os.chmod(logs, 0o777)  # Wine shows Everyone with write access
+        # A planted dump name, and a record naming it.
+        planted = logs / f"threaddump-{self.name}-99991231-235959-999.txt"
+        planted.write_text("planted")
+        (logs / f"threaddump-{self.name}.last").write_text(planted.name)
+        self.install(exe)
+        self.start()
+        wait_until(lambda: any(l.startswith("thread dumps on control code 200") for l in self.log()),
+                   "the dump worker", base.STATE_TIMEOUT, processes=self.dir.name)
+        rc, out = self.command(exe, "/threaddump")
+        self.assertEqual(rc, 1, out)
+        self.assertRegex(out, rf"^No thread dump of service '{self.name}': .*logs is not the service's own: "
+                              r"others can add or remove files there \(.*S-1-1-0.*\)\.\n$")
+        self.assertEqual(sorted(p.name for p in logs.iterdir()), sorted([planted.name, f"threaddump-{self.name}.last"]))
         self.stop_cleanly(exe)
 
     def test_a_tcp_liveness_probe_whose_port_closes_trips_the_watchdog(self):

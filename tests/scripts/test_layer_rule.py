@@ -31,7 +31,10 @@ class LayerRule(unittest.TestCase):
             ({"tools/kernopack/io/a.cpp": '#include "msi/b.h"', "tools/kernopack/msi/b.h": ""},
              "tools/kernopack/io/a.cpp:1: includes tools/kernopack/msi/b.h: layer "
              "tools/kernopack/io (rank 9) may not include the higher layer tools/kernopack/msi "
-             "(rank 12); the order is kernopack > msi > description > image > io"),
+             "(rank 12); the order is kernopack > msi > import > description > image > io"),
+            ({"tools/kernopack/import/a.cpp": '#include "msi/b.h"', "tools/kernopack/msi/b.h": ""},
+             "tools/kernopack/import/a.cpp:1: includes tools/kernopack/msi/b.h: layers "
+             "tools/kernopack/import and tools/kernopack/msi share rank 12: neither may include the other"),
             ({"tools/kernopack/a.cpp": '#include "config/b_win.h"', "src/config/b_win.h": ""},
              "the packer's pure code may include only the pure code of src/"),
             ({"tools/kernopack/a_win.cpp": '#include "config/b_win.h"', "src/config/b_win.h": ""},

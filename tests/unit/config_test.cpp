@@ -5,6 +5,7 @@
 #include <climits>
 #include <map>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,17 @@ TEST(CommandLine, WordsPrefixesAndNameOverrides) {
     EXPECT_EQ(p.word, c.word) << c.tail;
     EXPECT_EQ(p.overridesServiceName, *c.name != 0) << c.tail;
     EXPECT_EQ(p.serviceName, c.name) << c.tail;
+  }
+}
+
+TEST(CommandLine, OnlyTheRunsOfTheApplicationExtractIncludedFiles) {
+  const std::pair<const char*, bool> cases[] = {
+      {"", true},           {"/bogus", true},      {"--console", true},    {"/install", false},
+      {"/uninstall", false}, {"/start", false},     {"/stop", false},       {"/status", false},
+      {"/restart", false},  {"/configure", false}, {"/threaddump", false}, {"/install-auto x", false},
+  };
+  for (const auto& [tail, extracts] : cases) {
+    EXPECT_EQ(extractsIncludedFiles(parseCommandTail(tail).word), extracts) << tail;
   }
 }
 

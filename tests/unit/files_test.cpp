@@ -268,6 +268,50 @@ TEST(AccessRules, ExtractionDirectoryAndTemporaryNames) {
   EXPECT_EQ(probeOutputFileNameIn("C:\\T\\", 3), "C:\\T\\krn_v3.tmp");
 }
 
+TEST(AccessRules, EntriesOfEveryGrantingTypeCount) {
+  // S-1-5-32-545 in binary form: revision 1, two subauthorities, authority 5.
+  const std::vector<uint8_t> users = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
+  auto ace = [&](uint8_t type, uint8_t aceFlags, std::vector<uint8_t> middle, std::vector<uint8_t> sid,
+                 std::vector<uint8_t> tail = {}) {
+    std::vector<uint8_t> out = {type, aceFlags, 0, 0, 0x02, 0x00, 0x01, 0x00};  // mask: add file, delete
+    out.insert(out.end(), middle.begin(), middle.end());
+    out.insert(out.end(), sid.begin(), sid.end());
+    out.insert(out.end(), tail.begin(), tail.end());
+    out[2] = uint8_t(out.size());
+    return out;
+  };
+  const std::vector<uint8_t> guid(16, 0xAB), noObjectTypes = {0, 0, 0, 0}, bothTypes = {3, 0, 0, 0};
+  std::vector<uint8_t> bothGuids = bothTypes;
+  bothGuids.insert(bothGuids.end(), guid.begin(), guid.end());
+  bothGuids.insert(bothGuids.end(), guid.begin(), guid.end());
+  const std::vector<uint8_t> condition = {'a', 'r', 't', 'x', 0, 0, 0, 0};
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    bool counted, allow;
+    std::size_t sidOffset;
+  } cases[] = {
+      {"plain allow", ace(0x00, 0, {}, users), true, true, 8},
+      {"conditional (callback) allow", ace(0x09, 0, {}, users, condition), true, true, 8},
+      {"object allow without object types", ace(0x05, 0, noObjectTypes, users), true, true, 12},
+      {"callback object allow with both GUIDs", ace(0x0B, 0, bothGuids, users, condition), true, true, 44},
+      {"object deny", ace(0x06, 0, noObjectTypes, users), true, false, 12},
+      {"SID announced past the end: unknown account", ace(0x05, 0, bothTypes, users), true, true, 0},
+      {"SID cut short", ace(0x00, 0, {}, {1, 5, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0}), true, true, 0},
+      {"audit grants nothing", ace(0x02, 0, {}, users), false, false, 0},
+      {"mandatory label grants nothing", ace(0x11, 0, {}, users), false, false, 0},
+      {"shorter than a header and mask", {0x00, 0, 6, 0, 2, 0}, false, false, 0},
+  };
+  for (const auto& c : cases) {
+    AceFields f = aceFields(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(f.counted, c.counted) << c.what;
+    EXPECT_EQ(f.allow, c.allow) << c.what;
+    EXPECT_EQ(f.sidOffset, c.sidOffset) << c.what;
+    EXPECT_EQ(f.mask, c.counted ? 0x00010002u : 0u) << c.what;
+  }
+  EXPECT_TRUE(aceFields(ace(0x09, 0x0B, {}, users).data(), 24).inheritOnly);  // OICI | inherit-only
+}
+
 TEST(AccessRules, DirectoryWritersAreEveryoneButTheTrusted) {
   const std::string installer = "S-1-5-21-9-9-9-500", users = "S-1-5-32-545", anna = "S-1-5-21-1-2-3-1001";
   auto allow = [](uint32_t mask, const std::string& sid, bool inheritOnly = false, bool allows = true) {

@@ -430,6 +430,38 @@ TEST_F(KernopackSection, APrivateDirectoryIsForTheOwnerAloneAndGoesWithItsFiles)
   EXPECT_FALSE(fs::exists(path));
 }
 
+TEST_F(KernopackSection, ATreeGoesWithoutFollowingItsLinksAndCopiesKeepTheirSourcesMode) {
+  // Links to a folder and a file outside, in the tree and as the tree's
+  // folder itself: each link goes, never what it points to.
+  fs::create_directories(dir_ / "outside");
+  writeAll(dir_ / "outside" / "keep", {1});
+  fs::create_directories(dir_ / "tree" / "a" / "b");
+  writeAll(dir_ / "tree" / "a" / "b" / "f", {2});
+  fs::create_directory_symlink(dir_ / "outside", dir_ / "tree" / "a" / "dirlink");
+  fs::create_symlink(dir_ / "outside" / "keep", dir_ / "tree" / "filelink");
+  fs::create_directory_symlink(dir_ / "outside", dir_ / "treelink");
+  removeTree((dir_ / "tree").string());
+  removeTree((dir_ / "treelink").string());
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "tree")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "treelink")));
+  EXPECT_EQ(readAll(dir_ / "outside" / "keep"), (Bytes{1}));
+  // A copy is never more open than its source, nor writable by others.
+  for (auto [from, to] : {std::pair{0600u, 0600u}, {0666u, 0644u}, {04755u, 0755u}}) {
+    writeAll(dir_ / "src", {3});
+    ASSERT_EQ(chmod((dir_ / "src").c_str(), from), 0);
+    InputFile in;
+    OutputFile out;
+    std::string error;
+    ASSERT_EQ(openInputFile((dir_ / "src").string(), in, error), ReadStatus::ok) << error;
+    ASSERT_TRUE(beginOutputFile((dir_ / "copy").string(), out, false).ok);
+    ASSERT_TRUE(keepSourceMode(out, in).ok);
+    ASSERT_TRUE(commitOutputFile(out).ok);
+    struct stat st {};
+    ASSERT_EQ(stat((dir_ / "copy").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, to) << std::oct << from;
+  }
+}
+
 TEST_F(KernopackSection, NoOutputFromAnUnreadableInputAndNoneReplacesWhatIsNoRegularFile) {
   writeAll(dir_ / "a.jar", {1, 2, 3});
   fs::create_directories(dir_ / "adir");

@@ -107,6 +107,7 @@ PackagePlan samplePlan(LauncherArch arch) {
   plan.account = "LocalSystem";
   plan.executableName = "Svc.exe";
   plan.files = {{"lib/a.jar"}, {"x.jar"}};
+  plan.dependencies = {"RpcSs", "[x]"};
   plan.sourceDirectory = "out.files";
   return plan;
 }
@@ -154,10 +155,28 @@ TEST(KernopackMsi, WixSourceEscapesAndSaysWhatWixlLeavesOut) {
   EXPECT_NE(x64.find(">SERVICEPASSWORD OR Installed</Condition>"), std::string::npos);
   EXPECT_NE(x64.find("Account=\"[SERVICEACCOUNT]\" Password=\"[SERVICEPASSWORD]\""), std::string::npos);
   EXPECT_NE(x64.find("DisplayName=\"Orders [\\[]prod[\\]]\""), std::string::npos);
-  PackagePlan bad = samplePlan(LauncherArch::x64);
-  bad.serviceDescription = "line\nbreak";
-  EXPECT_FALSE(wixSource(bad, x64, error));
-  EXPECT_NE(error.find("control character"), std::string::npos);
+  EXPECT_NE(x64.find("<ServiceDependency Id=\"[\\[]x[\\]]\" />"), std::string::npos);
+  // What wixl cannot express is the WiX Toolset's only: the packer adds it.
+  EXPECT_NE(x64.find("<?ifndef var.KernoWixl?><PermissionEx Sddl=\"" + std::string(kInstallFolderSddl) + "\" />"),
+            std::string::npos);
+  EXPECT_NE(lockPermissionsTable().find("\r\nInstallFolderAccess\tINSTALLDIR\tCreateFolder\t" +
+                                        std::string(kInstallFolderSddl) + "\t\r\n"),
+            std::string::npos);
+  struct Bad {
+    void (*spoil)(PackagePlan&);
+    const char* error;
+  } bad[] = {
+      {[](PackagePlan& p) { p.serviceDescription = "line\nbreak"; }, "control character"},
+      // The remembered settings' registry key is formatted text.
+      {[](PackagePlan& p) { p.manufacturer = "M [EU]"; }, "the manufacturer \"M [EU]\" holds '['"},
+      {[](PackagePlan& p) { p.productName = "Svc\\Other"; }, "\"package\".\"productName\" without them"},
+  };
+  for (const Bad& spoiled : bad) {
+    PackagePlan plan = samplePlan(LauncherArch::x64);
+    spoiled.spoil(plan);
+    EXPECT_FALSE(wixSource(plan, x64, error));
+    EXPECT_NE(error.find(spoiled.error), std::string::npos) << error;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // event log texts and the console events.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -138,6 +139,13 @@ TEST(ServiceSettings, AccountForms) {
       EXPECT_NE(why.find("\"DOMAIN\\\\name$\""), std::string::npos) << why;
     }
   }
+}
+
+TEST(ServiceSettings, LocalSystemNamesAsTheServiceManagerShowsThem) {
+  for (const char* name : {"", "LocalSystem", "localsystem", ".\\LocalSystem", "NT AUTHORITY\\SYSTEM", "nt authority\\system"})
+    EXPECT_TRUE(isLocalSystemName(name)) << name;
+  for (const char* name : {"NT AUTHORITY\\LocalService", "NT SERVICE\\LocalSystem", "LocalSystem ", "SYSTEM", "CORP\\LocalSystem"})
+    EXPECT_FALSE(isLocalSystemName(name)) << name;
 }
 
 TEST(ServiceSettings, NumbersAndPairsArePlainAndBounded) {
@@ -428,13 +436,43 @@ TEST(Watchdog, StoredSettingsAndDumpFiles) {
   EXPECT_TRUE(threadDumpAllowed(false, 0, 0));
   EXPECT_FALSE(threadDumpAllowed(true, 5000, 14999));
   EXPECT_TRUE(threadDumpAllowed(true, 5000, 15000));
-  std::vector<std::string> names;
-  for (unsigned i = 12; i >= 1; --i) names.push_back(threadDumpFileName("S", 2026, 1, 1, 0, 0, i, 0));
-  names.push_back("threaddump-S-x.txt");
-  names.push_back("threaddump-T-20260101-000000-000.txt");
-  std::vector<std::string> gone = threadDumpsToDelete("S", names, 10);
-  EXPECT_EQ(gone, (std::vector<std::string>{threadDumpFileName("S", 2026, 1, 1, 0, 0, 1, 0),
-                                            threadDumpFileName("S", 2026, 1, 1, 0, 0, 2, 0)}));
+}
+
+TEST(Watchdog, RetentionCountsAndDeletesOnlyTheServicesOwnDumps) {
+  const std::string own = "S-1-5-18", admins = "S-1-5-32-544", user = "S-1-5-21-1-2-3-1001";
+  std::vector<DumpDirectoryEntry> entries;
+  // Twelve dumps of its own, seconds 12 down to 1.
+  for (int i = 12; i >= 1; --i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "threaddump-S-20260101-0000%02d-000.txt", i);
+    entries.push_back({name, true, i % 2 ? own : admins});
+  }
+  // Planted: names dated far ahead owned by a user, a link and a directory
+  // under dump names, a file without an owner, and names that are no dumps
+  // of this service.
+  entries.push_back({"threaddump-S-99991231-235959-999.txt", true, user});
+  entries.push_back({"threaddump-S-99991231-235959-998.txt", false, own});
+  entries.push_back({"threaddump-S-00000101-000000-000.txt", false, own});
+  entries.push_back({"threaddump-S-00000101-000000-001.txt", true, ""});
+  entries.push_back({"threaddump-S-x.txt", true, own});
+  entries.push_back({"threaddump-S.last", true, own});
+  entries.push_back({"threaddump-T-20260101-000000-000.txt", true, own});
+  EXPECT_EQ(threadDumpsToDelete("S", entries, {own, admins}, 10),
+            (std::vector<std::string>{"threaddump-S-20260101-000001-000.txt", "threaddump-S-20260101-000002-000.txt"}));
+  // Another owner's dumps are not the service's, whatever their names say.
+  EXPECT_EQ(threadDumpsToDelete("S", entries, {own}, 5),
+            (std::vector<std::string>{"threaddump-S-20260101-000001-000.txt"}));
+  EXPECT_EQ(threadDumpRecordName("S:1"), "threaddump-S_1.last");
+}
+
+TEST(Watchdog, TheMostSpecificListenerTakesALoopbackConnection) {
+  using A = ListenAddress;
+  const std::vector<TcpListener> all = {{A::any6, 80, 6}, {A::other, 80, 7}, {A::any4, 80, 4},
+                                        {A::loopback4, 80, 1}, {A::loopback4, 81, 9}};
+  EXPECT_EQ(loopbackListenerProcess(all, 80), 1u);
+  EXPECT_EQ(loopbackListenerProcess({all[0], all[1], all[2]}, 80), 4u);
+  EXPECT_EQ(loopbackListenerProcess({all[0], all[1]}, 80), 6u);
+  EXPECT_EQ(loopbackListenerProcess({all[1], all[4]}, 80), std::nullopt);
 }
 
 TEST(StatusCommandFacts, ExitCodesErrorLinesAndImagePaths) {

@@ -13,6 +13,7 @@
 #include "jvm/search_sequence.h"
 #include "description/included.h"
 #include "image/launcher_choice.h"
+#include "import/import_run.h"
 #include "msi/msi.h"
 #include "packer_dirs.h"
 #include "io/packer_io.h"
@@ -181,6 +182,19 @@ int loadTemplate(const BuildArgs& a, const Description& d, FileRead& templ, Imag
   return kExitOk;
 }
 
+// Whether an included file is one given to --sign-with.
+bool isSigningFile(const BuildArgs& a, const IncludedSource& source) {
+  std::string path = source.path;
+  if (source.confined) {
+    path = source.directory;
+    for (const std::string& c : source.components) path = pathJoin(path, c);
+  }
+  for (const std::string& key : a.input.signWith) {
+    if (sameFileIdentity(path, commandLinePath(key))) return true;
+  }
+  return false;
+}
+
 // Where the included files are read from. Included paths are opened
 // beneath the description's directory, unless the command line allows them
 // as they are; the runtime jar item is taken from beside the packer, else
@@ -207,6 +221,13 @@ int chooseIncluded(const BuildArgs& a, const Description& d, std::vector<Include
         report("%s: field \"%s\"[%s]: %s: %s", a.input.description.c_str(),
                std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(), f.path.c_str(),
                source.error.c_str());
+        return kExitBadInput;
+      }
+      if (isSigningFile(a, source.source)) {
+        report("%s: field \"%s\"[%s]: %s: is a file given to --sign-with; the signing certificate and key are "
+               "never included",
+               a.input.description.c_str(), std::string(kIncludedFilesField).c_str(), std::to_string(i).c_str(),
+               f.path.c_str());
         return kExitBadInput;
       }
       included.push_back(std::move(source.source));
@@ -477,7 +498,38 @@ int runMsiCommand(const MsiArgs& msi) {
     return runBuild(b);
   };
   steps.findRuntimeJar = findRuntimeJar;
+  steps.findCustomAction = [](LauncherArch arch, std::string& looked) {
+    for (const std::string& path : templateCandidates(arch, executableDirectory(), kPackerWin64Dir, kPackerWin32Dir,
+                                                      customActionFileName(arch))) {
+      if (readFileBounded(path, 0).status != ReadStatus::notFound) return path;
+      looked += (looked.empty() ? "" : ", ") + path;
+    }
+    return std::string();
+  };
   return runMsi(msi, steps);
+}
+
+CLI::App* addImportCommand(CLI::App& app, ImportArgs& import) {
+  CLI::App* cmd = app.add_subcommand(
+      "import", "Write a service description from a WinSW, NSSM or procrun service, and report on standard "
+                "error every setting and what it became. Exit codes: 0 written, 2 the source cannot be read or "
+                "runs no Java application, 1 the description cannot be written. See docs/import.md.");
+  CLI::Option* source = cmd->add_option(
+      "SOURCE", import.source,
+      "A WinSW XML, a registry file (reg export) of NSSM's or procrun's settings, or a script with "
+      "`nssm install`/`nssm set` lines or a procrun //IS// or //US// command line.");
+  cmd->add_option("--service", import.service,
+                  "Read the installed service NAME of this machine instead (kernopack.exe on Windows).")
+      ->excludes(source)
+      ->option_text("NAME");
+  cmd->add_option("-o,--output", import.output, "The description to write (default: standard output).");
+  cmd->add_option("--format", import.format, "winsw, nssm or procrun (default: told from the content).")
+      ->check(CLI::IsMember({"winsw", "nssm", "procrun"}, CLI::ignore_case));
+  cmd->add_option("--app-dir", import.appDir,
+                  "The application's directory, where the jar that -jar names is read (default: the "
+                  "source's directory).")
+      ->option_text("DIR");
+  return cmd;
 }
 
 }  // namespace
@@ -495,6 +547,8 @@ int main(int argc, char** argv) {
   CLI::App* buildCmd = addBuildCommand(app, build);
   addDumpCommand(app, dump);
   CLI::App* msiCmd = addMsiCommand(app, msi);
+  ImportArgs import;
+  CLI::App* importCmd = addImportCommand(app, import);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -503,5 +557,12 @@ int main(int argc, char** argv) {
   }
   if (buildCmd->parsed()) return runBuild(build);
   if (msiCmd->parsed()) return runMsiCommand(msi);
+  if (importCmd->parsed()) {
+    if (import.source.empty() == import.service.empty()) {
+      report("import: give a SOURCE file or --service NAME");
+      return kExitBadInput;
+    }
+    return runImport(import);
+  }
   return runDump(dump);
 }

@@ -33,6 +33,10 @@ std::string templateFileName(LauncherArch arch) {
   return arch == LauncherArch::x86 ? "kernosvc-x86.exe" : "kernosvc-x64.exe";
 }
 
+std::string customActionFileName(LauncherArch arch) {
+  return arch == LauncherArch::x86 ? "kernoaction-x86.dll" : "kernoaction-x64.dll";
+}
+
 LauncherChoice chooseLauncher(const std::string& option, LauncherArch fromDescription) {
   LauncherChoice c;
   if (!option.empty()) {
@@ -47,8 +51,9 @@ LauncherChoice chooseLauncher(const std::string& option, LauncherArch fromDescri
 }
 
 std::vector<std::string> templateCandidates(LauncherArch arch, const std::string& selfDir,
-                                            const std::string& win64Dir, const std::string& win32Dir) {
-  std::string name = templateFileName(arch);
+                                            const std::string& win64Dir, const std::string& win32Dir,
+                                            const std::string& fileName) {
+  std::string name = fileName.empty() ? templateFileName(arch) : fileName;
   std::vector<std::string> out;
   // '/' separates on both systems; a directory that already ends in a
   // separator gets none added.

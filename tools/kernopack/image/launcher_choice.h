@@ -16,6 +16,9 @@ const char* launcherArchName(LauncherArch arch);
 LauncherArch archForMachine(uint16_t machine);
 // "kernosvc-x64.exe" or "kernosvc-x86.exe".
 std::string templateFileName(LauncherArch arch);
+// "kernoaction-x64.dll" or "kernoaction-x86.dll": the installer custom
+// action a package of that architecture carries, found where its template is.
+std::string customActionFileName(LauncherArch arch);
 
 struct LauncherChoice {
   bool isPath = false;
@@ -28,7 +31,9 @@ struct LauncherChoice {
 // "x64" is the path of a template file.
 LauncherChoice chooseLauncher(const std::string& option, LauncherArch fromDescription);
 
-// Where to look for a named template, in order: beside the packer, then in
-// the build tree of that architecture. Empty directories are skipped.
+// Where to look for a named template (or `fileName`, another file that
+// lies beside the templates), in order: beside the packer, then in the
+// build tree of that architecture. Empty directories are skipped.
 std::vector<std::string> templateCandidates(LauncherArch arch, const std::string& selfDir,
-                                            const std::string& win64Dir, const std::string& win32Dir);
+                                            const std::string& win64Dir, const std::string& win32Dir,
+                                            const std::string& fileName = {});

@@ -169,8 +169,25 @@ PathKind pathKind(const std::string& path, std::string& error);
 // The names in a folder (without "." and ".."), sorted bytewise.
 bool listDirectory(const std::string& path, std::vector<std::string>& names, std::string& error);
 
-// Removes a file or a folder tree; links are removed, never followed.
+// Removes a file or a folder tree; links are removed, never followed: each
+// folder is opened relative to its parent without following a link (on
+// Windows held open, without delete sharing, while its entries go).
 void removeTree(const std::string& path);
+
+// True when `path` is a folder of the caller's own (its owner, and on
+// POSIX systems writable by nobody else) holding no symbolic link or
+// junction at any depth, and no folder of somebody else's. `why` says what
+// is not.
+bool isOwnTreeWithoutLinks(const std::string& path, std::string& why);
+
+// True when both paths name the same file (links followed): the same
+// device and inode, or volume and file index.
+bool sameFileIdentity(const std::string& a, const std::string& b);
+
+// Gives the open output the permissions of the open input, without write
+// for others and without set-id bits (mode & 0755); nothing on Windows,
+// where the copy takes its folder's access list.
+[[nodiscard]] FileWrite keepSourceMode(OutputFile& out, const InputFile& in);
 
 // Sets a file's modification time to a fixed moment (2000-01-01 00:00:00
 // UTC), so that an archive of it is the same whenever it is made.

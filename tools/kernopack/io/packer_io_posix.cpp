@@ -32,6 +32,8 @@ constexpr int kTempNameAttempts = 100;
 constexpr size_t kMaxCapturedErrors = 64 * 1024;
 // 2000-01-01 00:00:00 UTC.
 constexpr time_t kFixedFileTime = 946684800;
+// Most entries isOwnTreeWithoutLinks looks through.
+constexpr size_t kMaxOwnTreeEntries = 100000;
 
 std::string errorText(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
 
@@ -387,56 +389,105 @@ std::string PrivateDirectory::file(const std::string& name) const { return path 
 
 namespace {
 
-// The private directory of this run, for the signal handler: an interrupt
-// or a termination while signing removes it too. Set and cleared with the
-// signals blocked; the handler uses only system calls.
-char gPrivateDirectory[PATH_MAX];
-struct sigaction gPreviousActions[3];
-constexpr int kCleanupSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+// Deepest folder nesting a removal enters; deeper folders stay.
+constexpr int kMaxRemoveDepth = 64;
+// Passes over one folder's entries (a pass may miss entries that others
+// add while it runs; the removal is then left to the next pass).
+constexpr int kMaxRemovePasses = 4;
 
-// removeTree for the signal handler: system calls only, and one level deep
-// (the private directory holds files, no folders).
-void emptyAndRemove(const char* path) {
-  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
+void removeAt(int directory, const char* name, int depth);
+
+// Removes what the open folder holds, each entry relative to it: system
+// calls only (the signal handler uses it).
+void removeEntriesAt(int directory, int depth) {
+  for (int pass = 0; pass < kMaxRemovePasses; ++pass) {
+    if (lseek(directory, 0, SEEK_SET) != 0) return;
+    bool any = false;
     alignas(8) char buf[4096];
     for (;;) {
-      long n = syscall(SYS_getdents64, fd, buf, sizeof buf);
+      long n = syscall(SYS_getdents64, directory, buf, sizeof buf);
       if (n <= 0) break;
       for (long at = 0; at < n;) {
         // struct linux_dirent64: inode, offset, record length, type, name.
         unsigned short length;
         std::memcpy(&length, buf + at + 16, sizeof length);
         const char* name = buf + at + 19;
-        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) unlinkat(fd, name, 0);
+        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) {
+          any = true;
+          removeAt(directory, name, depth);
+        }
         at += length;
       }
     }
+    if (!any) return;
+  }
+}
+
+// Removes `name` in the open folder: a file or a link is unlinked (a link
+// never followed), a folder is opened relative to its parent with
+// O_NOFOLLOW, emptied the same way and removed.
+void removeAt(int directory, const char* name, int depth) {
+  if (unlinkat(directory, name, 0) == 0 || errno == ENOENT || depth >= kMaxRemoveDepth) return;
+  int child = openat(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (child >= 0) {
+    removeEntriesAt(child, depth + 1);
+    close(child);
+  }
+  unlinkat(directory, name, AT_REMOVEDIR);
+}
+
+// The private directories of this run, for the signal handler: an
+// interrupt or a termination while building removes them too. Set and
+// cleared with the signals blocked; the handler uses only system calls.
+constexpr int kMaxPrivateDirectories = 4;
+char gPrivateDirectories[kMaxPrivateDirectories][PATH_MAX];
+struct sigaction gPreviousActions[3];
+constexpr int kCleanupSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+// removeTree for the signal handler: the folder of an absolute path.
+void emptyAndRemove(const char* path) {
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    removeEntriesAt(fd, 0);
     close(fd);
   }
   rmdir(path);
 }
 
 void removeOnSignal(int sig) {
-  if (gPrivateDirectory[0] != '\0') emptyAndRemove(gPrivateDirectory);
+  for (char* path : gPrivateDirectories) {
+    if (path[0] != '\0') emptyAndRemove(path);
+  }
   // Then end as the signal would have ended us.
   signal(sig, SIG_DFL);
   raise(sig);
 }
 
-void setSignalCleanup(const std::string& path) {
+// Adds (on) or drops a directory the signal handler removes; the handler
+// is installed while there is one.
+void setSignalCleanup(const std::string& path, bool on) {
   sigset_t all, old;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, &old);
-  bool on = !path.empty() && path.size() < sizeof gPrivateDirectory;
-  if (on) {
-    std::memcpy(gPrivateDirectory, path.c_str(), path.size() + 1);
+  int before = 0, after = 0;
+  for (char* slot : gPrivateDirectories) before += slot[0] != '\0';
+  for (char* slot : gPrivateDirectories) {
+    if (on && slot[0] == '\0' && path.size() < PATH_MAX) {
+      std::memcpy(slot, path.c_str(), path.size() + 1);
+      break;
+    }
+    if (!on && path == slot) {
+      slot[0] = '\0';
+      break;
+    }
+  }
+  for (char* slot : gPrivateDirectories) after += slot[0] != '\0';
+  if (before == 0 && after > 0) {
     struct sigaction action {};
     action.sa_handler = removeOnSignal;
     sigemptyset(&action.sa_mask);
     for (int i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &action, &gPreviousActions[i]);
-  } else if (gPrivateDirectory[0] != '\0') {
-    gPrivateDirectory[0] = '\0';
+  } else if (before > 0 && after == 0) {
     for (int i = 0; i < 3; ++i) sigaction(kCleanupSignals[i], &gPreviousActions[i], nullptr);
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
@@ -459,14 +510,14 @@ FileWrite makePrivateDirectory(PrivateDirectory& dir) {
     return r;
   }
   dir.path = name.data();
-  setSignalCleanup(dir.path);
+  setSignalCleanup(dir.path, true);
   r.ok = true;
   return r;
 }
 
 void removePrivateDirectory(PrivateDirectory& dir) {
   if (dir.path.empty()) return;
-  setSignalCleanup(std::string());
+  setSignalCleanup(dir.path, false);
   removeTree(dir.path);
   dir.path.clear();
 }
@@ -595,16 +646,94 @@ bool listDirectory(const std::string& path, std::vector<std::string>& names, std
 }
 
 void removeTree(const std::string& path) {
-  std::string ignored;
-  if (pathKind(path, ignored) == PathKind::directory) {
-    std::vector<std::string> names;
-    if (listDirectory(path, names, ignored)) {
-      for (const std::string& n : names) removeTree(path + "/" + n);
-    }
-    rmdir(path.c_str());
-    return;
+  std::string parent = pathDirectory(path);
+  std::string name(pathFileName(path));
+  if (name.empty() || name == "." || name == "..") return;
+  int directory = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return;
+  removeAt(directory, name.c_str(), 0);
+  close(directory);
+}
+
+namespace {
+
+// Whether the tree below the open folder holds only what the caller may
+// remove safely: no link, every folder the caller's and writable by nobody
+// else. `where` names the first thing that is not.
+bool ownTreeAt(int directory, const std::string& shown, int depth, size_t& entries, std::string& where) {
+  DIR* dir = fdopendir(dup(directory));
+  if (dir == nullptr) {
+    where = shown + ": " + std::strerror(errno);
+    return false;
   }
-  unlink(path.c_str());
+  bool ok = true;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    std::string here = shown + "/" + name;
+    if (++entries > kMaxOwnTreeEntries || depth >= kMaxRemoveDepth) {
+      where = shown + ": holds more than the packer looks through";
+    } else if (fstatat(directory, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      where = here + ": " + std::strerror(errno);
+    } else if (S_ISLNK(st.st_mode)) {
+      where = here + ": is a symbolic link";
+    } else if (!S_ISDIR(st.st_mode)) {
+      continue;
+    } else if (st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      where = here + ": belongs to another user or others may write to it";
+    } else {
+      int child = openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child >= 0 && ownTreeAt(child, here, depth + 1, entries, where)) {
+        close(child);
+        continue;
+      }
+      if (child >= 0) close(child);
+      if (where.empty()) where = here + ": " + std::strerror(errno);
+    }
+    ok = false;
+    break;
+  }
+  closedir(dir);
+  return ok;
+}
+
+}  // namespace
+
+bool isOwnTreeWithoutLinks(const std::string& path, std::string& why) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    why = errno == ELOOP || errno == ENOTDIR ? "is a symbolic link or not a folder" : std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  size_t entries = 0;
+  std::string where;
+  bool own = st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  if (!own) why = "belongs to another user or others may write to it";
+  if (own && !ownTreeAt(fd, path, 0, entries, where)) {
+    own = false;
+    why = where;
+  }
+  close(fd);
+  return own;
+}
+
+bool sameFileIdentity(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+FileWrite keepSourceMode(OutputFile& out, const InputFile& in) {
+  FileWrite r;
+  struct stat st;
+  if (fstat(int(in.handle), &st) != 0 || fchmod(int(out.handle), st.st_mode & 0755) != 0) {
+    r.error = errorText("cannot set the copy's mode", errno);
+    return r;
+  }
+  r.ok = true;
+  return r;
 }
 
 bool setFixedFileTime(const std::string& path, std::string& error) {

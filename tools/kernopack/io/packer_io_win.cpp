@@ -2,6 +2,8 @@
 // UTF-8 and are opened as UTF-16, so that any name a description holds works
 // whatever the ANSI code page.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -328,26 +330,34 @@ std::wstring temporaryArea() {
 
 namespace {
 
-// The private directory of this run, for Ctrl+C, Ctrl+Break and a closed
-// console: the system then ends the process, and the directory goes first.
+// The private directories of this run, for Ctrl+C, Ctrl+Break and a
+// closed console: the system then ends the process, and they go first.
 SRWLOCK gPrivateLock = SRWLOCK_INIT;
-std::wstring gPrivateDirectory;
+std::vector<std::wstring> gPrivateDirectories;
 
 BOOL WINAPI removeOnConsoleEvent(DWORD) {
   AcquireSRWLockExclusive(&gPrivateLock);
-  if (!gPrivateDirectory.empty()) removeTree(toUtf8(gPrivateDirectory));
-  gPrivateDirectory.clear();
+  for (const std::wstring& path : gPrivateDirectories) removeTree(toUtf8(path));
+  gPrivateDirectories.clear();
   ReleaseSRWLockExclusive(&gPrivateLock);
   return FALSE;  // on to the default handler, which ends the process
 }
 
-void setConsoleCleanup(const std::wstring& path) {
+// Adds (on) or drops a directory the console handler removes; the handler
+// is installed while there is one.
+void setConsoleCleanup(const std::wstring& path, bool on) {
   AcquireSRWLockExclusive(&gPrivateLock);
-  bool was = !gPrivateDirectory.empty();
-  gPrivateDirectory = path;
+  bool was = !gPrivateDirectories.empty();
+  if (on) {
+    gPrivateDirectories.push_back(path);
+  } else {
+    auto found = std::find(gPrivateDirectories.begin(), gPrivateDirectories.end(), path);
+    if (found != gPrivateDirectories.end()) gPrivateDirectories.erase(found);
+  }
+  bool is = !gPrivateDirectories.empty();
   ReleaseSRWLockExclusive(&gPrivateLock);
-  if (!path.empty() && !was) SetConsoleCtrlHandler(removeOnConsoleEvent, TRUE);
-  if (path.empty() && was) SetConsoleCtrlHandler(removeOnConsoleEvent, FALSE);
+  if (is && !was) SetConsoleCtrlHandler(removeOnConsoleEvent, TRUE);
+  if (!is && was) SetConsoleCtrlHandler(removeOnConsoleEvent, FALSE);
 }
 
 }  // namespace
@@ -379,7 +389,7 @@ FileWrite makePrivateDirectory(PrivateDirectory& dir) {
     }
     if (CreateDirectoryW(name.c_str(), security.attributes())) {
       dir.path = toUtf8(name);
-      setConsoleCleanup(name);
+      setConsoleCleanup(name, true);
       r.ok = true;
       return r;
     }
@@ -391,7 +401,7 @@ FileWrite makePrivateDirectory(PrivateDirectory& dir) {
 
 void removePrivateDirectory(PrivateDirectory& dir) {
   if (dir.path.empty()) return;
-  setConsoleCleanup(std::wstring());
+  setConsoleCleanup(toWide(dir.path, CP_UTF8), false);
   removeTree(dir.path);
   dir.path.clear();
 }
@@ -541,23 +551,129 @@ bool listDirectory(const std::string& path, std::vector<std::string>& names, std
   return true;
 }
 
-void removeTree(const std::string& path) {
-  std::string ignored;
-  PathKind kind = pathKind(path, ignored);
-  std::wstring w = toWide(path, CP_UTF8);
-  if (kind == PathKind::directory) {
-    std::vector<std::string> names;
-    if (listDirectory(path, names, ignored)) {
-      for (const std::string& n : names) removeTree(path + "\\" + n);
-    }
-    RemoveDirectoryW(w.c_str());
-  } else if (kind == PathKind::link) {
-    // A junction or a link to a folder is removed as a folder, never entered.
-    if (!DeleteFileW(w.c_str())) RemoveDirectoryW(w.c_str());
-  } else if (kind != PathKind::missing) {
-    DeleteFileW(w.c_str());
-  }
+namespace {
+
+// Deepest folder nesting removeTree and isOwnTreeWithoutLinks enter.
+constexpr int kMaxTreeDepth = 64;
+// Most entries isOwnTreeWithoutLinks looks through.
+constexpr size_t kMaxOwnTreeEntries = 100000;
+
+// The names in a folder, read while the caller holds it open.
+std::vector<std::wstring> entriesOf(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  UniqueFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find) return names;
+  do {
+    std::wstring name = data.cFileName;
+    if (name != L"." && name != L".." && !name.empty()) names.push_back(name);
+  } while (FindNextFileW(find.get(), &data) && names.size() <= kMaxOwnTreeEntries);
+  return names;
 }
+
+// Opens a file or folder itself (a link or junction is opened, not
+// followed), held without delete sharing: nobody renames or replaces it
+// while the handle is open.
+UniqueHandle openHeld(const std::wstring& path, DWORD access) {
+  return UniqueHandle(CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+}
+
+DWORD attributesOf(HANDLE handle) {
+  FILE_BASIC_INFO info{};
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info)) return INVALID_FILE_ATTRIBUTES;
+  return info.FileAttributes;
+}
+
+// Deletes through the handle: a link or junction itself, a folder after
+// its entries, each opened the same way while the folder stays held.
+void removeHeld(const std::wstring& path, int depth) {
+  UniqueHandle held = openHeld(path, DELETE);
+  if (!held) return;
+  DWORD attributes = attributesOf(held.get());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth < kMaxTreeDepth) {
+    for (const std::wstring& name : entriesOf(path)) removeHeld(path + L"\\" + name, depth + 1);
+  }
+  (void)deleteOpenObject(held.get());
+}
+
+// The owner of an open object as a SID text; empty when unreadable.
+std::string ownerOf(HANDLE handle) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return std::string();
+  std::string text;
+  LPSTR sid = nullptr;
+  if (owner != nullptr && ConvertSidToStringSidA(owner, &sid)) {
+    text = sid;
+    LocalFree(sid);
+  }
+  LocalFree(descriptor);
+  return text;
+}
+
+// Every folder the caller's (its account or the owner it gives new
+// objects, the administrators when it runs elevated) and no link or
+// junction anywhere below.
+bool ownTree(const std::wstring& path, const std::string& shown, int depth, size_t& entries, std::string& why) {
+  UniqueHandle held = openHeld(path, READ_CONTROL);
+  DWORD attributes = held ? attributesOf(held.get()) : INVALID_FILE_ATTRIBUTES;
+  std::string account, owner;
+  (void)processAccountSid(account);
+  (void)processDefaultOwnerSid(owner);
+  std::string found = held ? ownerOf(held.get()) : std::string();
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    why = shown + ": " + errorText("cannot be opened", GetLastError());
+  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    why = shown + ": is a symbolic link or junction";
+  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return true;
+  } else if (found.empty() || (found != account && found != owner)) {
+    why = shown + ": belongs to another user";
+  } else if (++entries > kMaxOwnTreeEntries || depth >= kMaxTreeDepth) {
+    why = shown + ": holds more than the packer looks through";
+  } else {
+    for (const std::wstring& name : entriesOf(path)) {
+      if (++entries > kMaxOwnTreeEntries) break;
+      if (!ownTree(path + L"\\" + name, shown + "\\" + toUtf8(name), depth + 1, entries, why)) return false;
+    }
+    return entries <= kMaxOwnTreeEntries;
+  }
+  return false;
+}
+
+}  // namespace
+
+void removeTree(const std::string& path) {
+  std::wstring w = toWide(path, CP_UTF8);
+  if (!w.empty()) removeHeld(w, 0);
+}
+
+bool isOwnTreeWithoutLinks(const std::string& path, std::string& why) {
+  size_t entries = 0;
+  std::string where;
+  if (ownTree(toWide(path, CP_UTF8), path, 0, entries, where)) return true;
+  why = where.empty() ? "holds more than the packer looks through" : where;
+  return false;
+}
+
+bool sameFileIdentity(const std::string& a, const std::string& b) {
+  auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    UniqueHandle h(CreateFileW(toWide(path, CP_UTF8).c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return h && GetFileInformationByHandle(h.get(), &info);
+  };
+  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+  return identity(a, ia) && identity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+FileWrite keepSourceMode(OutputFile&, const InputFile&) { return FileWrite{true, {}}; }
 
 bool setFixedFileTime(const std::string& path, std::string& error) {
   HANDLE file = CreateFileW(toWide(path, CP_UTF8).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -49,6 +49,9 @@ bool copyFile(const std::string& from, const std::string& to, std::string& error
   if (openInputFile(from, in, error) != ReadStatus::ok) return false;
   OutputFile out;
   FileWrite begun = beginOutputFile(to, out, false);
+  // The copy is never more open than its source (a key readable by its
+  // owner alone stays so), and never writable by others.
+  if (begun.ok) begun = keepSourceMode(out, in);
   if (!begun.ok) {
     error = begun.error;
     return false;
@@ -75,6 +78,7 @@ struct Stage {
   std::set<std::string> paths;  // '/' separated, below the install folder
   std::string error;     // with the path in question
   bool inputBad = true;  // else: writing failed
+  std::vector<std::string> signingFiles;  // --sign-with's: never staged
 };
 
 // Makes the folders of `relative` below the staged tree.
@@ -97,6 +101,13 @@ bool stageTree(Stage& stage, const std::string& source, const std::string& relat
   PathKind kind = pathKind(source, error);
   switch (kind) {
     case PathKind::file: {
+      for (const std::string& key : stage.signingFiles) {
+        if (sameFileIdentity(source, key)) {
+          stage.error = shown + ": is a file given to --sign-with; a package never ships the signing "
+                                "certificate or key";
+          return false;
+        }
+      }
       if (!stage.paths.insert(relative).second) return true;
       if (stage.paths.size() > kMaxStagedFiles) {
         stage.error = shown + ": more than " + std::to_string(kMaxStagedFiles) + " files to install";
@@ -158,14 +169,18 @@ bool stageFromDescription(Stage& stage, const std::string& descriptionDir, const
 
 // The digest of the staged files (names and contents, in order) and the
 // source: what the package code is derived from.
-bool contentDigest(const Stage& stage, const std::string& source, std::string& digest, std::string& error) {
+bool contentDigest(const Stage& stage, const std::string& actionPath, const std::string& source, std::string& digest,
+                   std::string& error) {
   Sha1 sha;
   sha.update(source);
   std::vector<uint8_t> buffer(kIncludedCopyChunk);
-  for (const std::string& path : stage.paths) {
+  std::vector<std::string> paths(stage.paths.begin(), stage.paths.end());
+  paths.push_back(std::string());  // the custom action, under no name below the install folder
+  for (const std::string& path : paths) {
     sha.update(path.c_str(), path.size() + 1);
     InputFile in;
-    if (openInputFile(pathJoin(stage.filesDir, nativePath(path)), in, error) != ReadStatus::ok) return false;
+    std::string file = path.empty() ? actionPath : pathJoin(stage.filesDir, nativePath(path));
+    if (openInputFile(file, in, error) != ReadStatus::ok) return false;
     for (;;) {
       size_t got = 0;
       if (!readInputFile(in, buffer.data(), buffer.size(), got, error)) return false;
@@ -351,7 +366,6 @@ int planService(const MsiArgs& a, const MsiInputs& in, PackagePlan& plan) {
   }
   plan.automaticStart = getConfigInt(in.tables, ConfigKey::executableType) == kExecutableTypeAutoStart;
   InstallPlan install = planServiceInstall(settings, plan.serviceName, plan.automaticStart);
-  plan.interactive = (install.serviceType & scm::kInteractiveProcess) != 0;
   plan.account = install.accountName.empty() ? "LocalSystem" : install.accountName;
   plan.accountPassword = install.needsPassword;
   for (std::string_view name : splitList(dependencies, ',', EmptyItems::drop)) plan.dependencies.emplace_back(name);
@@ -373,54 +387,94 @@ int planService(const MsiArgs& a, const MsiInputs& in, PackagePlan& plan) {
 }
 
 // Where the source and the staged files go: beside the kept WiX source, or
-// in a work folder beside the package, removed at the end; the work folder
+// in a new private work folder (mode 0700, or the private access list, under
+// a random name in the temporary area), removed at the end; the work folder
 // also takes what wixl and msibuild make. On any failure nothing is left:
 // neither the work folder, nor the kept source and its files.
 struct MsiFolders {
   std::string outputPath;  // the package; empty: none
-  std::string workDir;     // empty: none
+  PrivateDirectory work;   // when there is a package
   std::string wxsPath;
   std::string stem;
   std::string shownOutput;  // as the command line gave it
   std::string filesDir;     // the kept source's files, once they are ours to remove
+  std::string actionPath;   // the custom action DLL beside the source
   bool keepSource = false;
   bool succeeded = false;
   MsiFolders() = default;
   MsiFolders(const MsiFolders&) = delete;
   MsiFolders& operator=(const MsiFolders&) = delete;
   ~MsiFolders() {
-    if (!workDir.empty()) removeTree(workDir);
+    removePrivateDirectory(work);
     if (succeeded || !keepSource) return;
     if (!filesDir.empty()) removeTree(filesDir);
+    if (!actionPath.empty()) removeTree(actionPath);
     removeTree(wxsPath);
   }
 };
+
+// An existing folder for the kept source's files is replaced only when it
+// is the caller's own and holds no link: in a shared directory another user
+// could have made it first, or made it a link, to swap what is staged.
+int claimFilesFolder(const MsiArgs& a, const std::string& filesDir, bool fresh) {
+  std::string why;
+  if (!fresh && pathKind(filesDir, why) == PathKind::missing) return kExitOk;
+  if (isOwnTreeWithoutLinks(filesDir, why)) return kExitOk;
+  report("%s: %s %s: %s; it is not a folder of your own without links: remove it or choose another name; "
+         "nothing was built",
+         a.wxs.c_str(), filesDir.c_str(), fresh ? "was taken while it was made" : "exists", why.c_str());
+  return kExitFailure;
+}
 
 // Names the folders and makes them, the staged tree empty.
 int prepareFolders(const MsiArgs& a, PackagePlan& plan, MsiFolders& f, Stage& stage) {
   f.keepSource = !a.wxs.empty();
   f.outputPath = a.output.empty() ? std::string() : commandLinePath(a.output);
-  f.workDir = f.outputPath.empty() ? std::string() : f.outputPath + ".work.tmp";
+  if (!f.outputPath.empty()) {
+    FileWrite made = makePrivateDirectory(f.work);
+    if (!made.ok) {
+      report("%s: %s; nothing was written", a.output.c_str(), made.error.c_str());
+      return kExitFailure;
+    }
+  }
   f.wxsPath = f.keepSource ? commandLinePath(a.wxs) : std::string();
-  std::string stageDir = f.keepSource ? pathDirectory(f.wxsPath) : f.workDir;
+  std::string stageDir = f.keepSource ? pathDirectory(f.wxsPath) : f.work.path;
   f.stem = f.keepSource ? stemOf(std::string(pathFileName(f.wxsPath)), ".wxs")
                         : stemOf(std::string(pathFileName(f.outputPath)), ".msi");
   if (!f.keepSource) f.wxsPath = pathJoin(stageDir, f.stem + ".wxs");
   plan.sourceDirectory = f.stem + ".files";
+  plan.actionSource = f.stem + ".action.dll";
   stage.filesDir = pathJoin(stageDir, plan.sourceDirectory);
   f.shownOutput = f.keepSource ? a.wxs : a.output;
-  FileWrite made{true, {}};
-  if (!f.workDir.empty()) {
-    removeTree(f.workDir);
-    made = makeDirectory(f.workDir);
-  }
+  for (const std::string& key : a.input.signWith) stage.signingFiles.push_back(commandLinePath(key));
   if (f.keepSource) {
+    int rc = claimFilesFolder(a, stage.filesDir, false);
+    if (rc != kExitOk) return rc;
     removeTree(stage.filesDir);
     f.filesDir = stage.filesDir;
   }
-  if (made.ok) made = makeDirectory(stage.filesDir);
+  f.actionPath = pathJoin(stageDir, plan.actionSource);
+  FileWrite made = makeDirectory(stage.filesDir);
   if (!made.ok) {
     report("%s: %s", stage.filesDir.c_str(), made.error.c_str());
+    return kExitFailure;
+  }
+  return f.keepSource ? claimFilesFolder(a, stage.filesDir, true) : kExitOk;
+}
+
+// Copies the installer custom action DLL of the package's architecture
+// beside the source.
+int stageCustomAction(const MsiBuildSteps& steps, const MsiFolders& f, const PackagePlan& plan) {
+  std::string looked;
+  std::string found = steps.findCustomAction(plan.arch, looked);
+  if (found.empty()) {
+    report("%s: no %s found (looked for %s); build it, or use the packer of a release bundle, which has it",
+           f.shownOutput.c_str(), customActionFileName(plan.arch).c_str(), looked.c_str());
+    return kExitFailure;
+  }
+  std::string error;
+  if (!copyFile(found, f.actionPath, error)) {
+    report("%s: %s", found.c_str(), error.c_str());
     return kExitFailure;
   }
   return kExitOk;
@@ -533,7 +587,7 @@ int writeSource(const MsiArgs& a, const MsiFolders& f, const Stage& stage, Packa
     report("%s: %s", a.input.description.c_str(), error.c_str());
     return kExitBadInput;
   }
-  if (!contentDigest(stage, source, digest, error)) {
+  if (!contentDigest(stage, f.actionPath, source, digest, error)) {
     report("%s: cannot read a staged file back: %s", stage.filesDir.c_str(), error.c_str());
     return kExitFailure;
   }
@@ -559,9 +613,19 @@ int writeSource(const MsiArgs& a, const MsiFolders& f, const Stage& stage, Packa
 // executable.
 int buildPackage(const MsiArgs& a, const MsiFolders& f, const PackagePlan& plan) {
   report("building %s with wixl", a.output.c_str());
-  std::string temp = pathJoin(f.workDir, f.stem + ".msi");
-  if (!runTool({"wixl", "-a", launcherArchName(plan.arch), "-o", temp, f.wxsPath}, a.output) ||
-      !fixSummary(temp, f.workDir, plan.packageCode, a.output))
+  std::string temp = pathJoin(f.work.path, f.stem + ".msi");
+  // The install folder's access list: wixl has no element for it.
+  std::string table = pathJoin(f.work.path, "MsiLockPermissionsEx.idt");
+  std::string text = lockPermissionsTable();
+  FileWrite written = writeFileReplacing(table, std::vector<uint8_t>(text.begin(), text.end()));
+  if (!written.ok) {
+    report("%s: %s", table.c_str(), written.error.c_str());
+    return kExitFailure;
+  }
+  std::string define = std::string(kWixlVariable) + "=1";
+  if (!runTool({"wixl", "-D", define, "-a", launcherArchName(plan.arch), "-o", temp, f.wxsPath}, a.output) ||
+      !runTool({"msibuild", temp, "-i", table}, a.output) ||
+      !fixSummary(temp, f.work.path, plan.packageCode, a.output))
     return kExitFailure;
   std::string error;
   if (!copyFile(temp, f.outputPath, error)) {
@@ -584,6 +648,7 @@ int runMsi(const MsiArgs& a, const MsiBuildSteps& steps) {
   Stage stage;
   rc = prepareFolders(a, plan, folders, stage);
   if (rc == kExitOk) rc = stageExecutable(a, steps, plan, stage);
+  if (rc == kExitOk) rc = stageCustomAction(steps, folders, plan);
   if (rc == kExitOk) rc = stageFiles(a, steps, in, plan, stage);
   if (rc == kExitOk) rc = writeSource(a, folders, stage, plan);
   if (rc == kExitOk && !folders.outputPath.empty()) rc = buildPackage(a, folders, plan);

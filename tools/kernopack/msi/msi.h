@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "image/launcher_choice.h"
 #include "io/codepage.h"
 
 // What build and msi both take from the command line: the description and
@@ -34,6 +35,9 @@ struct MsiBuildSteps {
   // The runtime jar the packer would include for "<runtime>"; empty when
   // none is found, `looked` then says where it looked.
   std::function<std::string(std::string& looked)> findRuntimeJar;
+  // The installer custom action DLL of the architecture; empty when none
+  // is found, `looked` then says where it looked.
+  std::function<std::string(LauncherArch arch, std::string& looked)> findCustomAction;
 };
 
 int runMsi(const MsiArgs& args, const MsiBuildSteps& steps);

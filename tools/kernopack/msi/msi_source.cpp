@@ -365,6 +365,18 @@ DirNode& childDir(DirNode& parent, const std::string& name) {
   return parent.dirs.back();
 }
 
+// The settings a package remembers under
+// HKLM\Software\<manufacturer>\<productName>, and where their custom
+// actions sit in the sequences (a default, when there is one, one later).
+struct Remembered {
+  std::string_view property;
+  const char* valueName;
+  int sequence;
+  bool hasDefault;  // a DEFAULT_<property> property
+};
+constexpr Remembered kRemembered[] = {{kInstallDirProperty, "InstallDir", 990, false},
+                                      {kAccountProperty, "ServiceAccount", 991, true}};
+
 // What a package cannot carry: texts with control characters, a service
 // name with a path separator.
 bool checkPlanTexts(const PackagePlan& plan, std::string& error) {
@@ -382,6 +394,18 @@ bool checkPlanTexts(const PackagePlan& plan, std::string& error) {
   for (const Checked& c : checked) {
     if (hasControl(c.text)) {
       error = std::string(c.what) + " holds a control character, which a package cannot carry";
+      return false;
+    }
+  }
+  // They name the registry key that remembers the folder and the account,
+  // a formatted text: a bracket or brace would be read as a reference (and
+  // Wine's installer reads the key's escapes as references again), a
+  // backslash would name another key.
+  for (const Checked& c : {checked[0], checked[1]}) {
+    if (c.text.find_first_of("[]{}\\") != std::string::npos) {
+      error = std::string(c.what) + " \"" + c.text + "\" holds '[', ']', '{', '}' or a backslash; it names the "
+              "registry key of the package's remembered settings; set \"package\".\"" +
+              (c.text == plan.productName ? "productName" : "manufacturer") + "\" without them";
       return false;
     }
   }
@@ -437,8 +461,9 @@ struct WixWriter {
 
   void product() {
     w.line("<?xml version=\"1.0\" encoding=\"utf-8\"?>");
-    w.line("<!-- Written by kernopack msi. Build it with wixl -a " + arch +
-           " (msitools), or with the WiX Toolset 3 (candle, light). -->");
+    w.line("<!-- Written by kernopack msi. Build it with the WiX Toolset 3 (candle, light), or with wixl -D " +
+           std::string(kWixlVariable) + "=1 -a " + arch +
+           " (msitools) and the install folder's access list imported with msibuild, as kernopack msi does. -->");
     w.open("<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">");
     w.open("<Product" + attr("Id", productCode(plan.upgradeCode, plan.version, plan.arch)) +
            attr("Name", plan.productName) + " Language=\"1033\" Codepage=\"65001\"" + attr("Version", version) +
@@ -462,79 +487,119 @@ struct WixWriter {
     w.line("<Condition Message=\"A newer version of [ProductName] is already installed.\">"
            "NOT NEWER_VERSION_FOUND</Condition>");
     w.line("<Media Id=\"1\" Cabinet=\"product.cab\" EmbedCab=\"yes\" />");
-    w.line("<Property" + attr("Id", kAccountProperty) + attr("Value", plan.account) + " />");
+    w.line("<Property Id=\"DEFAULT_" + std::string(kAccountProperty) + "\"" + attr("Value", plan.account) + " />");
     if (plan.accountPassword) {
       // The password is a hidden property: the installer logs no value of
       // it, and only the service manager is given it.
       w.line("<Property Id=\"MsiHiddenProperties\"" + attr("Value", kPasswordProperty) + " />");
-      w.line("<Condition Message=\"The service runs as account [" + std::string(kAccountProperty) +
+      w.line("<Condition Message=\"The service runs as account [DEFAULT_" + std::string(kAccountProperty) +
              "]: give its password as " + std::string(kPasswordProperty) +
              "=... on the msiexec command line.\">" + std::string(kPasswordProperty) + " OR Installed</Condition>");
     }
-    w.open("<Property Id=\"REMEMBERED_INSTALLDIR\">");
-    w.line("<RegistrySearch Id=\"RememberedInstallDir\" Root=\"HKLM\"" + attr("Key", rememberKey) +
-           " Name=\"InstallDir\" Type=\"raw\" Win64=\"" + win64 + "\" />");
-    w.close("</Property>");
+    for (const Remembered& r : kRemembered) {
+      w.open("<Property Id=\"REMEMBERED_" + std::string(r.property) + "\">");
+      w.line("<RegistrySearch Id=\"Remembered" + std::string(r.valueName) + "\" Root=\"HKLM\"" +
+             attr("Key", rememberKey) + attr("Name", r.valueName) + " Type=\"raw\" Win64=\"" + win64 + "\" />");
+      w.close("</Property>");
+    }
   }
 
+  // A setting given on the command line wins; otherwise an upgrade, repair
+  // or removal uses the one the installed version remembered, else the
+  // default (the block's account; the folder's is the Directory table's).
+  void rememberedActions(bool declare) {
+    for (const Remembered& r : kRemembered) {
+      std::string p(r.property);
+      if (declare) {
+        w.line("<CustomAction Id=\"UseRemembered" + std::string(r.valueName) + "\"" + attr("Property", p) +
+               " Value=\"[REMEMBERED_" + p + "]\" />");
+        if (r.hasDefault)
+          w.line("<CustomAction Id=\"UseDefault" + std::string(r.valueName) + "\"" + attr("Property", p) +
+                 " Value=\"[DEFAULT_" + p + "]\" />");
+        continue;
+      }
+      w.line("<Custom Action=\"UseRemembered" + std::string(r.valueName) + "\" Sequence=\"" +
+             std::to_string(r.sequence) + "\">REMEMBERED_" + p + " AND NOT " + p + "</Custom>");
+      if (r.hasDefault)
+        w.line("<Custom Action=\"UseDefault" + std::string(r.valueName) + "\" Sequence=\"" +
+               std::to_string(r.sequence + 1) + "\">NOT " + p + "</Custom>");
+    }
+  }
+
+  // The launcher's own command words, run by the custom action DLL without a
+  // console window (deferred, as SYSTEM): /configure applies what the
+  // installer's tables cannot carry (recovery, delayed start, pre-shutdown,
+  // the interactive flag, the event source unless it is another
+  // program's); /uninstall at removal takes the event source only when it is
+  // the executable's.
+  void launcherActions() {
+    std::string executable = "[INSTALLDIR]" + formattedText(plan.executableName);
+    w.line("<Binary Id=\"KernoAction\"" + attr("SourceFile", plan.actionSource) + " />");
+    for (const char* action : {"ConfigureService", "UninstallService"}) {
+      std::string name(action);
+      w.line("<CustomAction Id=\"" + name + "Data\" Property=\"" + name + "\"" + attr("Value", executable) + " />");
+      w.line("<CustomAction Id=\"" + name + "\" BinaryKey=\"KernoAction\" DllEntry=\"" + name +
+             "\" Execute=\"deferred\" Impersonate=\"no\" Return=\"" +
+             (name == "ConfigureService" ? "check" : "ignore") + "\" />");
+    }
+  }
+
+  // Explicit sequence numbers: wixl places Before/After actions differently
+  // from one run to the next (and After="InstallServices" alone after
+  // InstallFinalize). 990 to 992: after AppSearch (50), before CostFinalize
+  // (1000); 1401: right after InstallValidate (1400); 1849 and 1850: before
+  // StopServices (1900); 5849 and 5850: after InstallServices (5800), before
+  // StartServices (5900). /configure runs on a first install and an upgrade
+  // (a new product), never on a repair or a change of the installed one.
   void customActions() {
-    // A folder given on the command line wins; otherwise an upgrade, repair
-    // or removal uses the one the installed version remembered.
-    w.line("<CustomAction Id=\"UseRememberedInstallDir\" Property=\"INSTALLDIR\" "
-           "Value=\"[REMEMBERED_INSTALLDIR]\" />");
-    // What the installer's tables cannot carry (recovery, delayed start,
-    // pre-shutdown, the event source's expandable path): the launcher applies
-    // the configuration block to the service it just registered.
-    w.line("<CustomAction Id=\"ConfigureService\" FileKey=\"ServiceExecutable\" ExeCommand=\"/configure\" "
-           "Execute=\"deferred\" Impersonate=\"no\" Return=\"check\" />");
-    // Explicit sequence numbers: wixl places Before/After actions differently
-    // from one run to the next (and After="InstallServices" alone after
-    // InstallFinalize). 990: after AppSearch (50), before CostFinalize (1000);
-    // 5850: after InstallServices (5800), before StartServices (5900); 1401:
-    // right after InstallValidate (1400).
+    rememberedActions(true);
+    launcherActions();
     for (const char* sequence : {"InstallUISequence", "InstallExecuteSequence"}) {
       w.open(std::string("<") + sequence + ">");
-      w.line("<Custom Action=\"UseRememberedInstallDir\" Sequence=\"990\">"
-             "REMEMBERED_INSTALLDIR AND NOT INSTALLDIR</Custom>");
+      rememberedActions(false);
       if (std::strcmp(sequence, "InstallExecuteSequence") == 0) {
         w.line("<RemoveExistingProducts Sequence=\"1401\" />");
-        w.line("<Custom Action=\"ConfigureService\" Sequence=\"5850\">"
-               "NOT REMOVE~=\"ALL\"</Custom>");
+        w.line("<Custom Action=\"UninstallServiceData\" Sequence=\"1849\">REMOVE~=\"ALL\"</Custom>");
+        w.line("<Custom Action=\"UninstallService\" Sequence=\"1850\">REMOVE~=\"ALL\"</Custom>");
+        w.line("<Custom Action=\"ConfigureServiceData\" Sequence=\"5849\">NOT Installed</Custom>");
+        w.line("<Custom Action=\"ConfigureService\" Sequence=\"5850\">NOT Installed</Custom>");
       }
       w.close(std::string("</") + sequence + ">");
     }
   }
 
-  // The executable with its service, the remembered folder and the event
-  // source.
+  // The executable with its service and the remembered settings; the
+  // install folder with its access list.
   void serviceComponent() {
     w.open("<Component Id=\"ServiceExecutable\"" + attr("Guid", componentGuid("executable")) + " Win64=\"" +
            win64 + "\">");
     componentIds.push_back("ServiceExecutable");
     w.line("<File Id=\"ServiceExecutable\"" + attr("Name", plan.executableName) +
            attr("Source", sourceOf(plan.executableName)) + " KeyPath=\"yes\" />");
+    w.open("<CreateFolder>");
+    w.line("<?ifndef var." + std::string(kWixlVariable) + "?><PermissionEx" + attr("Sddl", kInstallFolderSddl) +
+           " /><?endif?>");
+    w.close("</CreateFolder>");
+    // Never interactive here: the system refuses that for any account but
+    // LocalSystem, and the account is the installer's property;
+    // /configure adds the flag under LocalSystem when the block asks.
     w.open("<ServiceInstall Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +
            attr("DisplayName", formattedText(plan.displayName.empty() ? plan.serviceName : plan.displayName)) +
            (plan.serviceDescription.empty() ? std::string()
                                             : attr("Description", formattedText(plan.serviceDescription))) +
-           " Type=\"ownProcess\" Interactive=\"" + (plan.interactive ? "yes" : "no") + "\" Start=\"" +
+           " Type=\"ownProcess\" Interactive=\"no\" Start=\"" +
            (plan.automaticStart ? "auto" : "demand") + "\" ErrorControl=\"normal\" Account=\"[" +
            std::string(kAccountProperty) + "]\"" +
            (plan.accountPassword ? " Password=\"[" + std::string(kPasswordProperty) + "]\"" : std::string()) +
            " Vital=\"yes\">");
-    for (const std::string& d : plan.dependencies) w.line("<ServiceDependency" + attr("Id", d) + " />");
+    for (const std::string& d : plan.dependencies)
+      w.line("<ServiceDependency" + attr("Id", formattedText(d)) + " />");
     w.close("</ServiceInstall>");
     w.line("<ServiceControl Id=\"Service\"" + attr("Name", formattedText(plan.serviceName)) +
            (plan.automaticStart ? " Start=\"install\"" : "") + " Stop=\"both\" Remove=\"uninstall\" Wait=\"yes\" />");
-    w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", rememberKey) +
-           " Name=\"InstallDir\" Type=\"string\" Value=\"[INSTALLDIR]\" />");
-    if (plan.eventLog) {
-      std::string key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + plan.serviceName;
-      w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", key) +
-             " Name=\"EventMessageFile\" Type=\"expandable\" Value=\"[#ServiceExecutable]\" />");
-      w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", key) +
-             " Name=\"TypesSupported\" Type=\"integer\" Value=\"7\" />");
-    }
+    for (const Remembered& r : kRemembered)
+      w.line("<RegistryValue Root=\"HKLM\"" + attr("Key", rememberKey) + attr("Name", r.valueName) +
+             " Type=\"string\" Value=\"[" + std::string(r.property) + "]\" />");
     w.close("</Component>");
   }
 
@@ -594,6 +659,14 @@ struct WixWriter {
 };
 
 }  // namespace
+
+std::string lockPermissionsTable() {
+  return "MsiLockPermissionsEx\tLockObject\tTable\tSDDL\tCondition\r\n"
+         "s72\ts72\ts32\ts0\tS255\r\n"
+         "MsiLockPermissionsEx\tMsiLockPermissionsEx\r\n"
+         "InstallFolderAccess\t" + std::string(kInstallDirProperty) + "\tCreateFolder\t" +
+         std::string(kInstallFolderSddl) + "\t\r\n";
+}
 
 bool wixSource(const PackagePlan& plan, std::string& source, std::string& error) {
   if (!checkPlanTexts(plan, error)) return false;

@@ -104,7 +104,6 @@ struct PackagePlan {
   std::string serviceName;
   std::string serviceDescription;
   bool automaticStart = false;
-  bool interactive = false;
   std::string account;  // the account's object name; "LocalSystem" for LocalSystem
   // A user account: its password comes from the hidden property
   // SERVICEPASSWORD, which the package requires.
@@ -118,6 +117,9 @@ struct PackagePlan {
   std::vector<StagedFile> files;
   // Where the files are, relative to the WiX source's directory.
   std::string sourceDirectory;
+  // The installer custom action DLL (kernoaction-*.dll), relative to the
+  // WiX source's directory; it goes into the package, not the install folder.
+  std::string actionSource;
 };
 
 // Escapes a text for an XML attribute value (and element content).
@@ -132,3 +134,18 @@ bool wixSource(const PackagePlan& plan, std::string& source, std::string& error)
 inline constexpr std::string_view kInstallDirProperty = "INSTALLDIR";
 inline constexpr std::string_view kAccountProperty = "SERVICEACCOUNT";
 inline constexpr std::string_view kPasswordProperty = "SERVICEPASSWORD";
+
+// The preprocessor variable the packer defines for wixl, which has no
+// element for an access list: the source then leaves out the install
+// folder's PermissionEx, and the packer adds the table below with msibuild.
+inline constexpr std::string_view kWixlVariable = "KernoWixl";
+
+// The install folder's access list, as Program Files has it: SYSTEM and the
+// administrators full control, users read and execute, nothing inherited
+// from the folder above.
+inline constexpr std::string_view kInstallFolderSddl =
+    "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+// The MsiLockPermissionsEx table (msibuild's .idt form) that gives the
+// install folder kInstallFolderSddl.
+std::string lockPermissionsTable();
