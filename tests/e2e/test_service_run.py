@@ -186,7 +186,8 @@ class ServiceRunTest(LauncherTest):
 
     @staticmethod
     def options(calls):
-        return [c[1] for c in calls if c[0] == "option"]
+        # All but the VM's exit hook, which every launch gives last.
+        return [c[1] for c in calls if c[0] == "option" and c[1:] != ["exit", "extraInfo"]]
 
     @staticmethod
     def main_parameters(calls):
@@ -252,9 +253,9 @@ class WholeRun(ServiceRunTest):
             f"{home}\\.\\lib\\two.jar;{home}\\.\\lib\\one.zip;",
             "-Xrs",
             "-Xmx64m",
-            # The VM's exit hook, which tells the exit handler the status.
-            "exit",
         ])
+        # Then the VM's exit hook, which tells the exit handler the status.
+        self.assertEqual([c for c in calls if c[0] == "option"][-1], ["option", "exit", "extraInfo"])
         parameters = ["false", "com.example.App", f"{home}\\Logs\\Out.log",
                       f"{home}\\logs\\service-output.log", "false", self.name,
                       "x", "y z", "a", "b c"]
@@ -320,7 +321,6 @@ class KernoFlavour(ServiceRunTest):
             f"-Djava.class.path={home}\\kerno-runtime.jar;{home}\\app.jar;",
             "-Xms8m",
             "-Dspaced=a b",
-            "exit",
         ])
         # Key 125 at 0: a -J start parameter is the application's.
         self.assertEqual(self.main_parameters(calls),
@@ -835,10 +835,9 @@ class SettingsTeamsBringAlong(ServiceRunTest):
         self.assertEqual(probed[0], "APP_HOME=" + home)
         self.assertTrue(probed[1].startswith(f"PATH={home}\\bin;"), probed)
         vm_options = self.options(calls)
-        # Each item one option, byte for byte but for the variables (then
-        # the VM's exit hook).
-        self.assertEqual(vm_options[-5:], [f"-Dhome={home}", "-Dgreeting=hello world", '-Dq="a b";c#d  ',
-                                           "-XX:ErrorFile=hs_err_pid%p.log", "exit"])
+        # Each item one option, byte for byte but for the variables.
+        self.assertEqual(vm_options[-4:], [f"-Dhome={home}", "-Dgreeting=hello world", '-Dq="a b";c#d  ',
+                                           "-XX:ErrorFile=hs_err_pid%p.log"])
         class_path = next(o for o in vm_options if o.startswith("-Djava.class.path="))
         names = [e.rsplit("\\", 1)[-1].lower() for e in class_path.split("=", 1)[1].split(";") if e]
         # lib/* gives every archive of lib, in the order the system lists them.
