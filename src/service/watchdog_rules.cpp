@@ -14,19 +14,6 @@ constexpr std::pair<CheckKind, std::string_view> kCheckNames[] = {
     {CheckKind::heartbeat, "heartbeat"}, {CheckKind::ready, "ready"},
 };
 
-struct TimingField {
-  std::string_view name;
-  uint32_t ProbeSetting::*member;
-  uint32_t min, max;
-};
-
-const TimingField kTimingFields[] = {
-    {"initialDelaySeconds", &ProbeSetting::initialDelaySeconds, 0, kMaxInitialDelaySeconds},
-    {"periodSeconds", &ProbeSetting::periodSeconds, 1, kMaxPeriodSeconds},
-    {"timeoutSeconds", &ProbeSetting::timeoutSeconds, 1, kMaxProbeTimeoutSeconds},
-    {"failureThreshold", &ProbeSetting::failureThreshold, 1, kMaxFailureThreshold},
-};
-
 bool isIdentifierStart(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '$';
 }
@@ -112,8 +99,8 @@ bool parseProbeSetting(std::string_view text, bool startup, ProbeSetting& out, s
     }
     seen.push_back(name);
     std::string detail;
-    const TimingField* timing = nullptr;
-    for (const TimingField& f : kTimingFields)
+    const ProbeTimingField* timing = nullptr;
+    for (const ProbeTimingField& f : kProbeTimingFields)
       if (f.name == name) timing = &f;
     if (timing) {
       uint64_t n = 0;
@@ -184,7 +171,7 @@ std::string probeSettingText(const ProbeSetting& probe) {
     if (c.kind == CheckKind::tcpSocket) out += "=" + std::to_string(c.port);
     if (c.kind == CheckKind::httpGet) out += "=" + std::to_string(c.port) + c.text;
   }
-  for (const TimingField& f : kTimingFields)
+  for (const ProbeTimingField& f : kProbeTimingFields)
     out += " " + std::string(f.name) + "=" + std::to_string(probe.*(f.member));
   return out;
 }

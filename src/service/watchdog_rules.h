@@ -58,6 +58,21 @@ struct ProbeSetting {
   uint32_t failureThreshold = 0;
 };
 
+// A timing field of a probe: its name in the description and the stored
+// text, where it is kept, and its bounds. The one table of them for the
+// launcher and the packer.
+struct ProbeTimingField {
+  std::string_view name;
+  uint32_t ProbeSetting::*member;
+  uint32_t min, max;
+};
+inline constexpr ProbeTimingField kProbeTimingFields[] = {
+    {"initialDelaySeconds", &ProbeSetting::initialDelaySeconds, 0, kMaxInitialDelaySeconds},
+    {"periodSeconds", &ProbeSetting::periodSeconds, 1, kMaxPeriodSeconds},
+    {"timeoutSeconds", &ProbeSetting::timeoutSeconds, 1, kMaxProbeTimeoutSeconds},
+    {"failureThreshold", &ProbeSetting::failureThreshold, 1, kMaxFailureThreshold},
+};
+
 // The defaults of the timing fields, looser than the usual container ones
 // so that a long garbage collection does not stop a service.
 ProbeSetting defaultProbeSetting(bool startup);

@@ -23,7 +23,8 @@ namespace {
 using namespace std::string_literals;
 using E = ServiceEvent;
 
-struct Step { ServiceEvent event; uint32_t control, state, exitCode, checkPoint; bool report, signalStop; };
+// stoppedCleanly: the step that ends a run with code 0 (the event log's stop entry).
+struct Step { ServiceEvent event; uint32_t control, state, exitCode, checkPoint; bool report, signalStop, stoppedCleanly; };
 
 // Walks one life cycle of the service runtime through the table.
 void walk(const char* name, const std::vector<Step>& steps) {
@@ -38,41 +39,48 @@ void walk(const char* name, const std::vector<Step>& steps) {
     EXPECT_EQ(t.report, s.report) << name << " step " << i;
     EXPECT_EQ(t.signalStop, s.signalStop) << name << " step " << i;
     EXPECT_EQ(t.cleanupFiles, s.signalStop) << name << " step " << i;
-    // The event log's stop entry: only the step that ends a run with code 0.
-    bool cleanStop = record.currentState != svc::kStopped && t.record.currentState == svc::kStopped &&
-                     t.record.win32ExitCode == 0;
-    EXPECT_EQ(t.stoppedCleanly, cleanStop) << name << " step " << i;
+    EXPECT_EQ(t.stoppedCleanly, s.stoppedCleanly) << name << " step " << i;
     record = t.record;
   }
 }
 
-TEST(ServiceStatus, LifeCyclesPreshutdownAndTheStopTimeOut) {
+TEST(ServiceStatus, LifeCyclesFromStartToStop) {
   const uint32_t run = svc::kRunning, pending = svc::kStopPending, stopped = svc::kStopped;
   walk("no Java; a later fatal error or the process end changes nothing",
-       {{E::started, 0, run, 0, 0, true, false}, {E::launchFailed, 0, stopped, 1, 0, true, false},
-        {E::fatalExit, 0, stopped, 1, 0, false, false}, {E::processExit, 0, stopped, 1, 0, false, false}});
+       {{E::started, 0, run, 0, 0, true, false, false}, {E::launchFailed, 0, stopped, 1, 0, true, false, false},
+        {E::fatalExit, 0, stopped, 1, 0, false, false, false}, {E::processExit, 0, stopped, 1, 0, false, false, false}});
   walk("stopped by the service control manager",
-       {{E::started, 0, run, 0, 0, true, false}, {E::launchSucceeded, 0, run, 0, 0, true, false},
-        {E::control, 4 /* interrogate */, run, 0, 0, true, false},
-        {E::control, svc::kControlStop, pending, 0, 0, true, true}, {E::processExit, 0, stopped, 0, 0, true, false}});
+       {{E::started, 0, run, 0, 0, true, false, false}, {E::launchSucceeded, 0, run, 0, 0, true, false, false},
+        {E::control, 4 /* interrogate */, run, 0, 0, true, false, false},
+        {E::control, svc::kControlStop, pending, 0, 0, true, true, false}, {E::processExit, 0, stopped, 0, 0, true, false, true}});
   walk("shutdown counts a checkpoint",
-       {{E::started, 0, run, 0, 0, true, false}, {E::control, svc::kControlShutdown, pending, 0, 1, true, true},
-        {E::control, svc::kControlShutdown, pending, 0, 2, true, true},
-        {E::vmExitReturned, 0, stopped, 0, 2, true, false}});
+       {{E::started, 0, run, 0, 0, true, false, false}, {E::control, svc::kControlShutdown, pending, 0, 1, true, true, false},
+        {E::control, svc::kControlShutdown, pending, 0, 2, true, true, false},
+        {E::vmExitReturned, 0, stopped, 0, 2, true, false, true}});
   walk("stop while main still runs stays pending",
-       {{E::started, 0, run, 0, 0, true, false}, {E::control, svc::kControlStop, pending, 0, 0, true, true},
-        {E::launchSucceeded, 0, pending, 0, 0, false, false}, {E::processExit, 0, stopped, 0, 0, true, false}});
+       {{E::started, 0, run, 0, 0, true, false, false}, {E::control, svc::kControlStop, pending, 0, 0, true, true, false},
+        {E::launchSucceeded, 0, pending, 0, 0, false, false, false}, {E::processExit, 0, stopped, 0, 0, true, false, true}});
   walk("a fatal error while running is a failure, not a clean stop",
-       {{E::started, 0, run, 0, 0, true, false}, {E::fatalExit, 0, stopped, 1, 0, true, false}});
+       {{E::started, 0, run, 0, 0, true, false, false}, {E::fatalExit, 0, stopped, 1, 0, true, false, false}});
+}
+
+TEST(ServiceStatus, PreshutdownCountsCheckpointsUntilTheStopTimesOut) {
+  const uint32_t run = svc::kRunning, pending = svc::kStopPending, stopped = svc::kStopped;
   walk("pre-shutdown, then the stop times out",
-       {{E::started, 0, run, 0, 0, true, false}, {E::stopProgress, 0, run, 0, 0, false, false},  // nothing before a stop
-        {E::control, svc::kControlPreshutdown, pending, 0, 0, true, true}, {E::stopProgress, 0, pending, 0, 1, true, false},
-        {E::stopProgress, 0, pending, 0, 2, true, false}, {E::stopTimedOut, 0, stopped, svc::kExitStopTimedOut, 2, true, false}});
+       {{E::started, 0, run, 0, 0, true, false, false}, {E::stopProgress, 0, run, 0, 0, false, false, false},  // nothing before a stop
+        {E::control, svc::kControlPreshutdown, pending, 0, 0, true, true, false}, {E::stopProgress, 0, pending, 0, 1, true, false, false},
+        {E::stopProgress, 0, pending, 0, 2, true, false, false}, {E::stopTimedOut, 0, stopped, svc::kExitStopTimedOut, 2, true, false, false}});
+}
+
+TEST(ServiceStatus, NothingChangesAStopTheExitPathReported) {
+  const uint32_t run = svc::kRunning, pending = svc::kStopPending, stopped = svc::kStopped;
   walk("after the exit path reported a clean stop, neither changes it",
-       {{E::started, 0, run, 0, 0, true, false}, {E::control, svc::kControlStop, pending, 0, 0, true, true},
-        {E::processExit, 0, stopped, 0, 0, true, false}, {E::stopProgress, 0, stopped, 0, 0, false, false},
-        {E::stopTimedOut, 0, stopped, 0, 0, false, false}});
-  // The controls accepted are kept across the start.
+       {{E::started, 0, run, 0, 0, true, false, false}, {E::control, svc::kControlStop, pending, 0, 0, true, true, false},
+        {E::processExit, 0, stopped, 0, 0, true, false, true}, {E::stopProgress, 0, stopped, 0, 0, false, false, false},
+        {E::stopTimedOut, 0, stopped, 0, 0, false, false, false}});
+}
+
+TEST(ServiceStatus, ControlsAcceptedAreKeptAcrossTheStart) {
   EXPECT_EQ(acceptedControls(false), svc::kAcceptStopAndShutdown);
   ServiceStatusRecord r;
   r.controlsAccepted = acceptedControls(true);
@@ -271,10 +279,13 @@ TEST(ServiceBinaryPath, QuotedExactlyWhenItHoldsASpace) {
   }
 }
 
-TEST(EventLog, SourceKeyTextsAndConsoleEvents) {
+TEST(EventLog, SourceKeyIsTheServiceNameBelowTheApplicationLog) {
   EXPECT_EQ(eventSourceKeyPath("My Svc"), "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\My Svc");
   // A name that would reach another key (or the log itself) is refused.
   for (const char* bad : {"", "a\\b", "a/b"}) EXPECT_FALSE(eventSourceKeyPath(bad).has_value()) << bad;
+}
+
+TEST(EventLog, TextsGetWindowsLineEndsAndAreCutBetweenLines) {
   const char* texts[][2] = {{"a\nb", "a\r\nb"}, {"a\r\nb", "a\r\nb"}, {"\n\n", "\r\n\r\n"}, {"", ""}};
   for (auto& t : texts) EXPECT_EQ(eventText(t[0]), t[1]) << t[0];
   std::string lines;
@@ -288,17 +299,26 @@ TEST(EventLog, SourceKeyTextsAndConsoleEvents) {
   EXPECT_NE(eventText(crlf).back(), '\r');
   // The started and stopped texts are compared whole end to end (test_service_run), with the
   // paths the search found.
+}
+
+TEST(ConsoleEvents, WhichStopTheServiceAndWhichWaitForItsExit) {
   const std::tuple<uint32_t, bool, bool> events[] = {
       {console_event::kCtrlC, true, false}, {console_event::kCtrlBreak, true, false}, {console_event::kClose, true, true},
       {console_event::kLogoff, true, true}, {console_event::kShutdown, true, true},    {3, false, false}};
   for (const auto& [event, stop, wait] : events) {
     EXPECT_EQ(consoleEventAction(event).stop, stop) << event;
     EXPECT_EQ(consoleEventAction(event).waitForExit, wait) << event;
-    // With thread dumps on, only Ctrl+Break changes: it dumps instead.
+  }
+}
+
+TEST(ConsoleEvents, WithThreadDumpsOnCtrlBreakDumpsInsteadOfStopping) {
+  const std::tuple<uint32_t, bool, bool> events[] = {  // event, stop, dump
+      {console_event::kCtrlC, true, false}, {console_event::kCtrlBreak, false, true}, {console_event::kClose, true, false},
+      {console_event::kLogoff, true, false}, {console_event::kShutdown, true, false}, {3, false, false}};
+  for (const auto& [event, stop, dump] : events) {
     ConsoleEventAction dumping = consoleEventAction(event, true);
-    bool isBreak = event == console_event::kCtrlBreak;
-    EXPECT_EQ(dumping.stop, stop && !isBreak) << event;
-    EXPECT_EQ(dumping.threadDump, isBreak) << event;
+    EXPECT_EQ(dumping.stop, stop) << event;
+    EXPECT_EQ(dumping.threadDump, dump) << event;
   }
 }
 
@@ -373,17 +393,21 @@ TEST(Watchdog, ScheduleCountsConsecutiveFailuresAndTimeOuts) {
         {{0, ' ', "ps", 1000, P::startup}, {10, '+', "r", 0, P::off}, {5000, ' ', "", 0, P::off}});
   watch("nothing configured", WatchdogSettings{}, {{0, ' ', "", 0, P::off}});
   EXPECT_GT(startupWaitHintMs(probe(0, 30, 20, 1)), 50000u);
-  const uint32_t pending = svc::kStartPending, run = svc::kRunning;
-  walk("a start that waits for its startup probe; a stop while it waits",
-       {{E::startedPending, 0, pending, 0, 1, true, false}, {E::launchSucceeded, 0, pending, 0, 1, false, false},
-        {E::startupProgress, 0, pending, 0, 2, true, false}, {E::ready, 0, run, 0, 0, true, false},
-        {E::startupProgress, 0, run, 0, 0, false, false}, {E::ready, 0, run, 0, 0, false, false}});
-  walk("stopped while start pending", {{E::startedPending, 0, pending, 0, 1, true, false},
-        {E::control, svc::kControlStop, svc::kStopPending, 0, 1, true, true},
-        {E::ready, 0, svc::kStopPending, 0, 1, false, false}});
 }
 
-TEST(Watchdog, StoredSettingsAndDumpFiles) {
+TEST(ServiceStatus, AStartStaysPendingUntilTheStartupProbePasses) {
+  const uint32_t pending = svc::kStartPending, run = svc::kRunning;
+  walk("a start that waits for its startup probe; a stop while it waits",
+       {{E::startedPending, 0, pending, 0, 1, true, false, false},
+        {E::launchSucceeded, 0, pending, 0, 1, false, false, false},
+        {E::startupProgress, 0, pending, 0, 2, true, false, false}, {E::ready, 0, run, 0, 0, true, false, false},
+        {E::startupProgress, 0, run, 0, 0, false, false, false}, {E::ready, 0, run, 0, 0, false, false, false}});
+  walk("stopped while start pending", {{E::startedPending, 0, pending, 0, 1, true, false, false},
+        {E::control, svc::kControlStop, svc::kStopPending, 0, 1, true, true, false},
+        {E::ready, 0, svc::kStopPending, 0, 1, false, false, false}});
+}
+
+TEST(Watchdog, StoredProbeTextsParseBackOrSayWhatIsWrong) {
   const std::tuple<const char*, bool, const char*> cases[] = {
       {"deadlock", false, nullptr}, {"  heartbeat   periodSeconds=7 ", false, nullptr},
       {"httpGet=65535", false, nullptr}, {"ready", true, nullptr},
@@ -412,7 +436,9 @@ TEST(Watchdog, StoredSettingsAndDumpFiles) {
   ASSERT_TRUE(parseProbeSetting("httpGet=8080 periodSeconds=7", false, p, why)) << why;
   EXPECT_EQ(probeSettingText(p),
             "httpGet=8080/ initialDelaySeconds=60 periodSeconds=7 timeoutSeconds=10 failureThreshold=3");
+}
 
+TEST(Watchdog, ADamagedSettingIsNamedAndTheOthersStillRead) {
   ConfigTables config;
   config.narrow = {{30021, "127"}, {30023, "deadlock"}, {30024, "threadDumps=9"}};
   std::vector<DamagedSetting> damaged;
@@ -421,7 +447,10 @@ TEST(Watchdog, StoredSettingsAndDumpFiles) {
   EXPECT_EQ(damaged[0].name, "threadDumpControlCode");
   EXPECT_FALSE(s.threadDumpControlCode || s.startupProbe);
   EXPECT_TRUE(s.livenessProbe && s.threadDumpsOnFailure == 9);
+}
 
+TEST(Watchdog, AnHttpCheckIsHealthyOnlyWithA2xxOr3xxStatus) {
+  std::string why;
   const std::pair<const char*, const char*> replies[] = {
       {"HTTP/1.1 200 OK\r\n", nullptr}, {"HTTP/1.0 399", nullptr}, {"HTTP/1.1 503 Busy\r\n", "HTTP status 503"},
       {"HTTP/1.1 199 x", "HTTP status 199"}, {"", "no HTTP answer"}, {"SSH-2.0-x\r\n", "not an HTTP answer"},
@@ -432,7 +461,13 @@ TEST(Watchdog, StoredSettingsAndDumpFiles) {
       EXPECT_NE(why.find(error), std::string::npos) << reply << ": " << why;
     }
   }
+}
+
+TEST(Watchdog, DumpFileNamesCarryTheServiceAndTheTime) {
   EXPECT_EQ(threadDumpFileName("Ord:ers\x01", 2026, 3, 4, 5, 6, 7, 8), "threaddump-Ord_ers_-20260304-050607-008.txt");
+}
+
+TEST(Watchdog, ThreadDumpsAreTenSecondsApart) {
   EXPECT_TRUE(threadDumpAllowed(false, 0, 0));
   EXPECT_FALSE(threadDumpAllowed(true, 5000, 14999));
   EXPECT_TRUE(threadDumpAllowed(true, 5000, 15000));
@@ -475,15 +510,21 @@ TEST(Watchdog, TheMostSpecificListenerTakesALoopbackConnection) {
   EXPECT_EQ(loopbackListenerProcess({all[1], all[4]}, 80), std::nullopt);
 }
 
-TEST(StatusCommandFacts, ExitCodesErrorLinesAndImagePaths) {
+TEST(StatusCommandFacts, ExitCodeOfEachState) {
   const std::pair<uint32_t, int> codes[] = {{1, kStatusStopped},  {2, kStatusPending}, {3, kStatusPending},
                                             {4, kStatusRunning},  {7, kStatusPending}, {99, kStatusPending}};
   for (auto [state, code] : codes) EXPECT_EQ(statusExitCode(state), code) << state;
+}
+
+TEST(StatusCommandFacts, SystemErrorsAreOneBoundedLine) {
   const std::pair<const char*, const char*> errors[] = {
       {"The service has not been started.\r\n", "Error 1062: The service has not been started."},
       {"  two\r\nlines\t here  ", "Error 1062: two lines here"}, {"\r\n", "Error 1062."}, {"", "Error 1062."}};
   for (auto [raw, line] : errors) EXPECT_EQ(systemErrorLine(1062, raw), line) << raw;
   EXPECT_EQ(tidySystemErrorText(std::string(2000, 'x')).size(), kMaxSystemErrorText);
+}
+
+TEST(StatusCommandFacts, ImageFileOfTheRegisteredCommandLine) {
   const std::pair<const char*, const char*> images[] = {
       {"c:\\apps\\svc.exe", "c:\\apps\\svc.exe"}, {"\"c:\\my apps\\svc.exe\" -x", "c:\\my apps\\svc.exe"},
       {"\"c:\\open", "c:\\open"}, {"c:\\a\\svc.EXE -run", "c:\\a\\svc.EXE"}, {"c:\\a.exe.d\\s.exe", "c:\\a.exe.d\\s.exe"},

@@ -303,28 +303,19 @@ struct Builder {
   bool probeSetting(const std::string& where, const Json& v, bool startup, ProbeSetting& probe) {
     if (!v.is_object()) return fail(where, "expected an object or null, got " + kindOf(v));
     probe = defaultProbeSetting(startup);
-    const std::pair<const char*, uint32_t ProbeSetting::*> timing[] = {
-        {"initialDelaySeconds", &ProbeSetting::initialDelaySeconds},
-        {"periodSeconds", &ProbeSetting::periodSeconds},
-        {"timeoutSeconds", &ProbeSetting::timeoutSeconds},
-        {"failureThreshold", &ProbeSetting::failureThreshold}};
-    const std::pair<uint64_t, uint64_t> bounds[] = {{0, kMaxInitialDelaySeconds},
-                                                    {1, kMaxPeriodSeconds},
-                                                    {1, kMaxProbeTimeoutSeconds},
-                                                    {1, kMaxFailureThreshold}};
     for (const auto& item : v.items()) {
       const std::string& name = item.key();
       const Json& m = item.value();
       std::string at = where + ".\"" + name + "\"";
-      bool done = false;
-      for (size_t i = 0; i < 4 && !done; ++i) {
-        if (name != timing[i].first) continue;
+      const ProbeTimingField* timing = nullptr;
+      for (const ProbeTimingField& f : kProbeTimingFields)
+        if (f.name == name) timing = &f;
+      if (timing) {
         uint64_t n = 0;
-        if (!settingNumber(at, m, bounds[i].first, bounds[i].second, n)) return false;
-        probe.*(timing[i].second) = uint32_t(n);
-        done = true;
+        if (!settingNumber(at, m, timing->min, timing->max, n)) return false;
+        probe.*(timing->member) = uint32_t(n);
+        continue;
       }
-      if (done) continue;
       ProbeCheck check;
       if (name == "deadlock" || name == "heartbeat" || (startup && name == "ready")) {
         if (!m.is_boolean()) return fail(at, "expected true or false, got " + kindOf(m));
@@ -359,11 +350,12 @@ struct Builder {
                                            "ASCII without blanks (at most 255 characters)");
         }
       } else {
+        std::string fields;
+        for (const ProbeTimingField& f : kProbeTimingFields)
+          fields += std::string(fields.empty() ? "" : ", ") + "\"" + std::string(f.name) + "\"";
         return fail(at, std::string("unknown member; a probe has the checks \"deadlock\", \"method\", "
                                     "\"httpGet\", \"tcpSocket\", \"heartbeat\"") +
-                            (startup ? ", \"ready\"" : "") +
-                            " and the fields \"initialDelaySeconds\", \"periodSeconds\", "
-                            "\"timeoutSeconds\", \"failureThreshold\"");
+                            (startup ? ", \"ready\"" : "") + " and the fields " + fields);
       }
       probe.checks.push_back(std::move(check));
     }
@@ -655,10 +647,12 @@ bool applyIncludedFiles(Builder& b, const std::set<const KeyInfo*>& mentioned,
 
 }  // namespace
 
-Description parseDescription(std::string_view json, unsigned codePage) {
-  Description d;
+namespace {
+
+// Parses the text into a JSON object, within the depth and size bounds, and
+// refuses a password anywhere in it.
+bool readJsonObject(std::string_view json, Json& root, std::string& error) {
   ParseWatch watch;
-  Json root;
   try {
     root = Json::parse(json.begin(), json.end(),
                        [&watch](int depth, Json::parse_event_t event, Json& parsed) {
@@ -667,92 +661,113 @@ Description parseDescription(std::string_view json, unsigned codePage) {
   } catch (const Json::exception& e) {
     // parse_error for the syntax; out_of_range for a number that overflows
     // a double (1e999), which is no syntax error and must not end the packer.
-    d.error = parseErrorText(e.what());
-    return d;
+    error = parseErrorText(e.what());
+    return false;
   }
   if (!watch.error.empty()) {
-    d.error = watch.error;
-    return d;
+    error = watch.error;
+    return false;
   }
   if (!root.is_object()) {
-    d.error = "the description must be a JSON object, not " + kindOf(root);
-    return d;
+    error = "the description must be a JSON object, not " + kindOf(root);
+    return false;
   }
-
   std::string password = passwordField(root, "");
   if (!password.empty()) {
-    d.error = "field " + password +
-              ": a password is never stored in an executable; a user account's password is asked for by "
-              "/install and /configure, or given to a package as SERVICEPASSWORD";
-    return d;
+    error = "field " + password +
+            ": a password is never stored in an executable; a user account's password is asked for by "
+            "/install and /configure, or given to a package as SERVICEPASSWORD";
+    return false;
   }
+  return true;
+}
 
-  Builder b{codePage, {}, {}, {}};
+// The keys a description names, and its service name (for the defaults).
+struct NamedKeys {
   std::set<const KeyInfo*> mentioned;
   const Json* serviceName = nullptr;
+};
+
+// Reads every top-level field into the builder and the description; false
+// with b.error at the first that is wrong.
+bool readFields(const Json& root, Builder& b, Description& d, NamedKeys& named) {
   for (const auto& item : root.items()) {
     const std::string& name = item.key();
     const Json& value = item.value();
     if (name == kLauncherField) {
       if (!value.is_null() && !(value.is_string() &&
-                                parseLauncherArch(value.get_ref<const std::string&>(), d.launcher))) {
-        b.fail(field(name), "expected \"x86\", \"x64\" or null");
-        break;
-      }
+                                parseLauncherArch(value.get_ref<const std::string&>(), d.launcher)))
+        return b.fail(field(name), "expected \"x86\", \"x64\" or null");
     } else if (name == kMadeFromField) {
-      if (!value.is_null() && !value.is_string()) {
-        b.fail(field(name), "expected a string or null (it is only information, written by dump)");
-        break;
-      }
+      if (!value.is_null() && !value.is_string())
+        return b.fail(field(name), "expected a string or null (it is only information, written by dump)");
     } else if (name == kIncludedFilesField) {
-      if (!b.setIncludedFiles(value, d.includedFiles)) break;
+      if (!b.setIncludedFiles(value, d.includedFiles)) return false;
     } else if (name == kPackageField) {
       // What `msi` needs besides the executable; checked there.
     } else if (name == kRecordsField || name == kWideRecordsField) {
-      if (!b.setRecords(name, value, name == kWideRecordsField)) break;
+      if (!b.setRecords(name, value, name == kWideRecordsField)) return false;
     } else if (const KeyInfo* k = findKeyByName(name)) {
-      mentioned.insert(k);
-      if (k->number == int32_t(ConfigKey::serviceName) && value.is_string()) serviceName = &value;
-      if (!b.setNamed(*k, value)) break;
+      named.mentioned.insert(k);
+      if (k->number == int32_t(ConfigKey::serviceName) && value.is_string()) named.serviceName = &value;
+      if (!b.setNamed(*k, value)) return false;
     } else {
       b.error = unknownFieldError(name);
-      break;
+      return false;
     }
   }
-  if (!b.error.empty()) {
-    d.error = b.error;
-    return d;
-  }
+  return true;
+}
 
+// The packer's defaults for the keys the description leaves out.
+bool applyPackDefaults(Builder& b, const NamedKeys& named, std::string& error) {
   for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
-    if (!k->packDefault || mentioned.count(k)) continue;
+    if (!k->packDefault || named.mentioned.count(k)) continue;
     std::string text = k->packDefault;
     // The dialog heading names the service.
     if (k->number == int32_t(ConfigKey::MSG_ERROR_DIALOG_TEXT)) {
-      if (serviceName) text += serviceName->get_ref<const std::string&>();
+      if (named.serviceName) text += named.serviceName->get_ref<const std::string&>();
       text += ":";
     }
     bool ok = k->type == ValueType::wideText ? b.encodeWide(field(k->name), text, b.wide[k->number])
                                              : b.encode(field(k->name), text, b.narrow[k->number]);
     if (!ok) {
-      d.error = b.error + " (in the default value)";
-      return d;
+      error = b.error + " (in the default value)";
+      return false;
     }
   }
+  return true;
+}
 
-  if (!applyIncludedFiles(b, mentioned, d.includedFiles, d.error) || !oneFormOfVmOptions(b, mentioned, d.error)) return d;
-
-  // The system refuses interactive services under any account but
-  // LocalSystem; saying so now beats an install that ignores it.
+// The system refuses interactive services under any account but
+// LocalSystem; saying so now beats an install that ignores it.
+bool checkInteractiveAccount(const Builder& b, std::string& error) {
   auto account = b.narrow.find(int32_t(ConfigKey::serviceAccount));
   auto interactive = b.narrow.find(int32_t(ConfigKey::interactive));
   if (account != b.narrow.end() && account->second != serviceAccountText(ServiceAccount{}) &&
       interactive != b.narrow.end() && interactive->second == "1") {
-    d.error = field("interactive") + ": true works only with the account \"LocalSystem\", not \"" +
-              account->second + "\"; leave it out or set it to false";
+    error = field("interactive") + ": true works only with the account \"LocalSystem\", not \"" +
+            account->second + "\"; leave it out or set it to false";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Description parseDescription(std::string_view json, unsigned codePage) {
+  Description d;
+  Json root;
+  if (!readJsonObject(json, root, d.error)) return d;
+  Builder b{codePage, {}, {}, {}};
+  NamedKeys named;
+  if (!readFields(root, b, d, named)) {
+    d.error = b.error;
     return d;
   }
-
+  if (!applyPackDefaults(b, named, d.error) || !applyIncludedFiles(b, named.mentioned, d.includedFiles, d.error) ||
+      !oneFormOfVmOptions(b, named.mentioned, d.error) || !checkInteractiveAccount(b, d.error))
+    return d;
   d.records.narrow.assign(b.narrow.begin(), b.narrow.end());
   d.records.wide.assign(b.wide.begin(), b.wide.end());
   d.ok = true;
@@ -763,6 +778,21 @@ namespace {
 
 // A setting in the form the description gives it; a damaged value as its
 // text, which build then refuses with the reason.
+// A probe as the description writes it: its checks, then its timing fields.
+Json probeJson(const ProbeSetting& p) {
+  Json j = Json::object();
+  for (const ProbeCheck& c : p.checks) {
+    switch (c.kind) {
+      case CheckKind::method: j["method"] = c.text; break;
+      case CheckKind::tcpSocket: j["tcpSocket"] = Json{{"port", c.port}}; break;
+      case CheckKind::httpGet: j["httpGet"] = Json{{"port", c.port}, {"path", c.text}}; break;
+      default: j[std::string(checkKindName(c.kind))] = true; break;
+    }
+  }
+  for (const ProbeTimingField& f : kProbeTimingFields) j[std::string(f.name)] = p.*(f.member);
+  return j;
+}
+
 Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf8) {
   std::string why;
   switch (key) {
@@ -813,21 +843,8 @@ Json settingJson(ConfigKey key, const std::string& bytes, const std::string& utf
     case ConfigKey::startupProbe:
     case ConfigKey::livenessProbe: {
       ProbeSetting p;
-      if (!parseProbeSetting(bytes, key == ConfigKey::startupProbe, p, why)) break;
-      Json j = Json::object();
-      for (const ProbeCheck& c : p.checks) {
-        switch (c.kind) {
-          case CheckKind::method: j["method"] = c.text; break;
-          case CheckKind::tcpSocket: j["tcpSocket"] = Json{{"port", c.port}}; break;
-          case CheckKind::httpGet: j["httpGet"] = Json{{"port", c.port}, {"path", c.text}}; break;
-          default: j[std::string(checkKindName(c.kind))] = true; break;
-        }
-      }
-      j["initialDelaySeconds"] = p.initialDelaySeconds;
-      j["periodSeconds"] = p.periodSeconds;
-      j["timeoutSeconds"] = p.timeoutSeconds;
-      j["failureThreshold"] = p.failureThreshold;
-      return j;
+      if (parseProbeSetting(bytes, key == ConfigKey::startupProbe, p, why)) return probeJson(p);
+      break;
     }
     case ConfigKey::onLivenessFailure: {
       uint32_t n = 0;
@@ -859,112 +876,132 @@ std::string keyLabel(int32_t number, const KeyInfo* k, bool isWide) {
 
 }  // namespace
 
+namespace {
+
+// Decodes the block's texts for describeConfiguration; `error` names the
+// key of the first that fails.
+struct TextDecoder {
+  unsigned codePage;
+  std::string error;
+
+  bool narrow(int32_t number, const KeyInfo* k, const std::string& bytes, std::string& utf8) {
+    Decoded d = decodeNarrow(bytes, codePage);
+    if (d.ok) {
+      utf8 = std::move(d.utf8);
+      return true;
+    }
+    error = keyLabel(number, k, false) + ": " + d.error;
+    return false;
+  }
+  bool wide(int32_t number, const KeyInfo* k, const std::u16string& units, std::string& utf8) {
+    size_t bad = 0;
+    if (utf16ToUtf8(units, utf8, bad)) return true;
+    error = keyLabel(number, k, true) + ": unpaired surrogate at code unit " + std::to_string(bad + 1) +
+            "; the text cannot be written as JSON";
+    return false;
+  }
+};
+
+// A narrow value of a named key in its most readable exact form: a setting
+// as its object, a canonical integer as a number, a list as an array when
+// splitting and joining give the same text, else the text.
+Json namedValueJson(const KeyInfo& k, const std::string& bytes, const std::string& utf8) {
+  if (k.type == ValueType::setting) return settingJson(ConfigKey(k.number), bytes, utf8);
+  int64_t n = 0;
+  if (k.type == ValueType::integer && isCanonicalInt(bytes, n)) return n;
+  if (k.type != ValueType::list) return utf8;
+  Json items = Json::array();
+  for (std::string_view item : splitList(utf8, k.separator, EmptyItems::keep)) {
+    // A class path as an array holds launcher items only: any other item
+    // would be read back as a java -cp path.
+    if (item.empty() || (k.number == int32_t(ConfigKey::classPath) && !isLauncherClassPathItem(item))) return utf8;
+    items.push_back(std::string(item));
+  }
+  return items;
+}
+
+// The included files' names, split as the packer joined them
+// (includedLayout checked that they are exactly the count's worth, none
+// empty).
+bool describeIncludedFiles(const ConfigTables& tables, TextDecoder& decode, Json& out) {
+  auto it = tables.narrow.find(int32_t(ConfigKey::includedFileNames));
+  std::string utf8;
+  if (it != tables.narrow.end() &&
+      !decode.narrow(int32_t(ConfigKey::includedFileNames), findKeyByName("includedFileNames"), it->second, utf8))
+    return false;
+  Json files = Json::array();
+  for (std::string_view fileName : splitList(utf8, kIncludedFileNameSeparator, EmptyItems::keep))
+    files.push_back(std::string(fileName));
+  out[std::string(kIncludedFilesField)] = std::move(files);
+  return true;
+}
+
+// One named key: its value, null for a key the packer would set by default
+// but the block leaves out, nothing for any other key left out.
+bool describeNamedKey(const KeyInfo& k, const ConfigTables& tables, TextDecoder& decode, Json& out) {
+  std::string name(k.name);
+  std::string utf8;
+  if (k.type == ValueType::wideText) {
+    auto it = tables.wide.find(k.number);
+    if (it == tables.wide.end()) {
+      if (k.packDefault) out[name] = nullptr;
+      return true;
+    }
+    if (!decode.wide(k.number, &k, it->second, utf8)) return false;
+    out[name] = utf8;
+    return true;
+  }
+  auto it = tables.narrow.find(k.number);
+  if (it == tables.narrow.end()) {
+    if (k.packDefault) out[name] = nullptr;
+    return true;
+  }
+  if (!decode.narrow(k.number, &k, it->second, utf8)) return false;
+  out[name] = namedValueJson(k, it->second, utf8);
+  return true;
+}
+
+// The records of keys that have no name, narrow and wide.
+bool describeUnnamedRecords(const ConfigTables& tables, TextDecoder& decode, Json& out) {
+  Json records = Json::object();
+  for (const auto& [number, bytes] : tables.narrow) {
+    if (findKeyByNumber(number, false)) continue;
+    std::string utf8;
+    if (!decode.narrow(number, nullptr, bytes, utf8)) return false;
+    records[std::to_string(number)] = utf8;
+  }
+  if (!records.empty()) out[std::string(kRecordsField)] = std::move(records);
+  Json wideRecords = Json::object();
+  for (const auto& [number, units] : tables.wide) {
+    if (findKeyByNumber(number, true)) continue;
+    std::string utf8;
+    if (!decode.wide(number, nullptr, units, utf8)) return false;
+    wideRecords[std::to_string(number)] = utf8;
+  }
+  if (!wideRecords.empty()) out[std::string(kWideRecordsField)] = std::move(wideRecords);
+  return true;
+}
+
+}  // namespace
+
 DescriptionText describeConfiguration(const ConfigTables& tables, LauncherArch launcher,
                                       unsigned codePage, bool includedFiles, const std::string& madeFrom) {
   DescriptionText r;
   Json out = Json::object();
   if (launcher != LauncherArch::unspecified) out[std::string(kLauncherField)] = launcherArchName(launcher);
   if (!madeFrom.empty()) out[std::string(kMadeFromField)] = madeFrom;
-
-  auto decode = [&](int32_t number, const KeyInfo* k, const std::string& bytes, std::string& utf8) {
-    Decoded d = decodeNarrow(bytes, codePage);
-    if (d.ok) {
-      utf8 = std::move(d.utf8);
-      return true;
-    }
-    r.error = keyLabel(number, k, false) + ": " + d.error;
-    return false;
-  };
-  auto decodeWide = [&](int32_t number, const KeyInfo* k, const std::u16string& units, std::string& utf8) {
-    size_t bad = 0;
-    if (utf16ToUtf8(units, utf8, bad)) return true;
-    r.error = keyLabel(number, k, true) + ": unpaired surrogate at code unit " + std::to_string(bad + 1) +
-              "; the text cannot be written as JSON";
-    return false;
-  };
-
-  for (const KeyInfo* k = keyTableBegin(); k != keyTableEnd(); ++k) {
-    std::string name(k->name);
+  TextDecoder decode{codePage, {}};
+  bool ok = true;
+  for (const KeyInfo* k = keyTableBegin(); ok && k != keyTableEnd(); ++k) {
     if (includedFiles && k->number == int32_t(ConfigKey::includedFileNames)) continue;
-    if (includedFiles && k->number == int32_t(ConfigKey::includedFileCount)) {
-      // The names, split as the packer joined them (includedLayout checked
-      // that they are exactly the count's worth, none empty).
-      auto it = tables.narrow.find(int32_t(ConfigKey::includedFileNames));
-      std::string utf8;
-      if (it != tables.narrow.end() && !decode(int32_t(ConfigKey::includedFileNames),
-                                               findKeyByName("includedFileNames"), it->second, utf8))
-        return r;
-      Json files = Json::array();
-      for (std::string_view fileName : splitList(utf8, kIncludedFileNameSeparator, EmptyItems::keep))
-        files.push_back(std::string(fileName));
-      out[std::string(kIncludedFilesField)] = std::move(files);
-      continue;
-    }
-    if (k->type == ValueType::wideText) {
-      auto it = tables.wide.find(k->number);
-      if (it == tables.wide.end()) {
-        if (k->packDefault) out[name] = nullptr;
-        continue;
-      }
-      std::string utf8;
-      if (!decodeWide(k->number, k, it->second, utf8)) return r;
-      out[name] = utf8;
-      continue;
-    }
-    auto it = tables.narrow.find(k->number);
-    if (it == tables.narrow.end()) {
-      if (k->packDefault) out[name] = nullptr;
-      continue;
-    }
-    std::string utf8;
-    if (!decode(k->number, k, it->second, utf8)) return r;
-    if (k->type == ValueType::setting) {
-      out[name] = settingJson(ConfigKey(k->number), it->second, utf8);
-      continue;
-    }
-    int64_t n = 0;
-    if (k->type == ValueType::integer && isCanonicalInt(it->second, n)) {
-      out[name] = n;
-    } else if (k->type == ValueType::list) {
-      // An array only when splitting and joining give the same text.
-      Json items = Json::array();
-      bool hasEmpty = false;
-      for (std::string_view item : splitList(utf8, k->separator, EmptyItems::keep)) {
-        // A class path as an array holds launcher items only: any other item
-        // would be read back as a java -cp path.
-        hasEmpty = hasEmpty || item.empty() ||
-                   (k->number == int32_t(ConfigKey::classPath) && !isLauncherClassPathItem(item));
-        items.push_back(std::string(item));
-      }
-      if (hasEmpty) {
-        out[name] = utf8;
-      } else {
-        out[name] = std::move(items);
-      }
-    } else {
-      out[name] = utf8;
-    }
+    ok = includedFiles && k->number == int32_t(ConfigKey::includedFileCount)
+             ? describeIncludedFiles(tables, decode, out)
+             : describeNamedKey(*k, tables, decode, out);
   }
-
-  Json records = Json::object();
-  for (const auto& [number, bytes] : tables.narrow) {
-    const KeyInfo* k = findKeyByNumber(number, false);
-    if (k) continue;
-    std::string utf8;
-    if (!decode(number, nullptr, bytes, utf8)) return r;
-    records[std::to_string(number)] = utf8;
+  if (!ok || !describeUnnamedRecords(tables, decode, out)) {
+    r.error = decode.error;
+    return r;
   }
-  if (!records.empty()) out[std::string(kRecordsField)] = std::move(records);
-
-  Json wideRecords = Json::object();
-  for (const auto& [number, units] : tables.wide) {
-    if (findKeyByNumber(number, true)) continue;
-    std::string utf8;
-    if (!decodeWide(number, nullptr, units, utf8)) return r;
-    wideRecords[std::to_string(number)] = utf8;
-  }
-  if (!wideRecords.empty()) out[std::string(kWideRecordsField)] = std::move(wideRecords);
-
   try {
     // Shown on a terminal as often as saved: nothing in it may drive one.
     r.json = jsonForTerminal(out.dump(2, ' ', false, Json::error_handler_t::strict)) + "\n";

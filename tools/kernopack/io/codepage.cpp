@@ -127,10 +127,10 @@ bool utf16ToUtf8(std::u16string_view utf16, std::string& out, size_t& bad) {
   return true;
 }
 
-bool codePageSupported(unsigned codePage, std::string& why) {
+bool codePageSupported(unsigned codePage, std::string& error) {
   if (codePage == kDefaultCodePage || codePage == kCodePageUtf8) return true;
   if (systemCodePageAvailable(codePage)) return true;
-  why = "code page " + std::to_string(codePage) + " is not supported on this system";
+  error = "code page " + std::to_string(codePage) + " is not supported on this system";
   return false;
 }
 

@@ -29,9 +29,9 @@ struct Decoded {
   std::string error;
 };
 
-// True when texts can be converted to and from `codePage` here; `why` says
+// True when texts can be converted to and from `codePage` here; `error` says
 // otherwise. Windows-1252 and UTF-8 (65001) are built in and always work.
-bool codePageSupported(unsigned codePage, std::string& why);
+bool codePageSupported(unsigned codePage, std::string& error);
 
 // UTF-8 to the code page. Characters without an exact mapping fail: nothing
 // is replaced by a look-alike.

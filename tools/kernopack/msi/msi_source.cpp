@@ -80,7 +80,7 @@ bool isDeviceName(std::string_view piece) {
 
 }  // namespace
 
-bool parseProductVersion(std::string_view text, ProductVersion& out, std::string& why) {
+bool parseProductVersion(std::string_view text, ProductVersion& out, std::string& error) {
   unsigned parts[3] = {0, 0, 0};
   const unsigned limits[3] = {255, 255, 65535};
   size_t start = 0;
@@ -88,7 +88,7 @@ bool parseProductVersion(std::string_view text, ProductVersion& out, std::string
     size_t dot = i < 2 ? text.find('.', start) : text.size();
     if (dot == std::string_view::npos || (i == 2 && text.find('.', start) != std::string_view::npos) ||
         !parseDecimal(text.substr(start, dot - start), limits[i], parts[i])) {
-      why = "\"" + std::string(text.substr(0, 64)) +
+      error = "\"" + std::string(text.substr(0, 64)) +
             "\" is not a product version major.minor.build (decimal, major and minor 0 to 255, "
             "build 0 to 65535)";
       return false;
@@ -103,7 +103,7 @@ std::string productVersionText(const ProductVersion& v) {
   return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build);
 }
 
-bool parseGuid(std::string_view text, std::string& canonical, std::string& why) {
+bool parseGuid(std::string_view text, std::string& canonical, std::string& error) {
   std::string_view body = text;
   if (body.size() == 38 && body.front() == '{' && body.back() == '}') body = body.substr(1, 36);
   bool ok = body.size() == 36;
@@ -115,7 +115,7 @@ bool parseGuid(std::string_view text, std::string& canonical, std::string& why) 
     out += c >= 'a' && c <= 'f' ? char(c - 'a' + 'A') : c;
   }
   if (!ok) {
-    why = "\"" + std::string(text.substr(0, 64)) +
+    error = "\"" + std::string(text.substr(0, 64)) +
           "\" is not a GUID (32 hexadecimal digits as XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX, braces allowed)";
     return false;
   }
@@ -204,13 +204,13 @@ std::string productCode(const std::string& upgradeCode, const ProductVersion& v,
   return nameBasedUuid(upgradeCode, "product " + productVersionText(v) + " " + launcherArchName(arch));
 }
 
-bool isConfinedRelativePath(std::string_view path, std::string& why) {
+bool isConfinedRelativePath(std::string_view path, std::string& error) {
   if (path.empty()) {
-    why = "an empty path";
+    error = "an empty path";
     return false;
   }
   if (path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':')) {
-    why = "an absolute path; give it relative to the description's directory";
+    error = "an absolute path; give it relative to the description's directory";
     return false;
   }
   size_t start = 0;
@@ -219,17 +219,17 @@ bool isConfinedRelativePath(std::string_view path, std::string& why) {
     if (end == std::string_view::npos) end = path.size();
     std::string_view piece = path.substr(start, end - start);
     if (piece.empty() || piece == "." || piece == "..") {
-      why = "a path with an empty, \".\" or \"..\" piece; it must stay below the description's directory";
+      error = "a path with an empty, \".\" or \"..\" piece; it must stay below the description's directory";
       return false;
     }
     for (unsigned char c : piece) {
       if (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
-        why = "a path with a character a Windows file name cannot hold";
+        error = "a path with a character a Windows file name cannot hold";
         return false;
       }
     }
     if (piece.back() == '.' || piece.back() == ' ' || isDeviceName(piece)) {
-      why = "a path with a piece Windows cannot use as a file name (a device name, or a trailing dot or space)";
+      error = "a path with a piece Windows cannot use as a file name (a device name, or a trailing dot or space)";
       return false;
     }
     start = end + 1;

@@ -29,13 +29,13 @@ struct ProductVersion {
 
 // "X.Y.Z", decimal without sign or leading zeros, major and minor at most
 // 255 and build at most 65535 (what the installer compares). On failure
-// `why` says what is wrong.
-bool parseProductVersion(std::string_view text, ProductVersion& out, std::string& why);
+// `error` says what is wrong.
+bool parseProductVersion(std::string_view text, ProductVersion& out, std::string& error);
 std::string productVersionText(const ProductVersion& v);
 
 // A GUID in registry form, with or without braces, any letter case. The
 // result is upper case without braces ("12345678-9ABC-...").
-bool parseGuid(std::string_view text, std::string& canonical, std::string& why);
+bool parseGuid(std::string_view text, std::string& canonical, std::string& error);
 
 // SHA-1 of a byte sequence, fed in pieces.
 class Sha1 {
@@ -81,9 +81,9 @@ bool parsePackageSection(std::string_view json, PackageSection& out, std::string
 
 // A relative path that stays below its base directory: pieces separated by
 // '/' or '\', none empty, "." or "..", none with a character a Windows file
-// name cannot hold or a trailing dot or space, no device name. `why` says
+// name cannot hold or a trailing dot or space, no device name. `error` says
 // what is wrong.
-bool isConfinedRelativePath(std::string_view path, std::string& why);
+bool isConfinedRelativePath(std::string_view path, std::string& error);
 
 // One file staged for the package: its path below the install folder,
 // pieces separated by '/'.
