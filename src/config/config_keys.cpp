@@ -66,12 +66,14 @@ const KeyInfo kKeys[] = {
     {10003, "installationDirectory", T, 0, "."},
     {10004, "pathPrefix", L, ';', ""},
     {10005, "useProcessCommFile", I, 0, "0"},
-    // No defaults but the event log's: a block without them behaves, and
-    // installs, as before; a new service gets the event log unless its
-    // description says otherwise (the launcher reads an absent key as off).
+    // No defaults but the event log's and recovery's: a block without them
+    // behaves, and installs, as before; a new service gets the event log
+    // and restarts after a failure (10 s, at most 3 times, reset after 24 h)
+    // unless its description says otherwise (null: none; the launcher reads
+    // an absent key as off).
     {30001, "serviceAccount", S, 0, nullptr},
     {30002, "interactive", S, 0, nullptr},
-    {30003, "recovery", S, 0, nullptr},
+    {30003, "recovery", S, 0, "10,3,24"},
     {30004, "delayedAutoStart", S, 0, nullptr},
     {30005, "preshutdownTimeoutSeconds", S, 0, nullptr},
     {30006, "stopTimeoutSeconds", S, 0, nullptr},

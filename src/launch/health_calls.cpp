@@ -45,6 +45,10 @@ JNIEnv* attachLauncherThread(JavaVM* vm, const char* name) {
   return static_cast<JNIEnv*>(env);
 }
 
+void detachLauncherThread(JavaVM* vm) {
+  if (vm != nullptr) vm->DetachCurrentThread();
+}
+
 bool streamThreadDump(JNIEnv* env, const std::function<bool(const char*, size_t)>& write,
                       std::string& why) {
   jclass cls = nullptr;
@@ -121,4 +125,31 @@ bool readJavaText(JNIEnv* env, jstring text, size_t maxBytes, std::string& out) 
   out = std::string(utf.data());
   if (kept < characters) out += "...";
   return true;
+}
+
+ApplicationEnd awaitApplicationEnd(JNIEnv* env) {
+  ApplicationEnd end;
+  jclass cls = nullptr;
+  jmethodID method = findStatic(env, kApplicationEndClass, "awaitEnd", "()Ljava/lang/String;", cls, end.text);
+  if (method == nullptr) return end;
+  jobject result = env->CallStaticObjectMethodA(cls, method, nullptr);
+  env->DeleteLocalRef(cls);
+  if (clearPendingException(env)) {
+    if (result != nullptr) env->DeleteLocalRef(result);
+    end.text = "the wait for the application's end threw";
+    return end;
+  }
+  if (result == nullptr) {
+    end.kind = ApplicationEnd::Kind::finished;
+  } else {
+    jstring thrown = static_cast<jstring>(result);
+    bool read = readJavaText(env, thrown, kMaxCheckReason, end.text);
+    env->DeleteLocalRef(thrown);
+    if (read) {
+      end.kind = ApplicationEnd::Kind::threw;
+    } else {
+      end.text = "what the application's main threw could not be read";
+    }
+  }
+  return end;
 }

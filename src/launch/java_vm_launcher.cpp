@@ -87,9 +87,14 @@ bool createJvm(const VmLaunchHooks& hooks, LaunchState& state,
 
   auto record = std::make_shared<VmInitRecord>();
   record->options = std::move(*options);
+  if (hooks.exitHook != nullptr) record->options.push_back(kExitHookOption);
   record->entries.reserve(record->options.size());
   for (std::string& option : record->options) {
     record->entries.push_back(JavaVMOption{option.data(), nullptr});
+  }
+  if (hooks.exitHook != nullptr) {
+    // The VM reads the function's address from extraInfo.
+    record->entries.back().extraInfo = reinterpret_cast<void*>(hooks.exitHook);
   }
   record->args.version = JNI_VERSION_1_2;
   record->args.nOptions = static_cast<jint>(record->entries.size());
@@ -212,14 +217,14 @@ bool callMain(const VmLaunchHooks& hooks, LaunchState& state) {
   return true;
 }
 
-void requestVmExit(LaunchState& state) {
+void requestVmExit(LaunchState& state, jint exitStatus) {
   if (state.vm == nullptr || state.env == nullptr) return;
   JNIEnv* env = state.env;
   jclass cls = env->FindClass("java/lang/System");
   jmethodID mid = cls != nullptr ? env->GetStaticMethodID(cls, "exit", "(I)V") : nullptr;
   if (mid != nullptr) {
     jvalue status;
-    status.i = 0;
+    status.i = exitStatus;
     env->CallStaticVoidMethodA(cls, mid, &status);
   }
   // Still here: the Java side refused to exit (or System.exit was missing).

@@ -43,8 +43,18 @@ inline constexpr const char* kErrorParameterString = "22";
 // JNI_CreateJavaVM with its calling convention (__stdcall on x86).
 using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
 
+// The VM's exit hook (the "exit" option): called by the VM with the status
+// of System.exit or Runtime.halt once the shutdown hooks have run, just
+// before it ends the process.
+using VmExitHook = void(JNICALL*)(jint status);
+
+// The name of the option that carries the exit hook (in extraInfo).
+inline constexpr const char* kExitHookOption = "exit";
+
 struct VmLaunchHooks {
   CreateJavaVmFunction createJavaVm = nullptr;
+  // Given to the VM after the other options when set.
+  VmExitHook exitHook = nullptr;
   LauncherFlavour flavour = LauncherFlavour::none;  // brindle: the first-run hook applies
 
   // One line of the diagnostic log each.
@@ -90,7 +100,8 @@ enum class FirstRunDecision { goOn, stop, failed };
 // class or method is an internal error (14, 15) through `fatal`.
 FirstRunDecision runFirstRunHook(const VmLaunchHooks& hooks, LaunchState& state);
 
-// System.exit(0) on the calling thread, which must be the one that created
-// the VM; should it return, the VM is destroyed (waiting for its non-daemon
-// threads) and `state` cleared. Does nothing when no VM was created.
-void requestVmExit(LaunchState& state);
+// System.exit(status) on the calling thread, which must be the one that
+// created the VM; should it return, the VM is destroyed (waiting for its
+// non-daemon threads) and `state` cleared. Does nothing when no VM was
+// created.
+void requestVmExit(LaunchState& state, jint status = 0);

@@ -13,8 +13,20 @@
 #include "launch/stop_method.h"
 #include "launch/vm_options_win.h"
 
+namespace {
+
+// On the VM's thread, after the shutdown hooks: the exit handlers that the
+// C runtime's exit runs next read the status.
+void JNICALL noteVmExit(jint status) {
+  launchState().vmExitStatus.store(status);
+  launchState().vmExiting.store(true);
+}
+
+}  // namespace
+
 bool launchProgram(const std::vector<std::u16string>& launchArguments) {
   VmLaunchHooks hooks;
+  hooks.exitHook = noteVmExit;
   // The search kept the entry point untyped; this is its JNI type.
   hooks.createJavaVm = reinterpret_cast<CreateJavaVmFunction>(jvmState().createJavaVM);
   hooks.flavour = launcherFlavour();
@@ -69,4 +81,10 @@ std::optional<std::string> callConfiguredStopMethod() {
   return line;
 }
 
-void requestVmExit() { requestVmExit(launchState()); }
+void requestVmExit(int status) { requestVmExit(launchState(), status); }
+
+std::optional<int> vmExitStatus() {
+  const LaunchState& state = launchState();
+  if (!state.vmExiting.load()) return std::nullopt;
+  return state.vmExitStatus.load();
+}

@@ -18,7 +18,11 @@
 // the key is damaged (the log has it already); nothing when it returned.
 std::optional<std::string> callConfiguredStopMethod();
 
-// Asks the VM to end the process through System.exit(0); must run on the
-// thread that called launchProgram. Returns only when the Java side refused
-// (the VM is destroyed then) or no VM was created.
-void requestVmExit();
+// Asks the VM to end the process through System.exit(status); must run on
+// the thread that called launchProgram. Returns only when the Java side
+// refused (the VM is destroyed then) or no VM was created.
+void requestVmExit(int status = 0);
+
+// The status the VM ended the process with (System.exit, Runtime.halt), as
+// its exit hook was given it; none when the process ends another way.
+std::optional<int> vmExitStatus();

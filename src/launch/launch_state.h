@@ -1,9 +1,10 @@
 // The VM launch's part of the process-wide state: the VM that the launch
-// created, for the exit request at stop. Used only on the service main
-// thread, which created it. (jni.h's C++ names, declared here so that this
+// created, for the exit request at stop, used only on the service main
+// thread, which created it; and the status of the VM's exit. (jni.h's C++ names, declared here so that this
 // header does not need jni.h.)
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 struct JavaVM_;
@@ -15,6 +16,10 @@ struct LaunchState {
   // pointers into: kept for the life of the process (its type is private to
   // launch/java_vm_launcher.cpp).
   std::shared_ptr<void> vmInitRecord;
+  // Set by the VM's exit hook (any thread): the status System.exit or
+  // Runtime.halt was given, for the exit handlers that run after it.
+  std::atomic<bool> vmExiting{false};
+  std::atomic<int> vmExitStatus{0};
 };
 
 LaunchState& launchState();

@@ -112,7 +112,7 @@ StopMethodOutcome callStopMethod(JavaVM* vm, const StopMethodCall& call) {
       StopMethodOutcome result;
       if (JNIEnv* env = attachLauncherThread(vm, kStopMethodThreadName)) {
         result = invokeStopMethod(env, call);
-        vm->DetachCurrentThread();
+        detachLauncherThread(vm);
       } else {
         result = outcome(StopMethodResult::failed, "the VM did not attach a thread for it");
       }

@@ -11,6 +11,7 @@
 #include "config/config_state.h"
 #include "config/log_win.h"
 #include "launch/vm_options_win.h"
+#include "service/application_watch_win.h"
 #include "service/console_events.h"
 #include "service/service_main_win.h"
 #include "service/service_state.h"
@@ -69,10 +70,19 @@ int runConsole() {
     logInfo("Running in the console: Ctrl+C, Ctrl+Break or closing the console stops it");
   }
 
-  WaitForSingleObject(serviceState().stopEvent, INFINITE);
-  stopApplication();
+  // A stop, or the application's end by itself (as a service ends then).
+  HANDLE endSignal = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  startApplicationWatch(endSignal);
+  HANDLE waits[2] = {serviceState().stopEvent, endSignal};
+  int exitStatus = 0;
+  if (WaitForMultipleObjects(endSignal ? 2 : 1, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    exitStatus = noteApplicationEnd(watchedApplicationEnd());
+    endApplication(exitStatus);
+  } else {
+    stopApplication();
+  }
   // The Java side did not end the process (the VM is destroyed by now): end
   // as the service does, without the exit handlers.
   std::fflush(nullptr);
-  std::_Exit(0);
+  std::_Exit(exitStatus);
 }

@@ -1,5 +1,9 @@
 #include "service/event_log.h"
 
+#include <cstdint>
+
+#include "service/scm_status_table.h"
+
 namespace {
 constexpr std::string_view kEventSourceRoot =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
@@ -28,6 +32,25 @@ std::string serviceStartedText(std::string_view serviceName, std::string_view ja
 std::string serviceStoppedText(std::string_view serviceName, std::string_view javaExe,
                                std::string_view vmLibrary) {
   return runtimeText(serviceName, "stopped", javaExe, vmLibrary);
+}
+
+std::string applicationExitText(std::string_view serviceName, int status) {
+  std::string head = "Service '" + std::string(serviceName) + "' ended: the application ";
+  if (status == 0) return head + "ended by itself (exit status 0), without a stop request";
+  return head + "ended the process with exit status " + std::to_string(status) +
+         ", without a stop request; reported as service-specific exit code " +
+         std::to_string(static_cast<uint32_t>(status));
+}
+
+std::string applicationFinishedText(std::string_view serviceName) {
+  return "Service '" + std::string(serviceName) +
+         "' ends: the application finished (its main returned and no application thread is left)";
+}
+
+std::string applicationThrewText(std::string_view serviceName, std::string_view thrown) {
+  return "Service '" + std::string(serviceName) + "' failed: the application's main threw " + std::string(thrown) +
+         " and no application thread is left; it ends with service-specific exit code " +
+         std::to_string(svc::kExitMainThrew);
 }
 
 std::string eventText(std::string_view message) {

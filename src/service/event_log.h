@@ -26,6 +26,14 @@ std::string serviceStartedText(std::string_view serviceName, std::string_view ja
 std::string serviceStoppedText(std::string_view serviceName, std::string_view javaExe,
                                std::string_view vmLibrary);
 
+// The entries of an application that ended without a stop request: it ended
+// the process itself with `status` (System.exit; 0: "by itself"), it
+// finished (main returned, no application thread left), or its main threw
+// `thrown` ("class: message") and no application thread is left.
+std::string applicationExitText(std::string_view serviceName, int status);
+std::string applicationFinishedText(std::string_view serviceName);
+std::string applicationThrewText(std::string_view serviceName, std::string_view thrown);
+
 // A message as an entry shows it: every lone line feed becomes CR LF (Event
 // Viewer needs both), cut to kMaxEventTextBytes.
 std::string eventText(std::string_view message);

@@ -1,7 +1,39 @@
 #include "service/scm_status_table.h"
 
+namespace {
+
+// The process ends through the standard exit path with `status`. A stop
+// (ours, or one the application's end asked for) keeps the codes it set; an
+// end the application made itself is reported with its status.
+void applyProcessExit(ServiceTransition& t, uint32_t status) {
+  ServiceStatusRecord& r = t.record;
+  if (r.currentState == svc::kStopped) return;
+  if (r.currentState != svc::kStopPending) {
+    r.win32ExitCode = status == 0 ? 0 : svc::kExitServiceSpecific;
+    r.serviceSpecificExitCode = status;
+    t.applicationEnded = true;
+  }
+  r.currentState = svc::kStopped;
+  t.report = true;
+  t.stoppedCleanly = !t.applicationEnded && r.win32ExitCode == 0;
+}
+
+// The application ended without a stop request: the service stops as after
+// one, with `win32` and `specific` as its exit codes.
+void applyApplicationEnd(ServiceTransition& t, uint32_t win32, uint32_t specific) {
+  ServiceStatusRecord& r = t.record;
+  if (r.currentState == svc::kStopped || r.currentState == svc::kStopPending) return;
+  r.currentState = svc::kStopPending;
+  r.win32ExitCode = win32;
+  r.serviceSpecificExitCode = specific;
+  t.report = true;
+  t.cleanupFiles = true;
+}
+
+}  // namespace
+
 ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceEvent event,
-                                    uint32_t controlCode) {
+                                    uint32_t code) {
   ServiceTransition t;
   t.record = current;
   ServiceStatusRecord& r = t.record;
@@ -30,21 +62,22 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
       // (accepted only when configured) also start the stop, and only
       // shutdown counts a checkpoint.
       t.report = true;
-      if (controlCode == svc::kControlStop || controlCode == svc::kControlShutdown ||
-          controlCode == svc::kControlPreshutdown) {
+      if (code == svc::kControlStop || code == svc::kControlShutdown ||
+          code == svc::kControlPreshutdown) {
         r.currentState = svc::kStopPending;
-        if (controlCode == svc::kControlShutdown) ++r.checkPoint;
+        if (code == svc::kControlShutdown) ++r.checkPoint;
         t.signalStop = true;
         t.cleanupFiles = true;
       }
       break;
     case ServiceEvent::processExit:
-      if (r.currentState != svc::kStopped) {
-        r.currentState = svc::kStopped;
-        r.win32ExitCode = 0;
-        t.report = true;
-        t.stoppedCleanly = true;
-      }
+      applyProcessExit(t, code);
+      break;
+    case ServiceEvent::applicationFinished:
+      applyApplicationEnd(t, 0, 0);
+      break;
+    case ServiceEvent::applicationFailed:
+      applyApplicationEnd(t, svc::kExitServiceSpecific, svc::kExitMainThrew);
       break;
     case ServiceEvent::fatalExit:
       // Not a stop the service asked for: the process ends because of a

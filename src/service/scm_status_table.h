@@ -26,6 +26,10 @@ inline constexpr uint32_t kExitStopTimedOut = 1460;
 // ERROR_SERVICE_SPECIFIC_ERROR: the service-specific exit code says why
 // (the watchdog's codes, service/watchdog_rules.h).
 inline constexpr uint32_t kExitServiceSpecific = 1066;
+// The service-specific exit code of an application whose main threw and
+// left no thread that is not a daemon: the service failed. (1101 and 1102
+// are the watchdog's, service/watchdog_rules.h.)
+inline constexpr uint32_t kExitMainThrew = 1103;
 // How often a stop with a time-out reports progress (a rising checkpoint),
 // well inside the wait hint.
 inline constexpr uint32_t kStopProgressIntervalMs = 1000;
@@ -53,7 +57,14 @@ enum class ServiceEvent {
   launchFailed,     // no usable Java runtime, or the VM launch failed
   launchSucceeded,  // the Java side's main returned: reported running again
   control,          // a control code from the service control manager
-  processExit,      // the standard exit path (exit handler)
+  processExit,      // the standard exit path (exit handler), with the
+                    // status the VM's exit was given (0 when unknown): after
+                    // a stop, as the stop says; else the application ended
+                    // the process itself: 1066 with the status when not 0
+  applicationFinished,  // its main returned, no application thread is
+                        // left: stop pending, the service stops with 0
+  applicationFailed,    // its main threw, no application thread is left:
+                        // stop pending, the service stops with 1066/1103
   vmExitReturned,   // the Java exit method came back: stopped, then _exit
   fatalExit,        // the fatal-error path ends the process: stopped, code 1
   stopProgress,     // a stop with a time-out still runs: the checkpoint rises
@@ -71,12 +82,16 @@ struct ServiceTransition {
   bool signalStop = false;   // wake ServiceMain to ask the VM to exit
   bool cleanupFiles = false; // hand the extracted files to deferred deletion
   bool stoppedCleanly = false;  // now stopped with exit code 0: the event log says so
+  // The application ended the process itself, not on a stop: the log and
+  // the event log say so (with its status: record.serviceSpecificExitCode).
+  bool applicationEnded = false;
 };
 
 // The record a watchdog stop reports, without the service runtime's lock:
 // stopped, no controls, ERROR_SERVICE_SPECIFIC_ERROR with `serviceCode`.
 ServiceStatusRecord watchdogStoppedRecord(uint32_t serviceCode);
 
-// Applies one event (with its control code, for ServiceEvent::control).
+// Applies one event with its code: the control code for ServiceEvent::
+// control, the exit status for ServiceEvent::processExit.
 ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceEvent event,
-                                    uint32_t controlCode = 0);
+                                    uint32_t code = 0);

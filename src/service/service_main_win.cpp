@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "jvm/win_loader_win.h"
 #include "launch/java_vm_launcher_win.h"
 #include "launch/vm_options_win.h"
+#include "service/application_watch_win.h"
 #include "service/event_log.h"
 #include "service/event_log_win.h"
 #include "service/service_state.h"
@@ -66,13 +68,23 @@ void applyEvent(ServiceEvent event, DWORD control = 0, LockWait wait = LockWait:
   ServiceTransition t = applyServiceEvent(service.record, event, control);
   if (t.cleanupFiles) cleanupExtractedFiles();
   service.record = t.record;
+  // Before the stopped report: once a service has reported itself stopped,
+  // its process may be ended at any moment.
   if (t.stoppedCleanly) {
-    // Before the stopped report: once a service has reported itself
-    // stopped, its process may be ended at any moment.
     const JvmState& jvm = jvmState();
     std::string text = serviceStoppedText(serviceState().name, jvm.javaExe, jvm.vmLibrary);
     logInfo("%s", text.c_str());
     reportInformationEvent(text);
+  }
+  if (t.applicationEnded) {
+    std::string text = applicationExitText(service.name, static_cast<int>(t.record.serviceSpecificExitCode));
+    if (t.record.win32ExitCode == 0) {
+      logInfo("%s", text.c_str());
+      reportInformationEvent(text);
+    } else {
+      logError("%s", text.c_str());
+      reportErrorEvent(text);
+    }
   }
   if (t.report && service.statusHandle && !gTimedOutClaimed.load() &&
       watchdogEndingCode() == 0) {
@@ -117,7 +129,39 @@ BOOL WINAPI consoleControlHandler(DWORD) {
 void reportServiceStopped() {
   // The watchdog reported the stop already and is ending the process.
   if (uint32_t code = watchdogEndingCode()) TerminateProcess(GetCurrentProcess(), code);
-  applyEvent(ServiceEvent::processExit);
+  // The status System.exit was given, by our stop or by the application.
+  applyEvent(ServiceEvent::processExit, static_cast<uint32_t>(vmExitStatus().value_or(0)));
+}
+
+// Waits for a stop (nothing), reporting the watchdog's startup news
+// meanwhile, or for the application's end: then reports the stop pending
+// and gives the status to end the VM with.
+std::optional<int> waitForStopOrEnd(HANDLE watchdogSignal, HANDLE endSignal) {
+  // Either signal may be missing (the system refused an event).
+  HANDLE waits[3] = {serviceState().stopEvent};
+  DWORD count = 1;
+  const DWORD newsWake = watchdogSignal ? WAIT_OBJECT_0 + count : WAIT_FAILED;
+  if (watchdogSignal) waits[count++] = watchdogSignal;
+  const DWORD endWake = endSignal ? WAIT_OBJECT_0 + count : WAIT_FAILED;
+  if (endSignal) waits[count++] = endSignal;
+  for (;;) {
+    DWORD woke = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+    if (watchdogSignal && woke == newsWake) {
+      StartupNews news = takeStartupNews();
+      for (uint32_t i = 0; i < news.progress; ++i) applyEvent(ServiceEvent::startupProgress);
+      if (news.ready) {
+        logInfo("the startup probe passed: running");
+        applyEvent(ServiceEvent::ready);
+      }
+    } else if (endSignal && woke == endWake) {
+      ApplicationEnd end = watchedApplicationEnd();
+      int status = noteApplicationEnd(end);
+      applyEvent(status == 0 ? ServiceEvent::applicationFinished : ServiceEvent::applicationFailed);
+      return status;
+    } else {
+      return std::nullopt;
+    }
+  }
 }
 
 // The fatal-error path ends the process: stopped with Win32 exit code 1.
@@ -152,6 +196,24 @@ void stopApplication() {
   // time-out, the time-out ends it when that path hangs. Without a status
   // handle (a console run) the hooks report nothing.
   requestStopWithTimeout(serviceState().stopTimeoutSeconds, serviceStopTimeoutHooks());
+}
+
+void endApplication(int exitStatus) {
+  requestStopWithTimeout(serviceState().stopTimeoutSeconds, serviceStopTimeoutHooks(), exitStatus, false);
+}
+
+int noteApplicationEnd(const ApplicationEnd& end) {
+  const std::string& name = serviceState().name;
+  if (end.kind == ApplicationEnd::Kind::threw) {
+    std::string text = applicationThrewText(name, end.text);
+    logError("%s", text.c_str());
+    reportErrorEvent(text);
+    return static_cast<int>(svc::kExitMainThrew);
+  }
+  std::string text = applicationFinishedText(name);
+  logInfo("%s", text.c_str());
+  reportInformationEvent(text);
+  return 0;
 }
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
@@ -194,17 +256,15 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
   // this event; reporting them here keeps the timer off the status lock.
   HANDLE watchdogSignal = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   startWatchdog(watch, watchdogSignal);
-  HANDLE waits[2] = {service.stopEvent, watchdogSignal};
-  while (WaitForMultipleObjects(watchdogSignal ? 2 : 1, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-    StartupNews news = takeStartupNews();
-    for (uint32_t i = 0; i < news.progress; ++i) applyEvent(ServiceEvent::startupProgress);
-    if (news.ready) {
-      logInfo("the startup probe passed: running");
-      applyEvent(ServiceEvent::ready);
-    }
-  }
+  HANDLE endSignal = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  startApplicationWatch(endSignal);
+  std::optional<int> endStatus = waitForStopOrEnd(watchdogSignal, endSignal);
   standDownWatchdog();
-  stopApplication();
+  if (endStatus) {
+    endApplication(*endStatus);
+  } else {
+    stopApplication();
+  }
   applyEvent(ServiceEvent::vmExitReturned);
   std::_Exit(0);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "launch/health_calls.h"
 #include "service/stop_timeout_win.h"
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
@@ -32,7 +33,17 @@ StopTimeoutHooks serviceStopTimeoutHooks();
 [[nodiscard]] bool startApplication(const std::vector<std::u16string>& launchArguments);
 
 // The stop of a running application, for a service stop and for Ctrl+C in a
-// console run alike: System.exit(0) on the thread that started it, which
-// normally ends the process. Returns only when the Java side did not end it.
+// console run alike: the configured stop method, then System.exit(0) on the
+// thread that started it, which normally ends the process. Returns only when
+// the Java side did not end it.
 void stopApplication();
+
+// The same after the application ended by itself (noteApplicationEnd): no
+// stop method (nothing is left to stop), System.exit(exitStatus).
+void endApplication(int exitStatus);
+
+// The application ended by itself (startApplicationWatch): one log line and
+// one event entry say how (an error when its main threw). Returns the status
+// to end the VM with: 0 when it finished, svc::kExitMainThrew when it threw.
+int noteApplicationEnd(const ApplicationEnd& end);
 

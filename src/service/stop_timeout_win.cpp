@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "config/config_state.h"
 #include "config/log_win.h"
 #include "config/service_settings.h"
 #include "launch/java_vm_launcher_win.h"
+#include "service/detached_threads_win.h"
 #include "service/event_log_win.h"
 #include "service/scm_status_table.h"
 
@@ -20,15 +23,6 @@ struct Watch {
 Watch gWatch;
 LONG gArmed = 0;
 
-// The time-out's log line, written by a thread of its own: a log write can
-// wait (another thread holds the stream's lock while a console is paused or
-// a disk stalls), and the end of the process must not.
-DWORD WINAPI writeTimedOutLine(LPVOID) {
-  logError("the stop did not end within the stop time-out of %u seconds: ending the process",
-           static_cast<unsigned>(gWatch.seconds));
-  return 0;
-}
-
 DWORD WINAPI watchStop(LPVOID) {
   for (;;) {
     ULONGLONG now = GetTickCount64();
@@ -40,10 +34,11 @@ DWORD WINAPI watchStop(LPVOID) {
   // From here on nothing waits for a lock or for another thread's work: the
   // log line gets at most kTimedOutLogWaitMs, the hook reports without
   // waiting, and the process ends.
-  if (HANDLE writer = CreateThread(nullptr, 0, writeTimedOutLine, nullptr, 0, nullptr)) {
-    WaitForSingleObject(writer, kTimedOutLogWaitMs);
-    CloseHandle(writer);
-  }
+  // (A log write can wait: another thread holds the stream's lock while a
+  // console is paused or a disk stalls.)
+  writeErrorWithin("the stop did not end within the stop time-out of " + std::to_string(gWatch.seconds) +
+                       " seconds: ending the process",
+                   false, kTimedOutLogWaitMs);
   if (gWatch.hooks.timedOut) gWatch.hooks.timedOut();
   TerminateProcess(GetCurrentProcess(), svc::kExitStopTimedOut);
   return 0;
@@ -57,19 +52,16 @@ void armStopTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks) {
   gWatch.deadline = GetTickCount64() + ULONGLONG(timeoutSeconds) * 1000u;
   gWatch.hooks = hooks;
   gWatch.seconds = timeoutSeconds;
-  HANDLE thread = CreateThread(nullptr, 0, watchStop, nullptr, 0, nullptr);
-  if (thread == nullptr) {
-    logError("cannot start the stop time-out (error %lu): the stop waits for ever",
-             static_cast<unsigned long>(GetLastError()));
-    return;
-  }
-  CloseHandle(thread);
+  if (!startDetachedThread(watchStop, nullptr, "stop time-out")) logError("the stop waits for ever");
 }
 
-void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks) {
+void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks, int exitStatus,
+                            bool withStopMethod) {
   armStopTimeout(timeoutSeconds, hooks);
-  if (std::optional<std::string> problem = callConfiguredStopMethod()) reportErrorEvent(*problem);
-  requestVmExit();
+  if (withStopMethod) {
+    if (std::optional<std::string> problem = callConfiguredStopMethod()) reportErrorEvent(*problem);
+  }
+  requestVmExit(exitStatus);
 }
 
 uint32_t configuredStopTimeoutSeconds() {

@@ -35,11 +35,14 @@ void armStopTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks);
 
 // On the thread that created the VM: arms the time-out (if no earlier call
 // did), calls the configured stop method (key 30029, waited for at most its
-// own time-out; what went wrong goes to the log and the event log) and asks
-// the VM to end the process through System.exit(0). Returns
+// own time-out; what went wrong goes to the log and the event log) unless
+// `withStopMethod` is false (the application ended by itself: nothing is
+// left to stop) and asks the VM to end the process through
+// System.exit(exitStatus). Returns
 // only when System.exit came back and the VM was destroyed (or no VM
 // exists); the caller then ends the process itself.
-void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks);
+void requestStopWithTimeout(uint32_t timeoutSeconds, StopTimeoutHooks hooks, int exitStatus = 0,
+                            bool withStopMethod = true);
 
 // Key 30006 as the launcher uses it: 0 when absent; a damaged value is
 // logged (one line) and read as absent.

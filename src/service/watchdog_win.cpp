@@ -14,6 +14,7 @@
 #include "config/log_win.h"
 #include "config/paths_win.h"
 #include "launch/health_calls.h"
+#include "service/detached_threads_win.h"
 #include "service/event_log_win.h"
 #include "service/listener_owner_win.h"
 #include "service/scm_status_table.h"
@@ -92,8 +93,6 @@ void writeDump(JNIEnv* env) {
 }
 
 DWORD WINAPI dumpWorker(LPVOID) {
-  // Attached at the first dump: until then the VM sees nothing of it.
-  JNIEnv* env = nullptr;
   bool hadOne = false;
   ULONGLONG last = 0;
   for (;;) {
@@ -108,8 +107,11 @@ DWORD WINAPI dumpWorker(LPVOID) {
     }
     hadOne = true;
     last = now;
-    if (env == nullptr) env = attachLauncherThread(launchState().vm, "kerno thread dumps");
+    // Attached for the dump only: an attached thread idle in native code
+    // would hold the VM's exit for up to 300 ms.
+    JNIEnv* env = attachLauncherThread(launchState().vm, "kerno thread dumps");
     writeDump(env);
+    if (env != nullptr) detachLauncherThread(launchState().vm);
     SetEvent(gDumpDone);
   }
 }
@@ -149,9 +151,10 @@ bool runCheck(const ProbeCheck& c, const ProbeSetting& probe, JNIEnv*& env, std:
 }
 
 DWORD WINAPI probeWorker(LPVOID) {
-  JNIEnv* env = nullptr;
   for (;;) {
     WaitForSingleObject(gProbeRequest, INFINITE);
+    // Attached by the first check that needs the VM, detached after the probe.
+    JNIEnv* env = nullptr;
     const ProbeSetting& probe = *gProbe;
     ProbeOutcome outcome{true, {}};
     for (const ProbeCheck& c : probe.checks) {
@@ -161,6 +164,7 @@ DWORD WINAPI probeWorker(LPVOID) {
         break;
       }
     }
+    if (env != nullptr) detachLauncherThread(launchState().vm);
     gOutcome = std::move(outcome);
     SetEvent(gProbeDone);
   }
@@ -175,30 +179,9 @@ DWORD WINAPI probeWorker(LPVOID) {
   ExitProcess(code);  // not reached
 }
 
-// One error line and, with `event`, one error entry, written by a thread of
-// their own and waited for at most kEndReportWaitMs: the timer never waits
-// for a lock.
-struct EndReport {
-  std::string text;
-  bool event = false;
-};
-
-DWORD WINAPI writeEndReport(LPVOID parameter) {
-  const EndReport* report = static_cast<const EndReport*>(parameter);
-  logError("%s", report->text.c_str());
-  if (report->event) reportErrorEvent(report->text);
-  return 0;
-}
-
-void reportEnd(std::string text, bool event) {
-  // Kept for as long as the process lives: a writer that is still stuck
-  // when the wait ends must not read freed memory.
-  EndReport* report = new EndReport{std::move(text), event};
-  if (HANDLE writer = CreateThread(nullptr, 0, writeEndReport, report, 0, nullptr)) {
-    WaitForSingleObject(writer, kEndReportWaitMs);
-    CloseHandle(writer);
-  }
-}
+// The timer never waits for a lock: its lines are written by a thread of
+// their own, given at most kEndReportWaitMs.
+void reportEnd(std::string text, bool event) { writeErrorWithin(std::move(text), event, kEndReportWaitMs); }
 
 [[noreturn]] void trip(const WatchdogState& state) {
   const ProbeSetting& probe = *gSettings.livenessProbe;
@@ -256,16 +239,6 @@ DWORD WINAPI watchdogTimer(LPVOID) {
   }
 }
 
-bool startThread(LPTHREAD_START_ROUTINE routine, const char* what) {
-  HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
-  if (thread == nullptr) {
-    logError("cannot start the %s thread (error %lu)", what, static_cast<unsigned long>(GetLastError()));
-    return false;
-  }
-  CloseHandle(thread);
-  return true;
-}
-
 }  // namespace
 
 std::string threadDumpDirectory() {
@@ -283,7 +256,7 @@ void startThreadDumps(uint32_t code) {
   gDumpDirectory = threadDumpDirectory();
   gDumpRequest = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   gDumpDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (gDumpRequest == nullptr || gDumpDone == nullptr || !startThread(dumpWorker, "thread dump")) {
+  if (gDumpRequest == nullptr || gDumpDone == nullptr || !startDetachedThread(dumpWorker, nullptr, "thread dump")) {
     gDumpRequest = nullptr;
     return;
   }
@@ -306,8 +279,8 @@ void startWatchdog(const WatchdogSettings& settings, void* signal) {
   gStartupSignal = signal;
   gProbeRequest = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   gProbeDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (gProbeRequest == nullptr || gProbeDone == nullptr || !startThread(probeWorker, "probe") ||
-      !startThread(watchdogTimer, "watchdog")) {
+  if (gProbeRequest == nullptr || gProbeDone == nullptr || !startDetachedThread(probeWorker, nullptr, "probe") ||
+      !startDetachedThread(watchdogTimer, nullptr, "watchdog")) {
     logError("the watchdog does not run");
     // A start that waits for readiness would wait for ever: let it go on.
     InterlockedExchange(&gReady, 1);

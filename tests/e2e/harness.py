@@ -114,6 +114,10 @@ class LauncherTest(unittest.TestCase):
 
     # -- packing ---------------------------------------------------------
     def pack(self, description, name="svc.exe", subdir=""):
+        # Wine refuses the failure-actions flag (error 124), so the packer's
+        # default recovery would add a refusal line to every install: the
+        # tests' services have none unless a test asks for it.
+        description = {"recovery": None, **description}
         target = self.dir / subdir
         target.mkdir(parents=True, exist_ok=True)
         described = self.dir / (name + ".json")

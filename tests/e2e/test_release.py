@@ -124,6 +124,9 @@ class Release(LauncherTest):
         rc, linux_dumped, err = self.linux_packer_run("dump", str(linux_exe))
         self.assertEqual((rc, dumped), (0, linux_dumped), err)
         self.assertEqual(json.loads(dumped)["madeFrom"], f"kernosvc-{ARCH}.exe {self.version}")
+        # The example says nothing of recovery: the packer's default.
+        self.assertEqual(json.loads(dumped)["recovery"],
+                         {"restartDelaySeconds": 10, "maxRestarts": 3, "resetPeriodHours": 24})
 
         # A throw-away certificate; signed afterwards, and by the packer.
         self.cert, self.key = str(self.dir / "cert.pem"), str(self.dir / "key.pem")

@@ -187,7 +187,8 @@ class ServiceRunTest(LauncherTest):
 
     @staticmethod
     def options(calls):
-        return [c[1] for c in calls if c[0] == "option"]
+        # All but the VM's exit hook, which every launch gives last.
+        return [c[1] for c in calls if c[0] == "option" and c[1:] != ["exit", "extraInfo"]]
 
     @staticmethod
     def main_parameters(calls):
@@ -240,7 +241,7 @@ class WholeRun(ServiceRunTest):
 
         calls = self.calls()
         self.assertNoMisuse(calls)
-        self.assertEqual(calls[0], ["JNI_CreateJavaVM", "version=0x00010002", "nOptions=7",
+        self.assertEqual(calls[0], ["JNI_CreateJavaVM", "version=0x00010002", "nOptions=8",
                                     "ignoreUnrecognized=1"])
         self.assertEqual(self.options(calls), [
             "-Dkerno.isBrindle=true",
@@ -254,6 +255,8 @@ class WholeRun(ServiceRunTest):
             "-Xrs",
             "-Xmx64m",
         ])
+        # Then the VM's exit hook, which tells the exit handler the status.
+        self.assertEqual([c for c in calls if c[0] == "option"][-1], ["option", "exit", "extraInfo"])
         parameters = ["false", "com.example.App", f"{home}\\Logs\\Out.log",
                       f"{home}\\logs\\service-output.log", "false", self.name,
                       "x", "y z", "a", "b c"]
@@ -430,6 +433,63 @@ class FirstRunHook(ServiceRunTest):
             ["ExceptionOccurred", "->", "null"],
             ["DestroyJavaVM", "->", "0"],
         ])
+
+
+@sends_a_control
+class ApplicationEnd(ServiceRunTest):
+    """The application's own end is the service's: the status of its
+    System.exit (through the VM's exit hook), or its main's end as the
+    launcher's watch of it reports it."""
+
+    def ended(self, *settings):
+        """Runs the service until it stops by itself: (state, Win32 exit code,
+        service-specific exit code) and its event entries but the start's."""
+        self.runtime(*settings)
+        exe = self.service(eventLog=True)
+        self.install(exe)
+        self.start()
+        state, code = self.wait_stopped()
+        _, out = SESSION.wine("sc", "query", self.name)
+        specific = re.search(r"SERVICE_EXIT_CODE\s*:\s*(\d+)", out)
+        self.assertNoMisuse(self.calls())
+        entries = [e for e in self.events() if not (e[2] or "").startswith(f"Service '{self.name}' started")]
+        return (state, code, int(specific.group(1)) if specific else None), entries
+
+    def test_an_application_that_exits_with_3_is_stopped_with_1066_and_3(self):
+        status, entries = self.ended("main=exit 3")
+        self.assertEqual(status, (STOPPED, 1066, 3))
+        self.assertEqual(len(entries), 1, entries)
+        self.assertEntry(entries[0], "error", f"Service '{self.name}' ended: the application ended the "
+                         "process with exit status 3, without a stop request; reported as "
+                         "service-specific exit code 3")
+
+    def test_an_application_that_exits_with_0_stopped_by_itself(self):
+        status, entries = self.ended("main=exit 0")
+        self.assertEqual(status[:2], (STOPPED, 0))
+        self.assertEqual(len(entries), 1, entries)
+        self.assertEntry(entries[0], "information", f"Service '{self.name}' ended: the application "
+                         "ended by itself (exit status 0), without a stop request")
+
+    def test_a_main_that_threw_stops_the_service_with_1066_and_1103(self):
+        status, entries = self.ended("main=return", "end=return false")
+        self.assertEqual(status, (STOPPED, 1066, 1103))
+        self.assertEqual(len(entries), 1, entries)
+        self.assertEntry(entries[0], "error", f"Service '{self.name}' failed: the application's main "
+                         "threw java.lang.IllegalStateException: thrown by the stand-in and no "
+                         "application thread is left; it ends with service-specific exit code 1103")
+        # The VM ended with the code too, and the watch's thread detached.
+        calls = self.calls()
+        self.assertEqual(calls[-2:], [
+            ["CallStaticVoidMethodA", "java/lang/System", "exit", "(I)V", "1103"], ["exit", "1103"]])
+        self.assertIn(["DetachCurrentThread", "->", "0"], calls)
+
+    def test_an_application_that_finished_stops_the_service_with_0(self):
+        status, entries = self.ended("main=return", "end=return")
+        self.assertEqual(status[:2], (STOPPED, 0))
+        self.assertEqual(len(entries), 2, entries)
+        self.assertEntry(entries[0], "information", f"Service '{self.name}' ends: the application "
+                         "finished (its main returned and no application thread is left)")
+        self.assertTrue(entries[1][2].startswith(f"Service '{self.name}' stopped"), entries)
 
 
 @sends_a_control

@@ -8,8 +8,8 @@
 //       [--main-class NAME] [--stdout FILE] [--stderr FILE] [--arguments TEXT]
 //       [--vm-parameters TEXT] [--marker 0|1] [--j-options 0|1]
 //       [--exit-marker FILE] [--await 0|1] [--output-rotation MAXBYTES,KEEP]
-//       [--health DUMPFILE] [--stop-method STORED-TEXT]
-//       [--start-cache DIR --java-version VERSION]
+//       [--health DUMPFILE] [--checks CHECK,...] [--stop-method STORED-TEXT]
+//       [--until-end 0|1] [--stop-file FILE] [--start-cache DIR --java-version VERSION]
 //       -- LAUNCH-ARGUMENTS...
 //
 // Log lines go to standard output as "INFO: ..." and "ERROR: ...", messages
@@ -19,9 +19,20 @@
 // application's main the watchdog's VM calls run on threads of their own
 // (launch/health_calls.cpp): a thread dump to DUMPFILE, then each check of
 // kHealthChecks with a deadline, reported as "CHECK <check>: ok", "...:
-// failed: <why>" or "...: no answer within the time-out". --stop-method: the
-// stop method before the exit request, logged as the product logs it. With
-// --start-cache, the start cache of launch/start_cache.cpp keeps the
+// failed: <why>" or "...: no answer within the time-out"; --checks names
+// the checks instead. Every attached thread detaches when its call is done.
+// --stop-method: the stop method before the exit request, logged as the
+// product logs it (not after the application's end).
+//
+// With --until-end 1 a thread of its own waits for the application's end
+// (awaitApplicationEnd): "INFO: the application finished" and the exit
+// request with 0, or "ERROR: the application's main threw <what>" and the
+// exit request with svc::kExitMainThrew (1103; the process's exit code is
+// its low byte). With --stop-file the launch thread waits until FILE exists
+// (or that end) before the health calls and the exit request. The VM's exit
+// hook writes "INFO: exit hook: status N" and "TIME: exit request to exit
+// hook: N us" (the benchmark bench/stop_after_dump.sh reads it).
+// With --start-cache, the start cache of launch/start_cache.cpp keeps the
 // service's class-data archive in DIR (which the caller made private), for a
 // runtime of VERSION.
 #include <dirent.h>
@@ -31,7 +42,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <future>
 #include <memory>
@@ -42,11 +56,15 @@
 #include <string>
 #include <vector>
 
+#include <mutex>
+#include <optional>
+
 #include "launch/health_calls.h"
 #include "launch/java_vm_launcher.h"
 #include "launch/start_cache.h"
 #include "launch/stop_method.h"
 #include "launch/vm_options.h"
+#include "service/scm_status_table.h"
 
 namespace {
 
@@ -162,8 +180,22 @@ StartCacheSystem startCacheSystem() {
   return sys;
 }
 
+std::atomic<long long> gExitRequestedUs{0};
+
+long long nowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void JNICALL exitHook(jint status) {
+  long long requested = gExitRequestedUs.load();
+  say("INFO", "exit hook: status " + std::to_string(status));
+  if (requested != 0) say("TIME", "exit request to exit hook: " + std::to_string(nowUs() - requested) + " us");
+}
+
 VmLaunchHooks makeHooks() {
   VmLaunchHooks hooks;
+  hooks.exitHook = exitHook;
   void* library = dlopen(option("--libjvm").c_str(), RTLD_NOW);
   if (library == nullptr) {
     say("ERROR", std::string("dlopen: ") + dlerror());
@@ -265,7 +297,9 @@ void runOnAttachedThread(const std::string& what, const std::function<std::strin
   std::future<std::string> result = answer->get_future();
   std::thread([answer, call] {
     JNIEnv* env = attachLauncherThread(gState.vm, "kerno watchdog");
-    answer->set_value(env ? call(env) : std::string("failed: cannot attach"));
+    std::string text = env ? call(env) : std::string("failed: cannot attach");
+    if (env != nullptr) detachLauncherThread(gState.vm);
+    answer->set_value(text);
   }).detach();
   if (result.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
     say("CHECK", what + ": no answer within the time-out");
@@ -286,8 +320,18 @@ void runHealthCalls() {
     std::fclose(file);
     return ok ? "ok" : "failed: " + why;
   });
-  for (const char* check : kHealthChecks) {
-    if (std::string(check) == "sleep") {
+  std::vector<std::string> checks(std::begin(kHealthChecks), std::end(kHealthChecks));
+  if (!option("--checks").empty()) {
+    checks.clear();
+    std::string list = option("--checks");
+    for (size_t at = 0; at <= list.size();) {
+      size_t comma = std::min(list.find(',', at), list.size());
+      checks.push_back(list.substr(at, comma - at));
+      at = comma + 1;
+    }
+  }
+  for (const std::string& check : checks) {
+    if (check == "sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(2500));
       continue;
     }
@@ -295,6 +339,50 @@ void runHealthCalls() {
       std::string why;
       return runVmCheck(env, check, why) ? "ok" : "failed: " + why;
     });
+  }
+}
+
+std::mutex gEndLock;
+std::condition_variable gEndSeen;
+std::optional<ApplicationEnd> gEnd;
+
+void watchApplicationEnd() {
+  std::thread([] {
+    JNIEnv* env = attachLauncherThread(gState.vm, "kerno application end");
+    ApplicationEnd end = env ? awaitApplicationEnd(env) : ApplicationEnd{ApplicationEnd::Kind::unwatched, "cannot attach"};
+    if (env != nullptr) detachLauncherThread(gState.vm);
+    std::lock_guard<std::mutex> held(gEndLock);
+    gEnd = end;
+    gEndSeen.notify_all();
+  }).detach();
+}
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return !path.empty() && stat(path.c_str(), &info) == 0;
+}
+
+// Until the stop file exists or the application ended: the status to exit
+// with, and whether the application ended.
+jint awaitStopOrEnd(bool& ended) {
+  std::string stopFile = option("--stop-file");
+  std::unique_lock<std::mutex> held(gEndLock);
+  for (;;) {
+    if (gEnd && gEnd->kind == ApplicationEnd::Kind::finished) {
+      say("INFO", "the application finished");
+      return ended = true, 0;
+    }
+    if (gEnd && gEnd->kind == ApplicationEnd::Kind::threw) {
+      say("ERROR", "the application's main threw " + gEnd->text);
+      return ended = true, static_cast<jint>(svc::kExitMainThrew);
+    }
+    if (gEnd) {
+      say("ERROR", "the application's end is not watched: " + gEnd->text);
+      gEnd.reset();
+    }
+    if (stopFile.empty() && option("--until-end", "0") != "1") return 0;
+    if (exists(stopFile)) return 0;
+    gEndSeen.wait_for(held, std::chrono::milliseconds(20));
   }
 }
 
@@ -317,11 +405,15 @@ void* launchThread(void*) {
     leave(kExitLaunchFailed);
   }
   checkStartCache(startCacheSystem(), gStartCache);
+  if (option("--until-end", "0") == "1") watchApplicationEnd();
   if (option("--await", "0") == "1") awaitApplication();
-  if (!option("--health").empty()) runHealthCalls();
-  if (!option("--stop-method").empty()) callStopMethodOption();
+  bool ended = false;
+  jint status = awaitStopOrEnd(ended);
+  if (!ended && !option("--health").empty()) runHealthCalls();
+  if (!ended && !option("--stop-method").empty()) callStopMethodOption();
   say("INFO", "requesting VM exit");
-  requestVmExit(gState);
+  gExitRequestedUs.store(nowUs());
+  requestVmExit(gState, status);
   say("INFO", "requestVmExit returned");
   leave(kExitVmExitReturned);
 }

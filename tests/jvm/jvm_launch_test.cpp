@@ -1,10 +1,15 @@
 // The launch against a real HotSpot: every case starts kerno_jvm_child (one
 // VM per process) and checks its exit code, its log lines, the VM's own
 // output and the files the runtime jar and the test application wrote.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -70,8 +75,9 @@ std::string baseParameters(const fs::path& dir) {
   return "-Xcheck:jni -Xmx64m -XX:-UsePerfData \"-Dkerno.test.report=" + (dir / "report").string() + "\"";
 }
 
-// Runs the child with `options` (name, value pairs) and launch arguments.
-Outcome runChild(const fs::path& dir, std::vector<std::string> options,
+// Starts the child with `options` (name, value pairs) and launch arguments;
+// finishChild waits for it and reads what it left.
+pid_t startChild(const fs::path& dir, std::vector<std::string> options,
                  const std::vector<std::string>& launchArguments) {
   std::vector<std::string> args = {KERNO_JVM_CHILD, "--libjvm", KERNO_LIBJVM, "--exit-marker",
                                    (dir / "exit-marker").string()};
@@ -100,13 +106,20 @@ Outcome runChild(const fs::path& dir, std::vector<std::string> options,
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = 0;
-  Outcome outcome;
   int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-    return outcome;
+    return -1;
   }
+  return pid;
+}
+
+Outcome finishChild(const fs::path& dir, pid_t pid) {
+  Outcome outcome;
+  if (pid < 0) return outcome;
+  fs::path out = dir / "child.out";
+  fs::path err = dir / "child.err";
   int status = 0;
   waitpid(pid, &status, 0);
   outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -116,6 +129,11 @@ Outcome runChild(const fs::path& dir, std::vector<std::string> options,
   EXPECT_EQ((readFile(out) + outcome.vmOutput).find("in native method"), std::string::npos)
       << "the launch code misused JNI:\n" << readFile(out) << outcome.vmOutput;
   return outcome;
+}
+
+Outcome runChild(const fs::path& dir, std::vector<std::string> options,
+                 const std::vector<std::string>& launchArguments) {
+  return finishChild(dir, startChild(dir, std::move(options), launchArguments));
 }
 
 std::string describe(const Outcome& outcome) {
@@ -332,8 +350,11 @@ TEST(JvmLaunch, WatchdogDumpsAndChecksAgainstTheRealVm) {
   std::string text = readFile(dump);
   // The application's threads with their whole stacks, beyond the eight
   // frames ThreadInfo.toString would show, and the VM's own deadlock report.
-  for (const char* thread : {"\"kerno-deep-stack\"", "\"kerno-deadlock-a\"", "\"main\""})
+  for (const char* thread : {"\"kerno-deep-stack\"", "\"kerno-deadlock-a\"", "\"service-main\""})
     EXPECT_NE(text.find(thread), std::string::npos) << thread << "\n" << text;
+  // The launcher's own thread says what it is: a "main" is the
+  // application's (whose main may be returning at this moment), and only one.
+  EXPECT_EQ(text.find("\"main\""), text.rfind("\"main\"")) << text;
   size_t deep = 0;
   for (size_t at = text.find("WatchdogApp.deep("); at != std::string::npos; at = text.find("WatchdogApp.deep(", at + 1)) ++deep;
   EXPECT_GE(deep, 21u) << text;
@@ -405,6 +426,167 @@ TEST(JvmLaunch, OutputFilesFollowNoLinkAndArePrivate) {
   EXPECT_EQ(fs::status(fresh).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
   for (const fs::path& made : {dir / "fresh", dir / "fresh" / "sub"})
     EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+}
+
+namespace {
+
+// A port nobody listens on now (the system's choice for a socket bound to
+// 0), or, with `keep`, a socket that keeps listening on it on every address.
+uint16_t freePort(int* keep = nullptr) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  socklen_t size = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 1) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ADD_FAILURE() << "no free port: " << std::strerror(errno);
+  }
+  if (keep != nullptr) {
+    *keep = fd;
+  } else {
+    close(fd);
+  }
+  return ntohs(address.sin_port);
+}
+
+// Connects to 127.0.0.1:port, trying for up to a minute while the server
+// starts; -1 when it never answers or the child ended.
+int connectWhenUp(uint16_t port, pid_t child) {
+  for (int attempt = 0; attempt < 600; ++attempt) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    close(fd);
+    if (waitpid(child, nullptr, WNOHANG) != 0) return -1;
+    usleep(100 * 1000);
+  }
+  return -1;
+}
+
+std::string bigEndian(uint32_t n) {
+  return {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+}
+
+// One message of the PostgreSQL protocol that H2's server speaks: its type
+// (none for the start-up message) and body.
+bool sendMessage(int fd, const char* type, const std::string& body) {
+  std::string message = std::string(type) + bigEndian(uint32_t(body.size() + 4)) + body;
+  return write(fd, message.data(), message.size()) == ssize_t(message.size());
+}
+
+// The types of the server's messages up to the next one of type `until`
+// ("E" ends it too); at most 20 s.
+std::string readMessages(int fd, char until) {
+  std::string types;
+  for (;;) {
+    char header[5];
+    size_t have = 0;
+    pollfd wait{fd, POLLIN, 0};
+    while (have < sizeof header && poll(&wait, 1, 20000) == 1) {
+      ssize_t n = read(fd, header + have, sizeof header - have);
+      if (n <= 0) return types + "!";
+      have += size_t(n);
+    }
+    if (have < sizeof header) return types + "?";
+    uint32_t length = (uint32_t(uint8_t(header[1])) << 24) | (uint32_t(uint8_t(header[2])) << 16) |
+                      (uint32_t(uint8_t(header[3])) << 8) | uint8_t(header[4]);
+    std::vector<char> body(length > 4 ? length - 4 : 0);
+    for (size_t got = 0; got < body.size();) {
+      ssize_t n = read(fd, body.data() + got, body.size() - got);
+      if (n <= 0) return types + "!";
+      got += size_t(n);
+    }
+    types += header[0];
+    if (header[0] == until || header[0] == 'E') return types;
+  }
+}
+
+std::vector<std::string> h2Options(const fs::path& dir, uint16_t port) {
+  return {"--class-path", bothJars() + ":" + KERNO_H2_JAR, "--main-class", "org.h2.tools.Server",
+          "--vm-parameters", baseParameters(dir), "--arguments",
+          "-pg -pgPort " + std::to_string(port) + " -baseDir " + (dir / "db").string() + " -ifNotExists",
+          "--stderr", (dir / "err.log").string(), "--until-end", "1"};
+}
+
+size_t indexOf(const std::vector<std::string>& log, const std::string& line) {
+  return size_t(std::find(log.begin(), log.end(), line) - log.begin());
+}
+
+}  // namespace
+
+// H2's server: it starts, answers on its port (a session that opens a
+// database and raises its trace level), shows its threads in a dump, and on
+// the stop request its shutdown hook closes the database. The dump and the
+// deadlock check come before the exit request, and their threads are gone
+// from the VM by then (the stop's time is bench/stop_after_dump.sh's).
+TEST(JvmLaunch, RealServerStartsAnswersAndStopsWithItsShutdownHook) {
+  using namespace std::string_literals;
+  fs::path dir = workDir();
+  uint16_t port = freePort();
+  std::vector<std::string> options = h2Options(dir, port);
+  options.insert(options.end(), {"--stop-file", (dir / "stop").string(), "--health", (dir / "dump.txt").string(),
+                                 "--checks", "deadlock"});
+  pid_t child = startChild(dir, options, {"KernoTest"});
+  int session = connectWhenUp(port, child);
+  ASSERT_GE(session, 0) << describe(finishChild(dir, child));
+  EXPECT_TRUE(sendMessage(session, "", bigEndian(196608) + "user\0sa\0database\0test\0\0"s));
+  EXPECT_EQ(readMessages(session, 'R'), "R");
+  EXPECT_TRUE(sendMessage(session, "p", "sa\0"s));
+  EXPECT_EQ(readMessages(session, 'Z').back(), 'Z');
+  EXPECT_TRUE(sendMessage(session, "Q", "SET TRACE_LEVEL_FILE 2\0"s));
+  EXPECT_EQ(readMessages(session, 'Z').back(), 'Z');
+  std::ofstream(dir / "stop") << "";
+  Outcome outcome = finishChild(dir, child);
+  close(session);
+  ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+
+  std::string dump = readFile(dir / "dump.txt");
+  EXPECT_NE(dump.find("\"H2 PG Server"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("\"service-main\""), std::string::npos) << dump;
+  size_t dumped = indexOf(outcome.log, "CHECK: dump: ok"), checked = indexOf(outcome.log, "CHECK: deadlock: ok"),
+         requested = indexOf(outcome.log, "INFO: requesting VM exit"),
+         hook = indexOf(outcome.log, "INFO: exit hook: status 0");
+  EXPECT_TRUE(dumped < checked && checked < requested && requested < hook && hook < outcome.log.size())
+      << describe(outcome);
+  EXPECT_NE(readFile(dir / "db" / "test.trace.db").find("database: closing " + (dir / "db" / "test").string() + " from shutdown hook"), std::string::npos)
+      << readFile(dir / "db" / "test.trace.db");
+}
+
+// H2 with its port taken: its main throws and leaves no thread, so the launch
+// ends with the failure code; the whole exception is in the redirected file.
+TEST(JvmLaunch, MainThatThrowsEndsTheLaunchWithTheFailureCode) {
+  fs::path dir = workDir();
+  int taken = -1;
+  uint16_t port = freePort(&taken);
+  Outcome outcome = runChild(dir, h2Options(dir, port), {"KernoTest"});
+  close(taken);
+  EXPECT_EQ(outcome.exitCode, 1103 & 0xFF) << describe(outcome);
+  EXPECT_TRUE(contains(outcome.log, "INFO: exit hook: status 1103")) << describe(outcome);
+  auto threw = std::find_if(outcome.log.begin(), outcome.log.end(), [](const std::string& line) {
+    return startsWith(line, "ERROR: the application's main threw org.h2.jdbc.JdbcSQLNonTransientConnectionException: "
+                            "Exception opening port");
+  });
+  EXPECT_NE(threw, outcome.log.end()) << describe(outcome);
+  std::string err = readFile(dir / "err.log");
+  EXPECT_TRUE(startsWith(err, "Exception in thread \"main\" org.h2.jdbc.JdbcSQLNonTransientConnectionException:"))
+      << err;
+  EXPECT_NE(err.find("\tat org.h2.tools.Server.main("), std::string::npos) << err;
+}
+
+// An application whose main returns and leaves no thread ends the launch
+// with 0, its shutdown hook run, as under the java command.
+TEST(JvmLaunch, ApplicationThatFinishesEndsTheLaunch) {
+  fs::path dir = workDir();
+  Outcome outcome = runChild(dir, {"--class-path", bothJars(), "--vm-parameters", baseParameters(dir),
+                                   "--until-end", "1"}, {"KernoTest"});
+  EXPECT_EQ(outcome.exitCode, 0) << describe(outcome);
+  EXPECT_TRUE(contains(outcome.log, "INFO: the application finished")) << describe(outcome);
+  std::string report = readFile(dir / "report");
+  EXPECT_NE(report.find("shutdown hook ran\n"), std::string::npos) << report;
 }
 
 // Daily rotation across a day boundary, made near by the VM's time zone

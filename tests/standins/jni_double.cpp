@@ -128,6 +128,12 @@ jobject JNICALL callStaticObjectMethodA(JNIEnv*, jclass, jmethodID id, const jva
   if (method.name == "check" && !gDouble->perform("check", 0)) {
     return jobject(gDouble->newObject("string", "java/lang/String", u"the stand-in says no"));
   }
+  // WinLauncher.awaitEnd: null when the application finished, what its main
+  // threw when "end" returns false.
+  if (method.name == "awaitEnd" && !gDouble->perform("end", 0)) {
+    return jobject(gDouble->newObject("string", "java/lang/String",
+                                      u"java.lang.IllegalStateException: thrown by the stand-in"));
+  }
   return nullptr;
 }
 

@@ -41,9 +41,10 @@ struct Double {
   // -- the user's part ------------------------------------------------------------
   std::function<void(const std::string&)> record;
   // What a Java method does: "main", "firstRun" (its result) or "exit" (with
-  // its status), the watchdog's "dump" (false: no dump) and "check"
-  // (false: unhealthy), and "stop" for any other static void method (the
-  // stop method); it may leave an exception with throwNew.
+  // its status), the watchdog's "dump" (false: no dump) and "check" (false:
+  // unhealthy), "end", the wait for the application's end (true: it
+  // finished, false: its main threw), and "stop" for any other static void
+  // method (the stop method); it may leave an exception with throwNew.
   std::function<jboolean(const std::string& method, jint status)> perform;
 
   // -- state ------------------------------------------------------------------------

@@ -155,7 +155,7 @@ Settings readSettings() {
     } else if (ok && key == "missing" && !value.empty()) {
       settings.missing.insert(value);
     } else if (ok && (key == "main" || key == "firstRun" || key == "exit" || key == "dump" || key == "check" ||
-                key == "stop") &&
+                      key == "end" || key == "stop") &&
                parseSteps(value, steps)) {
       settings.behaviour[key] = steps;
     } else {
@@ -167,11 +167,14 @@ Settings readSettings() {
 
 Settings gSettings;
 jni_double::Double gDouble;
+// The "exit" option's hook, called on the System.exit path as HotSpot calls it.
+void(JNICALL* gExitHook)(jint) = nullptr;
 
 // -- behaviour of the Java methods --------------------------------------------
 
 [[noreturn]] void endProcess(long status) {
   record("exit " + std::to_string(status));
+  if (gExitHook != nullptr) gExitHook(static_cast<jint>(status));
   std::fflush(nullptr);
   // As HotSpot's System.exit ends the process: the C runtime's exit path,
   // so the launcher's exit handlers run.
@@ -231,6 +234,10 @@ void buildDouble() {
   gDouble.record = record;
   gDouble.perform = [](const std::string& method, jint status) -> jboolean {
     if (method == "exit" && !gSettings.behaviour.count("exit")) endProcess(status);
+    // Without "end" the application runs until it is stopped.
+    if (method == "end" && !gSettings.behaviour.count("end")) {
+      for (;;) Sleep(INFINITE);
+    }
     return perform(behaviourOf(method.c_str()), status) ? JNI_TRUE : JNI_FALSE;
   };
   gDouble.buildTables(unimplemented);
@@ -262,6 +269,9 @@ extern "C" jint JNICALL standinCreateJavaVM(JavaVM** vm, void** env, void* args)
   for (jint i = 0; i < init->nOptions; ++i) {
     record("option " + quotedAnsi(init->options[i].optionString) +
            (init->options[i].extraInfo != nullptr ? " extraInfo" : ""));
+    if (std::strcmp(init->options[i].optionString, "exit") == 0) {
+      gExitHook = reinterpret_cast<void(JNICALL*)(jint)>(init->options[i].extraInfo);
+    }
   }
   for (const std::string& name : gSettings.environment) {
     char value[4096];

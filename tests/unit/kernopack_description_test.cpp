@@ -106,6 +106,8 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
        "30\na.Server\nstop\nx y\n\xE9"},
       // The event log is on for a description that does not say otherwise.
       {"{}", 30020, "1"}, {R"({"eventLog": false})", 30020, "0"},
+      // So is recovery: restart after 10 s, at most 3 times, reset after 24 h.
+      {"{}", 30003, "10,3,24"},
       // So is the start cache.
       {"{}", 30032, "1"}, {R"({"startCache": false})", 30032, "0"},
       // The watchdog: dumps on by default, probes with their timing defaults filled in.
@@ -152,6 +154,7 @@ TEST(KernopackDescription, StoresEachKeyTypeAsText) {
   // Null writes no record even where a default exists; the version bounds have none.
   for (int32_t key : {103, 1014, 126, 127, 108}) EXPECT_FALSE(narrow(d, key)) << key;
   EXPECT_FALSE(narrow(parse(R"({"eventLog": null})"), 30020));
+  EXPECT_FALSE(narrow(parse(R"({"recovery": null})"), 30003));
   EXPECT_EQ(narrow(d, 102), std::optional<std::string>("1"));  // a default
   EXPECT_EQ(narrow(d, 125), std::optional<std::string>("0"));  // -J start parameters stay the application's
   // Records come in canonical order.

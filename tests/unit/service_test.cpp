@@ -87,6 +87,40 @@ TEST(ServiceStatus, ControlsAcceptedAreKeptAcrossTheStart) {
   EXPECT_EQ(applyServiceEvent(r, E::started).record.controlsAccepted, 0x105u);
 }
 
+// The application's own end is the service's: each row starts from a
+// running service, applies the events and checks the last transition.
+TEST(ServiceStatus, TheApplicationsOwnEndIsTheServicesEnd) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<ServiceEvent, uint32_t>> events;
+    uint32_t state, win32, specific;
+    bool applicationEnded, stoppedCleanly;
+  };
+  const uint32_t pending = svc::kStopPending, stopped = svc::kStopped;
+  const Row rows[] = {
+      {"System.exit(3) by the application", {{E::processExit, 3}}, stopped, 1066, 3, true, false},
+      {"System.exit(0) by the application", {{E::processExit, 0}}, stopped, 0, 0, true, false},
+      {"our stop, whatever the status", {{E::control, svc::kControlStop}, {E::processExit, 3}}, stopped, 0, 0, false, true},
+      {"main threw: stop pending first", {{E::applicationFailed, 0}}, pending, 1066, 1103, false, false},
+      {"main threw, then the exit", {{E::applicationFailed, 0}, {E::processExit, 1103}}, stopped, 1066, 1103, false, false},
+      {"finished, then the exit", {{E::applicationFinished, 0}, {E::processExit, 0}}, stopped, 0, 0, false, true},
+      {"an end after our stop changes nothing", {{E::control, svc::kControlStop}, {E::applicationFailed, 0}}, pending, 0, 0, false, false},
+  };
+  for (const Row& row : rows) {
+    ServiceStatusRecord record;
+    ServiceTransition t;
+    for (const auto& [event, code] : row.events) {
+      t = applyServiceEvent(record, event, code);
+      record = t.record;
+    }
+    EXPECT_EQ(t.record.currentState, row.state) << row.name;
+    EXPECT_EQ(t.record.win32ExitCode, row.win32) << row.name;
+    EXPECT_EQ(t.record.serviceSpecificExitCode, row.specific) << row.name;
+    EXPECT_EQ(t.applicationEnded, row.applicationEnded) << row.name;
+    EXPECT_EQ(t.stoppedCleanly, row.stoppedCleanly) << row.name;
+  }
+}
+
 TEST(ServiceSettings, AccountForms) {
   const std::pair<const char*, const char*> cases[] = {  // objectName nullptr: refused
       {"LocalSystem", "LocalSystem"}, {"localservice", "NT AUTHORITY\\LocalService"},

@@ -81,6 +81,18 @@ public final class WinLauncher {
     /** The application runs on a thread of this name, as under the java command. */
     static final String THREAD_NAME = "main";
 
+    /**
+     * The launcher's own thread, the one that created the VM and calls
+     * {@link #main}, is renamed to this, so that a thread dump shows one
+     * "main": the application's.
+     */
+    static final String LAUNCHER_THREAD_NAME = "service-main";
+
+    private static volatile Thread launcherThread;
+    private static volatile Thread applicationThread;
+    /** What the application's main threw, once it has. */
+    private static volatile Throwable mainFailure;
+
     /** "maxBytes,keep[,day|hour]": rotate the output files (absent: append for ever). */
     static final String ROTATION_PROPERTY = "kerno.outputRotation";
     static final long MIN_ROTATION_BYTES = 1024;
@@ -95,6 +107,12 @@ public final class WinLauncher {
     }
 
     public static void main(String[] args) throws Exception {
+        launcherThread = Thread.currentThread();
+        try {
+            launcherThread.setName(LAUNCHER_THREAD_NAME);
+        } catch (SecurityException e) {
+            // Keeps the VM's name; only the dump reads less well.
+        }
         if (args == null || args.length < SERVICE_NAME) {
             throw new IllegalArgumentException("the launcher passed "
                 + (args == null ? 0 : args.length) + " parameters; at least " + SERVICE_NAME
@@ -116,6 +134,66 @@ public final class WinLauncher {
         thread.setDaemon(false);
         thread.setContextClassLoader(loader);
         thread.start();
+        applicationThread = thread;
+    }
+
+    /**
+     * Called by the launcher on a daemon thread of its own once main has
+     * returned: blocks until the application has ended as it would end under
+     * the java command, that is until its main thread has ended and no other
+     * thread that is not a daemon is left (the launcher's own thread aside).
+     * Returns null when the application's main returned, else what it threw
+     * ("class: message"). Never returns once the VM is shutting down (an exit
+     * that is already on its way ends the process; the threads that end
+     * during it are no end of the application).
+     */
+    public static String awaitEnd() throws InterruptedException {
+        Thread application = applicationThread;
+        if (application != null) {
+            application.join();
+        }
+        for (Thread other = nextLiveUserThread(); other != null; other = nextLiveUserThread()) {
+            other.join();
+        }
+        if (shuttingDown()) {
+            Thread.sleep(Long.MAX_VALUE);
+        }
+        Throwable failure = mainFailure;
+        return failure == null ? null : String.valueOf(failure);
+    }
+
+    /** A live thread that is not a daemon, other than the launcher's; null when none is left. */
+    static Thread nextLiveUserThread() {
+        ThreadGroup root = Thread.currentThread().getThreadGroup();
+        while (root.getParent() != null) {
+            root = root.getParent();
+        }
+        // enumerate drops what does not fit: a full array is tried again larger.
+        Thread[] threads;
+        int count;
+        do {
+            threads = new Thread[root.activeCount() * 2 + 16];
+            count = root.enumerate(threads, true);
+        } while (count == threads.length);
+        for (int i = 0; i < count; i++) {
+            Thread t = threads[i];
+            if (t.isAlive() && !t.isDaemon() && t != launcherThread && t != Thread.currentThread()) {
+                return t;
+            }
+        }
+        return null;
+    }
+
+    /** Whether the VM's shutdown has begun: a hook can no longer be added then. */
+    static boolean shuttingDown() {
+        Thread probe = new Thread(() -> { });
+        try {
+            Runtime.getRuntime().addShutdownHook(probe);
+        } catch (IllegalStateException e) {
+            return true;
+        }
+        Runtime.getRuntime().removeShutdownHook(probe);
+        return false;
     }
 
     /** public static void main(String[]) of the class or one it inherits. */
@@ -716,12 +794,27 @@ public final class WinLauncher {
 
         @Override
         public void run() {
+            Throwable thrown;
             try {
                 main.invoke(null, (Object) args);
+                return;
             } catch (InvocationTargetException e) {
-                WinLauncher.<RuntimeException>rethrow(e.getCause());
+                thrown = e.getCause();
             } catch (IllegalAccessException e) {
-                throw new IllegalStateException(e);
+                thrown = new IllegalStateException(e);
+            }
+            mainFailure = thrown;
+            Thread self = Thread.currentThread();
+            if (Thread.getDefaultUncaughtExceptionHandler() != null
+                || self.getUncaughtExceptionHandler() != self.getThreadGroup()) {
+                // The application chose who hears of it.
+                WinLauncher.<RuntimeException>rethrow(thrown);
+            }
+            // As the java command shows it, header and trace both on
+            // System.err, which is the redirected file when there is one.
+            synchronized (System.err) {
+                System.err.print("Exception in thread \"" + self.getName() + "\" ");
+                thrown.printStackTrace(System.err);
             }
         }
     }
