@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,14 @@ uint64_t secondsFromMilliseconds(uint64_t ms);
 
 // Reads a decimal number; false for anything else or more than 2^53.
 bool readNumber(const std::string& text, uint64_t& value);
+
+// Takes the setting `key` out of `settings` into `out`, so that what is left
+// at the end can be reported as not carried over; false when it is not there.
+template <typename Setting>
+bool takeSetting(std::map<std::string, Setting>& settings, const std::string& key, Setting& out) {
+  auto it = settings.find(key);
+  if (it == settings.end()) return false;
+  out = it->second;
+  settings.erase(it);
+  return true;
+}

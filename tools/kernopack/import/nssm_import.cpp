@@ -22,13 +22,7 @@ struct NssmService {
     return it == values.end() ? nullptr : &it->second;
   }
   // Takes a setting out, so that what is left at the end can be reported.
-  bool take(const std::string& lower, NssmSetting& out) {
-    auto it = values.find(lower);
-    if (it == values.end()) return false;
-    out = it->second;
-    values.erase(it);
-    return true;
-  }
+  bool take(const std::string& lower, NssmSetting& out) { return takeSetting(values, lower, out); }
 };
 
 // Settings without a counterpart, and why.

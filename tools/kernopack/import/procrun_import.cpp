@@ -20,13 +20,7 @@ struct ProcrunService {
   std::string name;
   bool installing = false;  // //IS//: procrun's install defaults apply
   std::map<std::string, ProcrunOption> options;  // by lower-case option name
-  bool take(const std::string& lower, ProcrunOption& out) {
-    auto it = options.find(lower);
-    if (it == options.end()) return false;
-    out = it->second;
-    options.erase(it);
-    return true;
-  }
+  bool take(const std::string& lower, ProcrunOption& out) { return takeSetting(options, lower, out); }
 };
 
 bool isListOption(const std::string& lower) {
