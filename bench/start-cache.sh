@@ -14,10 +14,10 @@ case "${1:-}" in --help|-h) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;
 build=$(realpath "${1:-build/all}")
 runs=${2:-7}
 child="$build/tests/jvm/kerno_jvm_child"
-jar=$(ls "$build"/runtime/kerno-runtime*.jar 2>/dev/null | head -n 1)
+jar="$build/kerno-runtime.jar"
 h2=/usr/share/java/h2.jar
 libjvm=$(grep '^KERNO_LIBJVM:' "$build/CMakeCache.txt" | cut -d= -f2-)
-[ -x "$child" ] && [ -n "$jar" ] && [ -f "$h2" ] && [ -f "$libjvm" ] || {
+[ -x "$child" ] && [ -f "$jar" ] && [ -f "$h2" ] && [ -f "$libjvm" ] || {
   echo "start-cache: build the all (or native) preset and install libh2-java first" >&2; exit 1; }
 exec python3 - "$child" "$jar" "$h2" "$libjvm" "$runs" <<'PY'
 import os, shutil, statistics, subprocess, sys, tempfile, time
