@@ -22,10 +22,10 @@ rm -rf "$out"
 echo "check-reproducible: building the shipped pieces again in $out" >&2
 cmake -S . -B "$out/win64" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw64.cmake" >/dev/null
-cmake --build "$out/win64" --target kernosvc kernopack_dist >/dev/null
+cmake --build "$out/win64" --target kernosvc kernoaction kernopack_dist >/dev/null
 cmake -S . -B "$out/win32" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DKERNO_GLUE_TESTS=OFF \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw32.cmake" >/dev/null
-cmake --build "$out/win32" --target kernosvc >/dev/null
+cmake --build "$out/win32" --target kernosvc kernoaction >/dev/null
 cmake -S . -B "$out/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKERNO_DIST=ON \
   -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
 cmake --build "$out/release" --target kernopack_dist >/dev/null
@@ -36,6 +36,7 @@ cmake --build "$out/native" --target kerno_runtime kerno_demo >/dev/null
 python3 cmake/make-bundle.py --version "$version" --source . \
   --windows-packer "$out/win64/dist/kernopack.exe" --linux-packer "$out/release/dist/kernopack" \
   --x64 "$out/win64/kernosvc-x64.exe" --x86 "$out/win32/kernosvc-x86.exe" \
+  --x64-action "$out/win64/kernoaction-x64.dll" --x86-action "$out/win32/kernoaction-x86.dll" \
   --jar "$out/native/kerno-runtime.jar" --demo-jar "$out/native/kerno-demo.jar" \
   --out "$out/package" >/dev/null
 
