@@ -2,8 +2,9 @@
 # Prints the size of the tests against the code they test: non-blank lines
 # of tests/ (unit, glue, real-JVM, fuzz, end to end, stand-ins, harness)
 # against src/, tools/ and runtime/. Counts the files git tracks plus new,
-# not yet ignored ones; fuzz seed inputs (tests/fuzz/corpus/) are data, not
-# counted.
+# not yet ignored ones; fuzz seed inputs (tests/fuzz/corpus/) and the real
+# configurations the importer's tests read (tests/unit/import_data/) are
+# data, not counted.
 #
 #   scripts/test-ratio.sh          one line: tests, code and their ratio
 #   scripts/test-ratio.sh -v       also the count per top-level folder of tests/
@@ -11,13 +12,13 @@ set -eu
 cd "$(dirname "$0")/.."
 verbose=0
 case "${1:-}" in
-  --help|-h) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  --help|-h) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   -v|--verbose) verbose=1 ;;
   "") ;;
   *) echo "test-ratio.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
 esac
 
-files() { git ls-files --cached --others --exclude-standard -- "$@" | grep -v '^tests/fuzz/corpus/' || true; }
+files() { git ls-files --cached --others --exclude-standard -- "$@" | grep -v '^tests/fuzz/corpus/\|^tests/unit/import_data/' || true; }
 count() { files "$@" | while IFS= read -r f; do [ -f "$f" ] && cat "$f"; done | grep -cv '^[[:space:]]*$' || true; }
 
 tests=$(count tests)
