@@ -53,6 +53,8 @@ done
 msi=$out/msi
 mkdir -p "$msi"
 cp examples/service.json "$out/native/kerno-runtime.jar" "$msi/"
+# A shipped packer finds the installer's custom action beside itself, as in the bundles.
+cp "$out/win64/kernoaction-x64.dll" "$out/release/dist/"
 : > "$msi/kerno-demo.jar"
 for n in 1 2; do
   "$out/release/dist/kernopack" msi "$msi/service.json" --launcher "$out/win64/kernosvc-x64.exe" \
