@@ -579,10 +579,15 @@ int writeSource(const MsiArgs& a, const MsiFolders& f, const Stage& stage, Packa
   std::string source;
   std::string digest;
   std::string error;
+  // The staged names follow the output's name: left out of what the code is
+  // derived from (the custom action's content is in the digest all the same).
   std::string sourceDirectory = std::move(plan.sourceDirectory);
+  std::string actionSource = std::move(plan.actionSource);
   plan.sourceDirectory.clear();
+  plan.actionSource = actionSource.empty() ? std::string() : "action.dll";
   bool described = wixSource(plan, source, error);
   plan.sourceDirectory = std::move(sourceDirectory);
+  plan.actionSource = std::move(actionSource);
   if (!described) {
     report("%s: %s", a.input.description.c_str(), error.c_str());
     return kExitBadInput;
