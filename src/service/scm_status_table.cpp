@@ -32,6 +32,31 @@ void applyApplicationEnd(ServiceTransition& t, uint32_t win32, uint32_t specific
 
 }  // namespace
 
+namespace {
+
+// Every control re-reports the record; stop, shutdown and pre-shutdown
+// (accepted only when configured) also start the stop, and only shutdown
+// counts a checkpoint.
+void applyControl(ServiceTransition& t, uint32_t code) {
+  t.report = true;
+  if (code == svc::kControlStop || code == svc::kControlShutdown || code == svc::kControlPreshutdown) {
+    t.record.currentState = svc::kStopPending;
+    if (code == svc::kControlShutdown) ++t.record.checkPoint;
+    t.signalStop = true;
+    t.cleanupFiles = true;
+  }
+}
+
+// Reports stopped with `exitCode`, unless a stopped report went out already.
+void stopUnlessStopped(ServiceTransition& t, uint32_t exitCode) {
+  if (t.record.currentState == svc::kStopped) return;
+  t.record.currentState = svc::kStopped;
+  t.record.win32ExitCode = exitCode;
+  t.report = true;
+}
+
+}  // namespace
+
 ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceEvent event,
                                     uint32_t code) {
   ServiceTransition t;
@@ -58,17 +83,7 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
       t.report = true;
       break;
     case ServiceEvent::control:
-      // Every control re-reports the record; stop, shutdown and pre-shutdown
-      // (accepted only when configured) also start the stop, and only
-      // shutdown counts a checkpoint.
-      t.report = true;
-      if (code == svc::kControlStop || code == svc::kControlShutdown ||
-          code == svc::kControlPreshutdown) {
-        r.currentState = svc::kStopPending;
-        if (code == svc::kControlShutdown) ++r.checkPoint;
-        t.signalStop = true;
-        t.cleanupFiles = true;
-      }
+      applyControl(t, code);
       break;
     case ServiceEvent::processExit:
       applyProcessExit(t, code);
@@ -82,11 +97,7 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
     case ServiceEvent::fatalExit:
       // Not a stop the service asked for: the process ends because of a
       // failure, which must not look like success to the service manager.
-      if (r.currentState != svc::kStopped) {
-        r.currentState = svc::kStopped;
-        r.win32ExitCode = svc::kExitIncorrectFunction;
-        t.report = true;
-      }
+      stopUnlessStopped(t, svc::kExitIncorrectFunction);
       break;
     case ServiceEvent::stopProgress:
       if (r.currentState == svc::kStopPending) {
@@ -97,11 +108,7 @@ ServiceTransition applyServiceEvent(const ServiceStatusRecord& current, ServiceE
     case ServiceEvent::stopTimedOut:
       // The exit path may have reported the stop already while something
       // still holds the process; that report stands.
-      if (r.currentState != svc::kStopped) {
-        r.currentState = svc::kStopped;
-        r.win32ExitCode = svc::kExitStopTimedOut;
-        t.report = true;
-      }
+      stopUnlessStopped(t, svc::kExitStopTimedOut);
       break;
     case ServiceEvent::startedPending:
       r = ServiceStatusRecord{};
